@@ -1,0 +1,56 @@
+// Timed file I/O, file sizes and the naming of data-set files.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+static_assert(std::endian::native == std::endian::little,
+              "data-set files are little-endian and read and written as they lie in memory");
+
+// Path limits: 200 bytes for most paths, 256 for the outputs of dnaprep.
+constexpr size_t kPathLimit = 200;
+constexpr size_t kOutPathLimit = 256;
+
+// Formats a path; a path that would not fit in `limit` bytes (terminator included)
+// is a fatal error naming it.
+std::string formatPath(size_t limit, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// Read-only (forWrite == 0) or write-only, created with mode 0644 and truncated.
+// Returns the descriptor or a negative value.
+int openFile(const char* path, int forWrite);
+int closeFile(int fd);
+
+// Size of a file in bytes, or a negative value when it cannot be stat'ed.
+int64_t fileSizeByStat(const char* path);
+
+// One read/pread each; the result is returned unchanged (no retry).
+ssize_t timedRead(int fd, void* buffer, size_t size);
+ssize_t timedPread64(int fd, void* buffer, size_t size, int64_t offset);
+
+// Writes in pieces of 262144 bytes; returns the sum of the write results
+// (a failed piece lowers the sum by one and the next piece is still written).
+int64_t timedWriteChunked(int fd, const void* buffer, size_t length);
+
+// timedWriteChunked that stops with "## ERROR: can't write <n> bytes to <path> ..."
+// when fewer bytes than asked were written (a full disk must never pass as success).
+void writeOrDie(int fd, const void* buffer, size_t length, const char* path);
+
+// Reads until `size` bytes are in or the file ends; a failed read is a fatal error
+// naming `path`. Returns the bytes read (short only at the end of the file).
+size_t readFully(int fd, void* buffer, size_t size, const char* path);
+
+// Owns one descriptor; closes it on scope exit.
+struct FileDescriptor {
+    int fd = -1;
+    FileDescriptor() = default;
+    explicit FileDescriptor(int d) : fd(d) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor(FileDescriptor&& o) noexcept : fd(o.fd) { o.fd = -1; }
+    FileDescriptor& operator=(FileDescriptor&& o) noexcept;
+    ~FileDescriptor();
+    void reset(int d = -1);
+    bool ok() const { return fd >= 0; }
+};

@@ -1,0 +1,54 @@
+// Run conventions shared by every program: the command echo, the scan helpers,
+// fatal errors, clocks, tracked allocation and the counters of the closing
+// statistics line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Process-wide state of one program run; zero at start.
+struct RunState {
+    int quiet;    // -q: no informational output on stderr after the scan
+    int verbose;  // -v: extra informational lines
+};
+extern RunState gRun;
+
+// Prints "## ERROR: " and the message (which ends in "\n") to stderr and exits 1.
+[[noreturn]] void fatal(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// "# " plus the message on stderr (the prefix of every informational line).
+void note(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Build date and time, "Mmm dd yyyy hh:mm:ss".
+const char* versionString();
+
+// "# Command(argc): argv[0] argv[1] ... \n# Version: ...\n" before any option is read.
+void commandEcho(int argc, char** argv);
+
+// Prints each usage line as "# " + line (the lines carry their own "\n"); returns 1.
+// The first line is a format with one %s for argv[0].
+int printUsage(const char* program, const char* const* lines, int count);
+
+// "2^k" gives 1 << (k mod 32); anything else is read by strtod (exponents and hex
+// accepted) and truncated toward zero; text that is not a number gives 0.
+int parseNumber(const char* text);
+
+// Milliseconds since the first reading of the process (shared with the timed I/O).
+int msClock();
+// CPU milliseconds (user + system) of the process; refreshes the usage record.
+int cpuMs();
+// Major page faults as of the last cpuMs().
+long majorFaults();
+
+// malloc/calloc that add the request to the memory total, even when they fail.
+void* trackedMalloc(size_t size);
+void* trackedCalloc(size_t count, size_t size);
+// Bytes requested through the tracked allocators since start (64-bit: a run over
+// a whole chromosome asks for more than 4 GiB).
+unsigned long long memoryTotal();
+
+// Time totals of the timed read and write wrappers, in milliseconds.
+int readTimeMs();
+int writeTimeMs();
+void addReadTime(int ms);
+void addWriteTime(int ms);
