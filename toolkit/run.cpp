@@ -1,0 +1,104 @@
+#include "toolkit/run.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/resource.h>
+#include <sys/time.h>
+
+RunState gRun;
+
+namespace {
+unsigned long long memoryTotalBytes = 0;
+int readTimeTotal = 0;
+int writeTimeTotal = 0;
+long clockBase = 0;   // tv_sec of the first msClock reading; 0 until then
+rusage usage{};
+char versionBuffer[32];
+}  // namespace
+
+void fatal(const char* fmt, ...) {
+    fputs("## ERROR: ", stderr);
+    fflush(stderr);
+    va_list args;
+    va_start(args, fmt);
+    vfprintf(stderr, fmt, args);
+    va_end(args);
+    exit(1);
+}
+
+void note(const char* fmt, ...) {
+    fputs("# ", stderr);
+    va_list args;
+    va_start(args, fmt);
+    vfprintf(stderr, fmt, args);
+    va_end(args);
+}
+
+const char* versionString() {
+    if (versionBuffer[0] == 0) snprintf(versionBuffer, sizeof versionBuffer, "%s %s", __DATE__, __TIME__);
+    return versionBuffer;
+}
+
+void commandEcho(int argc, char** argv) {
+    fprintf(stderr, "# Command(%d): ", argc);
+    for (int i = 0; i < argc; i++) fprintf(stderr, "%s ", argv[i]);
+    fprintf(stderr, "\n# Version: %s\n", versionString());
+}
+
+int printUsage(const char* program, const char* const* lines, int count) {
+    for (int i = 0; i < count; i++) {
+        fputs("# ", stderr);
+        if (i == 0)
+            fprintf(stderr, lines[0], program);
+        else
+            fputs(lines[i], stderr);
+    }
+    return 1;
+}
+
+int parseNumber(const char* text) {
+    if (text[0] == '2' && text[1] == '^') {
+        long k = strtol(text + 2, nullptr, 10);
+        return (int)(1u << (((k % 32) + 32) % 32));
+    }
+    double value = strtod(text, nullptr);
+    // Out-of-range or non-finite values would be undefined to convert; they are not numbers here.
+    if (!std::isfinite(value) || value >= 2147483648.0 || value <= -2147483649.0) return 0;
+    return (int)value;
+}
+
+int msClock() {
+    timeval tv;
+    gettimeofday(&tv, nullptr);
+    if (clockBase == 0) {
+        clockBase = tv.tv_sec;
+        return (int)(tv.tv_usec / 1000);
+    }
+    return (int)((tv.tv_sec - clockBase) * 1000 + tv.tv_usec / 1000);
+}
+
+int cpuMs() {
+    getrusage(RUSAGE_SELF, &usage);
+    return (int)((usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
+                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000);
+}
+
+long majorFaults() { return usage.ru_majflt; }
+
+void* trackedMalloc(size_t size) {
+    memoryTotalBytes += size;
+    return malloc(size);
+}
+
+void* trackedCalloc(size_t count, size_t size) {
+    memoryTotalBytes += (unsigned long long)count * size;
+    return calloc(count, size);
+}
+
+unsigned long long memoryTotal() { return memoryTotalBytes; }
+int readTimeMs() { return readTimeTotal; }
+int writeTimeMs() { return writeTimeTotal; }
+void addReadTime(int ms) { readTimeTotal += ms; }
+void addWriteTime(int ms) { writeTimeTotal += ms; }
