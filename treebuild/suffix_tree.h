@@ -7,16 +7,18 @@
 // is full or the merge ends.
 //
 // Order of calls:
-//   openDividers(base)                       start-up, before the merge
-//   setUpTrees(config)                       merge set-up (not with array output)
+//   openDividers()                           start-up, instead of creating the file directly
+//   setUpTrees()                             merge set-up (not with array output)
 //   per suffix: addSuffix(record, lcp); if (treeIsFull()) writeFullTree();
 //   finishTrees()                            merge exhausted
 //   closeDividers()                          after the merge (also with array output)
-// The merge adds its own per-tree counters (suffixes, comparisons) to its run totals
-// itself; gTreeTotals holds what the trees contribute to the closing lines.
+// Settings come from gSettings and the run state from gBuild (treebuild.h); each tree
+// written adds gBuild.current to the run totals.
 #pragma once
 
 #include <cstdint>
+
+#include "treebuild/treebuild.h"
 
 // Node record: three little-endian 32-bit words.
 //   edge   bits 31-0  edge length in bits from the parent (root 0); every record of a
@@ -64,56 +66,37 @@ static_assert(sizeof(TreeDivider) == 24);
 
 constexpr uint16_t kMaxDividerDepth = 65535;
 
-// What the builder needs from the run; the pointers stay valid for the whole merge.
-struct TreeConfig {
-    const int32_t* bitLengths = nullptr;       // per input, its length in bits
-    const uint32_t* const* packed = nullptr;   // per input, its packed words plus a zero word
-    int inputCount = 0;
-    int maxNodes = 0;                          // node records per tree, at least 3
-    int quiet = 0;
-    int compact = 0;                           // -C: compaction statistics per tree
-    const char* outputBase = nullptr;          // <odir><opfx>.ST/<opfx>
-};
-
-// Contributions of the trees to the merge's closing lines.
-struct TreeTotals {
-    int trees;             // trees written
-    double lcpSum;         // bit LCPs of all suffixes but the first of each tree
-    double lcpCount;       // tnlcp
-    int maxLcp;            // largest bit LCP
-    int lcpOver255;        // nmlcp, first figure
-    int lcpOver65535;      // nmlcp, second figure
-    int maxPath;           // maxp: largest path-stack height (entries, root included)
-};
-extern TreeTotals gTreeTotals;
-
 // Default node records per tree: the longest input's length in bases, at most
 // 1,048,576 and at least 3 (a tree's first suffix needs the root and two records).
 int defaultMaxNodes(int longestInput);
 
-// Removes an old "<base>.stdiv" and creates the dividers file under a temporary name;
-// closeDividers renames it into place once the last tree is written.
-void openDividers(const char* outputBase);
+// The dividers file (gBuild.dividersPath, gBuild.dividersFd). openDividers removes an
+// old dividers file and creates the new one under a temporary name (the path with
+// ".tmp" appended); closeDividers closes it and renames it into place, so that an
+// interrupted build never leaves a dividers file that looks complete. The driver
+// calls them at start-up and after the merge, with -a too (the file is then empty).
+void openDividers();
 void closeDividers();
 
-// Allocates the tree buffer (maxNodes records), the path stack and, with compact, the
-// hash sets; refuses maxNodes below 3. Starts the per-tree clocks.
-void setUpTrees(const TreeConfig& config);
+// Merge set-up (trees only): allocates the tree buffer of gBuild.maxNodes records, the
+// path stack and, with -C, the hash sets; refuses maxNodes below 3. Starts the
+// per-tree clocks.
+void setUpTrees();
 
 // True while the current tree holds only its root (the next suffix starts a tree and
 // needs no LCP value).
 bool treeHoldsRootOnly();
 
-// record: the four PSA words (input << 2 | preceding code, offset in bases, prefix
-// words 1 and 2). lcpValue: bit LCP * 2 + continuation bit against the previous suffix;
-// ignored for the first suffix of a tree.
-void addSuffix(const uint32_t* record, uint32_t lcpValue);
+// Adds the next suffix of the global order; lcp is its LCP value against the previous
+// suffix, ignored for the first suffix of a tree.
+void addSuffix(const PsaRecord& record, uint32_t lcp);
 
 // True when the records in use are at least maxNodes - 1.
 bool treeIsFull();
 
-// Writes the current tree and its divider record, then starts an empty tree.
+// Writes the current tree and its divider record (adding gBuild.current to the run
+// totals and counting the tree), then starts an empty tree.
 void writeFullTree();
 
-// Writes the last tree when it holds at least one suffix.
+// Merge exhausted: writes the last tree when it holds at least one suffix.
 void finishTrees();
