@@ -1,0 +1,68 @@
+// Tree store: the dividers, one tree at a time in memory (read into the tree buffer
+// or mapped with -U), node-record accessors and substring fetches from the inputs.
+//
+// Tree files are untrusted: a walk reaches records only through treeNode(), which
+// refuses an index at or beyond the loaded tree's node count, and leaf inputs only
+// through leafInputChecked(). A walk that visits every record may instead call
+// validateTree() once after loading and then index gQuery.tree directly.
+#pragma once
+
+#include <cstdint>
+
+#include "treequery/treequery.h"
+
+// Field accessors of a node record (layout in treequery.h).
+inline uint32_t edgeLength(const Node& n) { return n.w0; }
+inline bool isLeaf(const Node& n) { return (n.w1 & 1u) != 0; }
+inline bool moreFollows(const Node& n) { return (n.w1 & 2u) != 0; }
+inline uint32_t child0(const Node& n) { return n.w1 >> 2; }     // interior only
+inline uint32_t child1(const Node& n) { return n.w2 >> 2; }     // interior only
+inline uint32_t leafInput(const Node& n) { return n.w1 >> 2; }  // leaf only
+inline int precedingCode(const Node& n) { return (int)(n.w2 & 3u); }
+
+// Stops with a message naming the tree when a record index or an input number of
+// the loaded tree is out of range.
+[[noreturn]] void corruptTree(const char* what, long long value);
+
+inline const Node& treeNode(uint32_t index) {
+    if (index >= (uint32_t)gQuery.treeNodes) corruptTree("record index", index);
+    return gQuery.tree[index];
+}
+inline int leafInputChecked(const Node& n) {
+    uint32_t input = leafInput(n);
+    if (input >= (uint32_t)gQuery.inputs) corruptTree("input number", input);
+    return (int)input;
+}
+// Character position of a leaf of `input` at bit depth `depth`; a depth beyond the
+// input's bit length (or odd) is a corrupt tree.
+int leafPosition(int input, long long depth);
+
+// Reads "<tree base>.stdiv": dividers, tree count, greatest node count and depth.
+// Refuses a missing, empty or ragged file and node counts below 1 or beyond 2 GiB of
+// records. Allocates the tree buffer unless -U ("Allocate treebuff: %d nodes").
+void readDividers();
+// -D: one line per divider on standard output.
+void printDividers();
+// The 16 base letters of a divider key, first base first (buffer of 17 bytes).
+void keyLetters(uint32_t key, char* text);
+
+// Who loads: the messages for an oversized tree and a short read differ.
+enum LoadCaller { kLoadForSearch = 0, kLoadForTraversal = 1 };
+
+// Loads tree `t` (divider index, also its file number) into gQuery.tree/treeNodes/
+// treeIndex/treeReadMs. Read mode keeps the buffer and skips the read when tree t is
+// already in it; -U unmaps the previous mapping first. A file shorter than the
+// divider's node count is an error naming the file (read or mapped).
+void loadTree(int t, LoadCaller caller);
+// Releases the mapping of the last tree (-U); nothing in read mode. Called at the
+// end of every search and traversal.
+void releaseTree();
+// Checks every record of the loaded tree once: child indices and chain ends inside
+// the tree, leaf inputs inside the catalogue.
+void validateTree();
+
+// Reads n characters at offset o of input i's .stdna file into buffer (n + 1 bytes,
+// terminated). An input file that cannot be opened prints "## ERROR: can't read file
+// %s to get substring" and leaves the buffer as it was; a failed seek or short read
+// ends the run.
+void fetchSubstring(int input, int offset, int n, char* buffer);

@@ -1,0 +1,241 @@
+// treequery: finds patterns in a data set's suffix trees, or walks every tree to
+// gather the longest repeats into result sets.
+//
+// Shared state of one run, for every file of this folder:
+//  - gSettings: the command line (one instance; strings point into argv; numbers as
+//    given, then maxNum/bestnum defaults and the index origin applied by the driver).
+//    quiet and verbose live in the toolkit's gRun (gRun.quiet, gRun.verbose).
+//  - gQuery: catalogue, paths, dividers and the loaded tree (tree_store.h), the set
+//    table and standard arrays (traversal mode), patterns and occurrences (pattern
+//    mode), the output stream and the equivalence counters.
+//
+// Who defines what (kept stable; changes are announced here):
+//  - main.cpp            order of work
+//  - options.cpp         scanOptions, echoSettings, usage
+//  - patterns.cpp        parsePatterns, patternText, checkExactPattern
+//  - set_specs.cpp       buildSetTable (set table, standard arrays, print buffer)
+//  - tree_store.cpp      dividers, tree loading, substring fetches (tree_store.h)
+//  - exact_search.cpp    exactSearch
+//  - exact_report.cpp    reportExact
+//  - traversal.cpp       runTraversal (declared in traversal.h as well)
+//  - inexact_search.cpp  inexactSearch (declared in inexact_search.h as well)
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "toolkit/run.h"
+
+constexpr int kMaxSets = 300;         // slots of the set table
+constexpr int kMaxSetMembers = 20;    // members of one custom set, single or pair
+constexpr int kMaxSetNumbers = 16;    // K numbers (-k) and N numbers (-n) kept
+constexpr int kDefaultBestnum = 20;   // heap size of a result set when -b is 0
+constexpr int kDefaultMaxNum = 100;   // occurrences kept per pattern when -m is 0
+constexpr int kDefaultSresults = 100; // -0 without a value
+constexpr int kDefaultKresults = 200; // -K without a value
+
+struct Settings {
+    const char* inputDir;     // 1st positional
+    const char* inputPrefix;  // 2nd positional
+    const char* treeDir;      // -d (input directory when not given)
+    const char* treePrefix;   // -x (input prefix when not given); named in every "#tab:" title
+    const char* outName;      // -o (standard output when not given)
+    const char* patternArg;   // -p (pattern mode when given); split in place
+    const char* setString;    // -s
+    const char* kString;      // -k
+    const char* nString;      // -n
+    const char* jString;      // -J (accepted, warned about)
+    int plen;                 // -l (echoed only)
+    int maxNum;               // -m; 100 in pattern mode when 0
+    int threshold;            // -t minimum match length in characters
+    int tfreq;                // -u
+    int bestnum;              // -b; 20 when 0
+    int rgenome;              // -r; -1 = none; zero-based after the index origin
+    int snumber;              // -S first tree to traverse
+    int inumber;              // -i traversal stops before this tree (0 = all)
+    int prlength;             // -L; 100 by default, 0 drops the Pattern column
+    int hamming;              // -H; -1 = exact search
+    int pcontext;             // -X (echoed only)
+    int sresults;             // -0 size of the standard N array
+    int kresults;             // -K size of the standard K array (lowered to inputs + 1)
+    int singles;              // -1
+    int pairs;                // -2
+    int consolidate;          // -C
+    int printdivs;            // -D
+    int indexOrigin;          // -I: 0 or 1
+    int usemmap;              // -U
+    int testdfs;              // -a
+    int countonly;            // -c
+    int equiv;                // -e
+};
+extern Settings gSettings;
+
+// One result of the traversal: seven signed 32-bit fields in this order.
+struct ResultRecord {
+    int32_t K;         // distinct inputs holding the string (0 without kvectors)
+    int32_t N;         // leaves below the node
+    int32_t where;     // first 32 bits of the node's input bit vector
+    int32_t length;    // bit depth with its lowest bit cleared
+    int32_t NC;        // standard arrays: nodes with this N (or K) at this length
+    int32_t sequence;  // input of the reported occurrence
+    int32_t position;  // its character position
+};
+static_assert(sizeof(ResultRecord) == 28);
+
+enum SetKind { kCustomSet = 0, kKSet = 1, kNSet = 2 };
+
+// One slot of the set table. Custom sets, singles and pairs are kCustomSet with
+// 1..20 zero-based members; K and N sets have memberCount 0 and their number in
+// members[0]. records/order hold gSettings.bestnum entries each (allocated by
+// buildSetTable); heapSize and total start at 0.
+struct ResultSet {
+    int kind;
+    int memberCount;
+    int members[kMaxSetMembers];
+    ResultRecord* records;
+    int* order;
+    int heapSize;
+    int total;  // candidates offered ("results total")
+};
+
+// One divider record (.stdiv), 24 bytes little-endian:
+//   0-3 to (high key), 4-7 from (low key): prefix word 1 of the tree's last and first
+//   suffix, first base in bits 31-30, zero bits past a short suffix's end;
+//   8-11 tree number; 12-15 node count; 16-17 maximum depth (saturates at 32767 read
+//   as signed; never size anything from it); 18-23 zero.
+struct Divider {
+    uint32_t to;
+    uint32_t from;
+    int32_t tree;
+    int32_t nodes;
+    int16_t depth;
+    uint8_t zero[6];
+};
+static_assert(sizeof(Divider) == 24);
+
+// One node record (.stree), three little-endian words:
+//   w0: edge length in bits from the parent (root 0; every record of a leaf chain
+//       carries the chain's edge length)
+//   w1: bit 0 leaf flag, bit 1 more-follow (next record is in the same chain),
+//       bits 31-2 0-child index (interior) or input number (leaf)
+//   w2: bits 31-2 1-child index (interior; 0 in a leaf), bits 1-0 preceding base code (leaf)
+// A child index of 0 means no child.
+struct Node {
+    uint32_t w0;
+    uint32_t w1;
+    uint32_t w2;
+};
+static_assert(sizeof(Node) == 12);
+
+// One occurrence of a pattern: input number and character position (zero-based).
+struct Occurrence {
+    int32_t input;
+    int32_t position;
+};
+static_assert(sizeof(Occurrence) == 8);
+
+// A pattern triple of -p: input, start offset, length, as given (before the origin).
+struct PatternTriple {
+    int input;
+    int offset;
+    int length;
+};
+
+struct QueryState {
+    // Paths: "<dir><prefix>.ST/<prefix>" for the inputs, the trees and the catalogues.
+    char inputBase[200];
+    char treeBase[200];
+    char catalogueBase[200];
+
+    FILE* out;  // -o file or stdout: every result table
+
+    // Catalogue: inputs, lengths in characters, stored lengths in bits.
+    int inputs;
+    int32_t* lengths;
+    int32_t* bitLengths;
+    int vectorWords;  // words of an input bit vector: ((inputs - 1) >> 5) + 1
+
+    // Dividers and the tree store (tree_store.cpp).
+    Divider* dividers;
+    int trees;         // divider records
+    int maxTreeNodes;  // greatest divider node count: the tree buffer's capacity
+    int maxDepth;      // greatest divider depth, 0 when none above 0 (saturated: a hint only)
+    Node* treeBuffer;  // read mode only
+    const Node* tree;  // the loaded tree (buffer or mapping), null before the first load
+    int treeNodes;     // its node count
+    int treeIndex;     // its divider index, -1 when none is loaded
+    int treeReadMs;    // wall ms of its load
+
+    // Pattern mode (patterns.cpp, exact_search.cpp).
+    int patternCount;       // text patterns or triples
+    char** patterns;        // text patterns (pointers into the -p argument), or null
+    PatternTriple* triples; // pattern triples, or null
+    int maxPatternLength;   // longest text pattern or triple length
+    char* patternBuffer;    // maxPatternLength + 1 bytes: text of a triple
+    char* verifyBuffer;     // maxPatternLength + 1 bytes: text read for verification
+    Occurrence* occurrences;  // maxNum entries in collection order
+    int occurrenceCount;      // all leaves collected, also beyond maxNum
+    uint32_t* inputVector;    // inputs that hold an occurrence (vectorWords words)
+    int tableHeaderPrinted;   // -C: the one header has been written
+
+    // Traversal mode (set_specs.cpp fills, traversal fills the heaps and prints).
+    ResultSet sets[kMaxSets];
+    int setCount;        // all sets in the table
+    int customSetCount;  // sets of -s
+    int nsets;           // custom + singles + pairs (printed as custom sets)
+    int kSetCount;       // K sets, after the nsets
+    int nSetCount;       // N sets, after the K sets
+    int kNumbers[kMaxSetNumbers];
+    int nNumbers[kMaxSetNumbers];
+    ResultRecord* standardN;  // sresults records, or null
+    ResultRecord* standardK;  // kresults records, or null
+    char* printBuffer;        // prlength + 1 bytes
+
+    // Equivalence and containment (-e), printed by the driver after the traversal.
+    int equivClasses;
+    int equivRedundant;
+    int equivLargest;
+    int contained;
+
+    // Clock readings taken just before the dividers are read.
+    int startMs;
+    int startCpuMs;
+};
+extern QueryState gQuery;
+
+// options.cpp
+void scanOptions(int argc, char** argv);  // whole scan, defaults, prefix check
+void echoSettings();                      // "search options: ..." unless quiet
+int printQueryUsage(const char* program); // returns 1
+void makePaths();                         // the three bases
+void openOutput();                        // -o or stdout
+
+// patterns.cpp
+void parsePatterns();           // -p argument: text patterns or triples; maxNum default
+void checkPatternTriples();     // triple inputs against the catalogue (after reading it)
+void checkExactPatterns();      // refuses characters outside a, c, g, t (any case)
+const char* patternText(int p); // text of pattern p (a triple is read into patternBuffer)
+void allocateOccurrences();     // occurrence array, input vector, verification buffer
+
+// set_specs.cpp
+void applyIndexOrigin();  // -r one-based with -I, checked against the inputs
+void readCatalogue();     // lengths, vector words, catalogue line
+void buildSetTable();     // custom/single/pair/K/N sets, heaps, standard arrays
+
+// exact_search.cpp: finds every occurrence of `pattern` (m characters, a/c/g/t in
+// either case) into gQuery.occurrences/occurrenceCount/inputVector (cleared by the
+// caller); returns the number of trees visited.
+int exactSearch(const char* pattern, int m);
+
+// exact_report.cpp: the count line on stderr and (unless -c) the exact results table.
+void reportExact(const char* pattern, int m);
+// "s" unless n is 1.
+inline const char* plural(int n) { return n == 1 ? "" : "s"; }
+
+// traversal.cpp (tqtraverse): walks the trees from -S to -i; with -a the test walk
+// only, else the result walk followed by every traversal table on gQuery.out.
+void runTraversal();
+
+// inexact_search.cpp (tqinexact): Hamming-distance search of one pattern (HD >= 0,
+// "*" matches any base); prints its own table; returns the number of trees searched.
+int inexactSearch(const char* pattern, int m, int hd, const char* treeDir, const char* treePrefix);
