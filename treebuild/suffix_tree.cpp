@@ -1,0 +1,223 @@
+// Adding suffixes, in global sorted order, to the current tree.
+//
+// Every interior record branches on one bit. The path stack holds the records from the
+// root down to the chain of the previous suffix; a new suffix pops it back to its LCP
+// with the previous suffix and hangs its leaf there, in one of four ways:
+//   case 3  identical to the previous suffix: the leaf joins the previous chain;
+//   case 4  the previous suffix ends where this one goes on: its leaf chain becomes an
+//           interior head followed by its leaves, and the new leaf hangs below the head;
+//   case 5  branches off at an interior record that has only a 0-child;
+//   case 6  branches off inside an edge: a new interior record splits it.
+#include <algorithm>
+#include <cstring>
+
+#include "toolkit/run.h"
+#include "treebuild/tree_state.h"
+
+TreeState gTree;
+
+namespace {
+
+constexpr int kDefaultMaxNodesCap = 1 << 20;
+// Child indexes and input numbers take 30 bits of a record word.
+constexpr int kMaxNodesLimit = 1 << 30;
+
+uint32_t leafWord0(const PsaRecord& r) { return (r.word0 & ~3u) | kLeafFlag; }
+
+void makeLeaf(uint32_t index, const PsaRecord& r, uint32_t edge) {
+    TreeNode& leaf = gTree.nodes[index];
+    leaf.edge = edge;
+    leaf.link0 = leafWord0(r);
+    leaf.link1 = recordPreceding(r);
+}
+
+void setChild(TreeNode& parent, int bit, uint32_t child) {
+    if (bit)
+        parent.link1 = child << 2;
+    else
+        parent.link0 = (parent.link0 & 3u) | (child << 2);
+}
+
+// Bit k of the suffix (0 = its first bit): from the prefix words while they cover it.
+int suffixBit(const PsaRecord& r, uint32_t k) {
+    if (k < 32) return static_cast<int>((r.prefix1 >> (31 - k)) & 1u);
+    if (k < 64) return static_cast<int>((r.prefix2 >> (63 - k)) & 1u);
+    return inputBit(recordInput(r), 2 * r.offset + k);
+}
+
+void push(uint32_t node, uint32_t depth) {
+    gTree.path.push_back(PathEntry{node, depth});
+    gTree.maxPath = std::max(gTree.maxPath, static_cast<int>(gTree.path.size()));
+}
+
+void addFirstSuffix(const PsaRecord& r, uint32_t o) {
+    makeLeaf(1, r, o);
+    setChild(gTree.nodes[0], static_cast<int>(r.prefix1 >> 31), 1);
+    gTree.inUse = 2;
+    gTree.from = r.prefix1;
+    gTree.path.clear();
+    push(0, 0);
+    push(1, o);
+}
+
+// The previous suffix's chain (records v to n-1, led by leaf v) becomes interior head
+// v followed by its leaves, with the leaf that was v moved to n.
+void addCase4(const PsaRecord& r, uint32_t o, uint32_t L, uint32_t v) {
+    TreeNode* t = gTree.nodes;
+    const uint32_t n = static_cast<uint32_t>(gTree.inUse);
+    t[n] = t[v];
+    t[n].link0 &= ~kMoreFollow;
+    t[v].link0 = kMoreFollow;
+    t[v].link1 = 0;
+    t[n - 1].link0 |= kMoreFollow;
+    for (uint32_t k = v + 1; k <= n; ++k) t[k].edge = t[v].edge;
+    makeLeaf(n + 1, r, o - L);
+    setChild(t[v], suffixBit(r, L), n + 1);
+    gTree.inUse += 2;
+    push(n + 1, o);
+    ++gTree.c4;
+}
+
+void addCase5(const PsaRecord& r, uint32_t o, uint32_t L, uint32_t continuation, uint32_t v) {
+    TreeNode* t = gTree.nodes;
+    const uint32_t n = static_cast<uint32_t>(gTree.inUse);
+    if (continuation != 1) fatal("firstbit %d, node %d, nsuff %d\n", continuation, gTree.inUse, gTree.suffixes);
+    if (nodeChild1(t[v]) != 0) fatal("firstbit child (fb=%d), nsuff=%d\n", continuation, gTree.suffixes);
+    if (gTree.compact) {
+        uint32_t x = nodeChild0(t[v]);
+        if (x != 0) {
+            hashInsert(0, static_cast<int32_t>(x - v));
+            if (!nodeIsLeaf(t[x])) hashInsert(2, static_cast<int32_t>(t[x].edge));
+        }
+    }
+    makeLeaf(n, r, o - L);
+    setChild(t[v], 1, n);
+    gTree.inUse += 1;
+    push(n, o);
+    ++gTree.c5;
+}
+
+// The new interior record n takes over v's most recent child u at bit depth L.
+void addCase6(const PsaRecord& r, uint32_t o, uint32_t L, uint32_t D, uint32_t v) {
+    TreeNode* t = gTree.nodes;
+    const uint32_t n = static_cast<uint32_t>(gTree.inUse);
+    if (nodeIsLeaf(t[v])) fatal("leaf node above split?? nnode=%d nsuff=%d\n", gTree.inUse, gTree.suffixes);
+    int side = nodeChild1(t[v]) != 0 ? 1 : 0;
+    uint32_t u = side ? nodeChild1(t[v]) : nodeChild0(t[v]);
+    if (u == 0) fatal("problem in case 6\n");
+    const uint32_t cut = L - D;
+    t[n].edge = cut;
+    t[n].link0 = u << 2;
+    t[n].link1 = (n + 1) << 2;
+    makeLeaf(n + 1, r, o - L);
+    setChild(t[v], side, n);
+    for (uint32_t k = u;; ++k) {
+        t[k].edge -= cut;
+        if (!nodeHasMore(t[k])) break;
+    }
+    if (gTree.compact) {
+        hashInsert(0, static_cast<int32_t>(u - n));
+        if (!nodeIsLeaf(t[u])) hashInsert(2, static_cast<int32_t>(t[u].edge));
+    }
+    gTree.inUse += 2;
+    push(n, L);
+    push(n + 1, o);
+    ++gTree.c6;
+}
+
+void countLcp(uint32_t L) {
+    gTree.lcpSum += L;
+    gTree.lcpCount += 1;
+    gBuild.current.lcpSum += L;
+    gBuild.current.lcpCount += 1;
+    RunTotals& totals = gBuild.totals;
+    totals.maxLcp = std::max(totals.maxLcp, L);
+    if (L > 255) ++totals.lcpsOver255;
+    if (L > 65535) ++totals.lcpsOver65535;
+}
+
+}  // namespace
+
+int defaultMaxNodes(int longestInput) {
+    return std::clamp(longestInput, 3, kDefaultMaxNodesCap);
+}
+
+void setUpTrees() {
+    const int maxNodes = gBuild.maxNodes;
+    if (maxNodes < 3)
+        fatal("maxNodes %d is too small: a tree needs at least 3 node records (root and one suffix)\n",
+              maxNodes);
+    if (maxNodes > kMaxNodesLimit) fatal("maxNodes %d is too large: at most %d node records per tree\n", maxNodes, kMaxNodesLimit);
+    gTree = TreeState{};
+    gTree.nodes = static_cast<TreeNode*>(trackedCalloc(static_cast<size_t>(maxNodes), sizeof(TreeNode)));
+    if (gTree.nodes == nullptr) fatal("couldn't allocate %d nodes for treeBuff\n", maxNodes);
+    gTree.capacity = maxNodes;
+    gTree.inUse = 1;
+    gTree.path.reserve(1024);
+    gTree.path.push_back(PathEntry{0, 0});
+    gTree.maxPath = 1;
+    gTree.compact = gSettings.compact != 0;
+    if (gTree.compact) allocateHashSets();
+    gTree.lastCpuMs = cpuMs();
+    gTree.lastWallMs = msClock();
+}
+
+bool treeHoldsRootOnly() { return gTree.inUse == 1; }
+
+bool treeIsFull() { return gTree.inUse >= gTree.capacity - 1; }
+
+void addSuffix(const PsaRecord& r, uint32_t lcp) {
+    const int input = recordInput(r);
+    if (input < 0 || input >= gBuild.numInputs)
+        fatal("suffix of input %d at offset %u: the data set has %d inputs\n", input, r.offset, gBuild.numInputs);
+    const int64_t remaining = static_cast<int64_t>(gBuild.bitLengths[input]) - 2 * static_cast<int64_t>(r.offset);
+    if (remaining <= 0)
+        fatal("suffix of input %d at offset %u lies past the input's end (%d bits)\n", input, r.offset,
+              gBuild.bitLengths[input]);
+    if (gTree.inUse + 2 > gTree.capacity) fatal("tree buffer of %d nodes overfilled\n", gTree.capacity);
+    const uint32_t o = static_cast<uint32_t>(remaining);
+    gTree.to = r.prefix1;
+
+    if (gTree.inUse == 1) {
+        addFirstSuffix(r, o);
+        gTree.suffixes = 1;
+        return;
+    }
+    ++gTree.suffixes;
+    const uint32_t L = lcpBits(lcp);
+    const uint32_t continuation = lcpContinuation(lcp);
+    if (L > o)
+        fatal("LCP of %u bits for a suffix of %u bits (input %d, offset %u)\n", L, o, input, r.offset);
+    countLcp(L);
+
+    std::vector<PathEntry>& path = gTree.path;
+    if (o == L) {
+        // Identical to the previous suffix: its chain is the top of the path.
+        const PathEntry& top = path.back();
+        if (top.depth != o)
+            fatal("suffix of input %d at offset %u equals the previous suffix over %u bits, which is %u bits long\n",
+                  input, r.offset, o, top.depth);
+        const uint32_t n = static_cast<uint32_t>(gTree.inUse);
+        makeLeaf(n, r, o - path[path.size() - 2].depth);
+        gTree.nodes[n - 1].link0 |= kMoreFollow;
+        gTree.inUse += 1;
+        ++gTree.c3;
+        return;
+    }
+
+    while (path.back().depth > L) {
+        PathEntry popped = path.back();
+        path.pop_back();
+        if (gTree.compact) recordPair(path.back(), popped);
+    }
+    const uint32_t v = path.back().node;
+    const uint32_t D = path.back().depth;
+    if (D == L) {
+        if (nodeIsLeaf(gTree.nodes[v]))
+            addCase4(r, o, L, v);
+        else
+            addCase5(r, o, L, continuation, v);
+    } else {
+        addCase6(r, o, L, D, v);
+    }
+}
