@@ -1,0 +1,199 @@
+// Flushes of the DNA buffer: tail run and tail chop, contexts, the per-input .stdna
+// and .stbin files, and the 2-bit packing.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "dnaprep/prep.h"
+#include "toolkit/file_io.h"
+#include "toolkit/run.h"
+
+namespace {
+
+// Packing table: index = bits 1-2 of four letters (first letter in index bits 7-6),
+// entry = the same four 2-bit fields with 2 and 3 exchanged, because (letter >> 1) & 3
+// gives a = 0, c = 1, g = 3, t = 2 in either case (and a zero byte gives 0, code a).
+struct PackTable {
+    uint8_t entry[256];
+    PackTable() {
+        for (int i = 0; i < 256; ++i) {
+            int out = 0;
+            for (int f = 0; f < 4; ++f) {
+                int field = (i >> (2 * f)) & 3;
+                field ^= field >> 1;  // swaps 2 and 3, keeps 0 and 1
+                out |= field << (2 * f);
+            }
+            entry[i] = static_cast<uint8_t>(out);
+        }
+    }
+};
+const PackTable kPack;
+
+inline uint32_t packFour(const uint8_t* b) {
+    unsigned index = ((b[0] & 6u) << 5) | ((b[1] & 6u) << 3) | ((b[2] & 6u) << 1) | ((b[3] & 6u) >> 1);
+    return kPack.entry[index];
+}
+
+void openInputFiles(PrepRun& run) {
+    const PrepSettings& s = *run.settings;
+    run.dnaPath = formatPath(kOutPathLimit, "%s%s_%d%s", run.datasetDir.c_str(), s.prefix,
+                             run.inputNumber, ".stdna");
+    if (gRun.verbose) note("Opening file %s for writing filtered DNA\n", run.dnaPath.c_str());
+    run.dnaFile.reset(openFile(run.dnaPath.c_str(), 1));
+    if (!run.dnaFile.ok()) fatal("can't open file %s\n", run.dnaPath.c_str());
+
+    run.binPath = formatPath(kOutPathLimit, "%s%s_%d%s", run.datasetDir.c_str(), s.prefix,
+                             run.inputNumber, ".stbin");
+    if (gRun.verbose) note("Opening file %s for writing binary DNA\n", run.binPath.c_str());
+    run.binFile.reset(openFile(run.binPath.c_str(), 1));
+    if (!run.binFile.ok()) fatal("can't open binary file %s\n", run.binPath.c_str());
+}
+
+// A close can be the first to report a failed write (for example on a network file system).
+void closeChecked(FileDescriptor& file, const std::string& path) {
+    if (!file.ok()) return;
+    int fd = file.fd;
+    file.fd = -1;
+    if (closeFile(fd) != 0) fatal("can't close file %s: its data may be incomplete\n", path.c_str());
+}
+
+const char* sequenceName(const PrepRun& run) {
+    return run.key[0] == '"' || run.key[0] == 0 ? run.key : run.key + 1;
+}
+
+}  // namespace
+
+// Every buffer is taken once, through the tracked allocator, in the order of the
+// memory total's report; the DNA buffer is cleared so that a tail run never counts
+// bytes that were never filled.
+void setUpBuffers(PrepRun& run, const PrepSettings& s) {
+    const int lengthsBytes = kLengthsEntries * 4;
+    run.lengths = static_cast<int32_t*>(trackedMalloc(lengthsBytes));
+    if (!run.lengths) fatal("can't allocate %d bytes for lengths array\n", lengthsBytes);
+
+    run.inputSize = s.buffset ? s.buffset : kDefaultInputBuffer;
+    run.input = static_cast<uint8_t*>(trackedMalloc(run.inputSize));
+    if (!run.input) fatal("can't allocate %d bytes for buffer\n", run.inputSize);
+
+    run.dnaCapacity = s.dnabset ? s.dnabset : kDefaultDnaBuffer;
+    if (run.dnaCapacity % 16) fatal("DNA buffer size %d must be a multiple of 16\n", run.dnaCapacity);
+    run.dna = static_cast<uint8_t*>(trackedMalloc(run.dnaCapacity));
+    run.packed = static_cast<uint32_t*>(trackedMalloc(run.dnaCapacity / 4));
+    if (!run.dna || !run.packed) fatal("can't allocate %d bytes for DNA buffer\n", run.dnaCapacity);
+    memset(run.dna, 0, run.dnaCapacity);
+
+    run.keySize = s.keybset ? s.keybset : kDefaultKeyBuffer;
+    // The key keeps keySize - 2 header bytes and a terminator; below 3 bytes not even
+    // the header's first byte fits.
+    if (run.keySize < 3) fatal("key buffer size %d is too small: it needs at least 3 bytes\n", run.keySize);
+    run.key = static_cast<char*>(trackedMalloc(run.keySize));
+    if (!run.key) fatal("can't allocate %d bytes for key buffer\n", run.keySize);
+    run.key[0] = 0;
+
+    run.contextLength = std::min(s.pcontext, kMaxContext);
+}
+
+// Length of the run of equal bytes that ends dna[0, n); `runStart` gets its first
+// index. A run that fills all n bytes goes on downward from the buffer's last byte
+// through what the buffer still holds from its previous fill (positions n and up).
+int tailRunLength(const uint8_t* dna, int n, int capacity, int* runStart) {
+    const uint8_t last = dna[n - 1];
+    int i = n - 1;
+    while (i > 0 && dna[i - 1] == last) --i;
+    *runStart = i;
+    int length = n - i;
+    if (i == 0) {
+        for (int j = capacity - 1; j >= n && dna[j] == last; --j) ++length;
+    }
+    return length;
+}
+
+int packDna(uint32_t* words, const uint8_t* bases, int count) {
+    const int nwords = count / 16;
+    for (int w = 0; w < nwords; ++w, bases += 16) {
+        words[w] = (packFour(bases) << 24) | (packFour(bases + 4) << 16) | (packFour(bases + 8) << 8) |
+                   packFour(bases + 12);
+    }
+    return nwords;
+}
+
+// Writes the DNA buffer to the current input's files. The final flush of a sequence
+// (endOfSequence = 1) also chops the tail, prints the table line, closes the files and
+// returns 1 when the sequence limit is reached.
+int flush(PrepRun& run, int endOfSequence) {
+    const PrepSettings& s = *run.settings;
+    int n = run.dnaPos;
+    ++run.nflush;
+
+    int tailLength = 0;
+    if (endOfSequence && n > 0) {
+        int runStart = 0;
+        tailLength = tailRunLength(run.dna, n, run.dnaCapacity, &runStart);
+        if (s.tailchop && n - runStart >= s.tailchop) n = runStart + 1;
+    }
+
+    if (run.seq.dnaSize + n > kMaxInputLength) {
+        fatal("sequence %d (%s) in %s has more than %lld bases, more than the 32-bit bit-lengths catalogue can hold\n",
+              run.inputNumber + 1, sequenceName(run), run.fastaPath.c_str(),
+              static_cast<long long>(kMaxInputLength));
+    }
+    run.seq.dnaSize += n;
+    run.totalDna += n;
+
+    const int context = run.contextLength;
+    if (run.firstFlush) {
+        int k = std::min(n, context);
+        memcpy(run.beginContext, run.dna, k);
+        run.beginContext[k] = 0;
+        run.firstFlush = 0;
+    }
+
+    if (endOfSequence) {
+        run.firstFlush = 1;
+        if (gRun.verbose) {
+            note("DNA final flush: %d flushes, %d bytes, %lld nfbytes, %lld ndbytes, %lld ngbytes, %lld nnbytes, %.0f total\n",
+                 run.nflush, n, static_cast<long long>(run.seq.origSize),
+                 static_cast<long long>(run.seq.dnaSize), static_cast<long long>(run.seq.garbage),
+                 static_cast<long long>(run.seq.wildCards), run.totalDna);
+        }
+        if (context) {
+            int k = std::min(n, context);
+            memcpy(run.endContext, run.dna + n - k, k);
+            run.endContext[k] = 0;
+        }
+        if (run.table) printTableLine(run, tailLength);
+    }
+
+    if (run.inputNumber >= s.sindex) {
+        if (!run.dnaFile.ok()) openInputFiles(run);
+        writeOrDie(run.dnaFile.fd, run.dna, n, run.dnaPath.c_str());
+        int padded = n;
+        if (endOfSequence && n % 16) {
+            padded = (n + 15) & ~15;
+            memset(run.dna + n, 0, padded - n);
+        }
+        int words = packDna(run.packed, run.dna, padded);
+        writeOrDie(run.binFile.fd, run.packed, static_cast<size_t>(words) * 4, run.binPath.c_str());
+    }
+    run.dnaPos = 0;
+
+    if (!endOfSequence) return 0;
+
+    const int32_t length = static_cast<int32_t>(run.seq.dnaSize);
+    if (run.inputNumber < kLengthsEntries) run.lengths[run.inputNumber] = length;
+    else run.moreLengths.push_back(length);
+    closeChecked(run.dnaFile, run.dnaPath);
+    closeChecked(run.binFile, run.binPath);
+
+    run.garbageTotal += run.seq.garbage;
+    run.seqsWithGarbage += run.seq.garbage != 0;
+    run.wildTotal += run.seq.wildCards;
+    run.seqsWithWild += run.seq.wildCards != 0;
+    run.sectionTotal += run.seq.nChunks;
+    run.seq = SequenceCounters();
+
+    ++run.inputNumber;
+    return s.nseqs > 0 && run.inputNumber == s.sindex + s.nseqs;
+}
+
+const char* tableSequenceName(const PrepRun& run) { return sequenceName(run); }

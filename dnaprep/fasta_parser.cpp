@@ -1,0 +1,184 @@
+// The FASTA state machine: header lines into the key buffer, DNA sections through the
+// class table into the DNA buffer, one table lookup per byte.
+#include <algorithm>
+#include <cstring>
+
+#include "dnaprep/prep.h"
+#include "toolkit/file_io.h"
+#include "toolkit/run.h"
+
+void buildClassTable(uint8_t table[256], int ucase, int trmask) {
+    memset(table, kGarbage, 256);
+    table['\n'] = kLineBreak;
+    table['\r'] = kLineBreak;
+    table['>'] = kHeaderStart;
+    for (const char* w = "BDHKMNRSUVWY"; *w; ++w) {
+        table[static_cast<uint8_t>(*w)] = kWildcard;
+        table[static_cast<uint8_t>(*w + 32)] = kWildcard;
+    }
+    for (const char* b = "acgt"; *b; ++b) {
+        uint8_t letter = static_cast<uint8_t>(ucase ? *b - 32 : *b);
+        table[static_cast<uint8_t>(*b)] = letter;
+        table[static_cast<uint8_t>(*b - 32)] = letter;
+    }
+    if (trmask) {
+        for (const char* b = "acgt"; *b; ++b) table[static_cast<uint8_t>(*b)] = kWildcard;
+    }
+}
+
+namespace {
+
+// Header state: copies the line into the key (blanks as '-') up to its room of
+// keySize - 2 bytes and skips the rest. Returns the line break, where the DNA section
+// begins, or `end` when the line goes on in the next chunk.
+const uint8_t* parseHeader(PrepRun& run, const uint8_t* p, const uint8_t* end) {
+    const int room = run.keySize - 2;
+    for (; p < end; ++p) {
+        uint8_t b = *p;
+        if (b == '\n' || b == '\r') {
+            run.key[run.keyPos] = 0;
+            run.keyPos = 0;
+            run.inHeader = 0;
+            run.wildOpen = false;  // wildcard sections never join across sequences
+            return p;
+        }
+        if (run.keyPos < room) run.key[run.keyPos++] = static_cast<char>(b == ' ' ? '-' : b);
+    }
+    return p;
+}
+
+// A sequence below the start index: only its extent matters, so look for the next '>'.
+const uint8_t* skipSequence(PrepRun& run, const uint8_t* p, const uint8_t* end) {
+    const void* found = memchr(p, '>', end - p);
+    if (!found) {
+        run.seq.origSize += end - p;
+        return end;
+    }
+    const uint8_t* header = static_cast<const uint8_t*>(found);
+    run.seq.origSize += header - p;
+    run.inHeader = 1;
+    run.limitReached = flush(run, 1);
+    return header;
+}
+
+// DNA state. Every byte gives at most one base, so a stretch of (free room) bytes
+// cannot overflow the DNA buffer and the inner loop needs no capacity test; the
+// buffer is flushed as soon as a stretch fills it. Returns the '>' that ends the
+// section (the header state starts there) or `end`.
+template <bool kCountBytes>
+const uint8_t* parseDna(PrepRun& run, const uint8_t* p, const uint8_t* end) {
+    const uint8_t* table = run.classTable;
+    uint8_t* dna = run.dna;
+    const int capacity = run.dnaCapacity;
+    int pos = run.dnaPos;
+    bool open = run.wildOpen;
+    int64_t wild = 0, chunks = 0, garbage = 0;
+    const uint8_t* sectionStart = p;
+
+    auto settle = [&](const uint8_t* upTo) {
+        run.seq.origSize += upTo - sectionStart;
+        sectionStart = upTo;
+        run.seq.wildCards += wild;
+        run.seq.nChunks += chunks;
+        run.seq.garbage += garbage;
+        wild = chunks = garbage = 0;
+        run.dnaPos = pos;
+        run.wildOpen = open;
+    };
+
+    while (p < end) {
+        const uint8_t* stop = p + std::min<ptrdiff_t>(end - p, capacity - pos);
+        for (; p < stop; ++p) {
+            if (kCountBytes) ++run.byteCounts[*p];
+            const uint8_t c = table[*p];
+            if (static_cast<unsigned>(c) - 1u < 127u) {
+                dna[pos++] = c;
+                open = false;
+            } else if (c == kLineBreak) {
+                // line breaks neither store nor end a wildcard section
+            } else if (c == kWildcard) {
+                ++wild;
+                chunks += !open;
+                open = true;
+            } else if (c == kGarbage) {
+                ++garbage;
+                open = false;
+            } else {
+                settle(p);
+                run.inHeader = 1;
+                run.limitReached = flush(run, 1);
+                return p;
+            }
+        }
+        if (pos == capacity) {
+            settle(p);
+            flush(run, 0);
+            pos = 0;
+        }
+    }
+    settle(end);
+    return end;
+}
+
+}  // namespace
+
+// Returns 1 when the sequence limit was reached; the rest of the chunk is dropped then.
+int parseChunk(PrepRun& run, const uint8_t* buffer, size_t length) {
+    const uint8_t* p = buffer;
+    const uint8_t* end = buffer + length;
+    const PrepSettings& s = *run.settings;
+    while (p < end && !run.limitReached) {
+        if (run.inHeader) p = parseHeader(run, p, end);
+        else if (run.inputNumber < s.sindex) p = skipSequence(run, p, end);
+        else if (s.gcounts) p = parseDna<true>(run, p, end);
+        else p = parseDna<false>(run, p, end);
+    }
+    return run.limitReached;
+}
+
+// The first line of every file is a header, whether or not it begins with '>'.
+void startFile(PrepRun& run) {
+    run.inHeader = 1;
+    run.keyPos = 0;
+}
+
+// The end of a file ends its last sequence, also one that is still in its header line.
+void endFile(PrepRun& run) {
+    if (run.inHeader) {
+        run.key[run.keyPos] = 0;
+        run.keyPos = 0;
+    }
+    run.limitReached = flush(run, 1);
+}
+
+// Reads one FASTA file chunk by chunk until a read returns 0, so that pipes and
+// process substitutions are read to their end like regular files.
+void readFastaFile(PrepRun& run, const char* argument, int fileNumber) {
+    const PrepSettings& s = *run.settings;
+    run.fastaPath = formatPath(kPathLimit, "%s%s", s.inputDir, argument);
+    run.fileName = fileNameOf(argument);
+    startFile(run);
+    FileDescriptor fasta(openFile(run.fastaPath.c_str(), 0));
+    if (!fasta.ok()) fatal("could not open file %s\n", run.fastaPath.c_str());
+
+    int reads = 0;
+    int64_t lines = 0, chars = 0;
+    const size_t chunk = static_cast<size_t>(run.inputSize);
+    for (;;) {
+        size_t got = readFully(fasta.fd, run.input, chunk, run.fastaPath.c_str());
+        ++reads;
+        ++run.nread;
+        chars += got;
+        if (s.fparse) {
+            for (size_t i = 0; i < got; ++i) lines += (run.input[i] == '\n' || run.input[i] == '\r');
+        } else if (got > 0 && parseChunk(run, run.input, got)) {
+            break;
+        }
+        if (got < chunk) break;
+    }
+    if (!s.fparse && !run.limitReached) endFile(run);
+    if (s.fparse && !gRun.quiet) {
+        note("fast parse, file %d: %d reads, %lld lines, %lld chars\n", fileNumber, reads,
+             static_cast<long long>(lines), static_cast<long long>(chars));
+    }
+}

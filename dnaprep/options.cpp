@@ -1,0 +1,155 @@
+// Command line of dnaprep: the scan, the usage text and the options echo.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "dnaprep/prep.h"
+#include "toolkit/run.h"
+
+namespace {
+
+const char* const kUsage[] = {
+    "%s <inputdir> <outputdir> <prefix> [-options...] <fastafiles...>\n",
+    "\t-q\t# quiet - no output to stderr\n",
+    "\t-v\t# verbose - lots of output to stderr\n",
+    "\t-Q\t# QUIET - really quiet - no output to stdout\n",
+    "\t-t\t# tandem repeat mask - treat all lower case acgt as Ns\n",
+    "\t-u\t# upper-case - write out ACGT rather than acgt DNA\n",
+    "\t-g\t# get counts - collect counts of all chars within DNA sections\n",
+    "\t-f\t# fast parse - collect DNA names, lengths, and offsets only - unimplemented\n",
+    "\t-h\t# help - print this message\n",
+    "\t-s <n> \t# start index - when to start writing output - default 0\n",
+    "\t-n <n> \t# total number of input sequences to read from file(s)\n",
+    "\t-m <n> \t# memory to be used for input buffer (in bytes)\n",
+    "\t-d <n> \t# memory to be used for output DNA buffer (in bytes)\n",
+    "\t-k <n> \t# memory to be used for output key buffer (in bytes)\n",
+    "\t-T <n> \t# tailchop - remove all but one when contig tail of length at least <n>\n",
+    "\t-F <n> \t# field - use this field in the FASTA key part as a sequence name\n",
+    "\t-C <n> \t# context -  print <n> bytes each from begin and end of DNA sequence\n",
+    "\t-o <s> \t# output - write to the named file rather than stdout\n",
+    "Generates <n> .stdna and .stbin files, and one .stlengths and .stblengths file.\n",
+};
+
+// Stores the value of the option `letter`.
+void setValue(PrepSettings& s, char letter, const char* value) {
+    switch (letter) {
+    case 's': s.sindex = parseNumber(value); break;
+    case 'n': s.nseqs = parseNumber(value); break;
+    case 'm': s.buffset = parseNumber(value); break;
+    case 'd': s.dnabset = parseNumber(value); break;
+    case 'k': s.keybset = parseNumber(value); break;
+    case 'T': s.tailchop = parseNumber(value); break;
+    case 'F': s.fieldp = parseNumber(value); break;
+    case 'C': s.pcontext = parseNumber(value); break;
+    case 'o': s.outname = value; break;
+    case 'x': s.strtest = value; break;
+    }
+}
+
+// Values that no buffer or count can take (only reachable through text such as " -5",
+// since an argument that starts with '-' is an option).
+void checkValues(const PrepSettings& s) {
+    if (s.sindex < 0) fatal("start index %d must not be negative\n", s.sindex);
+    if (s.nseqs < 0) fatal("number of sequences %d must not be negative\n", s.nseqs);
+    if (s.buffset < 0) fatal("can't allocate %d bytes for buffer\n", s.buffset);
+    if (s.dnabset < 0) fatal("can't allocate %d bytes for DNA buffer\n", s.dnabset);
+    if (s.tailchop < 0) fatal("tailchop threshold %d must not be negative\n", s.tailchop);
+    if (s.pcontext < 0) fatal("context length %d must not be negative\n", s.pcontext);
+}
+
+}  // namespace
+
+void usageExit(const char* program) {
+    printUsage(program, kUsage, sizeof(kUsage) / sizeof(kUsage[0]));
+    exit(1);
+}
+
+// Options may stand anywhere before the first FASTA file; the first argument that is
+// neither an option, nor its value, nor a main parameter starts the file list, and
+// everything after it is a file name, even text that begins with '-'.
+void scanArguments(int argc, char** argv, PrepSettings& s) {
+    char pending = 0;
+    int mains = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] == '-') {
+            if (pending) fatal("option value pending when reached '%s'\n", arg);
+            switch (arg[1]) {
+            case 'q': gRun.quiet = 1; break;
+            case 'v': gRun.verbose = 1; break;
+            case 'Q': s.quietOut = 1; break;
+            case 't': s.trmask = 1; break;
+            case 'u': s.ucase = 1; break;
+            case 'g': s.gcounts = 1; break;
+            case 'f': s.fparse = 1; break;
+            case 'h': usageExit(argv[0]);
+            case 's': case 'n': case 'm': case 'd': case 'k': case 'T': case 'F': case 'C':
+            case 'o': case 'x':
+                pending = arg[1];
+                break;
+            default: fatal("unrecognized option '%s'\n", arg);
+            }
+            continue;
+        }
+        if (pending) {
+            setValue(s, pending, arg);
+            pending = 0;
+            continue;
+        }
+        if (mains == 0) s.inputDir = arg;
+        else if (mains == 1) s.outputDir = arg;
+        else if (mains == 2) s.prefix = arg;
+        else {
+            s.firstFile = i;
+            checkValues(s);
+            return;
+        }
+        ++mains;
+    }
+    fatal("no input FASTA files specified.\n");
+}
+
+void echoSettings(const PrepSettings& s) {
+    if (gRun.quiet) return;
+    fprintf(stderr, "# fasta options: ");
+    int words = 0;
+    auto flag = [&](int on, const char* word) {
+        if (on) { fprintf(stderr, "%s ", word); ++words; }
+    };
+    auto value = [&](int v, const char* name) {
+        if (v) { fprintf(stderr, "%s=%d ", name, v); ++words; }
+    };
+    auto text = [&](const char* v, const char* name) {
+        if (v) { fprintf(stderr, "%s=%s ", name, v); ++words; }
+    };
+    flag(s.quietOut, "Quiet");
+    flag(gRun.verbose, "verbose");
+    flag(s.trmask, "trmask");
+    flag(s.ucase, "ucase");
+    flag(s.gcounts, "gcounts");
+    flag(s.fparse, "fparse");
+    value(s.sindex, "sindex");
+    value(s.nseqs, "nseqs");
+    value(s.buffset, "buffset");
+    value(s.dnabset, "dnabset");
+    value(s.keybset, "keybset");
+    value(s.tailchop, "tailchop");
+    value(s.fieldp, "fieldp");
+    value(s.pcontext, "pcontext");
+    text(s.outname, "outname");
+    text(s.strtest, "strtest");
+    if (!words) fprintf(stderr, "none");
+    fprintf(stderr, "\n");
+}
+
+// The FASTA argument cut at its last full stop, when that lies after the last slash
+// and is not the first character ("chr1.fa" -> "chr1", ".fa" and "a.b/c" stay whole).
+std::string fileNameOf(const char* argument) {
+    std::string name(argument);
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) return name;
+    size_t slash = name.rfind('/');
+    if (slash != std::string::npos && slash > dot) return name;
+    name.resize(dot);
+    return name;
+}

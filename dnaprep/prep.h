@@ -1,0 +1,137 @@
+// Settings and run state of dnaprep: FASTA files in, one filtered (.stdna) and one
+// packed (.stbin) file per sequence out, plus the two length catalogues.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "toolkit/file_io.h"
+
+constexpr int kDefaultInputBuffer = 262144;
+constexpr int kDefaultDnaBuffer = 2097152;
+constexpr int kDefaultKeyBuffer = 256;
+constexpr int kDefaultContext = 16;
+constexpr int kMaxContext = 255;
+// Inputs whose lengths are kept while parsing; more are added at the end of the run.
+constexpr int kLengthsEntries = 16384;
+
+// Class table entries that are not base letters (bases hold their letter, 1..127).
+constexpr uint8_t kWildcard = 0;
+constexpr uint8_t kGarbage = 253;
+constexpr uint8_t kLineBreak = 254;
+constexpr uint8_t kHeaderStart = 255;
+
+// The options of one run; 0 (or null) means the built-in default or "off".
+struct PrepSettings {
+    int quietOut = 0;  // -Q: no summary table
+    int trmask = 0;    // -t: lower-case a, c, g, t are wildcards
+    int ucase = 0;     // -u: write ACGT instead of acgt
+    int gcounts = 0;   // -g: count every byte value of the DNA sections
+    int fparse = 0;    // -f: only count reads, line breaks and bytes per file
+    int sindex = 0;    // -s: first input that gets files
+    int nseqs = 0;     // -n: stop after this many inputs from sindex on (0: no limit)
+    int buffset = 0;   // -m: input buffer bytes
+    int dnabset = 0;   // -d: DNA buffer bytes, a multiple of 16
+    int keybset = 0;   // -k: key (header) buffer bytes
+    int tailchop = 0;  // -T: cut a tail run of at least this many bases to one base
+    int fieldp = 0;    // -F: echoed only
+    int pcontext = kDefaultContext;  // -C: bases of context shown per sequence end
+    const char* outname = nullptr;   // -o: summary table file
+    const char* strtest = nullptr;   // -x: echoed only
+    const char* inputDir = nullptr;  // text prefix of every FASTA path
+    const char* outputDir = nullptr;
+    const char* prefix = nullptr;
+    int firstFile = 0;  // argv index of the first FASTA file
+};
+
+// Counters of the sequence in progress; reset by its final flush. 64-bit so that a
+// long section of wildcards or garbage cannot wrap before the length check.
+struct SequenceCounters {
+    int64_t origSize = 0;   // bytes of the DNA section in the FASTA file
+    int64_t dnaSize = 0;    // bases flushed to the input's files
+    int64_t wildCards = 0;
+    int64_t nChunks = 0;    // wildcard sections
+    int64_t garbage = 0;
+};
+
+struct PrepRun {
+    const PrepSettings* settings = nullptr;
+    uint8_t classTable[256] = {};
+
+    // Working buffers, allocated once (tracked: their sizes make up the memory total).
+    int32_t* lengths = nullptr;          // kLengthsEntries entries
+    std::vector<int32_t> moreLengths;    // inputs from kLengthsEntries on
+    uint8_t* input = nullptr;
+    int inputSize = 0;
+    uint8_t* dna = nullptr;
+    int dnaCapacity = 0;
+    int dnaPos = 0;
+    uint32_t* packed = nullptr;          // dnaCapacity / 16 words
+    char* key = nullptr;
+    int keySize = 0;
+    int keyPos = 0;
+    int contextLength = 0;               // -C capped at kMaxContext
+
+    // Parser state, carried from chunk to chunk.
+    int inHeader = 1;
+    bool wildOpen = false;   // the last non-line-break byte was a wildcard
+    int firstFlush = 1;
+    int limitReached = 0;
+
+    // The current input's two files, open from its first flush to its final one.
+    FileDescriptor dnaFile, binFile;
+    std::string dnaPath, binPath;
+    std::string datasetDir;  // "<outputdir><prefix>.ST/"
+    std::string fileName;   // current FASTA argument without its extension
+    std::string fastaPath;  // input directory + FASTA argument
+
+    char beginContext[kMaxContext + 1] = {};
+    char endContext[kMaxContext + 1] = {};
+
+    SequenceCounters seq;
+    int inputNumber = 0;  // the next sequence's number
+
+    // Run totals.
+    int nflush = 0;
+    int nread = 0;
+    double totalDna = 0;
+    int64_t seqsWithWild = 0, sectionTotal = 0, wildTotal = 0;
+    int64_t seqsWithGarbage = 0, garbageTotal = 0;
+    uint64_t byteCounts[256] = {};
+
+    FILE* table = nullptr;      // summary table (stdout or -o), null with -Q
+    FILE* tableFile = nullptr;  // the -o file, open even with -Q
+};
+
+// options.cpp
+void scanArguments(int argc, char** argv, PrepSettings& settings);
+void echoSettings(const PrepSettings& settings);
+[[noreturn]] void usageExit(const char* program);
+std::string fileNameOf(const char* argument);
+
+// fasta_parser.cpp
+void buildClassTable(uint8_t table[256], int ucase, int trmask);
+int parseChunk(PrepRun& run, const uint8_t* buffer, size_t length);
+void startFile(PrepRun& run);
+void endFile(PrepRun& run);
+void readFastaFile(PrepRun& run, const char* argument, int fileNumber);
+
+// dna_output.cpp
+void setUpBuffers(PrepRun& run, const PrepSettings& settings);
+int flush(PrepRun& run, int endOfSequence);
+int packDna(uint32_t* words, const uint8_t* bases, int count);
+int tailRunLength(const uint8_t* dna, int n, int capacity, int* runStart);
+const char* tableSequenceName(const PrepRun& run);
+
+// summary.cpp
+void openTable(PrepRun& run);
+void printTableHeader(const PrepRun& run);
+void printTableLine(const PrepRun& run, int n);
+void writeLengthCatalogues(PrepRun& run);
+void closeTable(PrepRun& run);
+void printClosingReport(const PrepRun& run, const char* program, long cpuStart, int msStart);
+
+// Bases per input at most: the bit-lengths catalogue holds twice the length in 32 bits.
+constexpr int64_t kMaxInputLength = INT32_MAX / 2;
