@@ -207,7 +207,7 @@ extern QueryState gQuery;
 void scanOptions(int argc, char** argv);  // whole scan, defaults, prefix check
 void echoSettings();                      // "search options: ..." unless quiet
 int printQueryUsage(const char* program); // returns 1
-void makePaths();                         // the three bases
+void makePaths();                         // the three bases; fills treeDir/treePrefix defaults
 void openOutput();                        // -o or stdout
 
 // patterns.cpp
@@ -216,6 +216,7 @@ void checkPatternTriples();     // triple inputs against the catalogue (after re
 void checkExactPatterns();      // refuses characters outside a, c, g, t (any case)
 const char* patternText(int p); // text of pattern p (a triple is read into patternBuffer)
 void allocateOccurrences();     // occurrence array, input vector, verification buffer
+void searchPatterns();          // every pattern in order: search, "Search finished", report
 
 // set_specs.cpp
 void applyIndexOrigin();  // -r one-based with -I, checked against the inputs

@@ -1,0 +1,208 @@
+// Exact search of one pattern: candidate trees by their divider keys, a blind
+// descent by the branching bits in each, one check of the text against the first
+// leaf below the node where the pattern ends, then every leaf below that node.
+//
+// Every candidate tree is searched and checked against the text on its own: keys are
+// 16-base prefixes padded with a's, so neighbouring trees may share a key range and a
+// tree may hold suffixes that agree with the pattern only at its branching bits.
+#include <sys/types.h>
+
+#include <cctype>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "toolkit/bit_vector.h"
+#include "toolkit/file_io.h"
+#include "toolkit/run.h"
+#include "treequery/tree_store.h"
+#include "treequery/treequery.h"
+
+namespace {
+
+std::vector<uint8_t> gBits;  // pattern bits, one per byte, first base's high bit first
+
+int baseCode(char c) {
+    switch (c) {
+        case 'a': case 'A': return 0;
+        case 'c': case 'C': return 1;
+        case 'g': case 'G': return 2;
+        case 't': case 'T': return 3;
+        default: return -1;
+    }
+}
+
+void makePatternBits(const char* pattern, int m) {
+    gBits.assign(2 * (size_t)m, 0);
+    for (int j = 0; j < m; j++) {
+        int code = baseCode(pattern[j]);
+        if (code < 0) fatal("pattern \"%s\": character '%c' is not a base (a, c, g or t)\n", pattern, pattern[j]);
+        gBits[2 * j] = (uint8_t)(code >> 1);
+        gBits[2 * j + 1] = (uint8_t)(code & 1);
+    }
+}
+
+// Follows the pattern's bits at the branch points from the root. Returns the node
+// on whose incoming edge the pattern ends (its parent's bit depth in *parentDepth),
+// or 0 when the tree has no such path.
+uint32_t blindDescent(long long patternBits, long long* parentDepth) {
+    const Node& root = treeNode(0);
+    uint32_t current = gBits[0] ? child1(root) : child0(root);
+    long long depth = 0;
+    long long steps = 0;
+    while (current != 0) {
+        const Node& x = treeNode(current);
+        if (++steps > gQuery.treeNodes) corruptTree("path length", steps);
+        long long e = edgeLength(x);
+        if (e >= patternBits - depth) {
+            *parentDepth = depth;
+            return current;
+        }
+        if (isLeaf(x)) return 0;
+        depth += e;
+        current = gBits[(size_t)depth] ? child1(x) : child0(x);
+    }
+    return 0;
+}
+
+// The first leaf below `node` (0-child first): its index and bit depth.
+uint32_t firstLeaf(uint32_t node, long long parentDepth, long long* leafDepth) {
+    long long steps = 0;
+    for (;;) {
+        const Node& x = treeNode(node);
+        if (++steps > gQuery.treeNodes) corruptTree("path length", steps);
+        if (isLeaf(x)) {
+            *leafDepth = parentDepth + edgeLength(x);
+            return node;
+        }
+        long long depth = parentDepth + edgeLength(x);
+        if (child0(x)) {
+            node = child0(x);
+            parentDepth = depth;
+        } else if (child1(x)) {
+            node = child1(x);
+            parentDepth = depth;
+        } else if (moreFollows(x)) {
+            node = node + 1;  // the chain's leaves end at the head's own depth
+        } else {
+            corruptTree("interior record without children", node);
+        }
+    }
+}
+
+// Compares the pattern with m characters of input f from `start`, without regard to
+// letter case (inputs are stored all lower or all upper case).
+bool textMatches(const char* pattern, int m, int input, int start) {
+    std::string path = formatPath(kPathLimit, "%s_%d%s", gQuery.inputBase, input, ".stdna");
+    FileDescriptor fd(openFile(path.c_str(), 0));
+    if (!fd.ok()) fatal("can't open input DNA file \"%s\"\n", path.c_str());
+    char* text = gQuery.verifyBuffer;
+    ssize_t got = timedPread64(fd.fd, text, (size_t)m, start);
+    if (got < 0) fatal("fseek failure, file %s, offset %d\n", path.c_str(), start);
+    if (got != m)
+        fatal("problem reading DNA file \"%s\", %d bytes wanted, got %d, startchar %d\n", path.c_str(), m, (int)got,
+              start);
+    for (int j = 0; j < m; j++)
+        if (tolower((unsigned char)text[j]) != tolower((unsigned char)pattern[j])) return false;
+    return true;
+}
+
+void addOccurrence(const Node& leaf, long long parentDepth) {
+    int input = leafInputChecked(leaf);
+    int position = leafPosition(input, parentDepth + edgeLength(leaf));
+    int& count = gQuery.occurrenceCount;
+    if (count < gSettings.maxNum) gQuery.occurrences[count] = Occurrence{input, position};
+    bitSet(gQuery.inputVector, input);
+    count++;
+}
+
+// Every leaf below `start`: a node's 0-child subtree, its 1-child subtree, then the
+// rest of its leaf chain; a leaf after the leaves that follow it in its chain. Kept
+// on an explicit stack: long runs of one base make paths far deeper than the stack
+// of a recursion allows.
+void collectAll(uint32_t start, long long parentDepth) {
+    struct Task {
+        uint32_t node;
+        bool emit;
+        long long parentDepth;
+    };
+    static std::vector<Task> stack;
+    stack.clear();
+    stack.push_back({start, false, parentDepth});
+    long long visits = 0;
+    while (!stack.empty()) {
+        Task task = stack.back();
+        stack.pop_back();
+        const Node& x = treeNode(task.node);
+        if (task.emit) {
+            addOccurrence(x, task.parentDepth);
+            continue;
+        }
+        if (++visits > gQuery.treeNodes) corruptTree("records below a node", visits);
+        if (isLeaf(x)) {
+            stack.push_back({task.node, true, task.parentDepth});
+            if (moreFollows(x)) stack.push_back({task.node + 1, false, task.parentDepth});
+            continue;
+        }
+        long long depth = task.parentDepth + edgeLength(x);
+        if (moreFollows(x)) stack.push_back({task.node + 1, false, task.parentDepth});
+        if (child1(x)) stack.push_back({child1(x), false, depth});
+        if (child0(x)) stack.push_back({child0(x), false, depth});
+    }
+}
+
+// Searches tree t; true when the pattern was found (and its leaves collected).
+bool searchTree(int t, const char* pattern, int m) {
+    const long long patternBits = 2LL * m;
+    long long depth = 0;
+    uint32_t candidate = blindDescent(patternBits, &depth);
+    if (candidate == 0) {
+        if (!gRun.quiet) note("Pattern not found (blind search)\n");
+        return false;
+    }
+    if (!gRun.quiet) note("Blind search: pattern may exist - depth %lld\n", depth);
+    long long leafDepth = 0;
+    uint32_t leaf = firstLeaf(candidate, depth, &leafDepth);
+    const Node& first = treeNode(leaf);
+    int input = leafInputChecked(first);
+    int position = leafPosition(input, leafDepth);
+    long long bitPosition = gQuery.bitLengths[input] - leafDepth;
+    if (!gRun.quiet)
+        note("First leaf (real leaf): n=%u d=%lld(pos=%lld) f/s=(%d %lld)\n", leaf, leafDepth, bitPosition, input,
+             bitPosition);
+    if (!textMatches(pattern, m, input, position)) {
+        if (gRun.verbose) note("Pattern not found after verification, tree %d\n", t);
+        return false;
+    }
+    if (gRun.verbose) note("Pattern verified.\n");
+    if (!gRun.quiet) note("Collect all: depth=%lld\n", depth);
+    collectAll(candidate, depth);
+    return true;
+}
+
+}  // namespace
+
+int exactSearch(const char* pattern, int m) {
+    if (m <= 0) fatal("bad pattern parameter\n");
+    makePatternBits(pattern, m);
+    const int keyBits = m >= 16 ? 32 : 2 * m;
+    const int shift = 32 - keyBits;
+    uint32_t key = 0;
+    for (int b = 0; b < keyBits; b++) key = (key << 1) | gBits[(size_t)b];
+
+    int visited = 0;
+    for (int t = 0; t < gQuery.trees; t++) {
+        const Divider& d = gQuery.dividers[t];
+        if (key < (d.from >> shift) || key > (d.to >> shift)) continue;
+        loadTree(t, kLoadForSearch);
+        visited++;
+        if (gRun.verbose) {
+            std::string path = formatPath(kPathLimit, "%s_%d%s", gQuery.treeBase, t, ".stree");
+            note("Looking in tree file \"%s\", totalNodes %d\n", path.c_str(), gQuery.treeNodes);
+        }
+        searchTree(t, pattern, m);
+    }
+    releaseTree();
+    if (visited == 0 && !gRun.quiet) note("Pattern not found (tree location)\n");
+    return visited;
+}

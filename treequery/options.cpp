@@ -1,0 +1,244 @@
+// Command line of treequery: the scan, the settings echo, the usage text, the paths
+// and the output destination.
+#include <cstring>
+#include <string>
+
+#include "toolkit/file_io.h"
+#include "toolkit/run.h"
+#include "treequery/treequery.h"
+
+Settings gSettings;
+QueryState gQuery;
+
+namespace {
+
+const char* const kUsage[] = {
+    "%s <inputdir> <inputfileprefix> [-options...]\n",
+    "\t-d <s> \t# use directory <s> for suffix trees (default is input directory)\n",
+    "\t-x <s> \t# use file prefix <s> for suffix trees (default is input prefix)\n",
+    "\t-o <s> \t# output - write to the named file rather than stdout\n",
+    "\t-p <s> \t# search for pattern\n",
+    "\t-s <s> \t# sets - sets of inputs for which results should be gathered (eg. -s 3:4,6:2,3,5)\n",
+    "\t-k <s> \t# ksets - numbers for which ninput results should be gathered (eg. -k 2,3,4)\n",
+    "\t-n <s> \t# nsets - numbers for which nleaf results should be gathered (eg. -n 3,4)\n",
+    "\t-J <s> \t# indexes of relevance, eg. \"-J 1-4,6\" (unimplemented)\n",
+    "\t-l <n> \t# length of pattern (optional - full length is assumed)\n",
+    "\t-m <n> \t# max number of occurrences - abandon search (or just count) after\n",
+    "\t-t <n> \t# threshold (lower) - matches must be at least this length\n",
+    "\t-u <n> \t# frequency threshold - matches must occur no more than <n> times in each input\n",
+    "\t-b <n> \t# best matches - find the <n> best (ie. longest) matches in the relevant categories\n",
+    "\t-r <n> \t# reference genome - the given input must be \"involved\" in each result\n",
+    "\t-S <n> \t# start - begin traversal at subtree <n> (for testing)\n",
+    "\t-i <n> \t# iterations - traverse only <n> subtrees (for testing)\n",
+    "\t-L <n> \t# length to print - patterns output to a maximum of this length\n",
+    "\t-H <n> \t# Hamming distance - permit up to <n> chars of mismatch\n",
+    "\t-X <n> \t# context - print <n> chars each of left and right context (unimplemented)\n",
+    "\t-a\t# test DFS - make an extra full traversal for running checks, getting stats, etc.\n",
+    "\t-e\t# equivalence and containment relations - find inputs that are \"redundant\"\n",
+    "\t-0\t# standard results - a results set for nleaves\n",
+    "\t-K\t# standard results - a results set for ninputs\n",
+    "\t-1\t# singles - get a result set for each distinct input\n",
+    "\t-2\t# pairs - get a result set for each distinct pair of inputs\n",
+    "\t-c\t# count only - no pattern offsets etc.\n",
+    "\t-q\t# quiet - no output to stderr\n",
+    "\t-v\t# verbose - lots of output to stderr\n",
+    "\t-D\t# dividers - print info from dividers to stderr\n",
+    "\t-I\t# index origin - use to number sequences in sets from one, not zero\n",
+    "\t-C\t# consolidate - for <i> multiple pattern matches, make one result set rather than <i>\n",
+    "\t-U\t# use mmap - try memory mapping instead of file reading\n",
+};
+
+const char** stringOption(char letter) {
+    switch (letter) {
+        case 'd': return &gSettings.treeDir;
+        case 'x': return &gSettings.treePrefix;
+        case 'o': return &gSettings.outName;
+        case 'p': return &gSettings.patternArg;
+        case 's': return &gSettings.setString;
+        case 'k': return &gSettings.kString;
+        case 'n': return &gSettings.nString;
+        case 'J': return &gSettings.jString;
+        default: return nullptr;
+    }
+}
+
+int* numericOption(char letter) {
+    switch (letter) {
+        case 'l': return &gSettings.plen;
+        case 'm': return &gSettings.maxNum;
+        case 't': return &gSettings.threshold;
+        case 'u': return &gSettings.tfreq;
+        case 'b': return &gSettings.bestnum;
+        case 'r': return &gSettings.rgenome;
+        case 'S': return &gSettings.snumber;
+        case 'i': return &gSettings.inumber;
+        case 'L': return &gSettings.prlength;
+        case 'H': return &gSettings.hamming;
+        case 'X': return &gSettings.pcontext;
+        case '0': return &gSettings.sresults;
+        case 'K': return &gSettings.kresults;
+        default: return nullptr;
+    }
+}
+
+int* flagOption(char letter) {
+    switch (letter) {
+        case '1': return &gSettings.singles;
+        case '2': return &gSettings.pairs;
+        case 'C': return &gSettings.consolidate;
+        case 'D': return &gSettings.printdivs;
+        case 'I': return &gSettings.indexOrigin;
+        case 'U': return &gSettings.usemmap;
+        case 'a': return &gSettings.testdfs;
+        case 'c': return &gSettings.countonly;
+        case 'e': return &gSettings.equiv;
+        case 'q': return &gRun.quiet;
+        case 'v': return &gRun.verbose;
+        default: return nullptr;
+    }
+}
+
+// -0 and -K take their value only when one follows; otherwise these defaults.
+int optionalDefault(char letter) { return letter == '0' ? kDefaultSresults : kDefaultKresults; }
+
+}  // namespace
+
+int printQueryUsage(const char* program) {
+    return printUsage(program, kUsage, (int)(sizeof(kUsage) / sizeof(kUsage[0])));
+}
+
+void scanOptions(int argc, char** argv) {
+    gSettings.rgenome = -1;
+    gSettings.hamming = -1;
+    gSettings.prlength = 100;
+
+    const char** pendingString = nullptr;
+    int* pendingNumber = nullptr;
+    char pendingLetter = 0;
+    int positional = 0;
+    for (int a = 1; a < argc; a++) {
+        char* arg = argv[a];
+        if (arg[0] != '-') {
+            if (pendingNumber) {
+                *pendingNumber = parseNumber(arg);
+                pendingNumber = nullptr;
+            } else if (pendingString) {
+                *pendingString = arg;
+                pendingString = nullptr;
+            } else if (positional == 0) {
+                gSettings.inputDir = arg;
+                positional++;
+            } else if (positional == 1) {
+                gSettings.inputPrefix = arg;
+                positional++;
+            } else {
+                fatal("at option '%s': main parameters already defined\n", arg);
+            }
+            continue;
+        }
+        char letter = arg[1];
+        if (pendingNumber || pendingString) {
+            if (pendingNumber && (pendingLetter == '0' || pendingLetter == 'K')) {
+                *pendingNumber = optionalDefault(pendingLetter);
+                pendingNumber = nullptr;
+            } else {
+                fatal("command line: option value pending when reached '%s'\n", arg);
+            }
+        }
+        if (letter == 'h') {
+            printQueryUsage(argv[0]);
+        } else if (const char** s = stringOption(letter)) {
+            pendingString = s;
+        } else if (int* n = numericOption(letter)) {
+            pendingNumber = n;
+        } else if (int* f = flagOption(letter)) {
+            *f = 1;
+        } else {
+            fatal("Error: unrecognized option '%s'\n", arg);
+        }
+        pendingLetter = letter;
+    }
+    if (pendingNumber && (pendingLetter == '0' || pendingLetter == 'K')) {
+        *pendingNumber = optionalDefault(pendingLetter);
+    } else if (pendingNumber || pendingString) {
+        fatal("command line: option value pending when end of args\n");
+    }
+    if (!gSettings.inputPrefix) fatal("%s input prefix parameter specified!\n", "no");
+    if (!gSettings.inputPrefix[0]) fatal("%s input prefix parameter specified!\n", "empty");
+}
+
+void echoSettings() {
+    if (gRun.quiet) return;
+    const Settings& s = gSettings;
+    std::string line = "search options: ";
+    size_t heading = line.size();
+    char item[512];
+    auto text = [&](const char* fmt, const char* value) {
+        if (!value) return;
+        snprintf(item, sizeof item, fmt, value);
+        line += item;
+    };
+    auto number = [&](const char* fmt, int value, bool show) {
+        if (!show) return;
+        snprintf(item, sizeof item, fmt, value);
+        line += item;
+    };
+    auto flag = [&](const char* word, int on) {
+        if (on) line += word;
+    };
+    text("pattern=%.30s ", s.patternArg);
+    text("strsets=%s ", s.setString);
+    text("tdir=%s ", s.treeDir);
+    text("opfx=%s ", s.treePrefix);
+    text("outname=%s ", s.outName);
+    text("kstring=%s ", s.kString);
+    text("nstring=%s ", s.nString);
+    text("Joption=%s ", s.jString);
+    number("plen=%d ", s.plen, s.plen != 0);
+    number("maxNum=%d ", s.maxNum, s.maxNum != 0);
+    number("rgenome=%d ", s.rgenome, s.rgenome >= 0);
+    number("inumber=%d ", s.inumber, s.inumber != 0);
+    number("snumber=%d ", s.snumber, s.snumber != 0);
+    number("threshold=%d ", s.threshold, s.threshold != 0);
+    number("tfreq=%d ", s.tfreq, s.tfreq != 0);
+    number("bestnum=%d ", s.bestnum, s.bestnum != 0);
+    number("prlength=%d ", s.prlength, s.prlength != 0);
+    number("pcontext=%d ", s.pcontext, s.pcontext != 0);
+    number("sresults=%d ", s.sresults, s.sresults != 0);
+    number("kresults=%d ", s.kresults, s.kresults != 0);
+    number("hamming=%d ", s.hamming, s.hamming >= 0);
+    flag("countonly ", s.countonly);
+    flag("verbose ", gRun.verbose);
+    flag("equiv ", s.equiv);
+    flag("singles ", s.singles);
+    flag("pairs ", s.pairs);
+    flag("testdfs ", s.testdfs);
+    flag("printdivs ", s.printdivs);
+    flag("IO=1 ", s.indexOrigin);
+    flag("usemmap=1 ", s.usemmap);
+    flag("consolid=1 ", s.consolidate);
+    if (line.size() == heading) line += "none";
+    note("%s\n", line.c_str());
+    if (s.jString) note("WARNING: J option unimplemented!\n");
+}
+
+void makePaths() {
+    Settings& s = gSettings;
+    if (!s.treeDir) s.treeDir = s.inputDir;
+    if (!s.treePrefix) s.treePrefix = s.inputPrefix;
+    const char* treeDir = s.treeDir;
+    const char* treePrefix = s.treePrefix;
+    auto store = [](char* target, const std::string& path) { memcpy(target, path.c_str(), path.size() + 1); };
+    store(gQuery.inputBase, formatPath(sizeof gQuery.inputBase, "%s%s%s/%s", s.inputDir, s.inputPrefix, ".ST",
+                                       s.inputPrefix));
+    store(gQuery.treeBase, formatPath(sizeof gQuery.treeBase, "%s%s%s/%s", treeDir, treePrefix, ".ST", treePrefix));
+    store(gQuery.catalogueBase, formatPath(sizeof gQuery.catalogueBase, "%s%s%s/%s", treeDir, s.inputPrefix, ".ST",
+                                           s.inputPrefix));
+}
+
+void openOutput() {
+    gQuery.out = stdout;
+    if (!gSettings.outName) return;
+    gQuery.out = fopen(gSettings.outName, "w");
+    if (!gQuery.out) fatal("can't open file %s for output\n", gSettings.outName);
+}

@@ -1,0 +1,176 @@
+// Patterns of -p: text patterns or pattern triples, their checks, and the search
+// loop of pattern mode.
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "toolkit/bit_vector.h"
+#include "toolkit/file_io.h"
+#include "toolkit/run.h"
+#include "treequery/tree_store.h"
+#include "treequery/treequery.h"
+
+namespace {
+
+bool hasDigit(const char* text) {
+    for (; *text; text++)
+        if (isdigit((unsigned char)*text)) return true;
+    return false;
+}
+
+void parseTriples(const char* arg) {
+    std::vector<long long> numbers;
+    for (const char* c = arg; *c;) {
+        if (!isdigit((unsigned char)*c)) {
+            c++;
+            continue;
+        }
+        long long value = 0;
+        for (; isdigit((unsigned char)*c); c++) {
+            value = value * 10 + (*c - '0');
+            if (value > INT_MAX) fatal("bad numeric pattern argument\n");
+        }
+        numbers.push_back(value);
+    }
+    if (numbers.size() % 3 != 0) fatal("bad numeric pattern argument\n");
+    int count = (int)(numbers.size() / 3);
+    gQuery.triples = static_cast<PatternTriple*>(trackedMalloc(sizeof(PatternTriple) * (size_t)count));
+    if (!gQuery.triples) fatal("can't allocate %d pattern triples\n", count);
+    for (int p = 0; p < count; p++) {
+        PatternTriple& t = gQuery.triples[p];
+        t.input = (int)numbers[3 * p];
+        t.offset = (int)numbers[3 * p + 1];
+        t.length = (int)numbers[3 * p + 2];
+        if (t.length == 0) fatal("bad numeric pattern argument: pattern triple %d,%d,%d has length 0\n", t.input,
+                                 t.offset, t.length);
+        if (t.length > gQuery.maxPatternLength) gQuery.maxPatternLength = t.length;
+    }
+    gQuery.patternCount = count;
+    if (!gRun.quiet)
+        note("%d pattern triple%s, maxlength=%d\n", count, plural(count), gQuery.maxPatternLength);
+}
+
+void parseWords(char* arg) {
+    std::vector<char*> words;
+    for (char* c = arg; *c;) {
+        if (*c == ',' || *c == ' ') {
+            *c++ = '\0';
+            continue;
+        }
+        words.push_back(c);
+        while (*c && *c != ',' && *c != ' ') c++;
+    }
+    if (words.empty()) fatal("bad pattern parameter\n");
+    int count = (int)words.size();
+    gQuery.patterns = static_cast<char**>(trackedMalloc(sizeof(char*) * words.size()));
+    if (!gQuery.patterns) fatal("can't allocate %d patterns\n", count);
+    for (int p = 0; p < count; p++) {
+        gQuery.patterns[p] = words[p];
+        int length = (int)strlen(words[p]);
+        if (length > gQuery.maxPatternLength) gQuery.maxPatternLength = length;
+    }
+    gQuery.patternCount = count;
+    if (!gRun.quiet)
+        note("%d distinct pattern%s, maxlength=%d\n", count, plural(count), gQuery.maxPatternLength);
+}
+
+char* allocateText(const char* what) {
+    size_t bytes = (size_t)gQuery.maxPatternLength + 1;
+    char* text = static_cast<char*>(trackedMalloc(bytes));
+    if (!text) fatal("can't allocate %zu bytes for the %s\n", bytes, what);
+    return text;
+}
+
+}  // namespace
+
+void parsePatterns() {
+    if (!gSettings.patternArg) return;
+    if (gSettings.maxNum == 0) gSettings.maxNum = kDefaultMaxNum;
+    char* arg = const_cast<char*>(gSettings.patternArg);  // points into argv: split in place
+    if (!arg[0]) fatal("bad pattern parameter\n");
+    if (hasDigit(arg))
+        parseTriples(arg);
+    else
+        parseWords(arg);
+}
+
+void checkPatternTriples() {
+    const int origin = gSettings.indexOrigin;
+    for (int p = 0; p < gQuery.patternCount && gQuery.triples; p++) {
+        const PatternTriple& t = gQuery.triples[p];
+        int input = t.input - origin;
+        int offset = t.offset - origin;
+        if (input < 0 || input >= gQuery.inputs)
+            fatal("pattern triple %d,%d,%d: input %d is not one of the %d inputs\n", t.input, t.offset, t.length,
+                  t.input, gQuery.inputs);
+        if (offset < 0 || (long long)offset + t.length > gQuery.lengths[input])
+            fatal("pattern triple %d,%d,%d: offset %d and length %d reach beyond input %d of length %d\n", t.input,
+                  t.offset, t.length, t.offset, t.length, t.input, gQuery.lengths[input]);
+    }
+}
+
+void checkExactPatterns() {
+    if (!gQuery.patterns || gSettings.hamming >= 0) return;
+    for (int p = 0; p < gQuery.patternCount; p++) {
+        const char* pattern = gQuery.patterns[p];
+        if (strchr(pattern, '*')) continue;  // goes to the inexact search
+        for (const char* c = pattern; *c; c++) {
+            if (strchr("acgtACGT", *c)) continue;
+            if (isprint((unsigned char)*c))
+                fatal("pattern \"%s\": character '%c' is not a base (a, c, g or t)\n", pattern, *c);
+            fatal("pattern \"%s\": byte 0x%02x is not a base (a, c, g or t)\n", pattern, (unsigned char)*c);
+        }
+    }
+}
+
+void allocateOccurrences() {
+    size_t bytes = sizeof(Occurrence) * (size_t)gSettings.maxNum;
+    gQuery.occurrences = static_cast<Occurrence*>(trackedMalloc(bytes > 0 ? bytes : 1));
+    if (!gQuery.occurrences) fatal("can't allocate %zu bytes for %d occurrences\n", bytes, gSettings.maxNum);
+    gQuery.inputVector = static_cast<uint32_t*>(trackedCalloc((size_t)gQuery.vectorWords, sizeof(uint32_t)));
+    if (!gQuery.inputVector) fatal("can't allocate the input vector of %d words\n", gQuery.vectorWords);
+    gQuery.verifyBuffer = allocateText("verification buffer");
+    if (gQuery.triples) gQuery.patternBuffer = allocateText("pattern buffer");
+}
+
+const char* patternText(int p) {
+    if (!gQuery.triples) return gQuery.patterns[p];
+    const PatternTriple& t = gQuery.triples[p];
+    int input = t.input - gSettings.indexOrigin;
+    int offset = t.offset - gSettings.indexOrigin;
+    std::string path = formatPath(kPathLimit, "%s_%d%s", gQuery.inputBase, input, ".stdna");
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) fatal("can't open input DNA file %s\n", path.c_str());
+    if (fseek(file, offset, SEEK_SET) != 0) {
+        fclose(file);
+        fatal("fseek failure, file %s, offset %d\n", path.c_str(), offset);
+    }
+    size_t got = fread(gQuery.patternBuffer, 1, (size_t)t.length, file);
+    fclose(file);
+    if (got != (size_t)t.length)
+        fatal("problem reading DNA file %s, %d bytes wanted, got %d\n", path.c_str(), t.length, (int)got);
+    gQuery.patternBuffer[t.length] = '\0';
+    return gQuery.patternBuffer;
+}
+
+void searchPatterns() {
+    allocateOccurrences();
+    for (int p = 0; p < gQuery.patternCount; p++) {
+        const char* pattern = patternText(p);
+        int m = (int)strlen(pattern);
+        int visited;
+        if (gSettings.hamming >= 0 || strchr(pattern, '*')) {
+            visited = inexactSearch(pattern, m, gSettings.hamming > 0 ? gSettings.hamming : 0, gSettings.treeDir,
+                                    gSettings.treePrefix);
+        } else {
+            gQuery.occurrenceCount = 0;
+            memset(gQuery.inputVector, 0, sizeof(uint32_t) * (size_t)gQuery.vectorWords);
+            visited = exactSearch(pattern, m);
+        }
+        if (!gRun.quiet)
+            note("Search finished, %d tree%s (of %d) visited\n", visited, plural(visited), gQuery.trees);
+        if (gSettings.hamming < 0 && !strchr(pattern, '*')) reportExact(pattern, m);
+    }
+}

@@ -1,0 +1,205 @@
+// Tree store: dividers, one tree at a time (read into the tree buffer or mapped),
+// and substring fetches from the inputs' .stdna files.
+#include "treequery/tree_store.h"
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "toolkit/file_io.h"
+#include "toolkit/run.h"
+
+namespace {
+
+// A tree file can hold at most 2 GiB of 12-byte records.
+constexpr int kMaxTreeNodes = 0x7fffffff / (int)sizeof(Node);
+
+// The mapping of the last tree loaded with -U and the descriptor it was made from;
+// both stay until the next load or releaseTree().
+struct TreeMapping {
+    void* address = nullptr;
+    size_t bytes = 0;
+    FileDescriptor fd;
+    ~TreeMapping() {
+        if (address) munmap(address, bytes);
+    }
+};
+TreeMapping gMapping;
+
+std::string treePath(int t) { return formatPath(kPathLimit, "%s_%d%s", gQuery.treeBase, t, ".stree"); }
+
+}  // namespace
+
+void corruptTree(const char* what, long long value) {
+    std::string path = treePath(gQuery.treeIndex);
+    fatal("corrupt suffix tree file \"%s\": %s %lld out of range (%d nodes, %d inputs)\n", path.c_str(), what, value,
+          gQuery.treeNodes, gQuery.inputs);
+}
+
+int leafPosition(int input, long long depth) {
+    long long bits = gQuery.bitLengths[input];
+    if (depth < 0 || depth > bits) corruptTree("leaf bit depth", depth);
+    return (int)((bits - depth) / 2);
+}
+
+void keyLetters(uint32_t key, char* text) {
+    for (int i = 0; i < 16; i++) text[i] = "acgt"[(key >> (30 - 2 * i)) & 3u];
+    text[16] = '\0';
+}
+
+void readDividers() {
+    std::string path = formatPath(kPathLimit, "%s%s", gQuery.treeBase, ".stdiv");
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) fatal("can't open ST dividers file \"%s\" \n", path.c_str());
+    long size = -1;
+    if (fseek(file, 0, SEEK_END) == 0) size = ftell(file);
+    if (size < 0 || fseek(file, 0, SEEK_SET) != 0) {
+        fclose(file);
+        fatal("problem reading ST dividers file \"%s\"\n", path.c_str());
+    }
+    if (size == 0) {
+        fclose(file);
+        fatal("ST dividers file \"%s\" is empty\n", path.c_str());
+    }
+    if (size % (long)sizeof(Divider) != 0) {
+        fclose(file);
+        fatal("ST dividers file \"%s\" has %ld bytes, not a whole number of %d-byte dividers\n", path.c_str(), size,
+              (int)sizeof(Divider));
+    }
+    long count = size / (long)sizeof(Divider);
+    if (count > 0x7fffffffL) {
+        fclose(file);
+        fatal("ST dividers file \"%s\" is too large (%ld bytes)\n", path.c_str(), size);
+    }
+    gQuery.dividers = static_cast<Divider*>(trackedMalloc((size_t)size));
+    if (!gQuery.dividers) {
+        fclose(file);
+        fatal("can't allocate %ld bytes for the dividers of \"%s\"\n", size, path.c_str());
+    }
+    size_t got = fread(gQuery.dividers, sizeof(Divider), (size_t)count, file);
+    fclose(file);
+    if (got < (size_t)count) fatal("problem reading ST dividers file \"%s\"\n", path.c_str());
+    gQuery.trees = (int)count;
+
+    gQuery.maxTreeNodes = 0;
+    gQuery.maxDepth = 0;
+    for (int t = 0; t < gQuery.trees; t++) {
+        const Divider& d = gQuery.dividers[t];
+        if (d.nodes < 1 || d.nodes > kMaxTreeNodes)
+            fatal("ST dividers file \"%s\": divider %d has an impossible node count %d\n", path.c_str(), t, d.nodes);
+        if (d.nodes > gQuery.maxTreeNodes) gQuery.maxTreeNodes = d.nodes;
+        if (d.depth > gQuery.maxDepth) gQuery.maxDepth = d.depth;
+    }
+    gQuery.treeIndex = -1;
+    if (gSettings.usemmap) return;
+    if (!gRun.quiet) note("Allocate treebuff: %d nodes\n", gQuery.maxTreeNodes);
+    size_t bytes = sizeof(Node) * (size_t)gQuery.maxTreeNodes;
+    gQuery.treeBuffer = static_cast<Node*>(trackedMalloc(bytes));
+    if (!gQuery.treeBuffer) fatal("can't allocate %zu bytes for the tree buffer\n", bytes);
+}
+
+void printDividers() {
+    char low[17], high[17];
+    for (int t = 0; t < gQuery.trees; t++) {
+        const Divider& d = gQuery.dividers[t];
+        keyLetters(d.from, low);
+        keyLetters(d.to, high);
+        printf("Divider %2d (file %2d, length %2d, depth %2d) is from %16s to %16s\n", t, d.tree, d.nodes, d.depth,
+               low, high);
+    }
+    fflush(stdout);
+}
+
+void releaseTree() {
+    if (!gMapping.address) return;
+    if (gQuery.tree == gMapping.address) {
+        gQuery.tree = nullptr;
+        gQuery.treeIndex = -1;
+        gQuery.treeNodes = 0;
+    }
+    if (munmap(gMapping.address, gMapping.bytes) != 0) fatal("problem with munmap\n");
+    if (!gRun.quiet)
+        note("munmap %ld (%d bytes) and close %d\n", (long)gMapping.address, (int)gMapping.bytes, gMapping.fd.fd);
+    gMapping.address = nullptr;
+    gMapping.bytes = 0;
+    gMapping.fd.reset();
+}
+
+void loadTree(int t, LoadCaller caller) {
+    const int n = gQuery.dividers[t].nodes;
+    if (!gSettings.usemmap && n > gQuery.maxTreeNodes) {
+        if (caller == kLoadForTraversal) fatal("insufficient memory for ST partition %d\n", t);
+        fatal("too many tree nodes %d in tree %d, only %d allocated\n", n, t, gQuery.maxTreeNodes);
+    }
+    if (!gSettings.usemmap && gQuery.treeIndex == t && gQuery.tree == gQuery.treeBuffer) {
+        gQuery.treeReadMs = 0;  // still in the buffer from the previous pattern
+        return;
+    }
+    const int start = msClock();
+    std::string path = treePath(t);
+    releaseTree();
+    FileDescriptor fd(openFile(path.c_str(), 0));
+    if (!fd.ok()) fatal("can't open suffix tree file \"%s\"\n", path.c_str());
+    const size_t bytes = sizeof(Node) * (size_t)n;
+    gQuery.tree = nullptr;
+    gQuery.treeIndex = -1;
+    if (gSettings.usemmap) {
+        struct stat info;
+        if (fstat(fd.fd, &info) != 0 || (unsigned long long)info.st_size < bytes)
+            fatal("problem with mmap: suffix tree file \"%s\" is shorter than its %d nodes\n", path.c_str(), n);
+        void* address = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd.fd, 0);
+        if (address == MAP_FAILED) fatal("problem with mmap\n");
+        if (!gRun.quiet) note("mmap %ld (%d bytes) with fd %d\n", (long)address, (int)bytes, fd.fd);
+        gMapping.address = address;
+        gMapping.bytes = bytes;
+        gMapping.fd = std::move(fd);
+        gQuery.tree = static_cast<const Node*>(address);
+    } else {
+        size_t got = readFully(fd.fd, gQuery.treeBuffer, bytes, path.c_str());
+        if (got != bytes) {
+            if (caller == kLoadForTraversal)
+                fatal("problem loading tree from file \"%s\", nb=%d, tn=%d\n", path.c_str(), (int)bytes, (int)got);
+            fatal("problem loading tree from file \"%s\"\n", path.c_str());
+        }
+        gQuery.tree = gQuery.treeBuffer;
+    }
+    gQuery.treeNodes = n;
+    gQuery.treeIndex = t;
+    if (isLeaf(gQuery.tree[0])) corruptTree("root record", 0);
+    gQuery.treeReadMs = msClock() - start;
+}
+
+void validateTree() {
+    const uint32_t n = (uint32_t)gQuery.treeNodes;
+    for (uint32_t i = 0; i < n; i++) {
+        const Node& x = gQuery.tree[i];
+        if (isLeaf(x)) {
+            leafInputChecked(x);
+        } else {
+            if (child0(x) >= n) corruptTree("record index", child0(x));
+            if (child1(x) >= n) corruptTree("record index", child1(x));
+        }
+    }
+    if (moreFollows(gQuery.tree[n - 1])) corruptTree("leaf chain end", n);
+}
+
+void fetchSubstring(int input, int offset, int n, char* buffer) {
+    std::string path = formatPath(kPathLimit, "%s_%d%s", gQuery.inputBase, input, ".stdna");
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) {
+        fprintf(stderr, "## ERROR: can't read file %s to get substring\n", path.c_str());
+        return;
+    }
+    if (fseek(file, offset, SEEK_SET) != 0) {
+        fclose(file);
+        fatal("fseek failure, file %s, offset %d\n", path.c_str(), offset);
+    }
+    size_t got = fread(buffer, 1, n > 0 ? (size_t)n : 0, file);
+    fclose(file);
+    if (got != (size_t)(n > 0 ? n : 0))
+        fatal("can't read %d bytes at offset %d from file %s; n=%d\n", n, offset, path.c_str(), (int)got);
+    buffer[n > 0 ? n : 0] = '\0';
+}
