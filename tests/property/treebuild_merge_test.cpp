@@ -1,0 +1,152 @@
+// The merged arrays of treebuild -a against the brute-force order of all suffixes, on
+// random data sets cut into many runs, for every way of merging.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "treebuild_dataset.h"
+
+using namespace tbdata;
+
+namespace {
+
+const std::string kTreebuild = std::string(BIN_DIR) + "/treebuild";
+const std::string kRunarray = std::string(BIN_DIR) + "/runarray";
+
+struct Merged {
+    std::vector<Record> records;
+    std::vector<uint32_t> lcps;
+};
+
+Merged runMerge(const std::string& dir, const std::string& options, const std::string& tag) {
+    std::string outPrefix = "out" + tag;
+    std::string cmd = kTreebuild + " " + dir + " ds -a -q -p " + outPrefix + " " + options + " 2>" + dir + "err" +
+                      tag + ".txt";
+    int status = run(cmd);
+    EXPECT_EQ(status, 0) << cmd << "\n" << slurp(dir + "err" + tag + ".txt");
+    std::string base = dir + outPrefix + ".ST/" + outPrefix;
+    return Merged{readFile<Record>(base + ".stpsa"), readFile<uint32_t>(base + ".stlcp")};
+}
+
+// Checks the global order, that every suffix comes once with its exact record, and the
+// LCP values (all 0 for the heap merge).
+void checkAgainstBruteForce(const std::vector<std::string>& inputs, const Merged& m, bool heap,
+                            const std::string& what) {
+    size_t total = 0;
+    for (const std::string& s : inputs) total += s.size();
+    ASSERT_EQ(m.records.size(), total) << what;
+    ASSERT_EQ(m.lcps.size(), total) << what;
+    std::set<std::pair<uint32_t, uint32_t>> seen;
+    std::string previous;
+    for (size_t k = 0; k < total; k++) {
+        const Record& r = m.records[k];
+        uint32_t input = r.word0 >> 2;
+        ASSERT_LT(input, inputs.size()) << what << " record " << k;
+        const std::string& s = inputs[input];
+        ASSERT_LT(r.offset, s.size()) << what << " record " << k;
+        ASSERT_TRUE(seen.insert({input, r.offset}).second) << what << " suffix delivered twice at " << k;
+        ASSERT_EQ(r, makeRecord(s, static_cast<int>(input), r.offset)) << what << " record " << k;
+        std::string suffix = s.substr(r.offset);
+        if (k > 0) {
+            ASSERT_LE(previous, suffix) << what << " order broken at record " << k;
+            uint32_t expected = heap ? 0 : bitLcpValue(previous, suffix);
+            ASSERT_EQ(m.lcps[k], expected) << what << " LCP of record " << k;
+        } else {
+            ASSERT_EQ(m.lcps[k], 0u) << what;
+        }
+        previous = suffix;
+    }
+}
+
+// Same suffix order and the same records in each group of identical suffixes.
+void expectSameGroups(const std::vector<std::string>& inputs, const Merged& a, const Merged& b,
+                      const std::string& what) {
+    ASSERT_EQ(a.records.size(), b.records.size()) << what;
+    std::map<std::string, std::multiset<uint32_t>> ga, gb;
+    for (size_t k = 0; k < a.records.size(); k++) {
+        const Record& ra = a.records[k];
+        const Record& rb = b.records[k];
+        std::string sa = inputs[ra.word0 >> 2].substr(ra.offset);
+        std::string sb = inputs[rb.word0 >> 2].substr(rb.offset);
+        ASSERT_EQ(sa, sb) << what << " record " << k;
+        ga[sa].insert(ra.word0);
+        gb[sb].insert(rb.word0);
+    }
+    EXPECT_EQ(ga, gb) << what;
+}
+
+struct Case {
+    std::vector<std::string> inputs;
+    std::vector<int> runs;
+};
+
+Case randomCase(std::mt19937& rng) {
+    Case c;
+    int n = 1 + static_cast<int>(rng() % 12);
+    int alphabet = rng() % 3 == 0 ? 2 : 4;  // a small alphabet makes long shared prefixes and identical suffixes
+    for (int i = 0; i < n; i++) {
+        int len = rng() % 10 == 0 ? static_cast<int>(rng() % 3) : 1 + static_cast<int>(rng() % 200);
+        if (rng() % 6 == 0 && i > 0)  // copies and extensions of earlier inputs
+            c.inputs.push_back(c.inputs[rng() % static_cast<unsigned>(i)] + randomDna(rng, static_cast<int>(rng() % 3)));
+        else
+            c.inputs.push_back(randomDna(rng, len, alphabet));
+    }
+    c.runs = randomRuns(rng, n, 4);
+    return c;
+}
+
+TEST(TreebuildMerge, ArrayOutputMatchesBruteForceForEveryMerge) {
+    unsigned seed = std::random_device{}();
+    std::mt19937 rng(seed);
+    for (int round = 0; round < 12; round++) {
+        SCOPED_TRACE("seed " + std::to_string(seed) + " round " + std::to_string(round));
+        Case c = randomCase(rng);
+        std::string dir = tempDir("tbmerge");
+        std::string base = writeInputs(dir, "ds", c.inputs);
+        bool zero = rng() % 2;
+        writeRuns(base, c.inputs, c.runs, zero);
+        std::string z = zero ? " -z" : "";
+        Merged list = runMerge(dir, z, "list");
+        checkAgainstBruteForce(c.inputs, list, false, "list");
+        Merged heap = runMerge(dir, z + " -H", "heap");
+        checkAgainstBruteForce(c.inputs, heap, true, "heap");
+        expectSameGroups(c.inputs, list, heap, "list vs heap");
+        // The same merge from stored LCPs, open descriptors, no prefix words, tiny stream
+        // buffers and tiny output blocks gives exactly the same arrays.
+        for (const char* options : {" -Z", " -f", " -X", " -M 48", " -n 3", " -Z -f -M 16 -n 1"}) {
+            Merged other = runMerge(dir, z + options, "other");
+            EXPECT_EQ(other.records, list.records) << options;
+            EXPECT_EQ(other.lcps, list.lcps) << options;
+        }
+        run("rm -rf " + dir);
+    }
+}
+
+// With runarray's own runs: -r small and -S, with and without -z and -Z.
+TEST(TreebuildMerge, RunsSortedByRunarray) {
+    if (!exists(kRunarray)) GTEST_SKIP() << "runarray not built";
+    unsigned seed = std::random_device{}();
+    std::mt19937 rng(seed);
+    for (int round = 0; round < 6; round++) {
+        SCOPED_TRACE("seed " + std::to_string(seed) + " round " + std::to_string(round));
+        Case c = randomCase(rng);
+        std::string dir = tempDir("tbmerge");
+        writeInputs(dir, "ds", c.inputs);
+        const char* sorting = round % 2 ? "-S" : "-r 300";
+        bool zero = round % 3 == 0;
+        std::string cmd = kRunarray + " " + dir + " ds -q -Z " + sorting + (zero ? " -z" : "") + " 2>" + dir + "sort.txt";
+        ASSERT_EQ(run(cmd), 0) << cmd << "\n" << slurp(dir + "sort.txt");
+        std::string z = zero ? " -z" : "";
+        Merged list = runMerge(dir, z, "list");
+        checkAgainstBruteForce(c.inputs, list, false, "list");
+        Merged heap = runMerge(dir, z + " -H", "heap");
+        checkAgainstBruteForce(c.inputs, heap, true, "heap");
+        Merged stored = runMerge(dir, z + " -Z -f", "stored");
+        EXPECT_EQ(stored.records, list.records);
+        EXPECT_EQ(stored.lcps, list.lcps);
+        run("rm -rf " + dir);
+    }
+}
+
+}  // namespace

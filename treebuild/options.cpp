@@ -1,0 +1,301 @@
+// Command line, settings echo, paths, catalogues and the sizes of the run.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "toolkit/catalogue.h"
+#include "toolkit/file_io.h"
+#include "toolkit/run.h"
+#include "treebuild/suffix_tree.h"
+#include "treebuild/treebuild.h"
+
+namespace {
+
+const char* const kUsage[] = {
+    "%s <inputdir> <inputfileprefix> [-options...]\n",
+    "\t-o <s> \t# use folder <s> for output, rather than input directory\n",
+    "\t-p <s> \t# use prefix <s> for output files, rather than input file prefix\n",
+    "\t-S <s> \t# use folder <s> for input suffix array files\n",
+    "\t-s <s> \t# use prefix <s> for input suffix array files\n",
+    "\t-J <s> \t# indexes of relevance, eg. \"-J 1-4,6\" (unimplemented)\n",
+    "\t-m <n> \t# memory to be used for all Suffix input buffers (bytes)\n",
+    "\t-M <n> \t# memory to be used per Suffix input buffer (bytes)\n",
+    "\t-n <n> \t# max number of nodes per tree partition\n",
+    "\t-i <n> \t# max iterations, in words, for suffix comparisons\n",
+    "\t-x <n> \t# partition trees based on prefix of length n [1..16]\n",
+    "\t-N <n> \t# number-to-merge - merge only the first <n> SAs\n",
+    "\t-c\t# checks (sometimes slow, sometimes paranoid) for correctness\n",
+    "\t-q\t# quiet - no output to stderr\n",
+    "\t-v\t# verbose - lots of output to stderr\n",
+    "\t-a\t# array - make suffix array output, rather than suffix tree\n",
+    "\t-b\t# big suffixes - read suffix arrays with bigger records, incl. LCP\n",
+    "\t-l\t# lcp array - make lcp array output\n",
+    "\t-w\t# calt - use the alternative suffix comparison (deprecated)\n",
+    "\t-X\t# no prefixes - completely avoid use of the suffix prefixes\n",
+    "\t-L\t# List - do not use a Heap for the merge (deprecated)\n",
+    "\t-H\t# Heap - use the original Heap for the merge\n",
+    "\t-Z\t# Manzini - (try to) use externally generated LCP values\n",
+    "\t-f\t# file pointers - open a file for each input suffix array\n",
+    "\t-z\t# zero index origin - PSAs have inputs numbered from zero.\n",
+    "\t-U\t# Use mmap for input strings (unimplemented)\n",
+    "\t-C\t# Compact - compress trees using hash sets etc.\n",
+    "\t-h\t# help - print this message\n",
+    "Generates <n> .stree (\"suffix tree\") files, and one .stdiv file.\n",
+    "Uses <k> .stbin and .stpsa files, plus the .*lengths files.\n",
+};
+
+int usage(const char* program) {
+    return printUsage(program, kUsage, static_cast<int>(sizeof kUsage / sizeof kUsage[0]));
+}
+
+int* flagFor(char letter) {
+    BuildSettings& s = gSettings;
+    switch (letter) {
+        case 'c': return &s.check;
+        case 'v': return &s.verbose;
+        case 'a': return &s.arrayOutput;
+        case 'l': return &s.lcpArray;
+        case 'w': return &s.calt;
+        case 'X': return &s.noPrefix;
+        case 'L': return &s.noHeap;
+        case 'H': return &s.heap;
+        case 'b': return &s.bigSuffix;
+        case 'f': return &s.useFPs;
+        case 'C': return &s.compact;
+        case 'U': return &s.useMmap;
+        case 'z': return &s.zeroOrigin;
+        case 'Z': return &s.manzini;
+        case 'q': return &gRun.quiet;
+        default: return nullptr;
+    }
+}
+
+const char** textFor(char letter) {
+    BuildSettings& s = gSettings;
+    switch (letter) {
+        case 'o': return &s.outputDir;
+        case 'p': return &s.outputPrefix;
+        case 'S': return &s.suffixDir;
+        case 's': return &s.suffixPrefix;
+        case 'J': return &s.joption;
+        default: return nullptr;
+    }
+}
+
+int* numberFor(char letter) {
+    BuildSettings& s = gSettings;
+    switch (letter) {
+        case 'n': return &s.maxNodes;
+        case 'm': return reinterpret_cast<int*>(&s.maxSAMem);
+        case 'M': return &s.sBuffSize;
+        case 'i': return &s.maxIter;
+        case 'x': return &s.pfxLen;
+        case 'N': return &s.nmerge;
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
+void parseOptions(int argc, char** argv) {
+    if (argc < 3) exit(usage(argv[0]));
+    const char** pendingText = nullptr;
+    int* pendingNumber = nullptr;
+    int mainParameters = 0;
+    for (int i = 1; i < argc; i++) {
+        const char* arg = argv[i];
+        if (arg[0] == '-') {
+            if (pendingText || pendingNumber) fatal("Error: option value pending when reached '%s'\n", arg);
+            char letter = arg[1];
+            if (letter == 'h') {
+                usage(argv[0]);
+            } else if (int* flag = flagFor(letter)) {
+                *flag = 1;
+                if (letter == 'v') gRun.verbose = 1;
+            } else if (const char** text = textFor(letter)) {
+                pendingText = text;
+            } else if (int* number = numberFor(letter)) {
+                pendingNumber = number;
+            } else {
+                fatal("Error: unrecognized option '%s'\n", arg);
+            }
+        } else if (pendingText) {
+            *pendingText = arg;
+            pendingText = nullptr;
+        } else if (pendingNumber) {
+            *pendingNumber = parseNumber(arg);
+            pendingNumber = nullptr;
+        } else if (mainParameters == 0) {
+            gSettings.inputDir = arg;
+            mainParameters++;
+        } else if (mainParameters == 1) {
+            gSettings.prefix = arg;
+            mainParameters++;
+        } else {
+            fatal("main parameters already defined, at option '%s'\n", arg);
+        }
+    }
+    if (pendingText || pendingNumber) fatal("Error: option value pending when reached end of args\n");
+    if (mainParameters < 2) {
+        usage(argv[0]);
+        fatal("missing main parameters: both <inputdir> and <inputfileprefix> are needed\n");
+    }
+    if (gSettings.maxNodes < 0) fatal("bad number of nodes per tree (-n %d)\n", gSettings.maxNodes);
+    if (gSettings.sBuffSize < 0) fatal("bad stream buffer size (-M %d)\n", gSettings.sBuffSize);
+    if (gSettings.nmerge < 0) fatal("bad number of inputs to merge (-N %d)\n", gSettings.nmerge);
+}
+
+void echoOptions() {
+    if (gRun.quiet) return;
+    const BuildSettings& s = gSettings;
+    fprintf(stderr, "# merge options: ");
+    int words = 0;
+    auto flag = [&](int on, const char* word) {
+        if (on) {
+            fputs(word, stderr);
+            words++;
+        }
+    };
+    auto text = [&](const char* value, const char* name) {
+        if (value && value[0]) {
+            fprintf(stderr, "%s=%s ", name, value);
+            words++;
+        }
+    };
+    flag(s.check, "check ");
+    flag(s.verbose, "verbose ");
+    flag(s.arrayOutput, "sarray ");
+    flag(s.lcpArray, "larray ");
+    flag(s.calt, "calt (deprecated) ");
+    flag(s.noPrefix, "noprefix ");
+    flag(s.noHeap, "noheap (deprecated) ");
+    flag(s.heap, "hpflag ");
+    flag(s.bigSuffix, "bsuffix ");
+    flag(s.useFPs, "useFPs ");
+    flag(s.compact, "compact ");
+    flag(s.useMmap, "usemmap ");
+    flag(s.zeroOrigin, "iorigin ");
+    flag(s.manzini, "Manzini ");
+    text(s.outputDir, "odir");
+    text(s.outputPrefix, "opfx");
+    text(s.suffixDir, "sdir");
+    text(s.suffixPrefix, "spfx");
+    text(s.joption, "Joption");
+    if (s.maxNodes) fprintf(stderr, "maxNodes=%d ", s.maxNodes), words++;
+    if (s.maxSAMem) fprintf(stderr, "maxSAMem=%u ", s.maxSAMem), words++;
+    if (s.sBuffSize) fprintf(stderr, "sBuffSize=%d ", s.sBuffSize), words++;
+    if (s.maxIter) fprintf(stderr, "maxIter=%d ", s.maxIter), words++;
+    if (s.pfxLen) fprintf(stderr, "pfxlen=%d ", s.pfxLen), words++;
+    if (s.nmerge) fprintf(stderr, "nmerge=%d ", s.nmerge), words++;
+    fputs(words ? "\n" : "none\n", stderr);
+    if (s.joption && !gRun.quiet) note("WARNING: J option unimplemented!\n");
+}
+
+void buildPaths() {
+    BuildSettings& s = gSettings;
+    BuildState& b = gBuild;
+    if (!s.outputDir) s.outputDir = s.inputDir;
+    if (!s.outputPrefix) s.outputPrefix = s.prefix;
+    if (!s.suffixDir) s.suffixDir = s.inputDir;
+    if (!s.suffixPrefix) s.suffixPrefix = s.prefix;
+    b.inputBase = formatPath(kPathLimit, "%s%s%s/%s", s.inputDir, s.prefix, ".ST", s.prefix);
+    b.lengthsPath = formatPath(kPathLimit, "%s%s%s/%s%s", s.inputDir, s.prefix, ".ST", s.prefix, ".stlengths");
+    b.bitLengthsPath = formatPath(kPathLimit, "%s%s%s/%s%s", s.inputDir, s.prefix, ".ST", s.prefix, ".stblengths");
+    b.partitionsPath =
+        formatPath(kPathLimit, "%s%s%s/%s%s", s.suffixDir, s.suffixPrefix, ".ST", s.prefix, ".stplengths");
+    b.suffixBase = formatPath(kPathLimit, "%s%s%s/%s", s.suffixDir, s.suffixPrefix, ".ST", s.suffixPrefix);
+    b.outputDir = formatPath(kPathLimit, "%s%s%s/", s.outputDir, s.outputPrefix, ".ST");
+    b.outputBase = formatPath(kPathLimit, "%s%s", b.outputDir.c_str(), s.outputPrefix);
+    b.dividersPath = formatPath(kPathLimit, "%s%s", b.outputBase.c_str(), ".stdiv");
+    b.dividersFd = -1;
+    // An existing directory is fine; a missing parent shows up when the first file is created.
+    mkdir(b.outputDir.c_str(), 0755);
+}
+
+void readInputCatalogues() {
+    BuildState& b = gBuild;
+    int64_t lengthsSize = fileSizeByStat(b.lengthsPath.c_str());
+    if (lengthsSize < 0) fatal("could not open lengths file \"%s\"\n", b.lengthsPath.c_str());
+    if (lengthsSize / 4 > 0x7fffffff) fatal("lengths file \"%s\" is too large\n", b.lengthsPath.c_str());
+    int n = static_cast<int>(lengthsSize / 4);
+    int64_t partitionsSize = fileSizeByStat(b.partitionsPath.c_str());
+    int p = partitionsSize < 4 ? 0 : static_cast<int>(partitionsSize / 4);
+    int nmerge = gSettings.nmerge;
+    if (nmerge >= 1 && nmerge < n) {
+        // The runs of a partitions catalogue hold every input: merging them while
+        // loading only some inputs would compare suffixes of inputs never loaded.
+        if (p > 0)
+            fatal("-N %d cannot be used with the partitions catalogue \"%s\": its runs hold all %d inputs "
+                  "(sort the first %d inputs on their own, or remove the catalogue to merge one stream per input)\n",
+                  nmerge, b.partitionsPath.c_str(), n, nmerge);
+        n = nmerge;
+    }
+    b.numInputs = n;
+    b.numParts = p;
+    b.numStreams = p > 0 ? p : n;
+    b.lengths = static_cast<int32_t*>(trackedMalloc(sizeof(int32_t) * (n > 0 ? n : 1)));
+    b.bitLengths = static_cast<int32_t*>(trackedMalloc(sizeof(int32_t) * (n > 0 ? n : 1)));
+    b.partitions = static_cast<int32_t*>(trackedMalloc(sizeof(int32_t) * (p > 0 ? p : 1)));
+    b.streamFirstInput = static_cast<int32_t*>(trackedMalloc(sizeof(int32_t) * (b.numStreams + 1)));
+    b.streamInputCount = static_cast<int32_t*>(trackedMalloc(sizeof(int32_t) * (b.numStreams + 1)));
+    if (!b.lengths || !b.bitLengths || !b.partitions || !b.streamFirstInput || !b.streamInputCount)
+        fatal("can't allocate the catalogues of %d inputs and %d runs\n", n, p);
+    readCatalogues(b.lengthsPath.c_str(), b.bitLengthsPath.c_str(), nullptr, b.lengths, b.bitLengths, nullptr, n);
+    if (p > 0) readCatalogues(nullptr, nullptr, b.partitionsPath.c_str(), nullptr, nullptr, b.partitions, p);
+
+    b.totalLength = 0;
+    b.maxLength = 0;
+    for (int i = 0; i < n; i++) {
+        // Offsets and remaining lengths are derived from both catalogues: they must agree.
+        if (b.lengths[i] < 0 || b.bitLengths[i] != 2 * static_cast<int64_t>(b.lengths[i]))
+            fatal("bad lengths: input %d has %d bases in \"%s\" but %d bits in \"%s\"\n", i, b.lengths[i],
+                  b.lengthsPath.c_str(), b.bitLengths[i], b.bitLengthsPath.c_str());
+        b.totalLength += b.lengths[i];
+        if (b.lengths[i] > b.maxLength) b.maxLength = b.lengths[i];
+    }
+
+    int64_t first = 0;
+    for (int s = 0; s < b.numStreams; s++) {
+        int count = p > 0 ? b.partitions[s] : 1;
+        if (count < 0 || first + count > n)
+            fatal("partitions file \"%s\": run %d holds %d inputs, beyond the %d inputs of the data set\n",
+                  b.partitionsPath.c_str(), s, count, n);
+        b.streamFirstInput[s] = static_cast<int32_t>(first);
+        b.streamInputCount[s] = count;
+        first += count;
+    }
+    if (first != n)
+        fatal("partitions file \"%s\": its runs hold %lld inputs, the data set has %d\n", b.partitionsPath.c_str(),
+              static_cast<long long>(first), n);
+    if (!gRun.quiet)
+        note("total length = %.0f, max input size = %d, number of inputs = %d, number of parts = %d\n", b.totalLength,
+         b.maxLength, n, p > 0 ? p : n);
+}
+
+void sizeBuffers() {
+    BuildState& b = gBuild;
+    const BuildSettings& s = gSettings;
+    unsigned maxSAMem = s.maxSAMem ? s.maxSAMem : 300000000u;
+    unsigned streams = b.numStreams > 0 ? static_cast<unsigned>(b.numStreams) : 1u;
+    uint32_t records = s.sBuffSize ? static_cast<uint32_t>(s.sBuffSize) >> 4 : maxSAMem / (16u * streams);
+    // A buffer must hold at least one record, or no block read would ever make progress.
+    b.bufferRecords = records > 0 ? records : 1;
+    if (s.maxNodes) {
+        if (s.arrayOutput ? s.maxNodes < 1 : s.maxNodes < 3)
+            fatal("-n %d is too small: a tree needs at least 3 node records, an array block 1 record\n",
+                  s.maxNodes);
+        b.maxNodes = s.maxNodes;
+    } else {
+        b.maxNodes = defaultMaxNodes(b.maxLength);
+    }
+}
+
+void printClosingStatistics() {
+    if (gRun.quiet) return;
+    int cpu = cpuMs();
+    note("treebuild: mem %llu bytes, %d PFs, real %d ms, lcp %d ms, r/w %d/%d ms, time %d ms\n", memoryTotal(),
+         static_cast<int>(majorFaults()), msClock() - gBuild.startMs, static_cast<int>(gBuild.lcpNs / 1e6),
+         readTimeMs(), writeTimeMs(), cpu - gBuild.startCpuMs);
+}

@@ -1,0 +1,178 @@
+// The packed inputs, and one buffered stream per run over its .stpsa file (and its
+// .stlcp file with -Z). Every record handed out has been checked against the
+// catalogues, so the comparisons never read outside an input's packed words.
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "toolkit/file_io.h"
+#include "toolkit/run.h"
+#include "treebuild/treebuild.h"
+
+namespace {
+
+constexpr uint32_t kLcpBufferValues = 131072;
+
+struct Stream {
+    std::string psaPath;
+    std::string lcpPath;
+    PsaRecord* records = nullptr;  // B records
+    uint32_t held = 0;             // records in the buffer
+    uint32_t index = 0;            // next record to hand out
+    int64_t consumed = 0;          // records read from the file so far
+    int64_t total = 0;             // records in the file
+    int fd = -1;                   // -f: open for the whole run
+    uint32_t inputOffset = 0;      // -z: added to every input number
+    uint32_t firstInput = 0;       // inputs this stream may hold
+    uint32_t inputCount = 0;
+    uint32_t* lcps = nullptr;      // -Z
+    uint32_t lcpHeld = 0;
+    uint32_t lcpIndex = 0;
+    int64_t lcpConsumed = 0;
+    PsaRecord current{};           // the record handed out last, input number adjusted
+};
+
+std::vector<Stream> gStreams;
+
+// Reads `size` bytes at `offset` (or from the open descriptor); a failed read is an
+// error naming the file, never the end of the stream.
+void readBlock(int fd, bool positioned, void* buffer, size_t size, int64_t offset, const char* path) {
+    char* at = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t got = positioned ? timedPread64(fd, at + done, size - done, offset + static_cast<int64_t>(done))
+                                 : timedRead(fd, at + done, size - done);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            fatal("can't read %zu bytes at byte %lld of %s: %s\n", size - done,
+                  static_cast<long long>(offset + static_cast<int64_t>(done)), path, strerror(errno));
+        }
+        if (got == 0)
+            fatal("%s ended at byte %lld, before its last %zu bytes (was it changed during the merge?)\n", path,
+                  static_cast<long long>(offset + static_cast<int64_t>(done)), size - done);
+        done += static_cast<size_t>(got);
+    }
+}
+
+void fillRecords(Stream& st) {
+    int64_t left = st.total - st.consumed;
+    uint32_t want = left < gBuild.bufferRecords ? static_cast<uint32_t>(left) : gBuild.bufferRecords;
+    size_t bytes = static_cast<size_t>(want) * sizeof(PsaRecord);
+    int64_t offset = st.consumed * static_cast<int64_t>(sizeof(PsaRecord));
+    if (st.fd >= 0) {
+        readBlock(st.fd, false, st.records, bytes, offset, st.psaPath.c_str());
+    } else {
+        FileDescriptor file(openFile(st.psaPath.c_str(), 0));
+        if (!file.ok()) fatal("can't open Suffix file %s\n", st.psaPath.c_str());
+        readBlock(file.fd, true, st.records, bytes, offset, st.psaPath.c_str());
+    }
+    st.consumed += want;
+    st.held = want;
+    st.index = 0;
+}
+
+}  // namespace
+
+void loadPackedInputs() {
+    BuildState& b = gBuild;
+    b.packed = static_cast<uint32_t**>(trackedMalloc(sizeof(uint32_t*) * (b.numInputs > 0 ? b.numInputs : 1)));
+    if (!b.packed) fatal("can't allocate the table of %d packed inputs\n", b.numInputs);
+    for (int i = 0; i < b.numInputs; i++) {
+        std::string path = formatPath(kPathLimit, "%s_%d%s", b.inputBase.c_str(), i, ".stbin");
+        FileDescriptor file(openFile(path.c_str(), 0));
+        if (!file.ok()) fatal("can't open input string binary file %s\n", path.c_str());
+        int32_t bits = b.bitLengths[i];
+        size_t words = bits > 0 ? static_cast<size_t>(((bits - 1) >> 5) + 1) : 0;
+        uint32_t* packed = static_cast<uint32_t*>(trackedMalloc((words + 1) * sizeof(uint32_t)));
+        if (!packed) fatal("can't allocate %zu words for packed input %d\n", words + 1, i);
+        if (readFully(file.fd, packed, words * sizeof(uint32_t), path.c_str()) < words * sizeof(uint32_t))
+            fatal("binary string %d reading error\n", i);
+        // The comparisons rely on zero bits past the last base.
+        if (bits & 31) packed[words - 1] &= ~0u << (32 - (bits & 31));
+        packed[words] = 0;
+        b.packed[i] = packed;
+    }
+}
+
+void openStreamFiles() {
+    BuildState& b = gBuild;
+    gStreams.resize(static_cast<size_t>(b.numStreams));
+    for (int s = 0; s < b.numStreams; s++) {
+        Stream& st = gStreams[static_cast<size_t>(s)];
+        st.psaPath = formatPath(kPathLimit, "%s_%d%s", b.suffixBase.c_str(), s, ".stpsa");
+        st.fd = openFile(st.psaPath.c_str(), 0);
+        if (st.fd < 0) fatal("can't open Suffix file %s\n", st.psaPath.c_str());
+    }
+}
+
+void openStreams() {
+    BuildState& b = gBuild;
+    const BuildSettings& set = gSettings;
+    gStreams.resize(static_cast<size_t>(b.numStreams));
+    for (int s = 0; s < b.numStreams; s++) {
+        Stream& st = gStreams[static_cast<size_t>(s)];
+        st.psaPath = formatPath(kPathLimit, "%s_%d%s", b.suffixBase.c_str(), s, ".stpsa");
+        int64_t size = fileSizeByStat(st.psaPath.c_str());
+        if (size < 0) fatal("can't open Suffix file %s\n", st.psaPath.c_str());
+        if (size % static_cast<int64_t>(sizeof(PsaRecord)))
+            fatal("Suffix file %s holds %lld bytes, not a whole number of 16-byte records\n", st.psaPath.c_str(),
+                  static_cast<long long>(size));
+        st.total = size / static_cast<int64_t>(sizeof(PsaRecord));
+        st.firstInput = static_cast<uint32_t>(b.streamFirstInput[s]);
+        st.inputCount = static_cast<uint32_t>(b.streamInputCount[s]);
+        st.inputOffset = set.zeroOrigin ? st.firstInput : 0;
+        st.records = static_cast<PsaRecord*>(trackedMalloc(sizeof(PsaRecord) * b.bufferRecords));
+        if (!st.records) fatal("can't allocate %u suffixes for the buffer of stream %d\n", b.bufferRecords, s);
+        if (set.manzini) {
+            st.lcpPath = formatPath(kPathLimit, "%s_%d%s", b.suffixBase.c_str(), s, ".stlcp");
+            int64_t lcpSize = fileSizeByStat(st.lcpPath.c_str());
+            if (lcpSize < 0) fatal("can't open LCP file %s\n", st.lcpPath.c_str());
+            if (lcpSize != st.total * 4)
+                fatal("LCP file %s holds %lld bytes, but its Suffix file %s holds %lld records (%lld bytes of LCP "
+                      "values expected)\n",
+                      st.lcpPath.c_str(), static_cast<long long>(lcpSize), st.psaPath.c_str(),
+                      static_cast<long long>(st.total), static_cast<long long>(st.total * 4));
+            st.lcps = static_cast<uint32_t*>(trackedMalloc(sizeof(uint32_t) * kLcpBufferValues));
+            if (!st.lcps) fatal("can't allocate the LCP buffer of stream %d\n", s);
+            st.lcpIndex = st.lcpHeld = 0;
+        }
+    }
+}
+
+const PsaRecord* nextRecord(int s) {
+    Stream& st = gStreams[static_cast<size_t>(s)];
+    if (st.index >= st.held) {
+        if (st.consumed >= st.total) return nullptr;
+        fillRecords(st);
+    }
+    const PsaRecord& raw = st.records[st.index];
+    uint32_t input = (raw.word0 >> 2) + st.inputOffset;
+    // A corrupt record must not lead the comparisons outside the packed inputs.
+    if (input - st.firstInput >= st.inputCount || raw.offset >= static_cast<uint32_t>(gBuild.lengths[input]))
+        fatal("corrupt record %lld of Suffix file %s: input %u, offset %u lies outside the inputs %u to %d "
+              "of this run\n",
+              static_cast<long long>(st.consumed - st.held + st.index), st.psaPath.c_str(), raw.word0 >> 2,
+              raw.offset, st.firstInput - st.inputOffset,
+              static_cast<int>(st.firstInput - st.inputOffset + st.inputCount) - 1);
+    st.current = raw;
+    st.current.word0 = (input << 2) | (raw.word0 & 3u);
+    st.index++;
+    return &st.current;
+}
+
+uint32_t nextLcp(int s) {
+    Stream& st = gStreams[static_cast<size_t>(s)];
+    if (st.lcpIndex >= st.lcpHeld) {
+        int64_t left = st.total - st.lcpConsumed;
+        if (left <= 0) fatal("LCP file %s holds fewer values than its Suffix file\n", st.lcpPath.c_str());
+        uint32_t want = left < kLcpBufferValues ? static_cast<uint32_t>(left) : kLcpBufferValues;
+        FileDescriptor file(openFile(st.lcpPath.c_str(), 0));
+        if (!file.ok()) fatal("can't open LCP file %s\n", st.lcpPath.c_str());
+        readBlock(file.fd, true, st.lcps, want * sizeof(uint32_t), st.lcpConsumed * 4, st.lcpPath.c_str());
+        st.lcpConsumed += want;
+        st.lcpHeld = want;
+        st.lcpIndex = 0;
+    }
+    return st.lcps[st.lcpIndex++];
+}
