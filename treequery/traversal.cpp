@@ -1,0 +1,465 @@
+// The whole-tree traversal: every tree from -S up to -i is walked once, depth first,
+// and every node is a candidate repeat (the string from the root to the node, cut to
+// whole characters). From the leaves below a node the walk learns how often the
+// string occurs, in which inputs, how often per input and which bases precede it,
+// and offers the node to the standard N and K arrays and to every result set whose
+// condition it meets.
+//
+// The walk keeps its own stack: a tree over a long run of one base nests a chain
+// head every two bits, tens of thousands of levels deep. The input vectors a node
+// accumulates into are shared with its 0-child; only a node that has a 1-child needs
+// a vector set of its own (for that child's subtree), taken from a pool that grows
+// with the tree instead of being sized from the dividers' 16-bit depth.
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <vector>
+
+#include "treequery/traversal.h"
+#include "treequery/tree_store.h"
+#include "toolkit/bit_vector.h"
+
+namespace {
+
+// Accumulators of the walk, one slot per live vector set: slot 0 is the root's, the
+// others belong to nodes whose 1-child subtree is being walked. A slot holds an input
+// bit vector (kvector), the preceding codes seen per input (lvector: bit 1 << code,
+// suffixes at position 0 not counted), the occurrences per input modulo 256
+// (cvector), and the AND and OR masks of the preceding codes.
+struct Accumulators {
+    bool haveK = false, haveL = false, haveC = false;
+    int words = 0;   // words of a kvector
+    int inputs = 0;  // bytes of an lvector or cvector
+    int capacity = 0;
+    int used = 0;  // slots in use (slot 0 included)
+    std::vector<uint32_t> k;
+    std::vector<uint8_t> l, c, andMask, orMask;
+
+    void grow(int slots) {
+        capacity = slots;
+        if (haveK) k.resize((size_t)slots * words);
+        if (haveL) l.resize((size_t)slots * inputs);
+        if (haveC) c.resize((size_t)slots * inputs);
+        andMask.resize(slots);
+        orMask.resize(slots);
+    }
+    uint32_t* kv(int s) { return haveK ? k.data() + (size_t)s * words : nullptr; }
+    uint8_t* lv(int s) { return haveL ? l.data() + (size_t)s * inputs : nullptr; }
+    uint8_t* cv(int s) { return haveC ? c.data() + (size_t)s * inputs : nullptr; }
+    void clear(int s) {
+        if (haveK) std::memset(kv(s), 0, sizeof(uint32_t) * words);
+        if (haveL) std::memset(lv(s), 0, inputs);
+        if (haveC) std::memset(cv(s), 0, inputs);
+        andMask[s] = 15;
+        orMask[s] = 0;
+    }
+    int take() {
+        if (used == capacity) grow(capacity * 2);
+        clear(used);
+        return used++;
+    }
+    void release() { used--; }
+    // target |= source for kvectors and lvectors, += (mod 256) for cvectors.
+    void merge(int target, int source) {
+        if (haveK) {
+            uint32_t* t = kv(target);
+            const uint32_t* s = kv(source);
+            for (int w = 0; w < words; w++) t[w] |= s[w];
+        }
+        if (haveL) {
+            uint8_t* t = lv(target);
+            const uint8_t* s = lv(source);
+            for (int i = 0; i < inputs; i++) t[i] |= s[i];
+        }
+        if (haveC) {
+            uint8_t* t = cv(target);
+            const uint8_t* s = cv(source);
+            for (int i = 0; i < inputs; i++) t[i] = (uint8_t)(t[i] + s[i]);
+        }
+    }
+};
+
+// One node on the walk's stack.
+struct Frame {
+    uint32_t node;
+    int32_t acc;    // slot the node accumulates into (its parent's, or its parent's own)
+    int32_t own;    // slot of its 1-child subtree, -1 while it has none
+    int32_t phase;  // 0: enter, 1: 0-child done, 2: 1-child done
+    int64_t depth;  // bit depth
+    int32_t leaves; // leaves counted below it so far
+};
+
+struct Walk {
+    Accumulators acc;
+    std::vector<Frame> frames;
+    int visits = 0;
+    // The chain processed last: its first leaf record and bit depth. It supplies the
+    // reported occurrence of every node finished after it, and survives from tree to tree.
+    uint32_t lastChain = 0;
+    int64_t lastDepth = 0;
+    int64_t minDepth = 0;     // 2 x threshold: shallower nodes are not reported
+    int64_t deepestInput = 0; // greatest input bit length: no node lies deeper
+};
+Walk gWalk;
+
+[[noreturn]] void corrupt(const char* what, long long value) {
+    fatal("corrupt suffix tree file \"%s\": %s %lld\n", treeFileName(gQuery.treeIndex), what, value);
+}
+
+bool singleCode(uint8_t mask) { return mask == 1 || mask == 2 || mask == 4 || mask == 8; }
+
+// Offers the finished node to every result set whose condition it meets.
+void offerToSets(const ResultRecord& node, int k, int leaves, int slot) {
+    Accumulators& a = gWalk.acc;
+    const uint32_t* V = a.kv(slot);
+    const uint8_t* M = a.lv(slot);
+    const uint8_t* C = a.cv(slot);
+    const int tfreq = gSettings.tfreq;
+    for (int j = 0; j < gQuery.setCount; j++) {
+        ResultSet& set = gQuery.sets[j];
+        if (set.kind == kCustomSet) {
+            const int o = set.memberCount;
+            if (k < o || V == nullptr) continue;
+            bool ok = true;
+            for (int m = 0; m < o && ok; m++) ok = bitTest(V, set.members[m]) != 0;
+            if (!ok) continue;
+            if (C != nullptr && tfreq != 0) {
+                for (int m = 0; m < o && ok; m++) ok = C[set.members[m]] <= tfreq;
+                if (!ok) continue;
+            }
+            if (o == 1) {
+                if (M != nullptr && singleCode(M[set.members[0]])) continue;
+            } else if (M != nullptr) {
+                uint8_t all = 15;
+                for (int m = 0; m < o; m++) all &= M[set.members[m]] & 15;
+                if (all != 0) continue;
+            }
+            offerToSet(set, node);
+        } else if (set.kind == kKSet) {
+            if (k == set.members[0] && a.andMask[slot] == 0) offerToSet(set, node);
+        } else {
+            if (leaves == set.members[0] && !singleCode(a.orMask[slot])) offerToSet(set, node);
+        }
+    }
+}
+
+// Everything done for a node after its children: merging its 1-child's vectors,
+// processing its leaf chain, and reporting it. Returns the leaves counted below it.
+int finishNode(const Frame& f) {
+    Accumulators& a = gWalk.acc;
+    const Node* tree = gQuery.tree;
+    const Node& x = tree[f.node];
+    int result = f.leaves;
+    const int64_t D = f.depth;
+    if (D < gWalk.minDepth) return result;  // too shallow: neither merged nor reported
+
+    const int slot = f.acc;
+    uint8_t andLocal = 15, orLocal = 0;
+    if (f.own >= 0) {
+        a.merge(slot, f.own);
+        andLocal = a.andMask[f.own];
+        orLocal = a.orMask[f.own];
+    }
+
+    uint32_t first = 0;
+    bool hasChain = false;
+    if (isLeaf(x)) {
+        first = f.node;
+        hasChain = true;
+    } else if (moreFollows(x)) {
+        first = f.node + 1;
+        hasChain = true;
+    }
+    if (hasChain) {
+        uint32_t* V = a.kv(slot);
+        uint8_t* M = a.lv(slot);
+        uint8_t* C = a.cv(slot);
+        const bool equiv = gSettings.equiv != 0;
+        ChainCheck check{0, 0};
+        gWalk.lastChain = first;
+        gWalk.lastDepth = D;
+        int count = 0;
+        for (uint32_t y = first;; y++) {
+            const Node& leaf = tree[y];  // chain ends lie inside the tree (validated)
+            if (!isLeaf(leaf)) corrupt("interior record inside a leaf chain, record", y);
+            const int c = (int)leafInput(leaf);
+            const int p = 1 << precedingCode(leaf);
+            const int64_t bits = gQuery.bitLengths[c];
+            if (D > bits) corrupt("leaf deeper than its input, record", y);
+            const bool whole = bits == D;
+            if (C) C[c]++;
+            if (!whole) {
+                if (M) M[c] |= (uint8_t)p;
+                andLocal &= (uint8_t)p;
+            }
+            if (V) bitSet(V, c);
+            orLocal |= (uint8_t)p;
+            count++;
+            if (equiv) equivLeaf(check, y, D);
+            if (!moreFollows(leaf)) break;
+        }
+        if (equiv) equivChainEnd(check, count, !isLeaf(x));
+        result += count;
+    }
+    a.andMask[slot] &= andLocal;
+    a.orMask[slot] |= orLocal;
+
+    const uint32_t* V = a.kv(slot);
+    int k = 0;
+    if (V != nullptr)
+        for (int w = 0; w < a.words; w++) k += std::popcount(V[w]);
+    if (V != nullptr && gSettings.rgenome >= 0 && !bitTest(V, gSettings.rgenome)) return result;
+
+    const Node& reported = treeNode(gWalk.lastChain);
+    if (!isLeaf(reported))
+        fatal("checkNode - node %u not a leaf (tree file \"%s\")\n", gWalk.lastChain,
+              treeFileName(gQuery.treeIndex));
+    ResultRecord node;
+    node.K = k;
+    node.N = result;
+    node.where = V != nullptr ? (int32_t)V[0] : 0;
+    node.length = (int32_t)(D & ~(int64_t)1);
+    node.NC = 0;
+    node.sequence = leafInputChecked(reported);
+    node.position = leafPosition(node.sequence, gWalk.lastDepth);
+
+    offerStandard(gQuery.standardN, gSettings.sresults, result, node);
+    offerStandard(gQuery.standardK, gSettings.kresults, k, node);
+    offerToSets(node, k, result, slot);
+    return result;
+}
+
+void pushFrame(uint32_t node, int32_t acc, int64_t parentDepth) {
+    const Node& n = treeNode(node);
+    int64_t depth = parentDepth + edgeLength(n);
+    if (depth > gWalk.deepestInput) corrupt("node deeper than any input, record", node);
+    gWalk.frames.push_back(Frame{node, acc, -1, 0, depth, 0});
+}
+
+// The result walk of the loaded tree; returns the leaves counted.
+int checkTree() {
+    Walk& w = gWalk;
+    w.frames.clear();
+    w.acc.used = 0;
+    w.acc.take();  // slot 0: the root's accumulators
+    pushFrame(0, 0, 0);
+    int total = 0;
+    while (!w.frames.empty()) {
+        Frame& f = w.frames.back();
+        const Node& x = gQuery.tree[f.node];
+        if (f.phase == 0) {
+            // Each record is entered at most once in a sound tree; more means a cycle.
+            if (++w.visits > gQuery.treeNodes) corrupt("record reached twice, record", f.node);
+            f.phase = 1;
+            if (!isLeaf(x) && child0(x) != 0) {
+                pushFrame(child0(x), f.acc, f.depth);
+                continue;
+            }
+        }
+        if (f.phase == 1) {
+            f.phase = 2;
+            if (!isLeaf(x) && child1(x) != 0) {
+                int own = w.acc.take();
+                Frame& g = w.frames.back();
+                g.own = own;
+                pushFrame(child1(x), own, g.depth);
+                continue;
+            }
+        }
+        int r = finishNode(f);
+        if (f.own >= 0) w.acc.release();
+        w.frames.pop_back();
+        if (w.frames.empty())
+            total = r;
+        else
+            w.frames.back().leaves += r;
+    }
+    return total;
+}
+
+// ---- Test walk (-a): tree statistics only ----
+
+constexpr int kHashSlots = 319993;
+constexpr int kHashStep = 113;
+
+// Open-addressing table of distinct keys; key 0 marks an empty slot.
+struct KeyTable {
+    std::vector<int32_t> keys, numbers;
+    int distinct = 0;
+    int lookups = 0;
+    void reset() {
+        keys.assign(kHashSlots, 0);
+        numbers.assign(kHashSlots, 0);
+        distinct = lookups = 0;
+    }
+    void enter(int32_t key, int table) {
+        lookups++;
+        if (key == 0) return;
+        int64_t r = key % kHashSlots;
+        if (r < 0) r = (159996 - r) % kHashSlots;
+        for (int probes = 0; probes < kHashSlots; probes++) {
+            if (keys[r] == key) return;
+            if (keys[r] == 0) {
+                keys[r] = key;
+                numbers[r] = ++distinct;
+                return;
+            }
+            r = (r + kHashStep) % kHashSlots;
+        }
+        fatal("hash full, table %d\n", table);
+    }
+};
+
+struct TestCounts {
+    int visits, leaves, maxSteps, heads, leafRecords, with0, with1, afterHead, afterLeaf;
+    int bothAndChain, only0, only1, oneNoChain, longEdges, maxInterior, maxLeaf;
+    double interiorSum, leafSum;
+    int interiorEdges, leafEdges;
+};
+
+KeyTable gTables[3];
+
+int testTree() {
+    const Node* tree = gQuery.tree;
+    const uint32_t nodes = (uint32_t)gQuery.treeNodes;
+    for (KeyTable& t : gTables) t.reset();
+    TestCounts n{};
+    struct Step {
+        uint32_t node;
+        int steps;
+    };
+    std::vector<Step> stack;
+    stack.push_back(Step{0, 0});
+    auto leafRecord = [&](const Node& r) {
+        n.leaves++;
+        n.leafRecords++;
+        n.leafSum += edgeLength(r);
+        n.leafEdges++;
+        n.maxLeaf = std::max(n.maxLeaf, (int)std::min<uint32_t>(edgeLength(r), INT32_MAX));
+    };
+    while (!stack.empty()) {
+        Step s = stack.back();
+        stack.pop_back();
+        if (++n.visits > (int)nodes) corrupt("record reached twice, record", s.node);
+        n.maxSteps = std::max(n.maxSteps, s.steps);
+        const Node& x = treeNode(s.node);
+        if (isLeaf(x)) {
+            leafRecord(x);
+        } else {
+            const uint32_t c0 = child0(x), c1 = child1(x);
+            const bool chain = moreFollows(x);
+            if (chain) n.heads++;
+            if (c0) n.with0++;
+            if (c1) n.with1++;
+            if (c0 && c1 && chain) n.bothAndChain++;
+            if (c0 && !c1) n.only0++;
+            if (c1 && !c0) n.only1++;
+            if ((c0 != 0) != (c1 != 0) && !chain) n.oneNoChain++;
+            if (s.node != 0) {  // the root has no edge
+                const uint32_t e = edgeLength(x);
+                if (e > 32767) n.longEdges++;
+                n.interiorSum += e;
+                n.interiorEdges++;
+                n.maxInterior = std::max(n.maxInterior, (int)std::min<uint32_t>(e, INT32_MAX));
+                gTables[2].enter((int32_t)e, 2);
+            }
+            if (c0) gTables[0].enter((int32_t)(c0 - s.node), 0);
+            if (c1) gTables[1].enter((int32_t)(c1 - s.node), 1);
+            // The 1-child is pushed first so that the 0-child's subtree comes first.
+            if (c1) stack.push_back(Step{c1, s.steps + 1});
+            if (c0) stack.push_back(Step{c0, s.steps + 1});
+        }
+        // The rest of the chain, by adjacency.
+        bool afterHead = !isLeaf(x);
+        for (uint32_t y = s.node; moreFollows(tree[y]);) {
+            y++;
+            if (y >= nodes) corrupt("leaf chain past the end of the tree, record", y);
+            if (!isLeaf(tree[y])) fatal("entered interior node along chain!?\n");
+            if (afterHead)
+                n.afterHead++;
+            else
+                n.afterLeaf++;
+            afterHead = false;
+            if (++n.visits > (int)nodes) corrupt("record reached twice, record", y);
+            leafRecord(tree[y]);
+        }
+    }
+    if (!gRun.quiet) {
+        note("%d dfs visits: r=%d maxd=%d ne=%d nl=%d l/r=%d/%d  nche/l=%d/%d  newk=%d  nl=%d nr=%d nw=%d\n",
+             n.visits, n.leaves, n.maxSteps, n.heads, n.leafRecords, n.with0, n.with1, n.afterHead,
+             n.afterLeaf, n.bothAndChain, n.only0, n.only1, n.oneNoChain);
+        note("  nmbl=%d avgilen/llen=%.0f/%.0f maxilen/llen=%d/%d  nh=%d/%d/%d  na=%d/%d/%d\n",
+             n.longEdges, n.interiorEdges ? n.interiorSum / n.interiorEdges : 0.0,
+             n.leafEdges ? n.leafSum / n.leafEdges : 0.0, n.maxInterior, n.maxLeaf,
+             gTables[0].distinct, gTables[1].distinct, gTables[2].distinct, gTables[0].lookups,
+             gTables[1].lookups, gTables[2].lookups);
+    }
+    gWalk.visits = n.visits;
+    return n.leaves;
+}
+
+}  // namespace
+
+void sdfs(int mode) {
+    const int startCpu = cpuMs();
+    const int T = gQuery.trees;
+    if (!gRun.quiet) {
+        note("\n");
+        note("sdfs %d: %d tree%s to look at\n", mode, T, plural(T));
+    }
+    int levels = gQuery.maxDepth + 2;
+    if (gQuery.maxDepth <= 0) {
+        levels = 1000;
+        if (!gRun.quiet) note("WARNING: no max tree depth given, using default %d\n", levels);
+    }
+
+    Accumulators& a = gWalk.acc;
+    a = Accumulators{};
+    if (mode == 1) {
+        a.haveK = gSettings.kresults != 0 || gQuery.nsets > 0 || gQuery.kSetCount > 0;
+        a.haveL = gQuery.nsets > 0;
+        a.haveC = gSettings.tfreq != 0;
+    }
+    a.words = gQuery.vectorWords;
+    a.inputs = gQuery.inputs;
+    // The dividers' depth is only a first guess: the pool grows when a tree needs more.
+    a.grow(std::clamp(levels, 2, 1024));
+    if (!gRun.quiet && (a.haveK || a.haveL || a.haveC))
+        note("%s%s%sallocated, maxDepth %d, %d ms\n", a.haveK ? "kvectors " : "",
+             a.haveL ? "and lvectors " : "", a.haveC ? "and cvectors " : "", levels, cpuMs() - startCpu);
+
+    gWalk.minDepth = 2LL * gSettings.threshold;
+    gWalk.deepestInput = 0;
+    for (int i = 0; i < gQuery.inputs; i++)
+        gWalk.deepestInput = std::max<int64_t>(gWalk.deepestInput, gQuery.bitLengths[i]);
+
+    const int end = (gSettings.inumber != 0 && gSettings.inumber < T) ? gSettings.inumber : T;
+    double leafSum = 0;
+    for (int t = gSettings.snumber; t < end; t++) {
+        const int treeCpu = cpuMs();
+        loadTree(t, kLoadForTraversal);
+        validateTree();
+        if (gQuery.treeNodes < 1) corrupt("node count", gQuery.treeNodes);
+        gWalk.visits = 0;
+        int r = mode == 1 ? checkTree() : testTree();
+        if (!gRun.quiet)
+            note("Tree %2d done, %d nodes, %d nodes visited, %d leaf/empty nodes, read time %d, %d ms\n", t,
+                 gQuery.treeNodes, gWalk.visits, r, gQuery.treeReadMs, cpuMs() - treeCpu);
+        leafSum += r;
+    }
+    releaseTree();
+    if (!gRun.quiet) {
+        note("Complete traversal finished: %d subtrees", end);
+        if (end < T) fprintf(stderr, " (out of %d)", T);
+        fprintf(stderr, ", %.0f leaf/empty nodes\n", leafSum);
+    }
+}
+
+void runTraversal() {
+    if (gSettings.testdfs) {
+        sdfs(0);
+        return;
+    }
+    sdfs(1);
+    printTraversalTables();
+}
