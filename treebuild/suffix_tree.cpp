@@ -9,7 +9,7 @@
 //   case 5  branches off at an interior record that has only a 0-child;
 //   case 6  branches off inside an edge: a new interior record splits it.
 #include <algorithm>
-#include <cstring>
+#include <cstdlib>
 
 #include "toolkit/run.h"
 #include "treebuild/tree_state.h"
@@ -148,6 +148,7 @@ void setUpTrees() {
         fatal("maxNodes %d is too small: a tree needs at least 3 node records (root and one suffix)\n",
               maxNodes);
     if (maxNodes > kMaxNodesLimit) fatal("maxNodes %d is too large: at most %d node records per tree\n", maxNodes, kMaxNodesLimit);
+    std::free(gTree.nodes);  // a second set-up in one process starts afresh
     gTree = TreeState{};
     gTree.nodes = static_cast<TreeNode*>(trackedCalloc(static_cast<size_t>(maxNodes), sizeof(TreeNode)));
     if (gTree.nodes == nullptr) fatal("couldn't allocate %d nodes for treeBuff\n", maxNodes);

@@ -1,0 +1,280 @@
+// Test support for the tree builder: data sets held in memory, their suffixes in the
+// global order with LCP values (brute force), building trees from that order, reading
+// the tree files back and checking their structure.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "toolkit/run.h"
+#include "treebuild/suffix_tree.h"
+#include "treebuild/treebuild.h"
+
+namespace treetest {
+
+inline uint32_t baseCode(char c) {
+    switch (c) {
+        case 'a': return 0;
+        case 'c': return 1;
+        case 'g': return 2;
+        default: return 3;
+    }
+}
+
+// Packed form: 16 codes per word, first base in bits 31-30, then one zero word.
+inline std::vector<uint32_t> pack(const std::string& s) {
+    std::vector<uint32_t> words((s.size() + 15) / 16 + 1, 0);
+    for (size_t i = 0; i < s.size(); ++i) words[i / 16] |= baseCode(s[i]) << (30 - 2 * (i % 16));
+    return words;
+}
+
+inline uint32_t prefixWord(const std::string& s, size_t from) {
+    uint32_t w = 0;
+    for (size_t i = 0; i < 16; ++i)
+        if (from + i < s.size()) w |= baseCode(s[from + i]) << (30 - 2 * i);
+    return w;
+}
+
+struct Suffix {
+    int input;
+    uint32_t offset;
+};
+
+// LCP value of two suffixes: bit LCP x 2 + continuation bit.
+inline uint32_t lcpOf(std::string_view x, std::string_view y) {
+    size_t n = std::min(x.size(), y.size());
+    size_t k = 0;
+    while (k < n && x[k] == y[k]) ++k;
+    if (k == n) return static_cast<uint32_t>(2 * k) << 1;
+    uint32_t a = baseCode(x[k]), b = baseCode(y[k]);
+    uint32_t bits = 2 * static_cast<uint32_t>(k) + (((a ^ b) & 2) ? 0 : 1);
+    return (bits << 1) | 1;
+}
+
+// A data set in memory, installed into gBuild, with trees written under `dir`.
+struct DataSet {
+    std::vector<std::string> inputs;
+    std::vector<int32_t> bitLengths;
+    std::vector<std::vector<uint32_t>> packedWords;
+    std::vector<uint32_t*> packedTable;
+    std::string dir;
+
+    explicit DataSet(std::vector<std::string> in) : inputs(std::move(in)) {
+        char templ[] = "/tmp/treebuild-test.XXXXXX";
+        dir = mkdtemp(templ);
+        for (const std::string& s : inputs) {
+            bitLengths.push_back(static_cast<int32_t>(2 * s.size()));
+            packedWords.push_back(pack(s));
+        }
+        for (auto& w : packedWords) packedTable.push_back(w.data());
+    }
+    ~DataSet() { std::system(("rm -rf '" + dir + "'").c_str()); }
+
+    std::string base() const { return dir + "/t"; }
+
+    std::string_view text(const Suffix& s) const {
+        return std::string_view(inputs[s.input]).substr(s.offset);
+    }
+
+    // Every suffix in the global order; identical suffixes by input number.
+    std::vector<Suffix> sortedSuffixes() const {
+        std::vector<Suffix> all;
+        for (size_t i = 0; i < inputs.size(); ++i)
+            for (uint32_t p = 0; p < inputs[i].size(); ++p) all.push_back({static_cast<int>(i), p});
+        std::sort(all.begin(), all.end(), [&](const Suffix& a, const Suffix& b) {
+            int c = text(a).compare(text(b));
+            return c != 0 ? c < 0 : a.input < b.input;
+        });
+        return all;
+    }
+
+    PsaRecord record(const Suffix& s) const {
+        const std::string& in = inputs[s.input];
+        uint32_t pre = s.offset == 0 ? 0 : baseCode(in[s.offset - 1]);
+        return PsaRecord{(static_cast<uint32_t>(s.input) << 2) | pre, s.offset, prefixWord(in, s.offset),
+                         prefixWord(in, s.offset + 16)};
+    }
+
+    void install(int maxNodes, bool compact) {
+        gBuild = BuildState{};
+        gSettings = BuildSettings{};
+        gSettings.compact = compact;
+        gRun.quiet = 1;
+        gBuild.numInputs = static_cast<int>(inputs.size());
+        gBuild.bitLengths = bitLengths.data();
+        gBuild.packed = packedTable.data();
+        gBuild.outputBase = base();
+        gBuild.dividersPath = base() + ".stdiv";
+        gBuild.maxNodes = maxNodes;
+    }
+
+    // Builds the trees from `order` the way the merge drives the builder.
+    void build(const std::vector<Suffix>& order, int maxNodes, bool compact = false) {
+        install(maxNodes, compact);
+        openDividers();
+        setUpTrees();
+        for (size_t k = 0; k < order.size(); ++k) {
+            uint32_t lcp = k == 0 ? 0 : lcpOf(text(order[k - 1]), text(order[k]));
+            addSuffix(record(order[k]), lcp);
+            if (treeIsFull()) writeFullTree();
+        }
+        finishTrees();
+        closeDividers();
+    }
+    void build(int maxNodes, bool compact = false) { build(sortedSuffixes(), maxNodes, compact); }
+};
+
+inline std::vector<char> readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<char>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+inline std::vector<TreeDivider> readDividers(const std::string& base) {
+    std::vector<char> bytes = readFile(base + ".stdiv");
+    std::vector<TreeDivider> d(bytes.size() / sizeof(TreeDivider));
+    if (!d.empty()) std::memcpy(d.data(), bytes.data(), d.size() * sizeof(TreeDivider));
+    return d;
+}
+
+inline std::vector<TreeNode> readTree(const std::string& base, int t) {
+    std::vector<char> bytes = readFile(base + "_" + std::to_string(t) + ".stree");
+    std::vector<TreeNode> n(bytes.size() / sizeof(TreeNode));
+    if (!n.empty()) std::memcpy(n.data(), bytes.data(), n.size() * sizeof(TreeNode));
+    EXPECT_EQ(bytes.size() % sizeof(TreeNode), 0u);
+    return n;
+}
+
+struct LeafAt {
+    int input;
+    uint32_t depth;  // bit depth = remaining length of the suffix
+    uint32_t preceding;
+    uint32_t index;
+};
+
+// Leaves in tree order (a chain's leaves, then its head's 0-child, then its 1-child),
+// checking on the way that every record of a chain carries the chain's edge length.
+// Also returns the largest number of child-field steps.
+inline std::vector<LeafAt> leavesInOrder(const std::vector<TreeNode>& t, int* maxSteps) {
+    struct Visit {
+        uint32_t node, depth;
+        int steps;
+    };
+    std::vector<LeafAt> leaves;
+    std::vector<Visit> pending{{0, 0, 0}};
+    std::vector<char> seen(t.size(), 0);
+    *maxSteps = 0;
+    while (!pending.empty()) {
+        Visit v = pending.back();
+        pending.pop_back();
+        *maxSteps = std::max(*maxSteps, v.steps);
+        if (v.node >= t.size() || seen[v.node]) {
+            ADD_FAILURE() << "record " << v.node << " reached twice or out of range";
+            return leaves;
+        }
+        uint32_t depth = v.depth + t[v.node].edge;
+        uint32_t c0 = 0, c1 = 0;
+        for (uint32_t x = v.node;; ++x) {
+            seen[x] = 1;
+            EXPECT_EQ(t[x].edge, t[v.node].edge) << "chain record " << x << " of chain " << v.node;
+            if (nodeIsLeaf(t[x])) {
+                leaves.push_back({static_cast<int>(nodeInput(t[x])), depth, nodePreceding(t[x]), x});
+            } else {
+                EXPECT_EQ(x, v.node) << "interior record inside a chain";
+                c0 = nodeChild0(t[x]);
+                c1 = nodeChild1(t[x]);
+            }
+            if (!nodeHasMore(t[x])) break;
+        }
+        if (c1) pending.push_back({c1, depth, v.steps + 1});
+        if (c0) pending.push_back({c0, depth, v.steps + 1});
+    }
+    for (size_t k = 0; k < t.size(); ++k) EXPECT_TRUE(seen[k]) << "record " << k << " is unreachable";
+    return leaves;
+}
+
+// Descends from the root by the bits of `s` (in `ds`) and returns the record of the
+// chain reached at bit depth |s| x 2, or 0.
+inline uint32_t descend(const std::vector<TreeNode>& t, std::string_view s) {
+    uint32_t node = 0, depth = 0;
+    const uint32_t length = static_cast<uint32_t>(2 * s.size());
+    while (depth < length) {
+        uint32_t bit = (baseCode(s[depth / 2]) >> (1 - depth % 2)) & 1;
+        if (nodeIsLeaf(t[node])) return 0;
+        uint32_t child = bit ? nodeChild1(t[node]) : nodeChild0(t[node]);
+        if (child == 0) return 0;
+        node = child;
+        depth += t[child].edge;
+    }
+    return depth == length ? node : 0;
+}
+
+// Checks every tree of a build against the global order `order` of the data set:
+// leaves in tree order, tree after tree, are exactly that order (identical suffixes
+// may trade places inside their chain), every leaf is reached by a descent by its own
+// bits, and every divider matches its tree.
+inline void checkTrees(const DataSet& ds, const std::string& base, const std::vector<Suffix>& order,
+                       bool descents = true) {
+    std::vector<TreeDivider> dividers = readDividers(base);
+    size_t next = 0;
+    for (size_t d = 0; d < dividers.size(); ++d) {
+        SCOPED_TRACE("tree " + std::to_string(d));
+        const TreeDivider& div = dividers[d];
+        EXPECT_EQ(div.tree, static_cast<int32_t>(d));
+        std::vector<TreeNode> t = readTree(base, static_cast<int>(d));
+        ASSERT_EQ(div.nodes, static_cast<int32_t>(t.size()));
+        ASSERT_GE(t.size(), 2u);
+        int steps = 0;
+        std::vector<LeafAt> leaves = leavesInOrder(t, &steps);
+        EXPECT_EQ(div.maxDepth, std::min(steps, 65535));
+        ASSERT_LE(next + leaves.size(), order.size());
+        std::vector<Suffix> got, want(order.begin() + next, order.begin() + next + leaves.size());
+        for (const LeafAt& leaf : leaves) {
+            ASSERT_LT(leaf.input, static_cast<int>(ds.inputs.size()));
+            uint32_t bits = static_cast<uint32_t>(ds.bitLengths[leaf.input]);
+            ASSERT_LE(leaf.depth, bits);
+            ASSERT_EQ((bits - leaf.depth) % 2, 0u);
+            Suffix s{leaf.input, (bits - leaf.depth) / 2};
+            ASSERT_LT(s.offset, ds.inputs[leaf.input].size());
+            EXPECT_EQ(leaf.preceding, ds.record(s).word0 & 3);
+            got.push_back(s);
+            if (descents) {
+                uint32_t reached = descend(t, ds.text(s));
+                // The chain reached must hold this leaf.
+                bool found = false;
+                for (uint32_t x = reached; reached != 0; ++x) {
+                    if (x == leaf.index) found = true;
+                    if (!nodeHasMore(t[x])) break;
+                }
+                EXPECT_TRUE(found) << "descent by input " << s.input << " offset " << s.offset;
+            }
+        }
+        // Same order up to the order of identical suffixes.
+        for (size_t k = 0; k < got.size(); ++k) {
+            ASSERT_EQ(ds.text(got[k]), ds.text(want[k])) << "leaf " << k;
+        }
+        auto key = [](const Suffix& s) { return std::make_pair(s.input, s.offset); };
+        std::vector<std::pair<int, uint32_t>> a, b;
+        for (auto& s : got) a.push_back(key(s));
+        for (auto& s : want) b.push_back(key(s));
+        std::sort(a.begin(), a.end());
+        std::sort(b.begin(), b.end());
+        EXPECT_EQ(a, b);
+        if (!got.empty()) {
+            EXPECT_EQ(div.from, ds.record(got.front()).prefix1);
+            EXPECT_EQ(div.to, ds.record(want.back()).prefix1);
+        }
+        for (int z = 0; z < 6; ++z) EXPECT_EQ(div.zero[z], 0);
+        next += leaves.size();
+    }
+    EXPECT_EQ(next, order.size()) << "every suffix appears once as a leaf";
+}
+
+}  // namespace treetest
