@@ -10,28 +10,20 @@
 
 namespace {
 
-// Packing table: index = bits 1-2 of four letters (first letter in index bits 7-6),
-// entry = the same four 2-bit fields with 2 and 3 exchanged, because (letter >> 1) & 3
-// gives a = 0, c = 1, g = 3, t = 2 in either case (and a zero byte gives 0, code a).
-struct PackTable {
-    uint8_t entry[256];
-    PackTable() {
-        for (int i = 0; i < 256; ++i) {
-            int out = 0;
-            for (int f = 0; f < 4; ++f) {
-                int field = (i >> (2 * f)) & 3;
-                field ^= field >> 1;  // swaps 2 and 3, keeps 0 and 1
-                out |= field << (2 * f);
-            }
-            entry[i] = static_cast<uint8_t>(out);
-        }
-    }
-};
-const PackTable kPack;
-
-inline uint32_t packFour(const uint8_t* b) {
-    unsigned index = ((b[0] & 6u) << 5) | ((b[1] & 6u) << 3) | ((b[2] & 6u) << 1) | ((b[3] & 6u) >> 1);
-    return kPack.entry[index];
+// Base codes of eight letters, the first letter's code in the top two bits of the
+// 16-bit result. (letter >> 1) & 3 gives a = 0, c = 1, g = 3, t = 2 in either case (and
+// a zero byte 0, code a); x ^ (x >> 1) then exchanges 2 and 3. Loading the bytes
+// big-endian puts the first letter in the top byte, so that folding neighbouring
+// fields together keeps sequence order.
+inline uint32_t packEight(const uint8_t* bytes) {
+    uint64_t x;
+    memcpy(&x, bytes, 8);
+    x = __builtin_bswap64(x);
+    x = (x >> 1) & 0x0303030303030303ull;
+    x ^= (x >> 1) & 0x0101010101010101ull;
+    x = (x | (x >> 6)) & 0x000F000F000F000Full;
+    x = (x | (x >> 12)) & 0x000000FF000000FFull;
+    return static_cast<uint32_t>((x | (x >> 24)) & 0xFFFF);
 }
 
 void openInputFiles(PrepRun& run) {
@@ -110,10 +102,7 @@ int tailRunLength(const uint8_t* dna, int n, int capacity, int* runStart) {
 
 int packDna(uint32_t* words, const uint8_t* bases, int count) {
     const int nwords = count / 16;
-    for (int w = 0; w < nwords; ++w, bases += 16) {
-        words[w] = (packFour(bases) << 24) | (packFour(bases + 4) << 16) | (packFour(bases + 8) << 8) |
-                   packFour(bases + 12);
-    }
+    for (int w = 0; w < nwords; ++w, bases += 16) words[w] = (packEight(bases) << 16) | packEight(bases + 8);
     return nwords;
 }
 

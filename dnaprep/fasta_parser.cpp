@@ -26,6 +26,14 @@ void buildClassTable(uint8_t table[256], int ucase, int trmask) {
     }
 }
 
+void buildBlockTable(uint32_t blockTable[256], const uint8_t table[256]) {
+    for (int b = 0; b < 256; ++b) {
+        const uint8_t c = table[b];
+        const bool base = c >= 1 && c <= 127;
+        blockTable[b] = base ? c | (1u << kBlockBaseShift) : (c == kLineBreak ? 0u : kBlockOtherFlag);
+    }
+}
+
 namespace {
 
 // Header state: copies the line into the key (blanks as '-') up to its room of
@@ -61,59 +69,98 @@ const uint8_t* skipSequence(PrepRun& run, const uint8_t* p, const uint8_t* end) 
     return header;
 }
 
+// One DNA-state byte, the way the class table says; returns false at a '>'.
+struct DnaScan {
+    uint8_t* dna;
+    int pos;
+    bool open;  // inside a wildcard section (only line breaks since its last wildcard)
+    int64_t wild = 0, chunks = 0, garbage = 0;
+
+    bool step(uint8_t c) {
+        if (static_cast<unsigned>(c) - 1u < 127u) {
+            dna[pos++] = c;
+            open = false;
+        } else if (c == kWildcard) {
+            ++wild;
+            chunks += !open;
+            open = true;
+        } else if (c == kGarbage) {
+            ++garbage;
+            open = false;
+        } else if (c == kHeaderStart) {
+            return false;
+        }
+        return true;  // line breaks neither store nor end a wildcard section
+    }
+};
+
+constexpr ptrdiff_t kBlock = 128;
+
 // DNA state. Every byte gives at most one base, so a stretch of (free room) bytes
-// cannot overflow the DNA buffer and the inner loop needs no capacity test; the
+// cannot overflow the DNA buffer and the inner loops need no capacity test; the
 // buffer is flushed as soon as a stretch fills it. Returns the '>' that ends the
 // section (the header state starts there) or `end`.
+//
+// Blocks made only of bases and line breaks (nearly all of a genome) take the fast
+// path: one lookup in the block table per byte, bases gathered branch-free in a small
+// scratch area and copied at once. A block with anything else is redone byte by byte.
+// The scratch keeps the DNA buffer's bytes past the fill untouched, which the tail
+// run of a final flush may read.
 template <bool kCountBytes>
 const uint8_t* parseDna(PrepRun& run, const uint8_t* p, const uint8_t* end) {
     const uint8_t* table = run.classTable;
-    uint8_t* dna = run.dna;
+    const uint32_t* blockTable = run.blockTable;
     const int capacity = run.dnaCapacity;
-    int pos = run.dnaPos;
-    bool open = run.wildOpen;
-    int64_t wild = 0, chunks = 0, garbage = 0;
+    DnaScan scan{run.dna, run.dnaPos, run.wildOpen};
     const uint8_t* sectionStart = p;
+    uint8_t scratch[kBlock];
 
     auto settle = [&](const uint8_t* upTo) {
         run.seq.origSize += upTo - sectionStart;
         sectionStart = upTo;
-        run.seq.wildCards += wild;
-        run.seq.nChunks += chunks;
-        run.seq.garbage += garbage;
-        wild = chunks = garbage = 0;
-        run.dnaPos = pos;
-        run.wildOpen = open;
+        run.seq.wildCards += scan.wild;
+        run.seq.nChunks += scan.chunks;
+        run.seq.garbage += scan.garbage;
+        scan.wild = scan.chunks = scan.garbage = 0;
+        run.dnaPos = scan.pos;
+        run.wildOpen = scan.open;
     };
 
     while (p < end) {
-        const uint8_t* stop = p + std::min<ptrdiff_t>(end - p, capacity - pos);
-        for (; p < stop; ++p) {
-            if (kCountBytes) ++run.byteCounts[*p];
-            const uint8_t c = table[*p];
-            if (static_cast<unsigned>(c) - 1u < 127u) {
-                dna[pos++] = c;
-                open = false;
-            } else if (c == kLineBreak) {
-                // line breaks neither store nor end a wildcard section
-            } else if (c == kWildcard) {
-                ++wild;
-                chunks += !open;
-                open = true;
-            } else if (c == kGarbage) {
-                ++garbage;
-                open = false;
-            } else {
-                settle(p);
-                run.inHeader = 1;
-                run.limitReached = flush(run, 1);
-                return p;
+        const uint8_t* stop = p + std::min<ptrdiff_t>(end - p, capacity - scan.pos);
+        while (p < stop) {
+            const uint8_t* blockEnd = p + std::min(kBlock, stop - p);
+            if (!kCountBytes) {
+                uint32_t flags = 0;
+                int stored = 0;
+                for (const uint8_t* q = p; q < blockEnd; ++q) {
+                    const uint32_t e = blockTable[*q];
+                    scratch[stored] = static_cast<uint8_t>(e);
+                    stored += (e >> kBlockBaseShift) & 1;
+                    flags |= e;
+                }
+                if (!(flags & kBlockOtherFlag)) {
+                    memcpy(scan.dna + scan.pos, scratch, stored);
+                    scan.pos += stored;
+                    if (stored) scan.open = false;
+                    p = blockEnd;
+                    continue;
+                }
+            }
+            for (; p < blockEnd; ++p) {
+                if (kCountBytes) ++run.byteCounts[*p];
+                if (!scan.step(table[*p])) {
+                    settle(p);
+                    run.inHeader = 1;
+                    run.limitReached = flush(run, 1);
+                    return p;
+                }
             }
         }
-        if (pos == capacity) {
+        if (scan.pos == capacity) {
             settle(p);
             flush(run, 0);
-            pos = 0;
+            scan.pos = 0;
         }
     }
     settle(end);

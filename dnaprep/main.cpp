@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     openTable(run);
     setUpBuffers(run, settings);
     buildClassTable(run.classTable, settings.ucase, settings.trmask);
+    buildBlockTable(run.blockTable, run.classTable);
     if (run.table) printTableHeader(run);
 
     for (int i = settings.firstFile; i < argc && !run.limitReached; ++i) {
