@@ -1,0 +1,457 @@
+// Hamming-distance search: tree selection by the pattern's reachable key range, the
+// branch-and-bound walk over branching bits, confirmation against the input text,
+// leaf collection and the "Inexact Pattern Search Results" table.
+#include "treequery/inexact_search.h"
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "toolkit/file_io.h"
+#include "toolkit/run.h"
+#include "treequery/tree_store.h"
+
+namespace {
+
+// Failures of this search are reported on standard output and end the run with
+// status 255, the confirmation and growth failures included: a search that could
+// not read its text or keep its results has no table to stand for.
+[[noreturn]] __attribute__((format(printf, 1, 2))) void searchFailure(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    vfprintf(stdout, fmt, args);
+    va_end(args);
+    fflush(stdout);
+    exit(255);
+}
+
+int baseCode(char c) {
+    switch (c) {
+        case 'a': case 'A': return 0;
+        case 'c': case 'C': return 1;
+        case 'g': case 'G': return 2;
+        case 't': case 'T': return 3;
+        default: return -1;
+    }
+}
+
+// Letters compare without regard to case: a pattern typed in either case finds what
+// the other finds, whichever case the converter wrote.
+inline bool sameBase(char pattern, char text) { return (pattern | 0x20) == (text | 0x20); }
+
+// ---- Trees ----
+
+// With -U every selected tree is mapped once and stays mapped for the rest of the run,
+// so later patterns find its pages in place.
+struct TreeMap {
+    void* address = nullptr;
+    size_t bytes = 0;
+    int records = 0;
+};
+struct TreeMaps {
+    std::vector<TreeMap> maps;
+    ~TreeMaps() {
+        for (TreeMap& map : maps)
+            if (map.address) munmap(map.address, map.bytes);
+    }
+};
+TreeMaps gTreeMaps;
+
+std::string inexactTreePath(int t) { return formatPath(kPathLimit, "%s_%d%s", gQuery.treeBase, t, ".stree"); }
+
+void mapInexactTree(int t) {
+    if (gTreeMaps.maps.empty()) {
+        releaseTree();  // the exact search's mapping, if any
+        gTreeMaps.maps.resize((size_t)gQuery.trees);
+    }
+    TreeMap& map = gTreeMaps.maps[(size_t)t];
+    if (!map.address) {
+        std::string path = inexactTreePath(t);
+        FileDescriptor fd(openFile(path.c_str(), 0));
+        if (!fd.ok()) searchFailure("ERROR: Could not open tree file %s\n", path.c_str());
+        struct stat info;
+        long long size = fstat(fd.fd, &info) == 0 ? (long long)info.st_size : 0;
+        long long records = std::min<long long>(gQuery.dividers[t].nodes, size / (long long)sizeof(Node));
+        if (records < 1) {
+            fprintf(stderr, "## ERROR: tree file %s holds no node records\n", path.c_str());
+            exit(255);
+        }
+        size_t bytes = (size_t)records * sizeof(Node);
+        void* address = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd.fd, 0);
+        if (address == MAP_FAILED) fatal("problem with mmap of tree file %s\n", path.c_str());
+        if (!gRun.quiet) note("mmap %ld (%d bytes) with fd %d\n", (long)address, (int)bytes, fd.fd);
+        map.address = address;
+        map.bytes = bytes;
+        map.records = (int)records;
+    }
+    gQuery.tree = static_cast<const Node*>(map.address);
+    gQuery.treeNodes = map.records;
+    gQuery.treeIndex = t;
+}
+
+// Reads tree t whole into the tree buffer (as many records as its divider counts, or
+// fewer when the file is shorter); a tree still in the buffer is not read again.
+void readInexactTree(int t) {
+    const int nodes = gQuery.dividers[t].nodes;
+    if (gQuery.treeIndex == t && gQuery.tree == gQuery.treeBuffer && gQuery.treeNodes == nodes) return;
+    std::string path = inexactTreePath(t);
+    FileDescriptor fd(openFile(path.c_str(), 0));
+    if (!fd.ok()) searchFailure("ERROR: Could not open tree file %s\n", path.c_str());
+    gQuery.tree = nullptr;  // the buffer is about to change under the store's record of it
+    gQuery.treeIndex = -1;
+    gQuery.treeNodes = 0;
+    size_t got = readFully(fd.fd, gQuery.treeBuffer, sizeof(Node) * (size_t)nodes, path.c_str());
+    int records = (int)(got / sizeof(Node));
+    if (records < 1) {
+        fprintf(stderr, "## ERROR: tree file %s holds no node records\n", path.c_str());
+        exit(255);
+    }
+    gQuery.tree = gQuery.treeBuffer;
+    gQuery.treeNodes = records;
+    gQuery.treeIndex = t;
+}
+
+// ---- Confirmation ----
+
+// Open .stdna files of recent confirmations, so that a tree with thousands of
+// candidates in one input opens it once; at most kOpenLimit stay open.
+constexpr size_t kOpenLimit = 32;
+struct ConfirmFile {
+    int input;
+    FileDescriptor fd;
+};
+std::vector<ConfirmFile> gConfirmFiles;
+size_t gConfirmNext = 0;  // the slot to reuse when all are taken
+std::vector<char> gTextBuffer;
+std::vector<uint8_t> gMarked;  // per pattern character: its mismatch is charged
+
+std::string confirmPath(int input) { return formatPath(kPathLimit, "%s_%d%s", gQuery.treeBase, input, ".stdna"); }
+
+int confirmFile(int input) {
+    for (const ConfirmFile& f : gConfirmFiles)
+        if (f.input == input) return f.fd.fd;
+    std::string path = confirmPath(input);
+    int fd = openFile(path.c_str(), 0);
+    if (fd < 0) searchFailure("Error: Could not open file %s to confirm a match.\n", path.c_str());
+    if (gConfirmFiles.size() < kOpenLimit) {
+        gConfirmFiles.push_back(ConfirmFile{input, FileDescriptor(fd)});
+        return fd;
+    }
+    ConfirmFile& slot = gConfirmFiles[gConfirmNext];
+    gConfirmNext = (gConfirmNext + 1) % kOpenLimit;
+    slot.input = input;
+    slot.fd.reset(fd);
+    return fd;
+}
+
+// The marks of a branch: the character positions whose mismatch the walk has charged.
+// A branch only ever adds marks at increasing positions and copies them to the
+// branches it leaves behind, so the marks form a shared list, newest (largest
+// position) first, and a copy is one index.
+struct Mark {
+    int position;
+    int next;  // -1 ends the list
+};
+
+bool confirmMatch(const Node& leaf, int input, int position, int budget, int marks, const std::vector<Mark>& pool,
+                  const InexactPattern& pattern) {
+    if (!isLeaf(leaf)) fatal("problem in confirmMatch\n");
+    const int m = pattern.m;
+    int fd = confirmFile(input);
+    if (gTextBuffer.size() < (size_t)m) gTextBuffer.resize((size_t)m);
+    ssize_t got = 0;
+    while (got < m) {
+        ssize_t n = timedPread64(fd, gTextBuffer.data() + got, (size_t)(m - got), (int64_t)position + got);
+        if (n <= 0) break;
+        got += n;
+    }
+    if (got < m) searchFailure("Error: Problem reading file %s to confirm a match.\n", confirmPath(input).c_str());
+
+    for (int k = marks; k >= 0; k = pool[(size_t)k].next) gMarked[(size_t)pool[(size_t)k].position] = 1;
+    bool confirmed = true;
+    const char* text = gTextBuffer.data();
+    for (int j = 0; j < m && confirmed; j++) {
+        char c = pattern.text[j];
+        if (c == '*' || sameBase(c, text[j]) || gMarked[(size_t)j]) continue;
+        if (budget > 0)
+            budget--;
+        else
+            confirmed = false;
+    }
+    for (int k = marks; k >= 0; k = pool[(size_t)k].next) gMarked[(size_t)pool[(size_t)k].position] = 0;
+    return confirmed;
+}
+
+// ---- The walk ----
+
+// One pending branch of the walk: a record, the bit depth of its parent, the budget
+// left and the branch's marks.
+struct Branch {
+    uint32_t node;
+    long long depth;
+    int budget;
+    int marks;
+};
+
+struct TreeWalk {
+    const InexactPattern& pattern;
+    OccurrenceList& results;
+    std::vector<Mark> marks;
+    std::vector<Branch> branches;
+    std::vector<std::pair<uint32_t, long long>> collectStack;
+    long long steps = 0;
+    long long stepLimit;
+
+    TreeWalk(const InexactPattern& p, OccurrenceList& r)
+        : pattern(p), results(r), stepLimit(3LL * gQuery.treeNodes + 8) {}
+
+    // In a sound tree the walk, the first-leaf descents and the collections each
+    // reach a record at most once; more steps mean the child fields form a cycle.
+    const Node& visit(uint32_t index) {
+        if (++steps > stepLimit) corruptTree("walk steps (the child fields form a cycle)", steps);
+        return treeNode(index);
+    }
+
+    void appendLeaf(const Node& leaf, long long depth) {
+        int input = leafInputChecked(leaf);
+        if (depth < 2LL * pattern.m) corruptTree("leaf bit depth below the pattern", depth);
+        results.append(input, leafPosition(input, depth));
+    }
+
+    // Every leaf below record v, whose parent lies at bit depth b.
+    void collectMatchLeaves(uint32_t v, long long b) {
+        collectStack.clear();
+        collectStack.emplace_back(v, b);
+        while (!collectStack.empty()) {
+            auto [index, depth] = collectStack.back();
+            collectStack.pop_back();
+            for (;;) {
+                const Node& node = visit(index);
+                if (moreFollows(node)) {
+                    // Leaves that end at this record's depth follow it in its chain.
+                    const long long chainDepth = depth + edgeLength(treeNode(index + 1));
+                    for (uint32_t r = index + 1;; r++) {
+                        const Node& leaf = visit(r);
+                        if (!isLeaf(leaf)) corruptTree("interior record inside a leaf chain", r);
+                        appendLeaf(leaf, chainDepth);
+                        if (!moreFollows(leaf)) break;
+                    }
+                }
+                if (isLeaf(node)) {
+                    appendLeaf(node, depth + edgeLength(node));
+                    break;
+                }
+                const long long below = depth + edgeLength(node);
+                if (child0(node)) {
+                    if (child1(node)) collectStack.emplace_back(child1(node), below);
+                    index = child0(node);
+                } else if (child1(node)) {
+                    index = child1(node);
+                } else {
+                    break;
+                }
+                depth = below;
+            }
+        }
+    }
+
+    // The pattern ends on the edge into v (parent at bit depth b): all leaves below v
+    // share their first 2m bits, so one text comparison stands for all of them.
+    void candidate(uint32_t v, long long b, int budget, int markList) {
+        uint32_t index = v;
+        long long depth = b;
+        for (;;) {
+            const Node& node = visit(index);
+            depth += edgeLength(node);
+            if (isLeaf(node)) break;
+            uint32_t next = child0(node) ? child0(node) : child1(node);
+            if (!next) fatal("problem in confirmMatch\n");
+            index = next;
+        }
+        const Node& leaf = treeNode(index);
+        int input = leafInputChecked(leaf);
+        if (depth < 2LL * pattern.m) corruptTree("leaf bit depth below the pattern", depth);
+        int position = leafPosition(input, depth);
+        if (confirmMatch(leaf, input, position, budget, markList, marks, pattern)) collectMatchLeaves(v, b);
+    }
+
+    // Branch-and-bound over the branching bits: the matching child first, then the
+    // other child at the cost of one mismatch, charged once per character position.
+    void suffixTraverse() {
+        const long long patternBits = 2LL * pattern.m;
+        branches.clear();
+        marks.clear();
+        branches.push_back(Branch{0, 0, pattern.hd, -1});
+        while (!branches.empty()) {
+            Branch at = branches.back();
+            branches.pop_back();
+            for (;;) {
+                const Node& node = visit(at.node);
+                const long long p = at.depth + edgeLength(node);
+                if (p >= patternBits) {
+                    candidate(at.node, at.depth, at.budget, at.marks);
+                    break;
+                }
+                if (isLeaf(node)) break;  // this suffix is shorter than the pattern
+                const uint32_t zero = child0(node), one = child1(node);
+                const uint8_t x = pattern.bits[(size_t)p];
+                if (x == 2) {  // "*": both ways at no cost
+                    if (zero) branches.push_back(Branch{zero, p, at.budget, at.marks});
+                    if (!one) break;
+                    at = Branch{one, p, at.budget, at.marks};
+                    continue;
+                }
+                const uint32_t match = x ? one : zero, other = x ? zero : one;
+                if (other) {
+                    const int j = (int)(p / 2);
+                    if (at.marks >= 0 && marks[(size_t)at.marks].position == j) {
+                        branches.push_back(Branch{other, p, at.budget, at.marks});
+                    } else if (at.budget > 0) {
+                        marks.push_back(Mark{j, at.marks});
+                        branches.push_back(Branch{other, p, at.budget - 1, (int)marks.size() - 1});
+                    }
+                }
+                if (!match) break;
+                at = Branch{match, p, at.budget, at.marks};
+            }
+        }
+    }
+};
+
+void printTable(const char* pattern, int m, int hd, const char* treePrefix, const OccurrenceList& results) {
+    FILE* out = gQuery.out;
+    const int origin = gSettings.indexOrigin;
+    fprintf(out, "#tab: %s:  Inexact Pattern Search Results:  ", treePrefix);
+    fprintf(out, "(%d time%s, length=%d, HD=%d)   \"%.32s%s\"\n", results.count, plural(results.count), m, hd, pattern,
+            m > 32 ? "..." : "");
+    fprintf(out, "#cols: Number Sequence Position Length Right SeqLength\n");
+    for (int r = 0; r < results.count; r++) {
+        const Occurrence& o = results.items[r];
+        const int length = gQuery.bitLengths[o.input] / 2;
+        fprintf(out, "%5d %3d %6d %6d %6d %6d\n", r + origin, o.input + origin, o.position + origin, m,
+                length - o.position - m, length);
+    }
+}
+
+}  // namespace
+
+bool inexactAlphabetOk(const char* pattern, int m) {
+    for (int j = 0; j < m; j++)
+        if (pattern[j] != '*' && baseCode(pattern[j]) < 0) return false;
+    return true;
+}
+
+std::vector<uint8_t> pattern01(const char* pattern, int m) {
+    std::vector<uint8_t> bits(2 * (size_t)m);
+    for (int j = 0; j < m; j++) {
+        int code = baseCode(pattern[j]);
+        bits[2 * (size_t)j] = code < 0 ? 2 : (uint8_t)(code >> 1);
+        bits[2 * (size_t)j + 1] = code < 0 ? 2 : (uint8_t)(code & 1);
+    }
+    return bits;
+}
+
+void patternKeyRange(const char* pattern, int m, int hd, uint32_t* minbits, uint32_t* maxbits) {
+    uint32_t low = 0, high = 0;
+    int lowBudget = hd, highBudget = hd;
+    for (int k = 0; k < m && k < 16; k++) {
+        const int shift = 30 - 2 * k;
+        if (pattern[k] == '*') {
+            high |= 3u << shift;
+            continue;
+        }
+        const int code = baseCode(pattern[k]);
+        if (code < 0) fatal("bad char in search pattern\n");
+        // The first hd characters that are not already the extreme base are replaced.
+        if (code != 0) {
+            if (lowBudget > 0)
+                lowBudget--;
+            else
+                low |= (uint32_t)code << shift;
+        }
+        if (code != 3 && highBudget > 0) {
+            highBudget--;
+            high |= 3u << shift;
+        } else {
+            high |= (uint32_t)code << shift;
+        }
+    }
+    *minbits = low;
+    *maxbits = high;
+}
+
+bool treeAdmitsPattern(uint32_t low, uint32_t high, uint32_t minbits, uint32_t maxbits, int m) {
+    const int s = 32 - 2 * std::min(m, 16);
+    return (low >> s) <= (maxbits >> s) && (minbits >> s) <= (high >> s);
+}
+
+OccurrenceList::~OccurrenceList() { free(items); }
+
+void OccurrenceList::append(int input, int position) {
+    if (count == room) {
+        int grown = room == 0 ? 10 : (room > 0x3fffffff ? -1 : room * 2);
+        void* more = grown > 0 ? realloc(items, sizeof(Occurrence) * (size_t)grown) : nullptr;
+        if (!more) searchFailure("Error: Couldn't realloc memory to results array!\n");
+        items = static_cast<Occurrence*>(more);
+        room = grown;
+    }
+    items[count++] = Occurrence{input, position};
+}
+
+void OccurrenceList::sort() {
+    std::sort(items, items + count, [](const Occurrence& a, const Occurrence& b) {
+        return a.input != b.input ? a.input < b.input : a.position < b.position;
+    });
+}
+
+void searchLoadedTree(const InexactPattern& pattern, OccurrenceList& results) {
+    if (gMarked.size() < (size_t)pattern.m) gMarked.assign((size_t)pattern.m, 0);
+    TreeWalk walk(pattern, results);
+    walk.suffixTraverse();
+}
+
+void closeConfirmFiles() {
+    gConfirmFiles.clear();
+    gConfirmNext = 0;
+}
+
+int inexactSearch(const char* pattern, int m, int hd, const char* /*treeDir*/, const char* treePrefix) {
+    // The tree base (gQuery.treeBase) is already made of the tree directory and prefix.
+    if (!inexactAlphabetOk(pattern, m)) {
+        printf("Error: Search characters must be from the alphabet {A, T, C, G, *}\n");
+        fflush(stdout);
+        exit(255);
+    }
+    InexactPattern search{pattern, m, hd, pattern01(pattern, m)};
+    uint32_t minbits, maxbits;
+    patternKeyRange(pattern, m, hd, &minbits, &maxbits);
+    if (!gRun.quiet) {
+        char low[17], high[17];
+        keyLetters(minbits, low);
+        keyLetters(maxbits, high);
+        note("HD=%d minbits=%s maxbits=%s  pattern=%s\n", hd, low, high, pattern);
+    }
+
+    OccurrenceList results;
+    int searched = 0;
+    for (int t = 0; t < gQuery.trees; t++) {
+        const Divider& d = gQuery.dividers[t];
+        if (!treeAdmitsPattern(d.from, d.to, minbits, maxbits, m)) continue;
+        if (gSettings.usemmap)
+            mapInexactTree(t);
+        else
+            readInexactTree(t);
+        searched++;
+        searchLoadedTree(search, results);
+    }
+    closeConfirmFiles();
+    results.sort();
+    printTable(pattern, m, hd, treePrefix, results);
+    return searched;
+}
