@@ -1,0 +1,198 @@
+// Data sets for treequery tests written directly: inputs, catalogues, and suffix
+// trees built by brute force (all suffixes sorted as strings, bit LCPs counted) with
+// the path-stack construction of the tree builder, cut every maxNodes records.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace tqdata {
+
+struct Node {
+    uint32_t w0, w1, w2;
+};
+struct Divider {
+    uint32_t to, from;
+    int32_t tree, nodes;
+    int16_t depth;
+    uint8_t zero[6];
+};
+static_assert(sizeof(Node) == 12 && sizeof(Divider) == 24);
+
+inline uint32_t code(char c) { return c == 'a' ? 0 : c == 'c' ? 1 : c == 'g' ? 2 : 3; }
+
+template <class T>
+void writeFile(const std::string& path, const std::vector<T>& v) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(v.data()), static_cast<std::streamsize>(v.size() * sizeof(T)));
+}
+
+inline std::string tempDir(const char* tag) {
+    std::string tmpl = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/" + tag + ".XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back(0);
+    if (!mkdtemp(buf.data())) abort();
+    return std::string(buf.data()) + "/";
+}
+
+struct Suffix {
+    int input, offset;
+};
+
+class Builder {
+  public:
+    Builder(const std::vector<std::string>& inputs, int maxNodes, std::string base)
+        : inputs_(inputs), maxNodes_(maxNodes), base_(std::move(base)) {}
+
+    void build() {
+        std::vector<Suffix> order;
+        for (int i = 0; i < (int)inputs_.size(); i++)
+            for (int p = 0; p < (int)inputs_[i].size(); p++) order.push_back({i, p});
+        std::stable_sort(order.begin(), order.end(), [&](const Suffix& a, const Suffix& b) {
+            return inputs_[a.input].compare(a.offset, std::string::npos, inputs_[b.input], b.offset) < 0;
+        });
+        nodes_.assign(1, Node{0, 0, 0});
+        for (size_t k = 0; k < order.size(); k++) {
+            add(order[k], k == 0 ? 0 : bitLcp(order[k - 1], order[k]));
+            if ((int)nodes_.size() >= maxNodes_ - 1) writeTree();
+        }
+        if (nodes_.size() > 1) writeTree();
+        writeFile(base_ + ".stdiv", dividers_);
+    }
+
+  private:
+    uint32_t bitsLeft(const Suffix& s) const { return 2 * (uint32_t)(inputs_[s.input].size() - s.offset); }
+    uint32_t bit(const Suffix& s, uint32_t k) const {
+        return (code(inputs_[s.input][s.offset + k / 2]) >> (1 - k % 2)) & 1u;
+    }
+    uint32_t prefixWord(const Suffix& s) const {
+        uint32_t w = 0;
+        for (int j = 0; j < 16; j++) {
+            size_t at = (size_t)s.offset + j;
+            w |= (at < inputs_[s.input].size() ? code(inputs_[s.input][at]) : 0u) << (30 - 2 * j);
+        }
+        return w;
+    }
+    uint32_t bitLcp(const Suffix& a, const Suffix& b) const {
+        uint32_t limit = std::min(bitsLeft(a), bitsLeft(b)), k = 0;
+        while (k < limit && bit(a, k) == bit(b, k)) k++;
+        return k;
+    }
+    uint32_t leaf(const Suffix& s, uint32_t edge) {
+        uint32_t pre = s.offset ? code(inputs_[s.input][s.offset - 1]) : 0;
+        nodes_.push_back(Node{edge, ((uint32_t)s.input << 2) | 1u, pre});
+        return (uint32_t)nodes_.size() - 1;
+    }
+    static void setChild(Node& v, uint32_t b, uint32_t child) {
+        if (b)
+            v.w2 = (v.w2 & 3u) | (child << 2);
+        else
+            v.w1 = (v.w1 & 3u) | (child << 2);
+    }
+    void add(const Suffix& s, uint32_t L) {
+        const uint32_t o = bitsLeft(s);
+        if (nodes_.size() == 1) {
+            from_ = prefixWord(s);
+            uint32_t x = leaf(s, o);
+            setChild(nodes_[0], bit(s, 0), x);
+            stack_ = {{0, 0}, {x, o}};
+        } else if (o == L) {  // identical to the previous suffix: joins its chain
+            uint32_t x = leaf(s, o - stack_[stack_.size() - 2].second);
+            nodes_[x - 1].w1 |= 2u;
+        } else {
+            while (stack_.back().second > L) stack_.pop_back();
+            uint32_t v = stack_.back().first, D = stack_.back().second;
+            if (D == L && (nodes_[v].w1 & 1u)) {  // the previous suffix ends here: head
+                uint32_t n = (uint32_t)nodes_.size();
+                Node moved = nodes_[v];
+                moved.w1 &= ~2u;
+                nodes_.push_back(moved);
+                nodes_[v].w1 = 2u;
+                nodes_[v].w2 = 0;
+                nodes_[n - 1].w1 |= 2u;
+                uint32_t x = leaf(s, o - L);
+                setChild(nodes_[v], bit(s, L), x);
+                stack_.push_back({x, o});
+            } else if (D == L) {
+                uint32_t x = leaf(s, o - L);
+                setChild(nodes_[v], 1, x);
+                stack_.push_back({x, o});
+            } else {
+                uint32_t u = (nodes_[v].w2 >> 2) ? nodes_[v].w2 >> 2 : nodes_[v].w1 >> 2;
+                uint32_t side = (nodes_[v].w2 >> 2) ? 1 : 0;
+                nodes_.push_back(Node{L - D, u << 2, 0});
+                uint32_t n = (uint32_t)nodes_.size() - 1;
+                uint32_t x = leaf(s, o - L);
+                nodes_[n].w2 = x << 2;
+                setChild(nodes_[v], side, n);
+                for (uint32_t r = u;; r++) {
+                    nodes_[r].w0 -= L - D;
+                    if (!(nodes_[r].w1 & 2u)) break;
+                }
+                stack_.push_back({n, L});
+                stack_.push_back({x, o});
+            }
+        }
+        to_ = prefixWord(s);
+    }
+    int depthBelow(uint32_t x) const {
+        const Node& n = nodes_[x];
+        if (n.w1 & 1u) return 0;
+        int d = 0;
+        if (n.w1 >> 2) d = std::max(d, 1 + depthBelow(n.w1 >> 2));
+        if (n.w2 >> 2) d = std::max(d, 1 + depthBelow(n.w2 >> 2));
+        return d;
+    }
+    void writeTree() {
+        int t = (int)dividers_.size();
+        Divider d{};
+        d.to = to_;
+        d.from = from_;
+        d.tree = t;
+        d.nodes = (int32_t)nodes_.size();
+        d.depth = (int16_t)std::min(depthBelow(0), 32767);
+        dividers_.push_back(d);
+        writeFile(base_ + "_" + std::to_string(t) + ".stree", nodes_);
+        nodes_.assign(1, Node{0, 0, 0});
+    }
+
+    const std::vector<std::string>& inputs_;
+    int maxNodes_;
+    std::string base_;
+    std::vector<Node> nodes_;
+    std::vector<std::pair<uint32_t, uint32_t>> stack_;
+    std::vector<Divider> dividers_;
+    uint32_t from_ = 0, to_ = 0;
+};
+
+// Writes <dir><prefix>.ST/ with the inputs (lower case unless `upper`), catalogues and
+// trees of at most maxNodes records; returns the data-set base.
+inline std::string writeDataSet(const std::string& dir, const std::string& prefix,
+                                const std::vector<std::string>& inputs, int maxNodes, bool upper = false) {
+    std::string setDir = dir + prefix + ".ST/";
+    mkdir(setDir.c_str(), 0755);
+    std::string base = setDir + prefix;
+    std::vector<int32_t> lengths, bits;
+    for (size_t i = 0; i < inputs.size(); i++) {
+        std::string text = inputs[i];
+        if (upper)
+            for (char& c : text) c = (char)toupper(c);
+        std::ofstream(base + "_" + std::to_string(i) + ".stdna", std::ios::binary | std::ios::trunc) << text;
+        lengths.push_back((int32_t)inputs[i].size());
+        bits.push_back((int32_t)(2 * inputs[i].size()));
+    }
+    writeFile(base + ".stlengths", lengths);
+    writeFile(base + ".stblengths", bits);
+    Builder(inputs, maxNodes, base).build();
+    return base;
+}
+
+}  // namespace tqdata
