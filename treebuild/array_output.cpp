@@ -1,5 +1,9 @@
 // -a: the merged order written as one prefixed suffix array (.stpsa) of the whole data
 // set with its LCP array (.stlcp), in blocks of maxNodes records.
+//
+// Both are written under temporary names and renamed into place by the final flush, so
+// that a run stopped half-way never leaves arrays that look complete.
+#include <cstdio>
 #include <vector>
 
 #include "toolkit/file_io.h"
@@ -18,6 +22,8 @@ struct ArrayOutput {
     FileDescriptor lcp;
     std::string psaPath;
     std::string lcpPath;
+    std::string psaTemp;
+    std::string lcpTemp;
 };
 
 ArrayOutput gArray;
@@ -32,6 +38,8 @@ void allocateArrayBuffers() {
     if (!a.records || !a.lcps) fatal("couldn't allocate %d Suffixes for suffBuff\n", gBuild.maxNodes);
     a.psaPath = formatPath(kPathLimit, "%s%s", gBuild.outputBase.c_str(), ".stpsa");
     a.lcpPath = formatPath(kPathLimit, "%s%s", gBuild.outputBase.c_str(), ".stlcp");
+    a.psaTemp = formatPath(kPathLimit, "%s%s", a.psaPath.c_str(), ".tmp");
+    a.lcpTemp = formatPath(kPathLimit, "%s%s", a.lcpPath.c_str(), ".tmp");
     a.lastCpuMs = cpuMs();
 }
 
@@ -48,9 +56,12 @@ void flushArray(bool final) {
     int now = cpuMs();
     addCurrentToTotals();
     if (!a.psa.ok()) {
-        a.psa.reset(openFile(a.psaPath.c_str(), 1));
+        // Arrays of an earlier run would no longer match the inputs.
+        remove(a.psaPath.c_str());
+        remove(a.lcpPath.c_str());
+        a.psa.reset(openFile(a.psaTemp.c_str(), 1));
         if (!a.psa.ok()) fatal("cannot open suffix array file for writing\n");
-        a.lcp.reset(openFile(a.lcpPath.c_str(), 1));
+        a.lcp.reset(openFile(a.lcpTemp.c_str(), 1));
         if (!a.lcp.ok()) fatal("cannot open LCP array file for writing\n");
     }
     if (a.held > 0) {
@@ -69,6 +80,10 @@ void flushArray(bool final) {
         a.psa.fd = -1;
         if (closeFile(a.lcp.fd) != 0) fatal("can't close LCP array file %s\n", a.lcpPath.c_str());
         a.lcp.fd = -1;
+        if (rename(a.psaTemp.c_str(), a.psaPath.c_str()) != 0)
+            fatal("can't rename %s to %s\n", a.psaTemp.c_str(), a.psaPath.c_str());
+        if (rename(a.lcpTemp.c_str(), a.lcpPath.c_str()) != 0)
+            fatal("can't rename %s to %s\n", a.lcpTemp.c_str(), a.lcpPath.c_str());
     }
     a.held = 0;
     a.flushes++;

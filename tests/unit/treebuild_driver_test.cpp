@@ -1,0 +1,247 @@
+// treebuild's driver and streams end to end: sizing, partial merges, empty streams, the
+// array flushes, and the errors for damaged or missing stream files.
+#include <gtest/gtest.h>
+
+#include "../property/treebuild_dataset.h"
+
+using namespace tbdata;
+
+namespace {
+
+const std::string kTreebuild = std::string(BIN_DIR) + "/treebuild";
+
+struct Result {
+    int status;
+    std::string err;
+};
+
+class TreebuildDriver : public ::testing::Test {
+protected:
+    std::string dir;
+    std::string base;
+    std::vector<std::string> inputs{"acgtacgtaacc", "ggt", "", "acgtacgtaacc", "tttttttttttttttttttttttttttttttttttgca"};
+
+    void SetUp() override {
+        dir = tempDir("tbdriver");
+        base = writeInputs(dir, "ds", inputs);
+        writeRuns(base, inputs, {2, 2, 1}, false);
+    }
+    void TearDown() override { run("rm -rf " + dir); }
+
+    Result treebuild(const std::string& options) {
+        int status = run(kTreebuild + " " + options + " 2>" + dir + "err.txt");
+        return {status, slurp(dir + "err.txt")};
+    }
+    Result merge(const std::string& options) { return treebuild(dir + " ds " + options); }
+    std::vector<Record> merged(const std::string& prefix) {
+        return readFile<Record>(dir + prefix + ".ST/" + prefix + ".stpsa");
+    }
+    std::vector<uint32_t> mergedLcps(const std::string& prefix) {
+        return readFile<uint32_t>(dir + prefix + ".ST/" + prefix + ".stlcp");
+    }
+    void expectError(const Result& r, const std::string& fragment) {
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("## ERROR: "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(fragment), std::string::npos) << "expected '" << fragment << "' in\n" << r.err;
+    }
+};
+
+size_t totalLength(const std::vector<std::string>& inputs, size_t count) {
+    size_t n = 0;
+    for (size_t i = 0; i < count; i++) n += inputs[i].size();
+    return n;
+}
+
+TEST_F(TreebuildDriver, StreamBufferSizing) {
+    // Three streams: 1,600,000 bytes share out as 33,333 records each; -M fixes 100 per stream.
+    EXPECT_NE(merge("-a -p o -m 1600000").err.find("# in buff: 33333 suffixes, out buff: 38 nodes, SS=16 NS=12,"),
+              std::string::npos);
+    Result r = merge("-a -p o -M 1600 -m 1600000");
+    EXPECT_NE(r.err.find("# in buff: 100 suffixes,"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("# merge options: sarray opfx=o maxSAMem=1600000 sBuffSize=1600 \n"), std::string::npos);
+}
+
+TEST_F(TreebuildDriver, BlockSizesAndEmptyStreamsGiveTheSameMerge) {
+    ASSERT_EQ(merge("-a -p whole").status, 0);
+    std::vector<Record> whole = merged("whole");
+    ASSERT_EQ(whole.size(), totalLength(inputs, inputs.size()));
+    // Stream 0 holds exactly 15 records: a buffer of 15 (and of 1, 5, 16) must not change anything.
+    for (const char* options : {"-M 240", "-M 16", "-M 80", "-M 256 -f", "-M 240 -H"}) {
+        ASSERT_EQ(merge(std::string("-a -p part ") + options).status, 0) << options;
+        if (std::string(options).find("-H") == std::string::npos) {
+            EXPECT_EQ(merged("part"), whole) << options;
+        } else {
+            EXPECT_EQ(merged("part").size(), whole.size());
+        }
+    }
+    // One stream per input (no partitions catalogue): input 2 is empty, so is its stream.
+    writeRuns(base, inputs, {1, 1, 1, 1, 1}, false);
+    ASSERT_EQ(merge("-a -p single").status, 0);
+    EXPECT_EQ(merged("single").size(), whole.size());
+    EXPECT_EQ(mergedLcps("single"), mergedLcps("whole"));
+}
+
+TEST_F(TreebuildDriver, ZeroOriginStreamsAreRenumbered) {
+    writeRuns(base, inputs, {2, 2, 1}, true);
+    ASSERT_EQ(merge("-a -p plain").status, 1);  // files numbered from 0 per run are refused without -z
+    writeRuns(base, inputs, {2, 2, 1}, false);
+    ASSERT_EQ(merge("-a -p plain").status, 0);
+    writeRuns(base, inputs, {2, 2, 1}, true);
+    ASSERT_EQ(merge("-a -p zero -z").status, 0);
+    EXPECT_EQ(merged("zero"), merged("plain"));
+}
+
+TEST_F(TreebuildDriver, NmergeTakesTheFirstInputsOnly) {
+    remove((base + ".stplengths").c_str());
+    writeRuns(base, inputs, {1, 1, 1, 1, 1}, false);
+    remove((base + ".stplengths").c_str());
+    Result r = merge("-a -p two -N 2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("number of inputs = 2, number of parts = 2"), std::string::npos) << r.err;
+    std::vector<Record> records = merged("two");
+    EXPECT_EQ(records.size(), totalLength(inputs, 2));
+    for (const Record& rec : records) EXPECT_LT(rec.word0 >> 2, 2u);
+}
+
+TEST_F(TreebuildDriver, NmergeWithPartitionsIsRefused) {
+    expectError(merge("-a -p two -N 2"), ".stplengths");
+}
+
+TEST_F(TreebuildDriver, ArrayFlushesInBlocksOfMaxNodes) {
+    std::vector<std::string> five{"acgta"};
+    std::string b = writeInputs(dir, "five", five);
+    writeRuns(b, five, {1}, false);
+    Result r = treebuild(dir + " five -a -n 2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("# Flush array   0: nbuff=2 t="), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("# Flush array   1: nbuff=2 t="), std::string::npos);
+    EXPECT_NE(r.err.find("# Flush array   2: nbuff=1 t="), std::string::npos);
+    EXPECT_EQ(r.err.find("# Flush array   3:"), std::string::npos);
+    EXPECT_NE(r.err.find("# Merge done: 5, 0 STs, "), std::string::npos);
+    EXPECT_NE(r.err.find("#   maxp=0 tnlcp=0 alcp=0 maxlcp=0 nmlcp=0/0  tngpf="), std::string::npos);
+    // The dividers file is there and empty, and no tree is written.
+    EXPECT_TRUE(exists(dir + "five.ST/five.stdiv"));
+    EXPECT_TRUE(readFile<char>(dir + "five.ST/five.stdiv").empty());
+    EXPECT_FALSE(exists(dir + "five.ST/five_0.stree"));
+    // A full buffer is written when the next suffix arrives, so a count that is a
+    // multiple of maxNodes is written whole by the final flush.
+    r = treebuild(dir + " five -a -n 5");
+    EXPECT_NE(r.err.find("# Flush array   0: nbuff=5 t="), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("# Flush array   1:"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile<Record>(dir + "five.ST/five.stpsa").size(), 5u);
+    EXPECT_EQ(readFile<uint32_t>(dir + "five.ST/five.stlcp")[0], 0u);
+}
+
+TEST_F(TreebuildDriver, OptionsWithoutEffectAreEchoedOnly) {
+    ASSERT_EQ(merge("-a -p ref").status, 0);
+    Result r = merge("-a -p same -c -v -l -b -w -L -U -x 4 -i 10 -J 1-4 -h");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("# merge options: check verbose sarray larray calt (deprecated) noheap (deprecated) bsuffix "
+                         "usemmap opfx=same Joption=1-4 maxIter=10 pfxlen=4 \n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("# WARNING: J option unimplemented!\n"), std::string::npos);
+    EXPECT_NE(r.err.find("# \t-C\t# Compact - compress trees using hash sets etc.\n"), std::string::npos);
+    EXPECT_EQ(merged("same"), merged("ref"));
+    // -q leaves only the command echo and the version.
+    r = merge("-a -p quiet -q");
+    EXPECT_EQ(r.err.find("merge options"), std::string::npos);
+    EXPECT_EQ(r.err.find("Merge done"), std::string::npos);
+}
+
+TEST_F(TreebuildDriver, CommandLineErrors) {
+    expectError(treebuild(dir + " -a"), "missing main parameters");
+    expectError(treebuild(dir + " ds extra"), "main parameters already defined, at option 'extra'");
+    expectError(treebuild(dir + " ds -n -a"), "Error: option value pending when reached '-a'");
+    expectError(treebuild(dir + " ds -n"), "Error: option value pending when reached end of args");
+    expectError(treebuild(dir + " ds -Y"), "Error: unrecognized option '-Y'");
+    Result usage = treebuild("x");
+    EXPECT_EQ(usage.status, 1);
+    EXPECT_NE(usage.err.find("<inputdir> <inputfileprefix> [-options...]"), std::string::npos);
+}
+
+TEST_F(TreebuildDriver, DamagedStreamFilesAreNamed) {
+    std::string psa1 = base + "_1.stpsa";
+    std::vector<Record> good = readFile<Record>(psa1);
+
+    // A partial record at the end.
+    std::vector<char> bytes = readFile<char>(psa1);
+    bytes.push_back(0);
+    writeFile(psa1, bytes);
+    expectError(merge("-a -p o"), psa1);
+
+    // Input numbers and offsets outside the run's inputs: an error, never a wild read.
+    for (int field = 0; field < 3; field++) {
+        std::vector<Record> bad = good;
+        if (field == 0) bad[1].word0 = 1000u << 2;
+        if (field == 1) bad[1].word0 = 0;  // input 0 belongs to run 0
+        if (field == 2) bad[1].offset = 12;  // beyond the 12 bases of input 3
+        writeFile(psa1, bad);
+        for (const char* options : {"-a -p o", "-p o", "-a -p o -H -f"}) {
+            expectError(merge(options), psa1);
+            EXPECT_NE(merge(options).err.find("corrupt record 1"), std::string::npos);
+        }
+    }
+    writeFile(psa1, good);
+
+    // Missing stream files.
+    rename(psa1.c_str(), (psa1 + ".away").c_str());
+    expectError(merge("-a -p o"), "can't open Suffix file " + psa1);
+    expectError(merge("-a -p o -f"), "can't open Suffix file " + psa1);
+    rename((psa1 + ".away").c_str(), psa1.c_str());
+
+    // A stream file that cannot be read is an error, not the end of the stream.
+    std::string psa2 = base + "_2.stpsa";
+    rename(psa2.c_str(), (psa2 + ".away").c_str());
+    mkdir(psa2.c_str(), 0755);
+    expectError(merge("-a -p o"), psa2);
+    expectError(merge("-a -p o -f"), psa2);
+    rmdir(psa2.c_str());
+    rename((psa2 + ".away").c_str(), psa2.c_str());
+
+    // LCP files: missing, or shorter than their suffix arrays.
+    std::string lcp0 = base + "_0.stlcp";
+    std::vector<uint32_t> lcps = readFile<uint32_t>(lcp0);
+    remove(lcp0.c_str());
+    expectError(merge("-a -p o -Z"), "can't open LCP file " + lcp0);
+    lcps.pop_back();
+    writeFile(lcp0, lcps);
+    expectError(merge("-a -p o -Z"), lcp0);
+    EXPECT_EQ(merge("-a -p o").status, 0);  // without -Z the LCP files are not read
+}
+
+TEST_F(TreebuildDriver, DamagedCataloguesAndInputsAreNamed) {
+    std::string bin = base + "_3.stbin";
+    std::vector<char> words = readFile<char>(bin);
+    remove(bin.c_str());
+    expectError(merge("-a -p o"), "can't open input string binary file " + bin);
+    words.resize(2);
+    writeFile(bin, words);
+    expectError(merge("-a -p o"), "binary string 3 reading error");
+    writeFile(bin, pack(inputs[3]));
+
+    std::vector<int32_t> bits = readFile<int32_t>(base + ".stblengths");
+    bits[1] = 5;
+    writeFile(base + ".stblengths", bits);
+    expectError(merge("-a -p o"), "bad lengths");
+    bits[1] = 6;
+    writeFile(base + ".stblengths", bits);
+
+    writeFile(base + ".stplengths", std::vector<int32_t>{2, 2, 2});
+    expectError(merge("-a -p o"), ".stplengths");
+    writeFile(base + ".stplengths", std::vector<int32_t>{2, 2, 1});
+    EXPECT_EQ(merge("-a -p o").status, 0);
+}
+
+TEST_F(TreebuildDriver, StoppedMergeLeavesNoArraysThatLookComplete) {
+    ASSERT_EQ(merge("-a -p o").status, 0);
+    ASSERT_TRUE(exists(dir + "o.ST/o.stpsa"));
+    std::vector<Record> bad = readFile<Record>(base + "_2.stpsa");
+    bad.back().offset = 999;
+    writeFile(base + "_2.stpsa", bad);
+    expectError(merge("-a -p o -n 2"), base + "_2.stpsa");
+    EXPECT_FALSE(exists(dir + "o.ST/o.stpsa"));
+    EXPECT_FALSE(exists(dir + "o.ST/o.stlcp"));
+}
+
+}  // namespace
