@@ -415,11 +415,9 @@ void sdfs(int mode) {
 
     Accumulators& a = gWalk.acc;
     a = Accumulators{};
-    if (mode == 1) {
-        a.haveK = gSettings.kresults != 0 || gQuery.nsets > 0 || gQuery.kSetCount > 0;
-        a.haveL = gQuery.nsets > 0;
-        a.haveC = gSettings.tfreq != 0;
-    }
+    a.haveK = gSettings.kresults != 0 || gQuery.nsets > 0 || gQuery.kSetCount > 0;
+    a.haveL = gQuery.nsets > 0;
+    a.haveC = gSettings.tfreq != 0;
     a.words = gQuery.vectorWords;
     a.inputs = gQuery.inputs;
     // The dividers' depth is only a first guess: the pool grows when a tree needs more.
