@@ -7,7 +7,7 @@
 #include "toolkit/run.h"
 #include "treequery/treequery.h"
 
-Settings gSettings;
+Settings gQuerySettings;
 QueryState gQuery;
 
 namespace {

@@ -68,7 +68,11 @@ struct Settings {
     int countonly;            // -c
     int equiv;                // -e
 };
-extern Settings gSettings;
+// The object is gQuerySettings: every test program links the core libraries of all
+// four programs, and treebuild already has a gSettings of its own. gSettings is this
+// file's name for it, local to each file that includes this header.
+extern Settings gQuerySettings;
+static constexpr Settings& gSettings = gQuerySettings;
 
 // One result of the traversal: seven signed 32-bit fields in this order.
 struct ResultRecord {
