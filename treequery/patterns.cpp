@@ -103,11 +103,12 @@ void checkPatternTriples() {
         int input = t.input - origin;
         int offset = t.offset - origin;
         if (input < 0 || input >= gQuery.inputs)
-            fatal("pattern triple %d,%d,%d: input %d is not one of the %d inputs\n", t.input, t.offset, t.length,
-                  t.input, gQuery.inputs);
+            fatal("pattern triple %d,%d,%d: input %d is not one of the %d inputs%s\n", t.input, t.offset, t.length,
+                  t.input, gQuery.inputs, origin ? " (numbered from 1)" : "");
         if (offset < 0 || (long long)offset + t.length > gQuery.lengths[input])
-            fatal("pattern triple %d,%d,%d: offset %d and length %d reach beyond input %d of length %d\n", t.input,
-                  t.offset, t.length, t.offset, t.length, t.input, gQuery.lengths[input]);
+            fatal("pattern triple %d,%d,%d: offset %d and length %d reach beyond input %d of length %d%s\n",
+                  t.input, t.offset, t.length, t.offset, t.length, t.input, gQuery.lengths[input],
+                  origin ? " (numbered from 1)" : "");
     }
 }
 

@@ -1,0 +1,239 @@
+// treequery on damaged and unusual data sets: dividers and tree files that lie,
+// corrupt records, out-of-range inputs, letter case, mapped trees; and the substring
+// fetch in-process.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "../property/treequery_dataset.h"
+#include "treequery/tree_store.h"
+#include "treequery/treequery.h"
+
+namespace {
+
+struct Result {
+    int status;
+    std::string output;  // stdout and stderr together
+};
+
+Result run(const std::string& args) {
+    std::string command = std::string(BIN_DIR) + "/treequery " + args + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    Result r{-1, ""};
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
+    int status = pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+const std::vector<std::string> kInputs = {"acgtacgtaacctgacgtagg", "ttgacgtaccgattacgt", "gacgtagacgt"};
+
+class Store : public testing::Test {
+  protected:
+    void SetUp() override {
+        dir = tqdata::tempDir("tqstore");
+        base = tqdata::writeDataSet(dir, "ds", kInputs, 12);
+    }
+    void TearDown() override {
+        if (!HasFailure()) system(("rm -rf " + dir).c_str());
+    }
+    void writeBytes(const std::string& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    std::string readBytes(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    void patchWord(const std::string& path, size_t offset, uint32_t value) {
+        std::string bytes = readBytes(path);
+        memcpy(&bytes[offset], &value, 4);
+        writeBytes(path, bytes);
+    }
+    std::string query(const std::string& options) { return dir + " ds " + options; }
+    std::string dir, base;
+};
+
+TEST_F(Store, DividerFilesThatCannotBeTrusted) {
+    std::string divs = base + ".stdiv";
+    std::string good = readBytes(divs);
+    ASSERT_GE(good.size(), 48u);
+
+    writeBytes(divs, good + "x");
+    Result r = run(query("-p acgt"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("## ERROR: ST dividers file \"" + divs + "\" has " + std::to_string(good.size() + 1) +
+                            " bytes, not a whole number of 24-byte dividers"),
+              std::string::npos)
+        << r.output;
+
+    writeBytes(divs, "");
+    r = run(query("-p acgt"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("## ERROR: ST dividers file \"" + divs + "\" is empty"), std::string::npos) << r.output;
+
+    for (uint32_t nodes : {0u, 0xfffffffbu, 0x7fffffffu}) {
+        writeBytes(divs, good);
+        patchWord(divs, 24 + 12, nodes);
+        r = run(query("-0"));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.output.find("divider 1 has an impossible node count " + std::to_string((int32_t)nodes)),
+                  std::string::npos)
+            << r.output;
+    }
+
+    unlink(divs.c_str());
+    r = run(query("-p acgt"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("## ERROR: can't open ST dividers file \"" + divs + "\""), std::string::npos);
+}
+
+TEST_F(Store, TreeFileShorterThanItsDivider) {
+    std::string tree = base + "_0.stree";
+    std::string bytes = readBytes(tree);
+    writeBytes(tree, bytes.substr(0, bytes.size() - 12));
+    Result r = run(query("-p a"));  // tree 0 holds the suffixes that begin with a
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("## ERROR: problem loading tree from file \"" + tree + "\""), std::string::npos)
+        << r.output;
+    r = run(query("-p a -U"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("## ERROR: problem with mmap: suffix tree file \"" + tree + "\" is shorter"),
+              std::string::npos)
+        << r.output;
+}
+
+TEST_F(Store, CorruptRecordsAreErrorsNotCrashes) {
+    std::string tree = base + "_0.stree";
+    std::string good = readBytes(tree);
+    tqdata::Node root;
+    memcpy(&root, good.data(), 12);
+    // Root's 0-child far beyond the tree.
+    patchWord(tree, 4, (root.w1 & 3u) | (999999u << 2));
+    for (const char* mode : {"", " -U"}) {
+        Result r = run(query(std::string("-p a") + mode));
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_NE(r.output.find("corrupt suffix tree file \"" + tree + "\": record index 999999 out of range"),
+                  std::string::npos)
+            << r.output;
+    }
+    // Every leaf's input number beyond the catalogue.
+    std::string bad = good;
+    for (size_t at = 0; at + 12 <= bad.size(); at += 12) {
+        uint32_t w1;
+        memcpy(&w1, &bad[at + 4], 4);
+        if (w1 & 1u) {
+            w1 = (w1 & 3u) | (77u << 2);
+            memcpy(&bad[at + 4], &w1, 4);
+        }
+    }
+    writeBytes(tree, bad);
+    Result r = run(query("-p a"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("input number 77 out of range"), std::string::npos) << r.output;
+    // An interior record pointing to itself: a cycle.
+    bad = good;
+    uint32_t self = 0;
+    memcpy(&root, bad.data(), 12);
+    self = root.w1 >> 2;
+    tqdata::Node child;
+    memcpy(&child, &bad[12 * self], 12);
+    if (!(child.w1 & 1u)) {
+        child.w1 = (child.w1 & 3u) | (self << 2);
+        child.w2 = (child.w2 & 3u) | (self << 2);
+        child.w0 = 0;
+        memcpy(&bad[12 * self], &child, 12);
+        writeBytes(tree, bad);
+        r = run(query("-p a"));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.output.find("corrupt suffix tree file"), std::string::npos) << r.output;
+    }
+}
+
+TEST_F(Store, InputsOutsideTheCatalogue) {
+    Result r = run(query("-r 3 -0"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("## ERROR: reference input 3 is not one of the 3 inputs"), std::string::npos);
+    r = run(query("-r 4 -I -0"));
+    EXPECT_NE(r.output.find("## ERROR: reference input 4 is not one of the 3 inputs"), std::string::npos) << r.output;
+    r = run(query("-p 3,0,4"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("pattern triple 3,0,4: input 3 is not one of the 3 inputs"), std::string::npos);
+    r = run(query("-p 2,8,4"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("pattern triple 2,8,4: offset 8 and length 4 reach beyond input 2 of length 11"),
+              std::string::npos)
+        << r.output;
+    r = run(query("-p 0,0,4 -I"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("input 0 is not one of the 3 inputs (numbered from 1)"), std::string::npos) << r.output;
+    r = run(query("-p acgt -o " + dir + "no/such/dir/out"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("## ERROR: can't open file " + dir + "no/such/dir/out for output"), std::string::npos);
+}
+
+TEST_F(Store, AbsentByTreeLocationIsNoError) {
+    // Below the smallest and above the greatest suffix: no divider admits them.
+    Result r = run(query("-p aaaa,acgt,tttt"));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("# Pattern not found (tree location)\n# Search finished, 0 trees (of "),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("(0 times in 0 files, length=4)   \"tttt\""), std::string::npos);
+    EXPECT_NE(r.output.find("(7 times in 3 files, length=4)   \"acgt\""), std::string::npos) << r.output;
+}
+
+TEST_F(Store, LetterCaseOfPatternAndTextDoesNotMatter) {
+    Result lower = run(query("-q -p acgt"));
+    Result upper = run(query("-q -p ACGT"));
+    EXPECT_NE(lower.output.find("(7 times in 3 files"), std::string::npos) << lower.output;
+    auto rows = [](const std::string& out) { return out.substr(out.find("#cols:")); };
+    EXPECT_EQ(rows(lower.output), rows(upper.output));
+    std::string upperDir = tqdata::tempDir("tqstore");
+    tqdata::writeDataSet(upperDir, "ds", kInputs, 12, true);
+    Result stored = run(upperDir + " ds -q -p acgt,AcGt");
+    EXPECT_EQ(stored.status, 0);
+    size_t first = stored.output.find("(7 times in 3 files");
+    EXPECT_NE(first, std::string::npos) << stored.output;
+    EXPECT_NE(stored.output.find("(7 times in 3 files", first + 1), std::string::npos) << stored.output;
+    system(("rm -rf " + upperDir).c_str());
+}
+
+TEST_F(Store, MappedTreesAreReleasedAfterEverySearch) {
+    Result r = run(query("-U -p acgt,g,tttt"));
+    EXPECT_EQ(r.status, 0);
+    size_t maps = 0, unmaps = 0;
+    for (size_t at = r.output.find("# mmap "); at != std::string::npos; at = r.output.find("# mmap ", at + 1)) maps++;
+    for (size_t at = r.output.find("# munmap "); at != std::string::npos; at = r.output.find("# munmap ", at + 1))
+        unmaps++;
+    EXPECT_GT(maps, 2u);
+    EXPECT_EQ(maps, unmaps) << r.output;
+    // The last search's mapping is gone before the closing statistics.
+    EXPECT_LT(r.output.rfind("# munmap "), r.output.find("# treequery: mem"));
+    EXPECT_GT(r.output.rfind("# munmap "), r.output.rfind("# mmap "));
+}
+
+TEST_F(Store, SubstringFetch) {
+    memset(&gQuery, 0, sizeof gQuery);
+    snprintf(gQuery.inputBase, sizeof gQuery.inputBase, "%s", base.c_str());
+    char buffer[32] = "untouched";
+    fetchSubstring(1, 3, 5, buffer);
+    EXPECT_STREQ(buffer, "acgta");
+    strcpy(buffer, "untouched");
+    testing::internal::CaptureStderr();
+    fetchSubstring(7, 0, 3, buffer);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_STREQ(buffer, "untouched");
+    EXPECT_EQ(err, "## ERROR: can't read file " + base + "_7.stdna to get substring\n");
+    EXPECT_EXIT(fetchSubstring(2, 8, 5, buffer), testing::ExitedWithCode(1),
+                "can't read 5 bytes at offset 8 from file .*_2.stdna; n=3");
+}
+
+}  // namespace
