@@ -1,0 +1,93 @@
+// -C: the node counts and hash-set figures printed per tree, and the hash sets.
+#include "tests/unit/treebuild_trees.h"
+#include "treebuild/tree_state.h"
+
+using namespace treetest;
+
+namespace {
+
+std::string compactLines(DataSet& ds, int maxNodes) {
+    testing::internal::CaptureStderr();
+    ds.install(maxNodes, true);
+    gRun.quiet = 0;
+    std::vector<Suffix> order = ds.sortedSuffixes();
+    openDividers();
+    setUpTrees();
+    for (size_t k = 0; k < order.size(); ++k) {
+        addSuffix(ds.record(order[k]), k == 0 ? 0 : lcpOf(ds.text(order[k - 1]), ds.text(order[k])));
+        if (treeIsFull()) writeFullTree();
+    }
+    finishTrees();
+    closeDividers();
+    std::fflush(stderr);
+    return testing::internal::GetCapturedStderr();
+}
+
+TEST(CompactionLines, OneSuffixPerTree) {
+    DataSet ds({"a"});
+    std::string log = compactLines(ds, 3);
+    EXPECT_NE(log.find("#   nl/nt/ni/nl/nr/ne/nd=1/1/1/1/0/0/0\n#   n/h/c={1/1/0, 0/0/0, 0/0/0}\n"), std::string::npos)
+        << log;
+}
+
+TEST(CompactionLines, TwoIdenticalSuffixesMakeOneLeafStep) {
+    DataSet ds({"a", "a"});
+    std::string log = compactLines(ds, 100);
+    EXPECT_NE(log.find("nl/nt/ni/nl/nr/ne/nd=2/1/1/1/0/0/1\n"), std::string::npos) << log;
+}
+
+TEST(CompactionLines, SplitTreeFeedsAllThreeSets) {
+    // "aca": pops feed offsets 2 and 1 (set 0) and depth 2 (set 2); the split adopts
+    // record 1 under record 4 (offset -3, edge 1); the closing path pass adds offset 1
+    // under a parent with a 1-child (set 1) and offset 4 with depth 1.
+    DataSet ds({"aca"});
+    std::string log = compactLines(ds, 100);
+    EXPECT_NE(log.find("#   nl/nt/ni/nl/nr/ne/nd=3/2/3/3/1/1/0\n#   n/h/c={4/4/0, 1/1/0, 3/2/0}\n"),
+              std::string::npos)
+        << log;
+    // The lines come right after the tree's own line.
+    EXPECT_NE(log.find("real"), std::string::npos);
+    EXPECT_LT(log.find("# Tree   0:"), log.find("nl/nt/ni"));
+}
+
+TEST(CompactionLines, SetsAreClearedBetweenTrees) {
+    DataSet ds({"a", "c"});
+    std::string log = compactLines(ds, 3);
+    size_t first = log.find("n/h/c={1/1/0, 0/0/0, 0/0/0}");
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_NE(log.find("n/h/c={1/1/0, 0/0/0, 0/0/0}", first + 1), std::string::npos) << log;
+}
+
+TEST(HashSets, NegativeKeysAndZero) {
+    allocateHashSets();
+    clearSets();
+    // -1 lands in slot 159,997 by the negative-key rule, where 159,997 lands too.
+    EXPECT_EQ(hashInsert(0, -1), 1);
+    EXPECT_EQ(hashInsert(0, 159997), 2);
+    EXPECT_EQ(hashCounters(0).probes, 1);
+    EXPECT_EQ(hashInsert(0, -1), 1);
+    EXPECT_EQ(hashInsert(0, 159997), 2);
+    EXPECT_EQ(hashCounters(0).requested, 4);
+    EXPECT_EQ(hashCounters(0).stored, 2);
+    // A key of 0 is never found again.
+    EXPECT_EQ(hashInsert(1, 0), 1);
+    EXPECT_EQ(hashInsert(1, 0), 2);
+    EXPECT_EQ(hashCounters(1).stored, 2);
+    clearSets();
+    EXPECT_EQ(hashCounters(0).requested, 0);
+    EXPECT_EQ(hashInsert(0, -1), 1);
+}
+
+using HashSetsDeathTest = testing::Test;
+
+TEST_F(HashSetsDeathTest, FullSetStops) {
+    auto fill = [] {
+        allocateHashSets();
+        clearSets();
+        for (int32_t k = 1; k <= kHashSlots; ++k) hashInsert(2, k);
+        hashInsert(2, kHashSlots + 1);
+    };
+    EXPECT_EXIT(fill(), testing::ExitedWithCode(1), "## ERROR: hash full, table 2");
+}
+
+}  // namespace
