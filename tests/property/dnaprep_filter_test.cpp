@@ -1,0 +1,212 @@
+// Random FASTA text through the real dnaprep binary, against a brute-force filter:
+// header lines name the sequences, bases are kept (in the chosen case), everything
+// else is dropped and counted, and the kept bases are packed two bits each.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Expected {
+    std::string name;
+    std::string bases;
+    long long origSize = 0, wild = 0, chunks = 0, garbage = 0;
+};
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+int baseCode(char letter) {
+    switch (letter | 32) {
+    case 'a': return 0;
+    case 'c': return 1;
+    case 'g': return 2;
+    default: return 3;
+    }
+}
+
+// The brute-force filter, byte by byte and file by file.
+std::vector<Expected> filter(const std::vector<std::string>& files, bool ucase, bool trmask) {
+    std::vector<Expected> out;
+    const std::string wildcards = "BDHKMNRSUVWYbdhkmnrsuvwy";
+    for (const std::string& text : files) {
+        Expected seq;
+        std::string key;
+        bool header = true, open = false;
+        for (unsigned char b : text) {
+            if (header) {
+                if (b == '\n' || b == '\r') {
+                    header = false;
+                    seq.name = (key.empty() || key[0] == '"') ? key : key.substr(1);
+                } else {
+                    key += (b == ' ') ? '-' : static_cast<char>(b);
+                    continue;
+                }
+            }
+            if (b == '>') {
+                out.push_back(seq);
+                seq = Expected();
+                key.assign(1, '>');
+                header = true;
+                open = false;
+                continue;
+            }
+            ++seq.origSize;
+            const bool lower = b == 'a' || b == 'c' || b == 'g' || b == 't';
+            const bool upper = b == 'A' || b == 'C' || b == 'G' || b == 'T';
+            if ((lower && !trmask) || upper) {
+                seq.bases += static_cast<char>(ucase ? (b & ~32) : (b | 32));
+                open = false;
+            } else if (lower || wildcards.find(static_cast<char>(b)) != std::string::npos) {
+                ++seq.wild;
+                if (!open) ++seq.chunks;
+                open = true;
+            } else if (b != '\n' && b != '\r') {
+                ++seq.garbage;
+                open = false;
+            }
+        }
+        if (header) seq.name = (key.empty() || key[0] == '"') ? key : key.substr(1);
+        out.push_back(seq);
+    }
+    return out;
+}
+
+std::string packed(const std::string& bases) {
+    std::string bytes;
+    for (size_t w = 0; w < (bases.size() + 15) / 16; ++w) {
+        uint32_t word = 0;
+        for (size_t j = 0; j < 16; ++j) {
+            size_t i = w * 16 + j;
+            if (i < bases.size()) word |= static_cast<uint32_t>(baseCode(bases[i])) << (30 - 2 * j);
+        }
+        for (int k = 0; k < 4; ++k) bytes += static_cast<char>(word >> (8 * k));
+    }
+    return bytes;
+}
+
+std::string int32s(const std::vector<int32_t>& values) {
+    return std::string(reinterpret_cast<const char*>(values.data()), values.size() * 4);
+}
+
+// Random FASTA text: base-rich lines with wildcards, garbage and line ends of both
+// kinds, headers at line starts and sometimes in mid-line, first lines with or
+// without '>'. Names use a blank-free alphabet so that the table splits on blanks.
+std::string randomFasta(std::mt19937& rng, int fileIndex) {
+    auto pick = [&](int n) { return static_cast<int>(rng() % n); };
+    auto name = [&](int k) { return std::to_string(fileIndex) + "_" + std::to_string(k); };
+    const std::string common = "acgtacgtACGTacgtnNRy";
+    const std::string rare = "XE9-*\t \x01\xff\x80Uuw";
+    std::string text(1, pick(4) ? '>' : 'q');
+    text += name(0);
+    text += pick(5) ? "\n" : "\r\n";
+    int sequences = 1, lines = pick(30);
+    for (int l = 0; l < lines; ++l) {
+        if (pick(6) == 0) {
+            text += '>';
+            text += name(sequences++);
+            text += pick(4) ? "\n" : "\r\n";
+            continue;
+        }
+        int length = pick(70);
+        for (int i = 0; i < length; ++i) {
+            int r = pick(100);
+            if (r < 85) text += common[pick(static_cast<int>(common.size()))];
+            else if (r < 97) text += std::string(pick(12) + 1, 'N');
+            else text += rare[pick(static_cast<int>(rare.size()))];
+        }
+        if (pick(25) == 0) {
+            text += '>';
+            text += name(sequences++);
+        }
+        text += pick(8) ? "\n" : "\r\n";
+    }
+    if (pick(3) == 0 && !text.empty()) text.pop_back();  // no final line break
+    return text;
+}
+
+TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
+    const unsigned firstSeed = 20261208;
+    char dirTemplate[] = "/tmp/dnaprep_filter.XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = std::string(dirTemplate) + "/";
+
+    for (unsigned seed = firstSeed; seed < firstSeed + 80; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 rng(seed);
+        auto pick = [&](int n) { return static_cast<int>(rng() % n); };
+
+        std::vector<std::string> files(1 + pick(3));
+        std::string args;
+        for (size_t f = 0; f < files.size(); ++f) {
+            files[f] = randomFasta(rng, static_cast<int>(f));
+            std::ofstream(dir + "f" + std::to_string(f) + ".fa", std::ios::binary) << files[f];
+            args += " f" + std::to_string(f) + ".fa";
+        }
+        const bool ucase = pick(3) == 0, trmask = pick(4) == 0;
+        const int inputSizes[] = {0, 1, 2, 7, 16, 61};
+        const int dnaSizes[] = {0, 16, 32, 48};
+        std::string options = " -q -C 0";
+        if (ucase) options += " -u";
+        if (trmask) options += " -t";
+        if (int m = inputSizes[pick(6)]) options += " -m " + std::to_string(m);
+        if (int d = dnaSizes[pick(4)]) options += " -d " + std::to_string(d);
+
+        // A fresh prefix per case, so that no file of an earlier case can pass for this one's.
+        std::string prefix(1, 'p');
+        prefix += std::to_string(seed);
+        const std::string command = std::string(BIN_DIR) + "/dnaprep " + dir + " " + dir + " " + prefix + options + args +
+                                    " >" + dir + "table.txt 2>" + dir + "stderr.txt";
+        SCOPED_TRACE(command);
+        ASSERT_EQ(system(command.c_str()), 0) << readAll(dir + "stderr.txt");
+
+        const std::vector<Expected> expected = filter(files, ucase, trmask);
+        std::istringstream table(readAll(dir + "table.txt"));
+        std::string line;
+        std::getline(table, line);
+        std::getline(table, line);
+        std::vector<int32_t> lengths;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            const Expected& e = expected[i];
+            ASSERT_TRUE(static_cast<bool>(std::getline(table, line))) << "missing table line " << i + 1;
+            int number = 0;
+            char nameField[512] = "", fileField[64] = "";
+            long long orig = -1, dna = -1, wild = -1, chunks = -1, garbage = -1;
+            int fields = sscanf(line.c_str(), "%d %511s %63s %lld %lld %lld %lld %lld", &number, nameField, fileField,
+                                &orig, &dna, &wild, &chunks, &garbage);
+            ASSERT_EQ(fields, 8) << line;
+            EXPECT_EQ(number, static_cast<int>(i) + 1);
+            EXPECT_EQ(nameField, e.name) << line;
+            EXPECT_EQ(orig, e.origSize) << line;
+            EXPECT_EQ(dna, static_cast<long long>(e.bases.size())) << line;
+            EXPECT_EQ(wild, e.wild) << line;
+            EXPECT_EQ(chunks, e.chunks) << line;
+            EXPECT_EQ(garbage, e.garbage) << line;
+
+            const std::string base = dir + prefix + ".ST/" + prefix + "_" + std::to_string(i);
+            EXPECT_EQ(readAll(base + ".stdna"), e.bases) << "input " << i;
+            EXPECT_EQ(readAll(base + ".stbin"), packed(e.bases)) << "input " << i;
+            lengths.push_back(static_cast<int32_t>(e.bases.size()));
+        }
+        EXPECT_FALSE(static_cast<bool>(std::getline(table, line))) << "extra table line " << line;
+        const std::string catalogue = dir + prefix + ".ST/" + prefix;
+        EXPECT_EQ(readAll(catalogue + ".stlengths"), int32s(lengths));
+        for (int32_t& l : lengths) l *= 2;
+        EXPECT_EQ(readAll(catalogue + ".stblengths"), int32s(lengths));
+        if (HasFailure()) break;
+    }
+    if (system(("rm -rf " + dir).c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir;
+}
+
+}  // namespace
