@@ -123,6 +123,38 @@ TEST(TreebuildMerge, ArrayOutputMatchesBruteForceForEveryMerge) {
     }
 }
 
+// The tree builder receives the same suffixes and LCP values from every merge: the
+// trees are byte for byte the same, and with -H (which may order identical suffixes
+// of different inputs otherwise) the dividers are.
+TEST(TreebuildMerge, EveryMergeBuildsTheSameTrees) {
+    unsigned seed = std::random_device{}();
+    std::mt19937 rng(seed);
+    for (int round = 0; round < 6; round++) {
+        SCOPED_TRACE("seed " + std::to_string(seed) + " round " + std::to_string(round));
+        Case c = randomCase(rng);
+        std::string dir = tempDir("tbtrees");
+        std::string base = writeInputs(dir, "ds", c.inputs);
+        writeRuns(base, c.inputs, c.runs, false);
+        std::string nodes = " -n " + std::to_string(3 + rng() % 60);
+        auto build = [&](const std::string& options, const std::string& prefix) {
+            std::string cmd = kTreebuild + " " + dir + " ds -q -p " + prefix + nodes + options + " 2>" + dir + "err.txt";
+            EXPECT_EQ(run(cmd), 0) << cmd << "\n" << slurp(dir + "err.txt");
+            std::string out = dir + prefix + ".ST/" + prefix;
+            std::vector<char> trees;
+            for (int t = 0; exists(out + "_" + std::to_string(t) + ".stree"); t++) {
+                std::vector<char> tree = readFile<char>(out + "_" + std::to_string(t) + ".stree");
+                trees.insert(trees.end(), tree.begin(), tree.end());
+            }
+            return std::make_pair(readFile<char>(out + ".stdiv"), trees);
+        };
+        auto list = build("", "list");
+        EXPECT_FALSE(list.first.empty());
+        for (const char* options : {" -Z", " -X -f", " -M 32", " -Z -M 16 -f"}) EXPECT_EQ(build(options, "other"), list) << options;
+        EXPECT_EQ(build(" -H", "heap").first, list.first);
+        run("rm -rf " + dir);
+    }
+}
+
 // With runarray's own runs: -r small and -S, with and without -z and -Z.
 TEST(TreebuildMerge, RunsSortedByRunarray) {
     if (!exists(kRunarray)) GTEST_SKIP() << "runarray not built";
