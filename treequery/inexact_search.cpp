@@ -93,6 +93,7 @@ void mapInexactTree(int t) {
     gQuery.tree = static_cast<const Node*>(map.address);
     gQuery.treeNodes = map.records;
     gQuery.treeIndex = t;
+    if (isLeaf(gQuery.tree[0])) corruptTree("root record", 0);
 }
 
 // Reads tree t whole into the tree buffer (as many records as its divider counts, or
@@ -115,6 +116,7 @@ void readInexactTree(int t) {
     gQuery.tree = gQuery.treeBuffer;
     gQuery.treeNodes = records;
     gQuery.treeIndex = t;
+    if (isLeaf(gQuery.tree[0])) corruptTree("root record", 0);
 }
 
 // ---- Confirmation ----
