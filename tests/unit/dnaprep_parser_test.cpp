@@ -107,6 +107,11 @@ protected:
         buildBlockTable(run_.blockTable, run_.classTable);
     }
     void TearDown() override {
+        for (void* buffer : {static_cast<void*>(run_.lengths), static_cast<void*>(run_.input),
+                             static_cast<void*>(run_.dna), static_cast<void*>(run_.packed),
+                             static_cast<void*>(run_.key)}) {
+            free(buffer);
+        }
         if (system(("rm -rf " + dir_).c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir_;
     }
     // Parses `text` as one file, cut into chunks at the given positions.
