@@ -263,7 +263,7 @@ std::vector<std::string> randomInputs(std::mt19937& rng) {
     return in;
 }
 
-Dataset buildDataset(const std::vector<std::string>& inputs, int maxNodes, const std::string& dir) {
+Dataset buildDataset(const std::vector<std::string>& inputs, int maxNodes, int runSize, const std::string& dir) {
     Dataset d;
     d.dir = dir;
     {
@@ -272,7 +272,8 @@ Dataset buildDataset(const std::vector<std::string>& inputs, int maxNodes, const
     }
     const std::string bin = BIN_DIR;
     run(bin + "/dnaprep " + dir + " " + dir + " ds in.fa >/dev/null 2>&1");
-    run(bin + "/runarray " + dir + " ds -q >/dev/null 2>&1");
+    // Runs of a few hundred suffixes: several runs to merge, and little memory.
+    run(bin + "/runarray " + dir + " ds -q -r " + std::to_string(runSize) + " >/dev/null 2>&1");
     run(bin + "/treebuild " + dir + " ds -q -n " + std::to_string(maxNodes) + " >/dev/null 2>&1");
     std::vector<int> bitLengths;
     for (size_t i = 0; i < inputs.size(); i++) {
@@ -292,7 +293,8 @@ void checkCase(unsigned seed, const std::string& dir) {
     std::vector<std::string> inputs = randomInputs(rng);
     const int maxNodes = std::uniform_int_distribution<int>(12, 160)(rng);
     const int threshold = std::uniform_int_distribution<int>(0, 3)(rng) == 0 ? 3 : 0;
-    Dataset d = buildDataset(inputs, maxNodes, dir);
+    const int runSize = std::uniform_int_distribution<int>(100, 1000)(rng);
+    Dataset d = buildDataset(inputs, maxNodes, runSize, dir);
     const int n = (int)d.texts.size();
 
     // Every suffix lies in exactly one tree.
