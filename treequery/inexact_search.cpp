@@ -5,7 +5,6 @@
 
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -121,35 +120,60 @@ void readInexactTree(int t) {
 
 // ---- Confirmation ----
 
-// Open .stdna files of recent confirmations, so that a tree with thousands of
-// candidates in one input opens it once; at most kOpenLimit stay open.
-constexpr size_t kOpenLimit = 32;
-struct ConfirmFile {
-    int input;
-    FileDescriptor fd;
+// The .stdna files of recent confirmations stay mapped, so that a tree with thousands
+// of candidates in one input opens that input once and compares the text in place;
+// at most kMappedLimit stay mapped, the oldest giving way first.
+constexpr int kMappedLimit = 64;
+struct MappedText {
+    int input = -1;
+    const char* text = nullptr;
+    size_t size = 0;
+    void release() {
+        if (text) munmap(const_cast<char*>(text), size);
+        input = -1;
+        text = nullptr;
+        size = 0;
+    }
+    ~MappedText() { release(); }
 };
-std::vector<ConfirmFile> gConfirmFiles;
-size_t gConfirmNext = 0;  // the slot to reuse when all are taken
-std::vector<char> gTextBuffer;
+MappedText gTexts[kMappedLimit];
+int gTextNext = 0;  // the slot to reuse when all are taken
+int gTextLast = 0;  // the slot of the last confirmation
 std::vector<uint8_t> gMarked;  // per pattern character: its mismatch is charged
 
 std::string confirmPath(int input) { return formatPath(kPathLimit, "%s_%d%s", gQuery.treeBase, input, ".stdna"); }
 
-int confirmFile(int input) {
-    for (const ConfirmFile& f : gConfirmFiles)
-        if (f.input == input) return f.fd.fd;
-    std::string path = confirmPath(input);
-    int fd = openFile(path.c_str(), 0);
-    if (fd < 0) searchFailure("Error: Could not open file %s to confirm a match.\n", path.c_str());
-    if (gConfirmFiles.size() < kOpenLimit) {
-        gConfirmFiles.push_back(ConfirmFile{input, FileDescriptor(fd)});
-        return fd;
+// The m characters of `input` from `position` on.
+const char* confirmText(int input, int position, int m) {
+    MappedText* mapped = &gTexts[gTextLast];
+    if (mapped->input != input) {
+        mapped = nullptr;
+        for (int k = 0; k < kMappedLimit && !mapped; k++)
+            if (gTexts[k].input == input) mapped = &gTexts[k];
+        if (!mapped) {
+            std::string path = confirmPath(input);
+            FileDescriptor fd(openFile(path.c_str(), 0));
+            if (!fd.ok()) searchFailure("Error: Could not open file %s to confirm a match.\n", path.c_str());
+            mapped = &gTexts[gTextNext];
+            gTextNext = (gTextNext + 1) % kMappedLimit;
+            mapped->release();
+            struct stat info;
+            if (fstat(fd.fd, &info) != 0)
+                searchFailure("Error: Problem reading file %s to confirm a match.\n", path.c_str());
+            if (info.st_size > 0) {
+                void* address = mmap(nullptr, (size_t)info.st_size, PROT_READ, MAP_SHARED, fd.fd, 0);
+                if (address == MAP_FAILED)
+                    searchFailure("Error: Problem reading file %s to confirm a match.\n", path.c_str());
+                mapped->text = static_cast<const char*>(address);
+                mapped->size = (size_t)info.st_size;
+            }
+            mapped->input = input;
+        }
+        gTextLast = (int)(mapped - gTexts);
     }
-    ConfirmFile& slot = gConfirmFiles[gConfirmNext];
-    gConfirmNext = (gConfirmNext + 1) % kOpenLimit;
-    slot.input = input;
-    slot.fd.reset(fd);
-    return fd;
+    if ((size_t)position + (size_t)m > mapped->size)
+        searchFailure("Error: Problem reading file %s to confirm a match.\n", confirmPath(input).c_str());
+    return mapped->text + position;
 }
 
 // The marks of a branch: the character positions whose mismatch the walk has charged.
@@ -165,19 +189,9 @@ bool confirmMatch(const Node& leaf, int input, int position, int budget, int mar
                   const InexactPattern& pattern) {
     if (!isLeaf(leaf)) fatal("problem in confirmMatch\n");
     const int m = pattern.m;
-    int fd = confirmFile(input);
-    if (gTextBuffer.size() < (size_t)m) gTextBuffer.resize((size_t)m);
-    ssize_t got = 0;
-    while (got < m) {
-        ssize_t n = timedPread64(fd, gTextBuffer.data() + got, (size_t)(m - got), (int64_t)position + got);
-        if (n <= 0) break;
-        got += n;
-    }
-    if (got < m) searchFailure("Error: Problem reading file %s to confirm a match.\n", confirmPath(input).c_str());
-
+    const char* text = confirmText(input, position, m);
     for (int k = marks; k >= 0; k = pool[(size_t)k].next) gMarked[(size_t)pool[(size_t)k].position] = 1;
     bool confirmed = true;
-    const char* text = gTextBuffer.data();
     for (int j = 0; j < m && confirmed; j++) {
         char c = pattern.text[j];
         if (c == '*' || sameBase(c, text[j]) || gMarked[(size_t)j]) continue;
@@ -419,8 +433,9 @@ void searchLoadedTree(const InexactPattern& pattern, OccurrenceList& results) {
 }
 
 void closeConfirmFiles() {
-    gConfirmFiles.clear();
-    gConfirmNext = 0;
+    for (MappedText& mapped : gTexts) mapped.release();
+    gTextNext = 0;
+    gTextLast = 0;
 }
 
 int inexactSearch(const char* pattern, int m, int hd, const char* /*treeDir*/, const char* treePrefix) {
@@ -452,7 +467,6 @@ int inexactSearch(const char* pattern, int m, int hd, const char* /*treeDir*/, c
         searched++;
         searchLoadedTree(search, results);
     }
-    closeConfirmFiles();
     results.sort();
     printTable(pattern, m, hd, treePrefix, results);
     return searched;
