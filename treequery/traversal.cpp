@@ -11,7 +11,6 @@
 // a vector set of its own (for that child's subtree), taken from a pool that grows
 // with the tree instead of being sized from the dividers' 16-bit depth.
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -97,6 +96,8 @@ struct Walk {
     // reported occurrence of every node finished after it, and survives from tree to tree.
     uint32_t lastChain = 0;
     int64_t lastDepth = 0;
+    bool chainSeen = false;   // a chain of the loaded tree has been processed
+    bool reporting = false;   // standard arrays or result sets to offer nodes to
     int64_t minDepth = 0;     // 2 x threshold: shallower nodes are not reported
     int64_t deepestInput = 0; // greatest input bit length: no node lies deeper
 };
@@ -108,13 +109,48 @@ Walk gWalk;
 
 bool singleCode(uint8_t mask) { return mask == 1 || mask == 2 || mask == 4 || mask == 8; }
 
+// Set bits of one word (no reliance on a population-count instruction).
+inline int bitCount(uint32_t v) {
+    v = v - ((v >> 1) & 0x55555555u);
+    v = (v & 0x33333333u) + ((v >> 2) & 0x33333333u);
+    return (int)((((v + (v >> 4)) & 0x0f0f0f0fu) * 0x01010101u) >> 24);
+}
+
+// A node about to be reported. Its occurrence (the first leaf of the chain processed
+// last, which lies in the node's subtree) is looked up only when a record is kept.
+struct Candidate {
+    ResultRecord record;
+    bool hasOccurrence = false;
+    const ResultRecord& located() {
+        if (hasOccurrence) return record;
+        if (!gWalk.chainSeen) corrupt("node without leaves below it, length", record.length);
+        const Node& leaf = treeNode(gWalk.lastChain);
+        if (!isLeaf(leaf))
+            fatal("checkNode - node %u not a leaf (tree file \"%s\")\n", gWalk.lastChain,
+                  treeFileName(gQuery.treeIndex));
+        record.sequence = leafInputChecked(leaf);
+        record.position = leafPosition(record.sequence, gWalk.lastDepth);
+        hasOccurrence = true;
+        return record;
+    }
+};
+
 // Offers the finished node to every result set whose condition it meets.
-void offerToSets(const ResultRecord& node, int k, int leaves, int slot) {
+void offerToSets(Candidate& node, int k, int leaves, int slot) {
     Accumulators& a = gWalk.acc;
     const uint32_t* V = a.kv(slot);
     const uint8_t* M = a.lv(slot);
     const uint8_t* C = a.cv(slot);
     const int tfreq = gSettings.tfreq;
+    const int length = node.record.length;
+    // Counts the candidate, and keeps it when the heap has room or it beats the worst.
+    auto offer = [&](ResultSet& set) {
+        if (set.heapSize >= gSettings.bestnum && length <= set.records[set.order[0]].length) {
+            set.total++;
+            return;
+        }
+        offerToSet(set, node.located());
+    };
     for (int j = 0; j < gQuery.setCount; j++) {
         ResultSet& set = gQuery.sets[j];
         if (set.kind == kCustomSet) {
@@ -134,11 +170,11 @@ void offerToSets(const ResultRecord& node, int k, int leaves, int slot) {
                 for (int m = 0; m < o; m++) all &= M[set.members[m]] & 15;
                 if (all != 0) continue;
             }
-            offerToSet(set, node);
+            offer(set);
         } else if (set.kind == kKSet) {
-            if (k == set.members[0] && a.andMask[slot] == 0) offerToSet(set, node);
+            if (k == set.members[0] && a.andMask[slot] == 0) offer(set);
         } else {
-            if (leaves == set.members[0] && !singleCode(a.orMask[slot])) offerToSet(set, node);
+            if (leaves == set.members[0] && !singleCode(a.orMask[slot])) offer(set);
         }
     }
 }
@@ -178,6 +214,7 @@ int finishNode(const Frame& f) {
         ChainCheck check{0, 0};
         gWalk.lastChain = first;
         gWalk.lastDepth = D;
+        gWalk.chainSeen = true;
         int count = 0;
         for (uint32_t y = first;; y++) {
             const Node& leaf = tree[y];  // chain ends lie inside the tree (validated)
@@ -204,70 +241,81 @@ int finishNode(const Frame& f) {
     a.andMask[slot] &= andLocal;
     a.orMask[slot] |= orLocal;
 
+    if (!gWalk.reporting) return result;
     const uint32_t* V = a.kv(slot);
     int k = 0;
     if (V != nullptr)
-        for (int w = 0; w < a.words; w++) k += std::popcount(V[w]);
+        for (int w = 0; w < a.words; w++) k += bitCount(V[w]);
     if (V != nullptr && gSettings.rgenome >= 0 && !bitTest(V, gSettings.rgenome)) return result;
 
-    const Node& reported = treeNode(gWalk.lastChain);
-    if (!isLeaf(reported))
-        fatal("checkNode - node %u not a leaf (tree file \"%s\")\n", gWalk.lastChain,
-              treeFileName(gQuery.treeIndex));
-    ResultRecord node;
-    node.K = k;
-    node.N = result;
-    node.where = V != nullptr ? (int32_t)V[0] : 0;
-    node.length = (int32_t)(D & ~(int64_t)1);
-    node.NC = 0;
-    node.sequence = leafInputChecked(reported);
-    node.position = leafPosition(node.sequence, gWalk.lastDepth);
-
-    offerStandard(gQuery.standardN, gSettings.sresults, result, node);
-    offerStandard(gQuery.standardK, gSettings.kresults, k, node);
-    offerToSets(node, k, result, slot);
+    Candidate node;
+    node.record = ResultRecord{k, result, V != nullptr ? (int32_t)V[0] : 0, (int32_t)(D & ~(int64_t)1), 0, 0, 0};
+    const int length = node.record.length;
+    if (gQuery.standardN != nullptr && result > 1 && result < gSettings.sresults &&
+        length >= gQuery.standardN[result].length)
+        offerStandard(gQuery.standardN, gSettings.sresults, result,
+                      length > gQuery.standardN[result].length ? node.located() : node.record);
+    if (gQuery.standardK != nullptr && k > 1 && k < gSettings.kresults && length >= gQuery.standardK[k].length)
+        offerStandard(gQuery.standardK, gSettings.kresults, k,
+                      length > gQuery.standardK[k].length ? node.located() : node.record);
+    if (gQuery.setCount > 0) offerToSets(node, k, result, slot);
     return result;
 }
 
-void pushFrame(uint32_t node, int32_t acc, int64_t parentDepth) {
-    const Node& n = treeNode(node);
-    int64_t depth = parentDepth + edgeLength(n);
+// Depth of a child record reached from a parent at `parentDepth`; nothing in a sound
+// tree lies deeper than the longest input.
+int64_t childDepth(uint32_t node, int64_t parentDepth) {
+    int64_t depth = parentDepth + edgeLength(treeNode(node));
     if (depth > gWalk.deepestInput) corrupt("node deeper than any input, record", node);
-    gWalk.frames.push_back(Frame{node, acc, -1, 0, depth, 0});
+    return depth;
+}
+
+// Enters a child: a leaf is finished at once, an interior record goes on the stack.
+// Returns the leaves counted when the child was a leaf, -1 when it was pushed.
+int enterChild(uint32_t node, int32_t acc, int64_t parentDepth) {
+    Walk& w = gWalk;
+    const int64_t depth = childDepth(node, parentDepth);
+    // Each record is entered at most once in a sound tree; more means a cycle.
+    if (++w.visits > gQuery.treeNodes) corrupt("record reached twice, record", node);
+    if (isLeaf(gQuery.tree[node])) return finishNode(Frame{node, acc, -1, 2, depth, 0});
+    w.frames.push_back(Frame{node, acc, -1, 0, depth, 0});
+    return -1;
 }
 
 // The result walk of the loaded tree; returns the leaves counted.
 int checkTree() {
     Walk& w = gWalk;
     w.frames.clear();
+    w.chainSeen = false;
     w.acc.used = 0;
     w.acc.take();  // slot 0: the root's accumulators
-    pushFrame(0, 0, 0);
+    w.visits = 1;
+    w.frames.push_back(Frame{0, 0, -1, 0, edgeLength(gQuery.tree[0]), 0});
     int total = 0;
     while (!w.frames.empty()) {
         Frame& f = w.frames.back();
         const Node& x = gQuery.tree[f.node];
         if (f.phase == 0) {
-            // Each record is entered at most once in a sound tree; more means a cycle.
-            if (++w.visits > gQuery.treeNodes) corrupt("record reached twice, record", f.node);
             f.phase = 1;
-            if (!isLeaf(x) && child0(x) != 0) {
-                pushFrame(child0(x), f.acc, f.depth);
-                continue;
+            if (child0(x) != 0) {
+                int r = enterChild(child0(x), f.acc, f.depth);
+                if (r < 0) continue;
+                w.frames.back().leaves += r;
             }
         }
-        if (f.phase == 1) {
-            f.phase = 2;
-            if (!isLeaf(x) && child1(x) != 0) {
-                int own = w.acc.take();
-                Frame& g = w.frames.back();
-                g.own = own;
-                pushFrame(child1(x), own, g.depth);
-                continue;
+        Frame& g = w.frames.back();
+        if (g.phase == 1) {
+            g.phase = 2;
+            if (child1(x) != 0) {
+                g.own = w.acc.take();
+                int r = enterChild(child1(x), g.own, g.depth);
+                if (r < 0) continue;
+                w.frames.back().leaves += r;
             }
         }
-        int r = finishNode(f);
-        if (f.own >= 0) w.acc.release();
+        Frame& h = w.frames.back();
+        int r = finishNode(h);
+        if (h.own >= 0) w.acc.release();
         w.frames.pop_back();
         if (w.frames.empty())
             total = r;
@@ -426,6 +474,7 @@ void sdfs(int mode) {
         note("%s%s%sallocated, maxDepth %d, %d ms\n", a.haveK ? "kvectors " : "",
              a.haveL ? "and lvectors " : "", a.haveC ? "and cvectors " : "", levels, cpuMs() - startCpu);
 
+    gWalk.reporting = gQuery.standardN != nullptr || gQuery.standardK != nullptr || gQuery.setCount > 0;
     gWalk.minDepth = 2LL * gSettings.threshold;
     gWalk.deepestInput = 0;
     for (int i = 0; i < gQuery.inputs; i++)
