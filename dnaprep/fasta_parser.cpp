@@ -26,14 +26,6 @@ void buildClassTable(uint8_t table[256], int ucase, int trmask) {
     }
 }
 
-void buildBlockTable(uint32_t blockTable[256], const uint8_t table[256]) {
-    for (int b = 0; b < 256; ++b) {
-        const uint8_t c = table[b];
-        const bool base = c >= 1 && c <= 127;
-        blockTable[b] = base ? c | (1u << kBlockBaseShift) : (c == kLineBreak ? 0u : kBlockOtherFlag);
-    }
-}
-
 namespace {
 
 // Header state: copies the line into the key (blanks as '-') up to its room of
@@ -94,26 +86,26 @@ struct DnaScan {
     }
 };
 
-constexpr ptrdiff_t kBlock = 128;
+constexpr ptrdiff_t kSegment = 256;
 
 // DNA state. Every byte gives at most one base, so a stretch of (free room) bytes
 // cannot overflow the DNA buffer and the inner loops need no capacity test; the
 // buffer is flushed as soon as a stretch fills it. Returns the '>' that ends the
 // section (the header state starts there) or `end`.
 //
-// Blocks made only of bases and line breaks (nearly all of a genome) take the fast
-// path: one lookup in the block table per byte, bases gathered branch-free in a small
-// scratch area and copied at once. A block with anything else is redone byte by byte.
-// The scratch keeps the DNA buffer's bytes past the fill untouched, which the tail
-// run of a final flush may read.
+// Nearly all of a genome is lines of bases. Each line (in segments of at most
+// kSegment bytes) is first taken on trust: its bytes go through the class table into
+// a scratch area, one lookup per byte and no branch, and a base-only segment is
+// copied at once. A segment with anything else in it is redone byte by byte. The
+// scratch keeps the DNA buffer's bytes past the fill untouched, which the tail run of
+// a final flush may read.
 template <bool kCountBytes>
 const uint8_t* parseDna(PrepRun& run, const uint8_t* p, const uint8_t* end) {
     const uint8_t* table = run.classTable;
-    const uint32_t* blockTable = run.blockTable;
     const int capacity = run.dnaCapacity;
     DnaScan scan{run.dna, run.dnaPos, run.wildOpen};
     const uint8_t* sectionStart = p;
-    uint8_t scratch[kBlock];
+    uint8_t scratch[kSegment];
 
     auto settle = [&](const uint8_t* upTo) {
         run.seq.origSize += upTo - sectionStart;
@@ -129,25 +121,42 @@ const uint8_t* parseDna(PrepRun& run, const uint8_t* p, const uint8_t* end) {
     while (p < end) {
         const uint8_t* stop = p + std::min<ptrdiff_t>(end - p, capacity - scan.pos);
         while (p < stop) {
-            const uint8_t* blockEnd = p + std::min(kBlock, stop - p);
+            const uint8_t* segmentEnd = p + std::min(kSegment, stop - p);
             if (!kCountBytes) {
-                uint32_t flags = 0;
-                int stored = 0;
-                for (const uint8_t* q = p; q < blockEnd; ++q) {
-                    const uint32_t e = blockTable[*q];
-                    scratch[stored] = static_cast<uint8_t>(e);
-                    stored += (e >> kBlockBaseShift) & 1;
-                    flags |= e;
+                if (*p == '\n') {  // line breaks change nothing
+                    ++p;
+                    continue;
                 }
-                if (!(flags & kBlockOtherFlag)) {
-                    memcpy(scan.dna + scan.pos, scratch, stored);
-                    scan.pos += stored;
-                    if (stored) scan.open = false;
-                    p = blockEnd;
+                const void* lineBreak = memchr(p, '\n', segmentEnd - p);
+                if (lineBreak) segmentEnd = static_cast<const uint8_t*>(lineBreak);
+                const ptrdiff_t length = segmentEnd - p;
+                // Entries 1-127 are bases; entry - 1 has its top bit set for all others
+                // (eight at a time: a borrow out of a 0 entry only lowers the next).
+                uint64_t others = 0;
+                ptrdiff_t i = 0;
+                for (; i + 8 <= length; i += 8) {
+                    const uint8_t* q = p + i;
+                    const uint64_t w = uint64_t{table[q[0]]} | uint64_t{table[q[1]]} << 8 |
+                                       uint64_t{table[q[2]]} << 16 | uint64_t{table[q[3]]} << 24 |
+                                       uint64_t{table[q[4]]} << 32 | uint64_t{table[q[5]]} << 40 |
+                                       uint64_t{table[q[6]]} << 48 | uint64_t{table[q[7]]} << 56;
+                    memcpy(scratch + i, &w, 8);
+                    others |= w - 0x0101010101010101ull;
+                }
+                for (; i < length; ++i) {
+                    const uint8_t c = table[p[i]];
+                    scratch[i] = c;
+                    others |= static_cast<uint8_t>(c - 1);
+                }
+                if (!(others & 0x8080808080808080ull)) {
+                    memcpy(scan.dna + scan.pos, scratch, length);
+                    scan.pos += static_cast<int>(length);
+                    scan.open = false;
+                    p = segmentEnd;
                     continue;
                 }
             }
-            for (; p < blockEnd; ++p) {
+            for (; p < segmentEnd; ++p) {
                 if (kCountBytes) ++run.byteCounts[*p];
                 if (!scan.step(table[*p])) {
                     settle(p);

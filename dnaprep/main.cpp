@@ -26,7 +26,6 @@ int main(int argc, char** argv) {
     openTable(run);
     setUpBuffers(run, settings);
     buildClassTable(run.classTable, settings.ucase, settings.trmask);
-    buildBlockTable(run.blockTable, run.classTable);
     if (run.table) printTableHeader(run);
 
     for (int i = settings.firstFile; i < argc && !run.limitReached; ++i) {

@@ -23,12 +23,6 @@ constexpr uint8_t kGarbage = 253;
 constexpr uint8_t kLineBreak = 254;
 constexpr uint8_t kHeaderStart = 255;
 
-// Block table entry (the fast path of the DNA state), derived from the class table:
-// bits 0-7 the letter of a base, bit 8 set for a base, bit 9 for anything that is
-// neither a base nor a line break.
-constexpr int kBlockBaseShift = 8;
-constexpr uint32_t kBlockOtherFlag = 1u << 9;
-
 // The options of one run; 0 (or null) means the built-in default or "off".
 struct PrepSettings {
     int quietOut = 0;  // -Q: no summary table
@@ -65,7 +59,6 @@ struct SequenceCounters {
 struct PrepRun {
     const PrepSettings* settings = nullptr;
     uint8_t classTable[256] = {};
-    uint32_t blockTable[256] = {};
 
     // Working buffers, allocated once (tracked: their sizes make up the memory total).
     int32_t* lengths = nullptr;          // kLengthsEntries entries
@@ -120,7 +113,6 @@ std::string fileNameOf(const char* argument);
 
 // fasta_parser.cpp
 void buildClassTable(uint8_t table[256], int ucase, int trmask);
-void buildBlockTable(uint32_t blockTable[256], const uint8_t table[256]);
 int parseChunk(PrepRun& run, const uint8_t* buffer, size_t length);
 void startFile(PrepRun& run);
 void endFile(PrepRun& run);

@@ -104,7 +104,6 @@ protected:
         run_.datasetDir = dir_;
         setUpBuffers(run_, settings_);
         buildClassTable(run_.classTable, 0, 0);
-        buildBlockTable(run_.blockTable, run_.classTable);
     }
     void TearDown() override {
         for (void* buffer : {static_cast<void*>(run_.lengths), static_cast<void*>(run_.input),
