@@ -90,14 +90,32 @@ uint32_t firstLeaf(uint32_t node, long long parentDepth, long long* leafDepth) {
     }
 }
 
+// Descriptors of the .stdna files that verifications read, kept open across trees and
+// patterns; when kMaxOpenTexts are open they are all closed and the count restarts.
+constexpr int kMaxOpenTexts = 256;
+std::vector<FileDescriptor> gTexts;
+int gOpenTexts = 0;
+
+int textDescriptor(int input, const std::string& path) {
+    if (gTexts.size() != (size_t)gQuery.inputs) gTexts = std::vector<FileDescriptor>((size_t)gQuery.inputs);
+    FileDescriptor& fd = gTexts[(size_t)input];
+    if (fd.ok()) return fd.fd;
+    if (gOpenTexts >= kMaxOpenTexts) {
+        for (FileDescriptor& open : gTexts) open.reset();
+        gOpenTexts = 0;
+    }
+    fd.reset(openFile(path.c_str(), 0));
+    if (!fd.ok()) fatal("can't open input DNA file \"%s\"\n", path.c_str());
+    gOpenTexts++;
+    return fd.fd;
+}
+
 // Compares the pattern with m characters of input f from `start`, without regard to
 // letter case (inputs are stored all lower or all upper case).
 bool textMatches(const char* pattern, int m, int input, int start) {
     std::string path = formatPath(kPathLimit, "%s_%d%s", gQuery.inputBase, input, ".stdna");
-    FileDescriptor fd(openFile(path.c_str(), 0));
-    if (!fd.ok()) fatal("can't open input DNA file \"%s\"\n", path.c_str());
     char* text = gQuery.verifyBuffer;
-    ssize_t got = timedPread64(fd.fd, text, (size_t)m, start);
+    ssize_t got = timedPread64(textDescriptor(input, path), text, (size_t)m, start);
     if (got < 0) fatal("fseek failure, file %s, offset %d\n", path.c_str(), start);
     if (got != m)
         fatal("problem reading DNA file \"%s\", %d bytes wanted, got %d, startchar %d\n", path.c_str(), m, (int)got,
@@ -202,7 +220,6 @@ int exactSearch(const char* pattern, int m) {
         }
         searchTree(t, pattern, m);
     }
-    releaseTree();
     if (visited == 0 && !gRun.quiet) note("Pattern not found (tree location)\n");
     return visited;
 }

@@ -174,4 +174,5 @@ void searchPatterns() {
             note("Search finished, %d tree%s (of %d) visited\n", visited, plural(visited), gQuery.trees);
         if (gSettings.hamming < 0 && !strchr(pattern, '*')) reportExact(pattern, m);
     }
+    releaseTree();
 }

@@ -7,7 +7,9 @@
 
 #include <cstring>
 #include <string>
+#include <memory>
 #include <utility>
+#include <vector>
 
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
@@ -17,17 +19,45 @@ namespace {
 // A tree file can hold at most 2 GiB of 12-byte records.
 constexpr int kMaxTreeNodes = 0x7fffffff / (int)sizeof(Node);
 
-// The mapping of the last tree loaded with -U and the descriptor it was made from;
-// both stay until the next load or releaseTree().
+// Trees mapped with -U, each with the descriptor it was mapped from. The exact search
+// keeps up to kMaxMappedTrees of them for the whole run, so that later patterns find
+// their tree's pages already mapped (the least recently used one goes first); the
+// traversal keeps only the tree it walks. releaseTree() unmaps them all.
 struct TreeMapping {
     void* address = nullptr;
     size_t bytes = 0;
     FileDescriptor fd;
+    int tree = -1;
+    unsigned long lastUse = 0;
+    TreeMapping() = default;
+    TreeMapping(const TreeMapping&) = delete;
+    TreeMapping& operator=(const TreeMapping&) = delete;
     ~TreeMapping() {
         if (address) munmap(address, bytes);
     }
 };
-TreeMapping gMapping;
+constexpr size_t kMaxMappedTrees = 128;
+std::vector<std::unique_ptr<TreeMapping>> gMappings;
+unsigned long gUseClock = 0;
+
+void unmapOne(size_t k) {
+    TreeMapping& m = *gMappings[k];
+    if (gQuery.tree == m.address) {
+        gQuery.tree = nullptr;
+        gQuery.treeIndex = -1;
+        gQuery.treeNodes = 0;
+    }
+    if (munmap(m.address, m.bytes) != 0) fatal("problem with munmap\n");
+    if (!gRun.quiet) note("munmap %ld (%d bytes) and close %d\n", (long)m.address, (int)m.bytes, m.fd.fd);
+    m.address = nullptr;
+    gMappings.erase(gMappings.begin() + (long)k);
+}
+
+void useMapping(const TreeMapping& m) {
+    gQuery.tree = static_cast<const Node*>(m.address);
+    gQuery.treeNodes = (int)(m.bytes / sizeof(Node));
+    gQuery.treeIndex = m.tree;
+}
 
 std::string treePath(int t) { return formatPath(kPathLimit, "%s_%d%s", gQuery.treeBase, t, ".stree"); }
 
@@ -114,18 +144,7 @@ void printDividers() {
 }
 
 void releaseTree() {
-    if (!gMapping.address) return;
-    if (gQuery.tree == gMapping.address) {
-        gQuery.tree = nullptr;
-        gQuery.treeIndex = -1;
-        gQuery.treeNodes = 0;
-    }
-    if (munmap(gMapping.address, gMapping.bytes) != 0) fatal("problem with munmap\n");
-    if (!gRun.quiet)
-        note("munmap %ld (%d bytes) and close %d\n", (long)gMapping.address, (int)gMapping.bytes, gMapping.fd.fd);
-    gMapping.address = nullptr;
-    gMapping.bytes = 0;
-    gMapping.fd.reset();
+    while (!gMappings.empty()) unmapOne(gMappings.size() - 1);
 }
 
 void loadTree(int t, LoadCaller caller) {
@@ -139,8 +158,26 @@ void loadTree(int t, LoadCaller caller) {
         return;
     }
     const int start = msClock();
+    if (gSettings.usemmap) {
+        if (caller == kLoadForSearch) {
+            for (auto& m : gMappings) {
+                if (m->tree != t) continue;
+                m->lastUse = ++gUseClock;
+                useMapping(*m);
+                gQuery.treeReadMs = 0;
+                return;
+            }
+            if (gMappings.size() >= kMaxMappedTrees) {
+                size_t oldest = 0;
+                for (size_t k = 1; k < gMappings.size(); k++)
+                    if (gMappings[k]->lastUse < gMappings[oldest]->lastUse) oldest = k;
+                unmapOne(oldest);
+            }
+        } else {
+            releaseTree();
+        }
+    }
     std::string path = treePath(t);
-    releaseTree();
     FileDescriptor fd(openFile(path.c_str(), 0));
     if (!fd.ok()) fatal("can't open suffix tree file \"%s\"\n", path.c_str());
     const size_t bytes = sizeof(Node) * (size_t)n;
@@ -153,10 +190,14 @@ void loadTree(int t, LoadCaller caller) {
         void* address = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd.fd, 0);
         if (address == MAP_FAILED) fatal("problem with mmap\n");
         if (!gRun.quiet) note("mmap %ld (%d bytes) with fd %d\n", (long)address, (int)bytes, fd.fd);
-        gMapping.address = address;
-        gMapping.bytes = bytes;
-        gMapping.fd = std::move(fd);
-        gQuery.tree = static_cast<const Node*>(address);
+        auto m = std::make_unique<TreeMapping>();
+        m->address = address;
+        m->bytes = bytes;
+        m->fd = std::move(fd);
+        m->tree = t;
+        m->lastUse = ++gUseClock;
+        useMapping(*m);
+        gMappings.push_back(std::move(m));
     } else {
         size_t got = readFully(fd.fd, gQuery.treeBuffer, bytes, path.c_str());
         if (got != bytes) {
@@ -165,9 +206,9 @@ void loadTree(int t, LoadCaller caller) {
             fatal("problem loading tree from file \"%s\"\n", path.c_str());
         }
         gQuery.tree = gQuery.treeBuffer;
+        gQuery.treeNodes = n;
+        gQuery.treeIndex = t;
     }
-    gQuery.treeNodes = n;
-    gQuery.treeIndex = t;
     if (isLeaf(gQuery.tree[0])) corruptTree("root record", 0);
     gQuery.treeReadMs = msClock() - start;
 }

@@ -51,11 +51,13 @@ enum LoadCaller { kLoadForSearch = 0, kLoadForTraversal = 1 };
 
 // Loads tree `t` (divider index, also its file number) into gQuery.tree/treeNodes/
 // treeIndex/treeReadMs. Read mode keeps the buffer and skips the read when tree t is
-// already in it; -U unmaps the previous mapping first. A file shorter than the
-// divider's node count is an error naming the file (read or mapped).
+// already in it. With -U the traversal unmaps the previous tree first; the exact
+// search keeps up to 128 trees mapped across patterns (least recently used goes
+// first). A file shorter than the divider's node count is an error naming the file
+// (read or mapped).
 void loadTree(int t, LoadCaller caller);
-// Releases the mapping of the last tree (-U); nothing in read mode. Called at the
-// end of every search and traversal.
+// Unmaps every mapped tree (-U); nothing in read mode. Called when the searches of
+// all patterns, or the traversal, are over.
 void releaseTree();
 // Checks every record of the loaded tree once: child indices and chain ends inside
 // the tree, leaf inputs inside the catalogue.
