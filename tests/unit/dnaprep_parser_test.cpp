@@ -176,3 +176,24 @@ TEST_F(ParserRun, ChunkSplitsDoNotChangeAnything) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bit-lengths catalogue holds twice each length in 32 bits: a longer sequence
+// must stop the run with its name, not wrap.
+TEST_F(ParserRun, SequenceBeyondTheCatalogueLimitIsFatal) {
+    run_.fastaPath = "in/big.fa";
+    parseFile(">big\nac", {});
+    ASSERT_EQ(run_.lengths[0], 2);
+    EXPECT_EXIT(
+        {
+            startFile(run_);
+            const std::string text = ">huge\nacgt";
+            parseChunk(run_, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+            run_.seq.dnaSize = kMaxInputLength - 3;
+            endFile(run_);
+        },
+        ::testing::ExitedWithCode(1), "## ERROR: sequence 2 \\(huge\\) in in/big.fa has more than 1073741823 bases");
+}
+
+}  // namespace
