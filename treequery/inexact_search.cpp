@@ -185,11 +185,10 @@ struct Mark {
     int next;  // -1 ends the list
 };
 
-bool confirmMatch(const Node& leaf, int input, int position, int budget, int marks, const std::vector<Mark>& pool,
+bool confirmMatch(const Node& leaf, const char* text, int budget, int marks, const std::vector<Mark>& pool,
                   const InexactPattern& pattern) {
     if (!isLeaf(leaf)) fatal("problem in confirmMatch\n");
     const int m = pattern.m;
-    const char* text = confirmText(input, position, m);
     for (int k = marks; k >= 0; k = pool[(size_t)k].next) gMarked[(size_t)pool[(size_t)k].position] = 1;
     bool confirmed = true;
     for (int j = 0; j < m && confirmed; j++) {
@@ -277,11 +276,18 @@ struct TreeWalk {
         }
     }
 
-    // The pattern ends on the edge into v (parent at bit depth b): all leaves below v
-    // share their first 2m bits, so one text comparison stands for all of them.
-    void candidate(uint32_t v, long long b, int budget, int markList) {
-        uint32_t index = v;
-        long long depth = b;
+    // A place where the pattern ends, on the edge into `node` (parent at `depth`),
+    // waiting for its text: all leaves below it share their first 2m bits, so one
+    // comparison with the text of its first leaf stands for all of them.
+    struct Candidate {
+        Branch at;
+        uint32_t leaf;
+        const char* text;
+    };
+
+    Candidate findFirstLeaf(const Branch& at) {
+        uint32_t index = at.node;
+        long long depth = at.depth;
         for (;;) {
             const Node& node = visit(index);
             depth += edgeLength(node);
@@ -290,51 +296,100 @@ struct TreeWalk {
             if (!next) fatal("problem in confirmMatch\n");
             index = next;
         }
-        const Node& leaf = treeNode(index);
-        int input = leafInputChecked(leaf);
+        const int input = leafInputChecked(treeNode(index));
         if (depth < 2LL * pattern.m) corruptTree("leaf bit depth below the pattern", depth);
-        int position = leafPosition(input, depth);
-        if (confirmMatch(leaf, input, position, budget, markList, marks, pattern)) collectMatchLeaves(v, b);
+        return Candidate{at, index, confirmText(input, leafPosition(input, depth), pattern.m)};
     }
 
-    // Branch-and-bound over the branching bits: the matching child first, then the
-    // other child at the cost of one mismatch, charged once per character position.
+    void confirmCandidate(const Candidate& c) {
+        if (confirmMatch(treeNode(c.leaf), c.text, c.at.budget, c.at.marks, marks, pattern))
+            collectMatchLeaves(c.at.node, c.at.depth);
+    }
+
+    void prefetchNode(uint32_t index) const {
+        if (index < (uint32_t)gQuery.treeNodes) __builtin_prefetch(&gQuery.tree[index]);
+    }
+
+    // One lane of the walk: a branch on its way down, or a candidate whose text is on
+    // its way into the cache.
+    enum LaneState { kIdle, kWalking, kConfirming };
+    struct Lane {
+        LaneState state = kIdle;
+        Branch at{};
+        Candidate candidate{};
+    };
+
+    // One step of a walking lane: the record at the branch's head. Returns the lane's
+    // next state.
+    LaneState step(Lane& lane) {
+        Branch& at = lane.at;
+        const Node& node = visit(at.node);
+        const long long p = at.depth + edgeLength(node);
+        if (p >= 2LL * pattern.m) {
+            lane.candidate = findFirstLeaf(at);
+            __builtin_prefetch(lane.candidate.text);
+            __builtin_prefetch(lane.candidate.text + pattern.m - 1);
+            return kConfirming;
+        }
+        if (isLeaf(node)) return kIdle;  // this suffix is shorter than the pattern
+        const uint32_t zero = child0(node), one = child1(node);
+        const uint8_t x = pattern.bits[(size_t)p];
+        if (x == 2) {  // "*": both ways at no cost
+            if (zero) branches.push_back(Branch{zero, p, at.budget, at.marks});
+            if (!one) return kIdle;
+            at = Branch{one, p, at.budget, at.marks};
+            prefetchNode(one);
+            return kWalking;
+        }
+        const uint32_t match = x ? one : zero, other = x ? zero : one;
+        if (other) {
+            const int j = (int)(p / 2);
+            if (at.marks >= 0 && marks[(size_t)at.marks].position == j) {
+                branches.push_back(Branch{other, p, at.budget, at.marks});
+            } else if (at.budget > 0) {
+                marks.push_back(Mark{j, at.marks});
+                branches.push_back(Branch{other, p, at.budget - 1, (int)marks.size() - 1});
+            }
+        }
+        if (!match) return kIdle;
+        at = Branch{match, p, at.budget, at.marks};
+        prefetchNode(match);
+        return kWalking;
+    }
+
+    // Branch-and-bound over the branching bits: at each one the matching child goes
+    // on at no cost and the other child waits as a branch of its own, at the cost of
+    // one mismatch, charged once per character position. Several branches walk side
+    // by side, one record each in turn, so that the wait for one branch's next record
+    // overlaps the work on the others.
     void suffixTraverse() {
-        const long long patternBits = 2LL * pattern.m;
+        constexpr int kLanes = 8;
+        Lane lanes[kLanes];
         branches.clear();
         marks.clear();
         branches.push_back(Branch{0, 0, pattern.hd, -1});
-        while (!branches.empty()) {
-            Branch at = branches.back();
-            branches.pop_back();
-            for (;;) {
-                const Node& node = visit(at.node);
-                const long long p = at.depth + edgeLength(node);
-                if (p >= patternBits) {
-                    candidate(at.node, at.depth, at.budget, at.marks);
-                    break;
+        for (;;) {
+            int busy = 0;
+            for (Lane& lane : lanes) {
+                if (lane.state == kIdle && !branches.empty()) {
+                    lane.at = branches.back();
+                    branches.pop_back();
+                    lane.state = kWalking;
+                    prefetchNode(lane.at.node);
+                    continue;  // its record arrives while the other lanes work
                 }
-                if (isLeaf(node)) break;  // this suffix is shorter than the pattern
-                const uint32_t zero = child0(node), one = child1(node);
-                const uint8_t x = pattern.bits[(size_t)p];
-                if (x == 2) {  // "*": both ways at no cost
-                    if (zero) branches.push_back(Branch{zero, p, at.budget, at.marks});
-                    if (!one) break;
-                    at = Branch{one, p, at.budget, at.marks};
-                    continue;
+                if (lane.state == kWalking) {
+                    lane.state = step(lane);
+                } else if (lane.state == kConfirming) {
+                    confirmCandidate(lane.candidate);
+                    lane.state = kIdle;
                 }
-                const uint32_t match = x ? one : zero, other = x ? zero : one;
-                if (other) {
-                    const int j = (int)(p / 2);
-                    if (at.marks >= 0 && marks[(size_t)at.marks].position == j) {
-                        branches.push_back(Branch{other, p, at.budget, at.marks});
-                    } else if (at.budget > 0) {
-                        marks.push_back(Mark{j, at.marks});
-                        branches.push_back(Branch{other, p, at.budget - 1, (int)marks.size() - 1});
-                    }
-                }
-                if (!match) break;
-                at = Branch{match, p, at.budget, at.marks};
+                if (lane.state != kIdle) busy++;
+            }
+            if (busy == 0 && branches.empty()) {
+                bool waiting = false;
+                for (const Lane& lane : lanes) waiting |= lane.state != kIdle;
+                if (!waiting) break;
             }
         }
     }

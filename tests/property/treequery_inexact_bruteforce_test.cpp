@@ -199,7 +199,7 @@ void checkRun(const DataSet& ds, const std::vector<std::string>& patterns, int h
 
 TEST(InexactSearchProperty, EqualsABruteForceScan) {
     const unsigned base = std::getenv("INEXACT_SEED") ? (unsigned)std::atoi(std::getenv("INEXACT_SEED")) : 20261208u;
-    for (unsigned c = 0; c < 12; c++) {
+    for (unsigned c = 0; c < 8; c++) {
         const unsigned seed = base + c;
         SCOPED_TRACE("seed " + std::to_string(seed) + " (rerun with INEXACT_SEED=" + std::to_string(seed) + ")");
         std::mt19937 rng(seed);
