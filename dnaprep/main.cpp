@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
     const clock_t cpuStart = clock();
     const int msStart = msClock();
 
-    PrepRun run;
+    // Process-wide: the working buffers live until exit and are released by it.
+    static PrepRun run;
     run.settings = &settings;
     run.datasetDir = formatPath(kOutPathLimit, "%s%s%s/", settings.outputDir, settings.prefix, ".ST");
     // An existing directory is fine; a missing parent shows when the first file is opened.
