@@ -25,6 +25,11 @@ namespace {
 // bit vector (kvector), the preceding codes seen per input (lvector: bit 1 << code,
 // suffixes at position 0 not counted), the occurrences per input modulo 256
 // (cvector), and the AND and OR masks of the preceding codes.
+//
+// lvectors and cvectors exist only beside kvectors (both serve the custom sets, which
+// need kvectors), and their bytes are non-zero only for inputs set in the kvector; so
+// merging and wiping a slot visits the inputs it holds rather than every input, which
+// keeps data sets of thousands of inputs walkable.
 struct Accumulators {
     bool haveK = false, haveL = false, haveC = false;
     int words = 0;   // words of a kvector
@@ -45,35 +50,54 @@ struct Accumulators {
     uint32_t* kv(int s) { return haveK ? k.data() + (size_t)s * words : nullptr; }
     uint8_t* lv(int s) { return haveL ? l.data() + (size_t)s * inputs : nullptr; }
     uint8_t* cv(int s) { return haveC ? c.data() + (size_t)s * inputs : nullptr; }
-    void clear(int s) {
-        if (haveK) std::memset(kv(s), 0, sizeof(uint32_t) * words);
-        if (haveL) std::memset(lv(s), 0, inputs);
-        if (haveC) std::memset(cv(s), 0, inputs);
-        andMask[s] = 15;
-        orMask[s] = 0;
+    // Calls f(input) for every input set in kvector words `v`.
+    template <typename F>
+    void forInputs(const uint32_t* v, F f) {
+        for (int w = 0; w < words; w++)
+            for (uint32_t bits = v[w]; bits != 0; bits &= bits - 1)
+                f(w * 32 + 31 - __builtin_ctz(bits));
     }
+    // Slot 0 is cleared whole at the start of each tree; every other slot is wiped when
+    // released, so a slot taken is already clear.
     int take() {
         if (used == capacity) grow(capacity * 2);
-        clear(used);
-        return used++;
+        const int s = used++;
+        if (s == 0) {
+            if (haveK) std::memset(kv(0), 0, sizeof(uint32_t) * words);
+            if (haveL) std::memset(lv(0), 0, inputs);
+            if (haveC) std::memset(cv(0), 0, inputs);
+        }
+        andMask[s] = 15;
+        orMask[s] = 0;
+        return s;
     }
-    void release() { used--; }
+    void release() {
+        const int s = --used;
+        if (!haveK) return;
+        uint32_t* v = kv(s);
+        if (haveL || haveC) {
+            uint8_t* m = lv(s);
+            uint8_t* n = cv(s);
+            forInputs(v, [&](int i) {
+                if (m) m[i] = 0;
+                if (n) n[i] = 0;
+            });
+        }
+        std::memset(v, 0, sizeof(uint32_t) * words);
+    }
     // target |= source for kvectors and lvectors, += (mod 256) for cvectors.
     void merge(int target, int source) {
-        if (haveK) {
-            uint32_t* t = kv(target);
-            const uint32_t* s = kv(source);
-            for (int w = 0; w < words; w++) t[w] |= s[w];
-        }
-        if (haveL) {
-            uint8_t* t = lv(target);
-            const uint8_t* s = lv(source);
-            for (int i = 0; i < inputs; i++) t[i] |= s[i];
-        }
-        if (haveC) {
-            uint8_t* t = cv(target);
-            const uint8_t* s = cv(source);
-            for (int i = 0; i < inputs; i++) t[i] = (uint8_t)(t[i] + s[i]);
+        if (!haveK) return;
+        uint32_t* t = kv(target);
+        const uint32_t* v = kv(source);
+        for (int w = 0; w < words; w++) t[w] |= v[w];
+        if (haveL || haveC) {
+            uint8_t *tm = lv(target), *tc = cv(target);
+            const uint8_t *sm = lv(source), *sc = cv(source);
+            forInputs(v, [&](int i) {
+                if (tm) tm[i] |= sm[i];
+                if (tc) tc[i] = (uint8_t)(tc[i] + sc[i]);
+            });
         }
     }
 };
@@ -465,14 +489,17 @@ void sdfs(int mode) {
     a = Accumulators{};
     a.haveK = gSettings.kresults != 0 || gQuery.nsets > 0 || gQuery.kSetCount > 0;
     a.haveL = gQuery.nsets > 0;
-    a.haveC = gSettings.tfreq != 0;
+    // Occurrence counts are read by custom sets only; without them they are announced
+    // but not kept.
+    const bool countsAsked = gSettings.tfreq != 0;
+    a.haveC = countsAsked && gQuery.nsets > 0;
     a.words = gQuery.vectorWords;
     a.inputs = gQuery.inputs;
     // The dividers' depth is only a first guess: the pool grows when a tree needs more.
     a.grow(std::clamp(levels, 2, 1024));
-    if (!gRun.quiet && (a.haveK || a.haveL || a.haveC))
+    if (!gRun.quiet && (a.haveK || a.haveL || countsAsked))
         note("%s%s%sallocated, maxDepth %d, %d ms\n", a.haveK ? "kvectors " : "",
-             a.haveL ? "and lvectors " : "", a.haveC ? "and cvectors " : "", levels, cpuMs() - startCpu);
+             a.haveL ? "and lvectors " : "", countsAsked ? "and cvectors " : "", levels, cpuMs() - startCpu);
 
     gWalk.reporting = gQuery.standardN != nullptr || gQuery.standardK != nullptr || gQuery.setCount > 0;
     gWalk.minDepth = 2LL * gSettings.threshold;
