@@ -128,7 +128,7 @@ const char* tableSequenceName(const PrepRun& run);
 // summary.cpp
 void openTable(PrepRun& run);
 void printTableHeader(const PrepRun& run);
-void printTableLine(const PrepRun& run, int n);
+void printTableLine(const PrepRun& run, int tailLength);
 void writeLengthCatalogues(PrepRun& run);
 void closeTable(PrepRun& run);
 void printClosingReport(const PrepRun& run, const char* program, long cpuStart, int msStart);
