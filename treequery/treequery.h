@@ -19,6 +19,7 @@
 //  - exact_report.cpp    reportExact
 //  - traversal.cpp       runTraversal (declared in traversal.h as well)
 //  - inexact_search.cpp  inexactSearch (declared in inexact_search.h as well)
+//  - missing_entries.cpp stand-ins for the two above in a build without their files
 #pragma once
 
 #include <cstdint>

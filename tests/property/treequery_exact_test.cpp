@@ -143,7 +143,7 @@ void checkPatterns(const std::string& dir, const std::vector<std::string>& input
 }
 
 TEST(TreequeryExactProperty, OccurrencesEqualScanOfTexts) {
-    for (unsigned seed = 1; seed <= 40; seed++) {
+    for (unsigned seed = 1; seed <= 30; seed++) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         std::mt19937 rng(seed);
         std::vector<std::string> inputs = randomInputs(rng);
@@ -161,7 +161,7 @@ TEST(TreequeryExactProperty, OccurrencesEqualScanOfTexts) {
 // The same through dnaprep, runarray and treebuild.
 TEST(TreequeryExactProperty, OccurrencesEqualScanOfTextsThroughPipeline) {
     const std::string bin = BIN_DIR;
-    for (unsigned seed = 1; seed <= 12; seed++) {
+    for (unsigned seed = 1; seed <= 6; seed++) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         std::mt19937 rng(seed);
         std::vector<std::string> inputs = randomInputs(rng);
