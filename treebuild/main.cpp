@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
         note("in buff: %d suffixes, out buff: %d nodes, SS=%u NS=%u,  real %d ms\n",
              static_cast<int>(gBuild.bufferRecords), gBuild.maxNodes, 16u, 12u, msClock() - gBuild.startMs);
     runMerge();
+    closeStreamFiles();
     closeDividers();
     printClosingStatistics();
     return 0;

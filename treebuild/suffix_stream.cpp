@@ -106,6 +106,14 @@ void openStreamFiles() {
     }
 }
 
+void closeStreamFiles() {
+    for (Stream& st : gStreams)
+        if (st.fd >= 0) {
+            closeFile(st.fd);
+            st.fd = -1;
+        }
+}
+
 void openStreams() {
     BuildState& b = gBuild;
     const BuildSettings& set = gSettings;

@@ -160,6 +160,7 @@ void printClosingStatistics();
 // suffix_stream.cpp: packed inputs and buffered streams over the .stpsa/.stlcp files
 void loadPackedInputs();
 void openStreamFiles();          // -f: one descriptor per stream for the whole run
+void closeStreamFiles();         // after the merge
 void openStreams();
 // Next record of stream s, or null when the stream is exhausted. The record stays
 // valid until the next call for the same stream.
