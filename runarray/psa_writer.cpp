@@ -75,8 +75,18 @@ struct SuffixOutput {
 template <class Locate>
 void emitRecords(SuffixOutput& output, const RunBuffers& buffers, int len, int count, uint32_t origin,
                  Locate locate) {
+    // The suffixes come in sorted order, so their packed words (and map slots) are read
+    // at random: fetch them a few suffixes ahead.
+    constexpr int kAhead = 16;
     const int32_t* suffixes = buffers.suffixes;
+    const uint32_t* map = len >= 3 ? buffers.map : nullptr;
     for (int i = len + 1; i <= count; i++) {
+        if (i + 2 * kAhead <= count && map) __builtin_prefetch(map + suffixes[i + 2 * kAhead] + 1);
+        if (i + kAhead <= count) {
+            uint32_t input, offset;
+            locate((uint32_t)suffixes[i + kAhead], input, offset);
+            __builtin_prefetch(buffers.inputWords[input] + offset / 16);
+        }
         uint32_t input, offset;
         locate((uint32_t)suffixes[i], input, offset);
         output.add(makePsaRecord(buffers.inputWords[input], input - origin, offset));

@@ -25,6 +25,7 @@ struct SortSettings {
 constexpr int kDefaultOutSize = 65536;
 constexpr int kDefaultRunSize = 200000000;
 constexpr int kRunSizeCap = 500000000;
+constexpr int kLcpChunk = 65536;
 
 // One suffix of a run as written to .stpsa, four little-endian 32-bit words:
 //   word0  bits 31-2 input number, bits 1-0 code of the base before the suffix (0 at offset 0)
@@ -63,6 +64,7 @@ struct RunBuffers {
     uint8_t* text = nullptr;        // maxSize bytes
     int32_t* suffixes = nullptr;    // maxSize entries; slot 0 is the empty suffix, 1..count sorted
     uint32_t* map = nullptr;        // maxSize entries: LCP values first, then the position map
+    uint32_t* lcpChunk = nullptr;   // kLcpChunk values on their way to the .stlcp file (-Z)
     PsaRecord* out = nullptr;       // outSize records (none with -N)
     int outSize = 0;
     uint32_t* packed = nullptr;     // packed inputs of the run, each followed by two zero words
@@ -110,8 +112,11 @@ int64_t writeRunSuffixes(const std::string& path, const SortSettings& settings, 
                          int first, int end, int count, RunBuffers& buffers, SortTotals& totals);
 
 // lcp.cpp
-// Manzini's space-saving LCP: text of n bytes whose inputs each end in a 0 byte,
-// suffixes sorted in slots 1..n, values[] of n+1 slots; fills values[2..n].
+// LCP values of a run text of n bytes whose inputs each end in a 0 byte, its suffixes
+// sorted in slots 1..n: values[p] (n slots) becomes the value of the suffix at text
+// position p against the suffix before it in the order.
 void computeLcp(const uint8_t* text, const int32_t* suffixes, uint32_t* values, int n);
-// Writes values[len+1 .. n], one per real suffix of the run.
-void writeLcpFile(const std::string& path, const uint32_t* values, int len, int n);
+// Writes the values of ranks len+1 .. n (the run's real suffixes) in suffix order,
+// through `chunk` (chunkSize values).
+void writeLcpFile(const std::string& path, const uint32_t* values, const int32_t* suffixes, int len, int n,
+                  uint32_t* chunk, int chunkSize);

@@ -23,7 +23,9 @@ std::vector<uint32_t> lcpOfRun(const std::vector<std::string>& inputs) {
     std::vector<uint32_t> values(n + 1, 0xdeadbeef);
     EXPECT_EQ(divsufsort(reinterpret_cast<const uint8_t*>(text.data()), suffixes.data() + 1, n), 0);
     computeLcp(reinterpret_cast<const uint8_t*>(text.data()), suffixes.data(), values.data(), n);
-    return std::vector<uint32_t>(values.begin() + 1 + (long)inputs.size(), values.end());
+    std::vector<uint32_t> inOrder;
+    for (int k = (int)inputs.size() + 1; k <= n; k++) inOrder.push_back(values[suffixes[k]]);
+    return inOrder;
 }
 
 std::vector<uint32_t> bruteForceLcps(const std::vector<std::string>& inputs) {
