@@ -24,6 +24,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -91,8 +92,11 @@ int highBit(char c) { return (c == 'g' || c == 't') ? 1 : 0; }
 // bit of the next one.
 struct Best {
     std::map<int, int> byN, byK;
-    void offer(int n, int k, int m) {
+    int reference = -1;  // -r: only strings that occur in this input count
+    void offer(int n, uint64_t inputs, int m) {
         if (m <= 0) return;
+        if (reference >= 0 && !(inputs >> reference & 1)) return;
+        const int k = __builtin_popcountll(inputs);
         byN[n] = std::max(byN[n], m);
         byK[k] = std::max(byK[k], m);
     }
@@ -144,9 +148,9 @@ void bruteForceTree(const Dataset& d, const std::vector<Suffix>& suffixes, int t
                     halves[b] |= 1ull << inputs[j];
                 }
             }
-            best.offer(count, __builtin_popcountll(all), (int)m);
+            best.offer(count, all, (int)m);
             for (int b = 0; b < 2; b++)
-                if (half[b] > 0) best.offer(half[b], __builtin_popcountll(halves[b]), (int)m);
+                if (half[b] > 0) best.offer(half[b], halves[b], (int)m);
             i = j;
         }
     }
@@ -157,8 +161,14 @@ struct Row {
     std::string where, pattern;
 };
 
+struct SetTable {
+    int total = -1;
+    std::vector<Row> rows;
+};
+
 struct Output {
     std::map<std::string, std::vector<Row>> tables;  // by title word: "N", "K"
+    std::map<int, SetTable> sets;                    // by set number
     std::vector<std::pair<int, std::vector<int>>> equivs;
     std::vector<int> contained;
 };
@@ -167,11 +177,17 @@ Output parseOutput(const std::string& text) {
     Output out;
     std::istringstream in(text);
     std::string line, table;
+    int set = -1;
     while (std::getline(in, line)) {
         if (line.rfind("#tab: ", 0) == 0) {
             table = line.find("Standard N") != std::string::npos   ? "N"
                     : line.find("Standard K") != std::string::npos ? "K"
-                                                                   : "other";
+                                                                   : "set";
+            if (table == "set") {
+                size_t open = line.find(" Results (");
+                set = atoi(line.c_str() + open + 10);
+                out.sets[set].total = atoi(line.c_str() + line.rfind("  (") + 3);
+            }
         } else if (line.rfind("Equiv (length ", 0) == 0) {
             int length = 0;
             sscanf(line.c_str(), "Equiv (length %d):", &length);
@@ -190,7 +206,10 @@ Output parseOutput(const std::string& text) {
             Row r;
             std::istringstream f(line);
             f >> r.number >> r.where >> r.K >> r.N >> r.NC >> r.sequence >> r.position >> r.length >> r.pattern;
-            out.tables[table].push_back(r);
+            if (table == "set")
+                out.sets[set].rows.push_back(r);
+            else
+                out.tables[table].push_back(r);
         }
     }
     return out;
@@ -288,14 +307,215 @@ Dataset buildDataset(const std::vector<std::string>& inputs, int maxNodes, int r
     return d;
 }
 
+// ---- Result sets: every node of every tree, from the suffixes alone ----
+
+// The sets of one run, in set-table order: custom (-s), singles (-1), pairs (-2), then
+// one per K number and one per N number.
+struct SetSpec {
+    char kind;  // 'C', 'K' or 'N'
+    std::vector<int> members;
+    int number = 0;
+};
+
+struct Options {
+    int threshold = 0, tfreq = 0, bestnum = 20, reference = -1;
+    bool singles = false, pairs = false;
+    std::vector<std::vector<int>> custom;
+    std::vector<int> kNumbers, nNumbers;
+    std::vector<SetSpec> sets;
+
+    std::string arguments() const {
+        std::string a;
+        if (threshold) a += " -t " + std::to_string(threshold);
+        if (tfreq) a += " -u " + std::to_string(tfreq);
+        if (bestnum != 20) a += " -b " + std::to_string(bestnum);
+        if (reference >= 0) a += " -r " + std::to_string(reference);
+        if (singles) a += " -1";
+        if (pairs) a += " -2";
+        if (!custom.empty()) {
+            a += " -s ";
+            for (size_t i = 0; i < custom.size(); i++) {
+                for (size_t m = 0; m < custom[i].size(); m++) {
+                    if (m) a += ",";
+                    a += std::to_string(custom[i][m]);
+                }
+                if (i + 1 < custom.size()) a += ":";
+            }
+        }
+        auto list = [](const std::vector<int>& v) {
+            std::string t;
+            for (size_t i = 0; i < v.size(); i++) {
+                if (i) t += ",";
+                t += std::to_string(v[i]);
+            }
+            return t;
+        };
+        if (!kNumbers.empty()) a += " -k " + list(kNumbers);
+        if (!nNumbers.empty()) a += " -n " + list(nNumbers);
+        return a;
+    }
+};
+
+Options randomOptions(std::mt19937& rng, int inputs) {
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    Options o;
+    o.threshold = pick(0, 3) == 0 ? 3 : 0;
+    o.tfreq = pick(0, 2) == 0 ? pick(1, 3) : 0;
+    o.bestnum = pick(0, 1) ? 20 : pick(1, 5);
+    o.reference = pick(0, 3) == 0 ? pick(0, inputs - 1) : -1;
+    o.singles = pick(0, 1);
+    o.pairs = pick(0, 1);
+    for (int c = pick(0, 2); c > 0; c--) {
+        std::vector<int> members;
+        for (int m = pick(1, 3); m > 0; m--) members.push_back(pick(0, inputs - 1));
+        o.custom.push_back(members);
+    }
+    for (int c = pick(0, 2); c > 0; c--) o.kNumbers.push_back(pick(1, inputs));
+    for (int c = pick(0, 2); c > 0; c--) o.nNumbers.push_back(pick(1, 6));
+
+    for (const auto& m : o.custom) o.sets.push_back(SetSpec{'C', m});
+    if (o.singles)
+        for (int i = 0; i < inputs; i++)
+            if (o.reference < 0 || i == o.reference) o.sets.push_back(SetSpec{'C', {i}});
+    if (o.pairs)
+        for (int i = 0; i < inputs; i++)
+            for (int j = i + 1; j < inputs; j++) {
+                if (o.reference >= 0 && i != o.reference && j != o.reference) continue;
+                o.sets.push_back(SetSpec{'C', {i, j}});
+            }
+    for (int k : o.kNumbers) o.sets.push_back(SetSpec{'K', {}, k});
+    for (int v : o.nNumbers) o.sets.push_back(SetSpec{'N', {}, v});
+    return o;
+}
+
+int code(char c) { return c == 'a' ? 0 : c == 'c' ? 1 : c == 'g' ? 2 : 3; }
+int bitAt(std::string_view v, size_t d) { return code(v[d / 2]) >> (1 - d % 2) & 1; }
+
+// A node a set accepted: the leaves [first, first + count) of the tree's sorted suffixes.
+struct Candidate {
+    int tree;
+    int depth;
+    size_t first, count;  // a range of the sorted suffixes; members have >= depth bits
+    int leaves;
+    uint64_t inputs;
+};
+
+struct SetExpectation {
+    int total = 0;
+    std::vector<int> lengths;  // characters, of every candidate
+    std::vector<Candidate> nodes;
+};
+
+struct SortedTree {
+    std::vector<Suffix> suffixes;
+    std::vector<std::string_view> views;
+};
+
+SortedTree sortTree(const Dataset& d, const std::vector<Suffix>& suffixes) {
+    SortedTree t;
+    t.suffixes = suffixes;
+    std::sort(t.suffixes.begin(), t.suffixes.end(), [&](const Suffix& a, const Suffix& b) {
+        return std::string_view(d.texts[a.input]).substr(a.pos) < std::string_view(d.texts[b.input]).substr(b.pos);
+    });
+    for (const Suffix& s : t.suffixes) t.views.push_back(std::string_view(d.texts[s.input]).substr(s.pos));
+    return t;
+}
+
+// Every node of one tree: the root, every bit depth where a suffix ends, and every bit
+// depth where suffixes sharing a prefix branch; each is offered to the sets as the walk
+// would offer it.
+void setsOfTree(const Dataset& d, const SortedTree& t, int tree, const Options& o, std::vector<SetExpectation>& want) {
+    const size_t n = t.views.size();
+    std::vector<size_t> lcpBits(n, 0);
+    size_t longest = 0;
+    for (size_t i = 0; i < n; i++) {
+        longest = std::max(longest, 2 * t.views[i].size());
+        if (i == 0) continue;
+        const std::string_view a = t.views[i - 1], b = t.views[i];
+        size_t l = 0;
+        while (l < a.size() && l < b.size() && a[l] == b[l]) l++;
+        lcpBits[i] = 2 * l + (l < a.size() && l < b.size() && (code(a[l]) >> 1) == (code(b[l]) >> 1) ? 1 : 0);
+    }
+    for (size_t D = 0; D <= longest; D++) {
+        size_t i = 0;
+        while (i < n) {
+            if (2 * t.views[i].size() < D) {
+                i++;
+                continue;
+            }
+            size_t j = i + 1;
+            size_t run = SIZE_MAX;
+            for (; j < n; j++) {
+                run = std::min(run, lcpBits[j]);
+                if (2 * t.views[j].size() < D) continue;
+                if (run < D) break;
+                run = SIZE_MAX;
+            }
+            // Members: the suffixes of at least D bits in [i, j).
+            bool ends = false, zero = false, one = false;
+            int count = 0;
+            uint64_t inputs = 0;
+            uint8_t M[64] = {}, C[64] = {}, A = 15, O = 0;
+            for (size_t x = i; x < j; x++) {
+                const std::string_view v = t.views[x];
+                if (2 * v.size() < D) continue;
+                const Suffix& s = t.suffixes[x];
+                if (2 * v.size() == D) ends = true;
+                else (bitAt(v, D) ? one : zero) = true;
+                const int p = s.pos > 0 ? code(d.texts[s.input][s.pos - 1]) : 0;
+                count++;
+                inputs |= 1ull << s.input;
+                C[s.input]++;
+                if (s.pos > 0) {
+                    M[s.input] |= (uint8_t)(1 << p);
+                    A &= (uint8_t)(1 << p);
+                }
+                O |= (uint8_t)(1 << p);
+            }
+            const bool node = D == 0 || ends || (zero && one);
+            const bool reported = (int)D >= 2 * o.threshold && (o.reference < 0 || (inputs >> o.reference & 1));
+            if (node && reported) {
+                const int k = __builtin_popcountll(inputs);
+                auto single = [](uint8_t m) { return m == 1 || m == 2 || m == 4 || m == 8; };
+                for (size_t sj = 0; sj < o.sets.size(); sj++) {
+                    const SetSpec& set = o.sets[sj];
+                    bool ok;
+                    if (set.kind == 'C') {
+                        ok = k >= (int)set.members.size();
+                        for (int m : set.members) ok = ok && (inputs >> m & 1) && (!o.tfreq || C[m] <= o.tfreq);
+                        if (ok && set.members.size() == 1) {
+                            ok = !single(M[set.members[0]]);
+                        } else if (ok) {
+                            uint8_t all = 15;
+                            for (int m : set.members) all &= M[m] & 15;
+                            ok = all == 0;
+                        }
+                    } else if (set.kind == 'K') {
+                        ok = k == set.number && A == 0;
+                    } else {
+                        ok = count == set.number && !single(O);
+                    }
+                    if (!ok) continue;
+                    want[sj].total++;
+                    want[sj].lengths.push_back((int)D / 2);
+                    want[sj].nodes.push_back(Candidate{tree, (int)D, i, (size_t)(j - i), count, inputs});
+                }
+            }
+            i = j;
+        }
+    }
+}
+
 void checkCase(unsigned seed, const std::string& dir) {
     std::mt19937 rng(seed);
     std::vector<std::string> inputs = randomInputs(rng);
     const int maxNodes = std::uniform_int_distribution<int>(12, 160)(rng);
-    const int threshold = std::uniform_int_distribution<int>(0, 3)(rng) == 0 ? 3 : 0;
     const int runSize = std::uniform_int_distribution<int>(100, 1000)(rng);
+    const Options o = randomOptions(rng, (int)inputs.size());
+    const int threshold = o.threshold;
     Dataset d = buildDataset(inputs, maxNodes, runSize, dir);
     const int n = (int)d.texts.size();
+    SCOPED_TRACE("options" + o.arguments());
 
     // Every suffix lies in exactly one tree.
     std::vector<int> treeOf;
@@ -312,11 +532,12 @@ void checkCase(unsigned seed, const std::string& dir) {
 
     const int sresults = 4000;
     std::string command = std::string(BIN_DIR) + "/treequery " + dir + " ds -q -0 " + std::to_string(sresults) +
-                          " -K -e -o " + dir + "out.txt" + (threshold ? " -t " + std::to_string(threshold) : "") + " 2>/dev/null";
+                          " -K -e -o " + dir + "out.txt" + o.arguments() + " 2>/dev/null";
     run(command);
     Output out = parseOutput(readFile(dir + "out.txt"));
 
     Best best;
+    best.reference = o.reference;
     for (const auto& tree : d.trees) bruteForceTree(d, tree, threshold, best);
 
     // Table lengths against the brute force.
@@ -376,6 +597,52 @@ void checkCase(unsigned seed, const std::string& dir) {
         int hits = 0;
         for (int u : out.contained) hits += std::binary_search(members.begin(), members.end(), u);
         EXPECT_EQ(hits, 1) << "contained class of input " << members[0];
+    }
+
+    // Result sets: the number of candidates, the longest kept, and each row a node the
+    // set accepts that holds the reported occurrence.
+    std::vector<SetExpectation> want(o.sets.size());
+    std::vector<SortedTree> sorted;
+    for (size_t t = 0; t < d.trees.size(); t++) {
+        sorted.push_back(sortTree(d, d.trees[t]));
+        setsOfTree(d, sorted.back(), (int)t, o, want);
+    }
+    ASSERT_EQ(out.sets.size(), o.sets.size());
+    for (size_t j = 0; j < o.sets.size(); j++) {
+        SCOPED_TRACE("set " + std::to_string(j));
+        const SetTable& got = out.sets[(int)j];
+        EXPECT_EQ(got.total, want[j].total);
+        std::vector<int> lengths = want[j].lengths;
+        std::sort(lengths.rbegin(), lengths.rend());
+        lengths.resize(std::min<size_t>(lengths.size(), o.bestnum));
+        while (!lengths.empty() && lengths.back() == 0) lengths.pop_back();
+        std::vector<int> rowLengths;
+        for (size_t p = 0; p < got.rows.size(); p++) {
+            const Row& r = got.rows[p];
+            rowLengths.push_back(r.length);
+            EXPECT_EQ(r.number, (int)p);
+            EXPECT_EQ(r.NC, 0);
+            if (p > 0) {
+                const Row& q = got.rows[p - 1];
+                EXPECT_TRUE(std::make_tuple(-q.length, q.sequence, q.position) <=
+                            std::make_tuple(-r.length, r.sequence, r.position))
+                    << "row " << p;
+            }
+            bool found = false;
+            for (const Candidate& c : want[j].nodes) {
+                if (c.depth / 2 != r.length || c.leaves != r.N || __builtin_popcountll(c.inputs) != r.K ||
+                    whereText(c.inputs, n) != r.where)
+                    continue;
+                const SortedTree& t = sorted[c.tree];
+                for (size_t x = c.first; x < c.first + c.count && !found; x++)
+                    found = t.suffixes[x].input == r.sequence && t.suffixes[x].pos == r.position &&
+                            2 * (int)t.views[x].size() >= c.depth;
+                if (found) break;
+            }
+            EXPECT_TRUE(found) << "row " << p << ": N " << r.N << " K " << r.K << " at " << r.sequence << ":"
+                               << r.position << " length " << r.length;
+        }
+        EXPECT_EQ(rowLengths, lengths);
     }
 }
 
