@@ -123,12 +123,15 @@ const uint8_t* parseDna(PrepRun& run, const uint8_t* p, const uint8_t* end) {
         while (p < stop) {
             const uint8_t* segmentEnd = p + std::min(kSegment, stop - p);
             if (!kCountBytes) {
-                if (*p == '\n') {  // line breaks change nothing
+                if (*p == '\n' || *p == '\r') {  // line breaks change nothing
                     ++p;
                     continue;
                 }
                 const void* lineBreak = memchr(p, '\n', segmentEnd - p);
-                if (lineBreak) segmentEnd = static_cast<const uint8_t*>(lineBreak);
+                if (lineBreak) {
+                    segmentEnd = static_cast<const uint8_t*>(lineBreak);
+                    if (segmentEnd[-1] == '\r') --segmentEnd;  // Windows line end
+                }
                 const ptrdiff_t length = segmentEnd - p;
                 // Entries 1-127 are bases; entry - 1 has its top bit set for all others
                 // (eight at a time: a borrow out of a 0 entry only lowers the next).
