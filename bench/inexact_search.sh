@@ -8,7 +8,8 @@
 #
 # Environment: BIN (programs, default build/bin), DATA (genomes, default
 # /work/shared/data), WORK (scratch, default /tmp/inexact_bench), PATTERNS (per length,
-# default 200), LENGTHS (default "20 32"), DISTANCES (default "1 2 3").
+# default 200), LENGTHS (default "20 32"), DISTANCES (default "1 2 3"), TIMEOUT (seconds
+# a peer tool may take per search before it is stopped and shown as "timeout"; default none).
 # Patterns are windows of the text at random places (fixed seed) with one base changed.
 # Indexes are built before timing; the times are of the searches alone, wall clock and
 # CPU (user + system), as patterns per second; "x ours" is the tool's wall time over
@@ -32,13 +33,19 @@ rm -f "$WORK/commands.log"
 status=0
 
 # run <name> <command...>: runs the command with stdout to $WORK/<name>.out and
-# leaves "wall cpu" in $WORK/<name>.time.
+# leaves "wall cpu" in $WORK/<name>.time, or "timeout" when TIMEOUT stopped it.
 run() {
-  local name=$1
+  local name=$1 limit=()
   shift
   echo "\$ $*" >>"$WORK/commands.log"
-  /usr/bin/time -f "%e %U %S" -o "$WORK/$name.rawtime" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err" ||
-    { echo "failed: $* (see $WORK/$name.err)" >&2; exit 1; }
+  if [ -n "${TIMEOUT:-}" ] && [ "$1" != "$BIN/treequery" ]; then limit=(timeout "$TIMEOUT"); fi
+  local rc=0
+  "${limit[@]}" /usr/bin/time -f "%e %U %S" -o "$WORK/$name.rawtime" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err" || rc=$?
+  if [ $rc = 124 ] && [ ${#limit[@]} -gt 0 ]; then
+    echo timeout >"$WORK/$name.time"
+    return
+  fi
+  [ $rc = 0 ] || { echo "failed: $* (see $WORK/$name.err)" >&2; exit 1; }
   awk '{printf "%.2f %.2f\n", $1, $2 + $3}' "$WORK/$name.rawtime" >"$WORK/$name.time"
 }
 
@@ -100,6 +107,10 @@ for genome in "${genomes[@]}"; do
       read -r ours_wall _ <"$WORK/$tag.ours.time"
       for tool in ours vmatch bowtie seqkit; do
         read -r wall cpu <"$WORK/$tag.$tool.time"
+        if [ "$wall" = timeout ]; then
+          printf '%-7s %3s %2s  %-8s %8s\n' "$genome" "$len" "$hd" $tool "timeout after $TIMEOUT s"
+          continue
+        fi
         hits=$(wc -l <"$WORK/$tag.$tool.hits")
         agree=yes
         if ! cmp -s "$WORK/$tag.ours.hits" "$WORK/$tag.$tool.hits"; then
