@@ -4,17 +4,36 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "dnaprep/prep.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 
 namespace {
 
+#ifdef __SSE2__
+// Base codes of sixteen letters, four to a byte: each 32-bit lane ends up holding the
+// codes of its four letters in its low byte, the first letter's code in the top two
+// bits. (letter >> 1) & 3 gives a = 0, c = 1, g = 3, t = 2 in either case (and a zero
+// byte 0, code a); x ^ (x >> 1) then exchanges 2 and 3. Neighbouring fields are
+// folded together, the earlier one shifted up.
+inline __m128i codesOfSixteen(const uint8_t* bytes) {
+    const __m128i three = _mm_set1_epi8(3), one = _mm_set1_epi8(1);
+    __m128i c = _mm_and_si128(_mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)), 1), three);
+    c = _mm_xor_si128(c, _mm_and_si128(_mm_srli_epi16(c, 1), one));
+    // 16-bit lanes: (first << 2) | second, four bits
+    c = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(c, _mm_set1_epi16(0x00FF)), 2), _mm_srli_epi16(c, 8));
+    // 32-bit lanes: (first << 4) | second, eight bits: four codes, first on top
+    return _mm_or_si128(_mm_slli_epi32(_mm_and_si128(c, _mm_set1_epi32(0xFFFF)), 4), _mm_srli_epi32(c, 16));
+}
+
+#else
 // Base codes of eight letters, the first letter's code in the top two bits of the
-// 16-bit result. (letter >> 1) & 3 gives a = 0, c = 1, g = 3, t = 2 in either case (and
-// a zero byte 0, code a); x ^ (x >> 1) then exchanges 2 and 3. Loading the bytes
-// big-endian puts the first letter in the top byte, so that folding neighbouring
-// fields together keeps sequence order.
+// 16-bit result (the codes as above). Loading the bytes big-endian puts the first
+// letter in the top byte, so that folding neighbouring fields keeps sequence order.
 inline uint32_t packEight(const uint8_t* bytes) {
     uint64_t x;
     memcpy(&x, bytes, 8);
@@ -25,6 +44,7 @@ inline uint32_t packEight(const uint8_t* bytes) {
     x = (x | (x >> 12)) & 0x000000FF000000FFull;
     return static_cast<uint32_t>((x | (x >> 24)) & 0xFFFF);
 }
+#endif
 
 void openInputFiles(PrepRun& run) {
     const PrepSettings& s = *run.settings;
@@ -102,7 +122,25 @@ int tailRunLength(const uint8_t* dna, int n, int capacity, int* runStart) {
 
 int packDna(uint32_t* words, const uint8_t* bases, int count) {
     const int nwords = count / 16;
-    for (int w = 0; w < nwords; ++w, bases += 16) words[w] = (packEight(bases) << 16) | packEight(bases + 8);
+    int w = 0;
+#ifdef __SSE2__
+    for (; w + 4 <= nwords; w += 4, bases += 64) {
+        // lanes q0..q15 (four codes each) become the words q0q1q2q3 ... with q0 on top:
+        // little-endian, so each group of four is reversed before narrowing to bytes.
+        __m128i low = _mm_packs_epi32(codesOfSixteen(bases), codesOfSixteen(bases + 16));
+        __m128i high = _mm_packs_epi32(codesOfSixteen(bases + 32), codesOfSixteen(bases + 48));
+        low = _mm_shufflehi_epi16(_mm_shufflelo_epi16(low, _MM_SHUFFLE(0, 1, 2, 3)), _MM_SHUFFLE(0, 1, 2, 3));
+        high = _mm_shufflehi_epi16(_mm_shufflelo_epi16(high, _MM_SHUFFLE(0, 1, 2, 3)), _MM_SHUFFLE(0, 1, 2, 3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(words + w), _mm_packus_epi16(low, high));
+    }
+    for (; w < nwords; ++w, bases += 16) {
+        __m128i q = _mm_packs_epi32(codesOfSixteen(bases), _mm_setzero_si128());
+        q = _mm_packus_epi16(_mm_shufflelo_epi16(q, _MM_SHUFFLE(0, 1, 2, 3)), _mm_setzero_si128());
+        words[w] = static_cast<uint32_t>(_mm_cvtsi128_si32(q));
+    }
+#else
+    for (; w < nwords; ++w, bases += 16) words[w] = (packEight(bases) << 16) | packEight(bases + 8);
+#endif
     return nwords;
 }
 
