@@ -117,7 +117,8 @@ struct Walk {
     std::vector<Frame> frames;
     int visits = 0;
     // The chain processed last: its first leaf record and bit depth. It supplies the
-    // reported occurrence of every node finished after it, and survives from tree to tree.
+    // reported occurrence of every node finished after it; nodes are finished after
+    // their subtrees, so in a sound tree that chain lies below the node.
     uint32_t lastChain = 0;
     int64_t lastDepth = 0;
     bool chainSeen = false;   // a chain of the loaded tree has been processed
