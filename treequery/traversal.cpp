@@ -447,7 +447,9 @@ int testTree() {
         for (uint32_t y = s.node; moreFollows(tree[y]);) {
             y++;
             if (y >= nodes) corrupt("leaf chain past the end of the tree, record", y);
-            if (!isLeaf(tree[y])) fatal("entered interior node along chain!?\n");
+            if (!isLeaf(tree[y]))
+                fatal("entered interior node along chain!? record %u of tree file \"%s\"\n", y,
+                      treeFileName(gQuery.treeIndex));
             if (afterHead)
                 n.afterHead++;
             else
