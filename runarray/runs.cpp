@@ -1,5 +1,6 @@
 // Sizing of the run text, the working buffers, stale outputs, forming runs from
 // consecutive inputs and sorting each run, and the partitions catalogue.
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -24,15 +25,17 @@ constexpr int32_t kMaxInputLength = INT32_MAX - 2;
 void* allocate(int64_t bytes, const char* what) {
     void* memory = trackedMalloc((size_t)bytes);
     if (!memory && bytes > 0) fatal("can't allocate %lld bytes for %s\n", (long long)bytes, what);
-    // The sort and the LCP walk touch the text, suffix array and map at random: huge
-    // pages spare most of their TLB misses. Only a hint; ignored where not supported.
-    constexpr uintptr_t kPage = 4096;
-    if (bytes >= (int64_t)(4 << 20)) {
-        uintptr_t from = ((uintptr_t)memory + kPage - 1) & ~(kPage - 1);
-        uintptr_t to = ((uintptr_t)memory + (uintptr_t)bytes) & ~(kPage - 1);
-        madvise((void*)from, to - from, MADV_HUGEPAGE);
-    }
     return memory;
+}
+
+// The sort and the LCP walk touch the text, suffix array and map at random: huge pages
+// spare most of their TLB misses. Only whole 2 MB pages within the first `used` bytes
+// are advised, so that the parts no run reaches stay unbacked. Only a hint.
+void adviseHugePages(void* memory, int64_t used) {
+    constexpr uintptr_t kHuge = 2 << 20;
+    uintptr_t from = ((uintptr_t)memory + kHuge - 1) & ~(kHuge - 1);
+    uintptr_t to = ((uintptr_t)memory + (uintptr_t)used) & ~(kHuge - 1);
+    if (to > from) madvise((void*)from, to - from, MADV_HUGEPAGE);
 }
 
 // Reads input k's bases into the run text.
@@ -174,6 +177,10 @@ void allocateBuffers(RunBuffers& buffers, const SortSettings& settings, const In
     // Single runs never look up the map; only the LCP values would need it.
     if (!settings.single || settings.manzini)
         buffers.map = static_cast<uint32_t*>(allocate(4 * maxSize, "the position map"));
+    int64_t used = std::min(maxSize, (int64_t)inputs.count + (int64_t)inputs.sumLen + 1);
+    adviseHugePages(buffers.text, used);
+    adviseHugePages(buffers.suffixes, 4 * used);
+    if (buffers.map) adviseHugePages(buffers.map, 4 * used);
     if (settings.manzini)
         buffers.lcpChunk = static_cast<uint32_t*>(allocate(4 * (int64_t)kLcpChunk, "the LCP buffer"));
     if (!settings.noSuffixes)

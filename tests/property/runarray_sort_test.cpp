@@ -55,7 +55,7 @@ Case randomCase(std::mt19937& rng) {
     int mode = (int)(rng() % 8);
     if (mode == 0) c.all = true;
     else if (mode == 1) c.single = true;
-    else if (mode < 7) c.runSize = 2 + (int)(rng() % (sum + 2));
+    else c.runSize = 2 + (int)(rng() % (sum + 2));
     c.zeroOrigin = rng() % 2;
     c.lcp = rng() % 4 != 0;
     if (c.all) c.options += " -A";
