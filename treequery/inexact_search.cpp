@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "toolkit/file_io.h"
