@@ -13,6 +13,7 @@
 namespace {
 
 constexpr uint32_t kLcpBufferValues = 131072;
+constexpr uint32_t kPrefetchAhead = 8;
 
 struct Stream {
     std::string psaPath;
@@ -166,6 +167,15 @@ const PsaRecord* nextRecord(int s) {
     st.current = raw;
     st.current.word0 = (input << 2) | (raw.word0 & 3u);
     st.index++;
+    // The next records of a stream are compared with their predecessors soon after,
+    // past their prefix words when those agree: start loading those packed words now.
+    if (st.index + kPrefetchAhead < st.held) {
+        const PsaRecord& ahead = st.records[st.index + kPrefetchAhead];
+        uint32_t aheadInput = (ahead.word0 >> 2) + st.inputOffset;
+        if (aheadInput < static_cast<uint32_t>(gBuild.numInputs) &&
+            ahead.offset < static_cast<uint32_t>(gBuild.lengths[aheadInput]))
+            __builtin_prefetch(gBuild.packed[aheadInput] + ((2ull * ahead.offset + 64) >> 5));
+    }
     return &st.current;
 }
 
