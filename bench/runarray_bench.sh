@@ -4,10 +4,11 @@
 #   bare      a tiny program that reads the run text and calls divsufsort, nothing else
 #   runarray  the sorter with .stpsa output;  runarray -Z  with the LCP array as well
 #   gt suffixerator -dna -suf -lcp   and   mkvtree -dna -pl -allout   on the same FASTA
-# Each figure is the best of R runs (CPU = user + system seconds, wall seconds, peak
-# resident KB); ratios are against bare's CPU and wall times. The memory check compares
-# runarray -Z's peak with 9 bytes per run byte (text, suffix array, map/LCP array) plus
-# the buffers it fills (packed inputs, 1 MB of output records).
+# Each figure of bare and runarray is the best of R runs, the peers' of one run (CPU =
+# user + system seconds, wall seconds, peak resident MB); ratios are against bare's CPU
+# and wall times. The memory check compares runarray -Z's peak with 9 bytes per run byte
+# (text, suffix array, map/LCP array) plus the buffers it fills (packed inputs, 1 MB of
+# output records).
 #
 #   bench/runarray_bench.sh [build dir] [data dir] [runs R]
 # Defaults: build, ../shared/data, 3. Needs genometools and vmatch (apt-get install -y
@@ -23,11 +24,11 @@ trap 'rm -rf "$work"' EXIT
 
 cc -O2 -o "$work/bare" "$repo/bench/bare_divsufsort.c" $(pkg-config --cflags --libs libdivsufsort 2>/dev/null || echo -ldivsufsort)
 
-# best <label> <command...>: runs the command R times, keeps the lowest CPU time.
+# best <times> <label> <command...>: runs the command that often, keeps the lowest CPU time.
 best() {
-  local label=$1 i out bestcpu="" line
-  shift
-  for ((i = 0; i < runs; i++)); do
+  local times=$1 label=$2 i bestcpu="" line
+  shift 2
+  for ((i = 0; i < times; i++)); do
     sync
     /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
       echo "$label failed:"; cat "$work/err"; return 1; }
@@ -42,7 +43,7 @@ best() {
 
 printf 'machine: %s, %s cores, load %s\n' "$(lscpu | sed -n 's/^Model name: *//p')" "$(nproc)" \
   "$(cut -d' ' -f1-3 /proc/loadavg)"
-printf 'commands (best of %s):\n' "$runs"
+printf 'commands (bare and runarray best of %s, peers one run):\n' "$runs"
 printf '  %s\n' "bare <run text files>" "runarray <dir>/ <set> -q" "runarray <dir>/ <set> -q -Z" \
   "gt suffixerator -db <fasta> -dna -suf -lcp -indexname <name>" \
   "mkvtree -db <fasta> -dna -pl -allout -indexname <name>"
@@ -58,19 +59,19 @@ for set in ecoli_K12_MG1655.fa dmel_chr2R.fa.gz saureus_4genomes.fa.gz; do
   bases=$(cat "${dna[@]}" | wc -c)
   count=$((bases + ${#dna[@]}))
 
-  read -r bwall bcpu brss <<<"$(best bare "$work/bare" "${dna[@]}")"
+  read -r bwall bcpu brss <<<"$(best "$runs" bare "$work/bare" "${dna[@]}")"
   row() { printf '%-10s %-12s %10s %8.2f %8.2f %9.1f %8.2f %8.2f\n' "$name" "$1" "$bases" "$2" "$3" \
             "$(echo "$4 / 1024" | bc -l)" "$(echo "$3 / $bcpu" | bc -l)" "$(echo "$2 / $bwall" | bc -l)"; }
   row bare "$bwall" "$bcpu" "$brss"
-  read -r w c r <<<"$(best runarray "$bin/runarray" "$work/" "$name" -q)"; row runarray "$w" "$c" "$r"
-  read -r w c r <<<"$(best runarray-Z "$bin/runarray" "$work/" "$name" -q -Z)"; row runarray-Z "$w" "$c" "$r"
+  read -r w c r <<<"$(best "$runs" runarray "$bin/runarray" "$work/" "$name" -q)"; row runarray "$w" "$c" "$r"
+  read -r w c r <<<"$(best "$runs" runarray-Z "$bin/runarray" "$work/" "$name" -q -Z)"; row runarray-Z "$w" "$c" "$r"
   zrss=$r
   if command -v gt >/dev/null; then
-    read -r w c r <<<"$(best gt gt suffixerator -db "$fasta" -dna -suf -lcp -indexname "$work/gt_$name")"
+    read -r w c r <<<"$(best 1 gt gt suffixerator -db "$fasta" -dna -suf -lcp -indexname "$work/gt_$name")"
     row gt-suffixer "$w" "$c" "$r"
   else echo "$name gt-suffixer missing"; fi
   if command -v mkvtree >/dev/null; then
-    read -r w c r <<<"$(best mkvtree mkvtree -db "$fasta" -dna -pl -allout -indexname "$work/mkv_$name")"
+    read -r w c r <<<"$(best 1 mkvtree mkvtree -db "$fasta" -dna -pl -allout -indexname "$work/mkv_$name")"
     row mkvtree "$w" "$c" "$r"
   else echo "$name mkvtree missing"; fi
   # 9 bytes per run byte, the packed inputs (a quarter byte per base and 8 bytes per
