@@ -233,6 +233,28 @@ TEST_F(TreebuildDriver, DamagedCataloguesAndInputsAreNamed) {
     EXPECT_EQ(merge("-a -p o").status, 0);
 }
 
+TEST_F(TreebuildDriver, StoredLcpValuesAreCappedAtTheShorterSuffix) {
+    // Upper-case runs get LCP values that claim one bit more than the shorter suffix
+    // holds where it ends; such values must not reach the trees or the arrays.
+    ASSERT_EQ(merge("-a -p ref").status, 0);
+    ASSERT_EQ(merge("-p reftree").status, 0);
+    int raised = 0;
+    for (int r = 0; r < 3; r++) {
+        std::string path = base + "_" + std::to_string(r) + ".stlcp";
+        std::vector<uint32_t> lcps = readFile<uint32_t>(path);
+        for (size_t k = 1; k < lcps.size(); k++)
+            if ((lcps[k] & 1) == 0) lcps[k] += 2, raised++;
+        writeFile(path, lcps);
+    }
+    ASSERT_GT(raised, 0);
+    Result r = merge("-a -p capped -Z");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(mergedLcps("capped"), mergedLcps("ref"));
+    r = merge("-p tree -Z");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile<char>(dir + "tree.ST/tree_0.stree"), readFile<char>(dir + "reftree.ST/reftree_0.stree"));
+}
+
 TEST_F(TreebuildDriver, StoppedMergeLeavesNoArraysThatLookComplete) {
     ASSERT_EQ(merge("-a -p o").status, 0);
     ASSERT_TRUE(exists(dir + "o.ST/o.stpsa"));
