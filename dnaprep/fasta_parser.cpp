@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "dnaprep/prep.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
@@ -26,7 +30,66 @@ void buildClassTable(uint8_t table[256], int ucase, int trmask) {
     }
 }
 
+// The vector path may stand in for the class table only where both agree on every
+// byte: bases exactly A, C, G, T (and a, c, g, t unless masked), each written as its
+// lower- or upper-case letter. Any other table keeps the byte-wise paths alone.
+void setUpVectorBases(PrepRun& run) {
+    const uint8_t* table = run.classTable;
+    const bool lowerIn = table['a'] >= 1 && table['a'] <= 127;
+    const bool upperOut = table['A'] == 'A';
+    bool agree = true;
+    for (int b = 0; b < 256; ++b) {
+        const bool upperBase = b == 'A' || b == 'C' || b == 'G' || b == 'T';
+        const bool lowerBase = b == 'a' || b == 'c' || b == 'g' || b == 't';
+        const bool base = upperBase || (lowerIn && lowerBase);
+        const bool tableBase = table[b] >= 1 && table[b] <= 127;
+        if (base != tableBase) agree = false;
+        if (base && table[b] != (upperOut ? (b & ~32) : (b | 32))) agree = false;
+    }
+#ifdef __SSE2__
+    run.vectorBases = agree;
+#else
+    run.vectorBases = false;
+#endif
+    run.vectorLowerIn = lowerIn;
+    run.vectorUpperOut = upperOut;
+}
+
 namespace {
+
+#ifdef __SSE2__
+// The vector check's constants, set up once per DNA stretch.
+struct SixteenBases {
+    __m128i fold;        // OR-ed in before comparing: 32 folds upper case onto lower
+    __m128i a, c, g, t;  // the base letters in the folded case
+    __m128i caseBit;     // 32
+    bool upperOut;
+
+    explicit SixteenBases(const PrepRun& run) {
+        const char first = run.vectorLowerIn ? 'a' : 'A';
+        fold = _mm_set1_epi8(run.vectorLowerIn ? 32 : 0);
+        a = _mm_set1_epi8(first);
+        c = _mm_set1_epi8(static_cast<char>(first + 2));
+        g = _mm_set1_epi8(static_cast<char>(first + 6));
+        t = _mm_set1_epi8(static_cast<char>(first + 19));
+        caseBit = _mm_set1_epi8(32);
+        upperOut = run.vectorUpperOut;
+    }
+
+    // Sixteen bytes that are all bases are stored at `out` as their letters; returns
+    // false (storing nothing) when any byte is not a base.
+    bool store(const uint8_t* in, uint8_t* out) const {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m128i x = _mm_or_si128(v, fold);
+        const __m128i base = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, a), _mm_cmpeq_epi8(x, c)),
+                                          _mm_or_si128(_mm_cmpeq_epi8(x, g), _mm_cmpeq_epi8(x, t)));
+        if (_mm_movemask_epi8(base) != 0xFFFF) return false;
+        const __m128i letters = upperOut ? _mm_andnot_si128(caseBit, v) : _mm_or_si128(v, caseBit);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), letters);
+        return true;
+    }
+};
+#endif
 
 // Header state: copies the line into the key (blanks as '-') up to its room of
 // keySize - 2 bytes and skips the rest. Returns the line break, where the DNA section
@@ -94,11 +157,12 @@ constexpr ptrdiff_t kSegment = 256;
 // section (the header state starts there) or `end`.
 //
 // Nearly all of a genome is lines of bases. Each line (in segments of at most
-// kSegment bytes) is first taken on trust: its bytes go through the class table into
-// a scratch area, one lookup per byte and no branch, and a base-only segment is
-// copied at once. A segment with anything else in it is redone byte by byte. The
-// scratch keeps the DNA buffer's bytes past the fill untouched, which the tail run of
-// a final flush may read.
+// kSegment bytes) goes sixteen bytes at a time through the vector check where the
+// class table allows it. What is left is taken on trust: its bytes go through the
+// class table into a scratch area, one lookup per byte and no branch, and a base-only
+// rest is copied at once. A rest with anything else in it is redone byte by byte.
+// Neither way touches the DNA buffer's bytes past the fill, which the tail run of a
+// final flush may read.
 template <bool kCountBytes>
 const uint8_t* parseDna(PrepRun& run, const uint8_t* p, const uint8_t* end) {
     const uint8_t* table = run.classTable;
@@ -106,6 +170,9 @@ const uint8_t* parseDna(PrepRun& run, const uint8_t* p, const uint8_t* end) {
     DnaScan scan{run.dna, run.dnaPos, run.wildOpen};
     const uint8_t* sectionStart = p;
     uint8_t scratch[kSegment];
+#ifdef __SSE2__
+    const SixteenBases sixteen(run);
+#endif
 
     auto settle = [&](const uint8_t* upTo) {
         run.seq.origSize += upTo - sectionStart;
@@ -132,6 +199,27 @@ const uint8_t* parseDna(PrepRun& run, const uint8_t* p, const uint8_t* end) {
                     segmentEnd = static_cast<const uint8_t*>(lineBreak);
                     if (segmentEnd[-1] == '\r') --segmentEnd;  // Windows line end
                 }
+#ifdef __SSE2__
+                if (run.vectorBases) {
+                    // Checked before stored, so nothing past the fill is touched. A last
+                    // part shorter than sixteen bytes is redone from sixteen bytes back,
+                    // over bases already checked and stored.
+                    const uint8_t* lineStart = p;
+                    while (segmentEnd - p >= 16 && sixteen.store(p, scan.dna + scan.pos)) {
+                        p += 16;
+                        scan.pos += 16;
+                    }
+                    if (p > lineStart) scan.open = false;
+                    if (p < segmentEnd && segmentEnd - p < 16 && segmentEnd - lineStart >= 16) {
+                        const ptrdiff_t back = 16 - (segmentEnd - p);
+                        if (sixteen.store(segmentEnd - 16, scan.dna + scan.pos - back)) {
+                            scan.pos += static_cast<int>(segmentEnd - p);
+                            p = segmentEnd;
+                        }
+                    }
+                    if (p == segmentEnd) continue;
+                }
+#endif
                 const ptrdiff_t length = segmentEnd - p;
                 // Entries 1-127 are bases; entry - 1 has its top bit set for all others
                 // (eight at a time: a borrow out of a 0 entry only lowers the next).

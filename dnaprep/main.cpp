@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     openTable(run);
     setUpBuffers(run, settings);
     buildClassTable(run.classTable, settings.ucase, settings.trmask);
+    setUpVectorBases(run);
     if (run.table) printTableHeader(run);
 
     for (int i = settings.firstFile; i < argc && !run.limitReached; ++i) {

@@ -59,6 +59,11 @@ struct SequenceCounters {
 struct PrepRun {
     const PrepSettings* settings = nullptr;
     uint8_t classTable[256] = {};
+    // Sixteen-byte checks that stand in for the class table on lines of bases, when
+    // the table is one of the plain forms (see setUpVectorBases).
+    bool vectorBases = false;
+    bool vectorLowerIn = false;  // a, c, g, t are bases (not with -t)
+    bool vectorUpperOut = false; // bases are written as A, C, G, T (-u)
 
     // Working buffers, allocated once (tracked: their sizes make up the memory total).
     int32_t* lengths = nullptr;          // kLengthsEntries entries
@@ -113,6 +118,7 @@ std::string fileNameOf(const char* argument);
 
 // fasta_parser.cpp
 void buildClassTable(uint8_t table[256], int ucase, int trmask);
+void setUpVectorBases(PrepRun& run);
 int parseChunk(PrepRun& run, const uint8_t* buffer, size_t length);
 void startFile(PrepRun& run);
 void endFile(PrepRun& run);

@@ -100,9 +100,10 @@ std::string int32s(const std::vector<int32_t>& values) {
     return std::string(reinterpret_cast<const char*>(values.data()), values.size() * 4);
 }
 
-// Random FASTA text: base-rich lines with wildcards, garbage and line ends of both
-// kinds, headers at line starts and sometimes in mid-line, first lines with or
-// without '>'. Names use a blank-free alphabet so that the table splits on blanks.
+// Random FASTA text: lines of bases only and base-rich lines with wildcards, garbage
+// and line ends of both kinds, headers at line starts and sometimes in mid-line,
+// first lines with or without '>'. Names use a blank-free alphabet so that the table
+// splits on blanks.
 std::string randomFasta(std::mt19937& rng, int fileIndex) {
     auto pick = [&](int n) { return static_cast<int>(rng() % n); };
     auto name = [&](int k) { return std::to_string(fileIndex) + "_" + std::to_string(k); };
@@ -119,12 +120,22 @@ std::string randomFasta(std::mt19937& rng, int fileIndex) {
             text += pick(4) ? "\n" : "\r\n";
             continue;
         }
-        int length = pick(70);
-        for (int i = 0; i < length; ++i) {
-            int r = pick(100);
-            if (r < 85) text += common[pick(static_cast<int>(common.size()))];
-            else if (r < 97) text += std::string(pick(12) + 1, 'N');
-            else text += rare[pick(static_cast<int>(rare.size()))];
+        if (pick(2) == 0) {
+            // a line of bases only (the converter's fast paths), at times long, at
+            // times with one other byte somewhere
+            const std::string bases = "acgtACGT";
+            const size_t start = text.size();
+            int length = pick(8) ? pick(100) : pick(600);
+            for (int i = 0; i < length; ++i) text += bases[pick(8)];
+            if (length && pick(3) == 0) text[start + pick(length)] = pick(2) ? 'N' : rare[pick(static_cast<int>(rare.size()))];
+        } else {
+            int length = pick(70);
+            for (int i = 0; i < length; ++i) {
+                int r = pick(100);
+                if (r < 85) text += common[pick(static_cast<int>(common.size()))];
+                else if (r < 97) text += std::string(pick(12) + 1, 'N');
+                else text += rare[pick(static_cast<int>(rare.size()))];
+            }
         }
         if (pick(25) == 0) {
             text += '>';

@@ -41,6 +41,26 @@ TEST(DnaprepClassTable, UpperCaseAndMaskingCombine) {
     EXPECT_EQ(table['C'], 'c');
 }
 
+// The sixteen-byte check stands in for the class table only where the two agree.
+TEST(DnaprepClassTable, VectorCheckOnlyForThePlainTables) {
+    PrepRun run;
+    for (int ucase = 0; ucase < 2; ++ucase) {
+        for (int trmask = 0; trmask < 2; ++trmask) {
+            buildClassTable(run.classTable, ucase, trmask);
+            setUpVectorBases(run);
+            EXPECT_EQ(run.vectorLowerIn, !trmask);
+            EXPECT_EQ(run.vectorUpperOut, static_cast<bool>(ucase));
+#ifdef __SSE2__
+            EXPECT_TRUE(run.vectorBases) << ucase << trmask;
+#endif
+        }
+    }
+    buildClassTable(run.classTable, 0, 0);
+    run.classTable[static_cast<uint8_t>('u')] = 't';  // a table with one more base
+    setUpVectorBases(run);
+    EXPECT_FALSE(run.vectorBases);
+}
+
 TEST(DnaprepPack, FirstBaseInTopBitsBothCasesAndZeroPadding) {
     uint8_t bases[32] = {};
     uint32_t words[2];
@@ -104,6 +124,7 @@ protected:
         run_.datasetDir = dir_;
         setUpBuffers(run_, settings_);
         buildClassTable(run_.classTable, 0, 0);
+        setUpVectorBases(run_);
     }
     void TearDown() override {
         for (void* buffer : {static_cast<void*>(run_.lengths), static_cast<void*>(run_.input),
