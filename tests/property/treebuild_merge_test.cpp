@@ -21,7 +21,8 @@ struct Merged {
 
 Merged runMerge(const std::string& dir, const std::string& options, const std::string& tag) {
     std::string outPrefix = "out" + tag;
-    std::string cmd = kTreebuild + " " + dir + " ds -a -q -p " + outPrefix + " " + options + " 2>" + dir + "err" +
+    // A small stream budget: the default reserves 300 MB per run, slow under the sanitizers.
+    std::string cmd = kTreebuild + " " + dir + " ds -a -q -m 1000000 -p " + outPrefix + " " + options + " 2>" + dir + "err" +
                       tag + ".txt";
     int status = run(cmd);
     EXPECT_EQ(status, 0) << cmd << "\n" << slurp(dir + "err" + tag + ".txt");
@@ -137,7 +138,8 @@ TEST(TreebuildMerge, EveryMergeBuildsTheSameTrees) {
         writeRuns(base, c.inputs, c.runs, false);
         std::string nodes = " -n " + std::to_string(3 + rng() % 60);
         auto build = [&](const std::string& options, const std::string& prefix) {
-            std::string cmd = kTreebuild + " " + dir + " ds -q -p " + prefix + nodes + options + " 2>" + dir + "err.txt";
+            std::string cmd =
+                kTreebuild + " " + dir + " ds -q -m 1000000 -p " + prefix + nodes + options + " 2>" + dir + "err.txt";
             EXPECT_EQ(run(cmd), 0) << cmd << "\n" << slurp(dir + "err.txt");
             std::string out = dir + prefix + ".ST/" + prefix;
             std::vector<char> trees;
