@@ -39,7 +39,7 @@ for f in "$data"/*.fa "$data"/*.fa.gz; do
 done
 [ ${#genomes[@]} -gt 0 ] || { echo "no genomes in $data"; exit 1; }
 if [ ${#genomes[@]} -gt 1 ]; then
-  for g in "${genomes[@]}"; do cat "$work/$g.fa"; done >"$work/all.fa"
+  for g in "${genomes[@]}"; do cat "$work/$g.fa"; echo; done >"$work/all.fa"
   genomes+=("all")
 fi
 
@@ -50,8 +50,8 @@ for g in "${genomes[@]}"; do
   echo "== $g" >&2
   fa=$work/$g.fa
   # A few patterns taken from the genome itself, for MUMmer's tree build.
-  awk '!/^>/' "$fa" | tr -d '\n' | head -c 200000 | fold -w 50 | head -n 10 |
-    awk '{ print ">p" NR; print }' >"$work/pats.fa"
+  awk '!/^>/ { s = s $0; if (length(s) >= 500) exit }
+       END { for (i = 0; i < 10; i++) printf ">p%d\n%s\n", i + 1, substr(s, i * 50 + 1, 50) }' "$fa" >"$work/pats.fa"
   rm -rf "$work/$g.ST"
   read -r t1 m1 < <(measure "$bin/dnaprep" "$work/" "$work/" "$g" -q -Q "$g.fa")
   read -r t2 m2 < <(measure "$bin/runarray" "$work/" "$g" -q)

@@ -174,8 +174,12 @@ TEST(DeepTrees, HomopolymerOfHundredThousandBases) {
     const uint32_t n = 100000;
     DataSet ds({std::string(n, 'a')});
     std::vector<Suffix> order;
-    for (uint32_t k = 0; k < n; ++k) order.push_back({0, n - 1 - k});
-    ds.build(order, 300000);
+    std::vector<uint32_t> lcps;  // each suffix continues the one before it
+    for (uint32_t k = 0; k < n; ++k) {
+        order.push_back({0, n - 1 - k});
+        lcps.push_back(2 * k << 1);
+    }
+    ds.build(order, 300000, false, &lcps);
     std::vector<TreeDivider> d = readDividers(ds.base());
     ASSERT_EQ(d.size(), 1u);
     EXPECT_EQ(d[0].maxDepth, 65535) << "depth saturates, never wraps";
