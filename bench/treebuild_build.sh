@@ -69,6 +69,6 @@ for g in "${genomes[@]}"; do
     printf "%-22s %10d | %6.2f %7.1f %6.2f %7.1f %6.2f %7.1f | %8d %7.3f | %6.2f %7.1f %6.2f %7.1f %6.2f %7.1f | %8.2f %8.2f %8.2f\n",
       g, n, t1, m1 / 1024, t2, m2 / 1024, t3, m3 / 1024, trees, (n > 0 ? rec / n : 0),
       tv, mv / 1024, tg, mg / 1024, tm, mm / 1024,
-      (tv > 0 ? ours / tv : 0), (tm > 0 ? ours / tm : 0), (mv > 0 ? peak / mv : 0) }'
+      (tv + 0 > 0 ? ours / tv : 0), (tm + 0 > 0 ? ours / tm : 0), (mv + 0 > 0 ? peak / mv : 0) }'
 done
 echo "vs mkv, vs mum: whole build time (three stages) divided by mkvtree's and MUMmer's; mem/mkv: peak memory of the largest stage divided by mkvtree's."
