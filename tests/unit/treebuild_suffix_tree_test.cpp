@@ -189,6 +189,23 @@ TEST(DeepTrees, HomopolymerOfHundredThousandBases) {
     EXPECT_EQ(descend(t, std::string(n, 'a')), 2 * n - 1) << "the longest suffix is the last leaf";
 }
 
+TEST(DeepTrees, DepthFieldSaturatesExactlyAtItsLimit) {
+    // A run of n equal bases at an input's end nests n child steps.
+    for (uint32_t n : {65534u, 65535u, 65536u, 70000u}) {
+        DataSet ds({std::string(n, 'c')});
+        std::vector<Suffix> order;
+        std::vector<uint32_t> lcps;
+        for (uint32_t k = 0; k < n; ++k) {
+            order.push_back({0, n - 1 - k});
+            lcps.push_back(2 * k << 1);
+        }
+        ds.build(order, 2 * n + 2, false, &lcps);
+        std::vector<TreeDivider> d = readDividers(ds.base());
+        ASSERT_EQ(d.size(), 1u);
+        EXPECT_EQ(d[0].maxDepth, std::min(n, 65535u)) << n << " bases";
+    }
+}
+
 TEST(DeepTrees, LongTandemRepeatWithDefaultTreeSize) {
     // Suffixes inside a repeat that runs to the input's end are prefixes of one another.
     std::string s = "tt";
