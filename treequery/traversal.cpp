@@ -290,7 +290,7 @@ int finishNode(const Frame& f) {
 // Depth of a child record reached from a parent at `parentDepth`; nothing in a sound
 // tree lies deeper than the longest input.
 int64_t childDepth(uint32_t node, int64_t parentDepth) {
-    int64_t depth = parentDepth + edgeLength(treeNode(node));
+    int64_t depth = parentDepth + edgeLength(gQuery.tree[node]);  // index validated
     if (depth > gWalk.deepestInput) corrupt("node deeper than any input, record", node);
     return depth;
 }
