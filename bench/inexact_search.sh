@@ -13,7 +13,7 @@
 # Patterns are windows of the text at random places (fixed seed) with one base changed.
 # Indexes are built before timing; the times are of the searches alone, wall clock and
 # CPU (user + system), as patterns per second; "x ours" is the tool's wall time over
-# treequery's.
+# treequery's and "cpu x ours" the same for CPU time (steadier on a busy machine).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 BIN=${BIN:-$repo/build/bin}
@@ -55,7 +55,7 @@ vmatch_hits() { awk '!/^#/ && NF>=7{print $6, $3}' "$1" | sort -n -k1,1 -k2,2; }
 bowtie_hits() { awk -F'\t' '{sub(/^p/, "", $1); print $1, $4}' "$1" | sort -n -k1,1 -k2,2; }
 seqkit_hits() { awk -F'\t' 'NR>1{sub(/^p/, "", $2); print $2, $5 - 1}' "$1" | sort -n -k1,1 -k2,2; }
 
-printf '%-7s %3s %2s  %-8s %8s %8s %10s %8s %7s  %s\n' genome len HD tool wall_s cpu_s patterns/s "x ours" hits agree
+printf '%-7s %3s %2s  %-9s %8s %8s %10s %7s %10s %6s  %s\n' genome len HD tool wall_s cpu_s patterns/s "x ours" "cpu x ours" hits agree
 for genome in "${genomes[@]}"; do
   case $genome in
     ecoli) fasta=$DATA/ecoli_K12_MG1655.fa ;;
@@ -104,11 +104,11 @@ for genome in "${genomes[@]}"; do
       vmatch_hits "$WORK/$tag.vmatch.out" >"$WORK/$tag.vmatch.hits"
       bowtie_hits "$WORK/$tag.bowtie.out" >"$WORK/$tag.bowtie.hits"
       seqkit_hits "$WORK/$tag.seqkit.out" >"$WORK/$tag.seqkit.hits"
-      read -r ours_wall _ <"$WORK/$tag.ours.time"
+      read -r ours_wall ours_cpu <"$WORK/$tag.ours.time"
       for tool in ours vmatch bowtie seqkit; do
         read -r wall cpu <"$WORK/$tag.$tool.time"
         if [ "$wall" = timeout ]; then
-          printf '%-7s %3s %2s  %-8s %8s\n' "$genome" "$len" "$hd" $tool "timeout after $TIMEOUT s"
+          printf '%-7s %3s %2s  %-9s %8s\n' "$genome" "$len" "$hd" $tool "timeout after $TIMEOUT s"
           continue
         fi
         hits=$(wc -l <"$WORK/$tag.$tool.hits")
@@ -117,10 +117,11 @@ for genome in "${genomes[@]}"; do
           agree="NO (diff $WORK/$tag.ours.hits $WORK/$tag.$tool.hits)"
           status=1
         fi
-        printf '%-7s %3s %2s  %-8s %8s %8s %10.0f %8.1f %7s  %s\n' "$genome" "$len" "$hd" \
+        printf '%-7s %3s %2s  %-9s %8s %8s %10.0f %7.1f %10.1f %6s  %s\n' "$genome" "$len" "$hd" \
           "$([ $tool = ours ] && echo treequery || echo $tool)" "$wall" "$cpu" \
           "$(awk -v n="$PATTERNS" -v w="$wall" 'BEGIN{print n / (w > 0 ? w : 0.01)}')" \
-          "$(awk -v a="$wall" -v b="$ours_wall" 'BEGIN{print a / (b > 0 ? b : 0.01)}')" "$hits" "$agree"
+          "$(awk -v a="$wall" -v b="$ours_wall" 'BEGIN{print (a > 0.01 ? a : 0.01) / (b > 0.01 ? b : 0.01)}')" \
+          "$(awk -v a="$cpu" -v b="$ours_cpu" 'BEGIN{print (a > 0.01 ? a : 0.01) / (b > 0.01 ? b : 0.01)}')" "$hits" "$agree"
       done
     done
   done
