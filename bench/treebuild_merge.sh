@@ -59,11 +59,13 @@ merge() {
 runs() {
   local set=$1 sorting=$2
   timed "runarray -Z $sorting" "$bin/runarray" ./ "$set" -Z $sorting
-  local sortcpu=$cpu
+  sortcpu=$cpu
   echo "  runs: $(ls $set.ST/*.stpsa | wc -l)"
   merge "$set" "" list "$sortcpu"
+  listcpu=$cpu
   merge "$set" "-H" heap "$sortcpu"
   merge "$set" "-Z" "stored LCP (-Z)" "$sortcpu"
+  storedcpu=$cpu
 }
 
 : >commands.txt
@@ -71,6 +73,7 @@ echo "== whole set: $whole"
 rm -rf g.ST s.ST merged.ST
 timed "dnaprep" "$bin/dnaprep" ./ ./ g -q $whole
 runs g -A
+ours_list=$(echo "$sortcpu + $listcpu" | bc) ours_stored=$(echo "$sortcpu + $storedcpu" | bc)
 runs g "-r 12000000"
 echo "== short inputs: $short"
 timed "dnaprep" "$bin/dnaprep" ./ ./ s -q $short
@@ -79,11 +82,18 @@ runs s "-r 600000"
 
 echo "== peers on the whole set (suffix array and LCP array in one go)"
 for f in $whole; do sed -e '$a\' $f; done >all.fa  # each file ends its last line
+# ratio <peer label>: our one-run sort plus merge against the peer, in CPU seconds.
+ratio() {
+  printf '  runarray -Z -A + treebuild -a: %s s cpu, %s of %s; with -Z %s s cpu, %s\n' "$ours_list" \
+    "$(echo "scale=2; $ours_list / $cpu" | bc)" "$1" "$ours_stored" "$(echo "scale=2; $ours_stored / $cpu" | bc)"
+}
 if command -v gt >/dev/null; then
   timed "gt suffixerator -suf -lcp" gt suffixerator -db all.fa -indexname gti -dna -suf -lcp -tis
+  ratio "gt suffixerator"
 fi
 if command -v mkvtree >/dev/null; then
   timed "mkvtree -suf -lcp" mkvtree -db all.fa -dna -indexname vi -suf -lcp -tis
+  ratio mkvtree
 fi
 echo "== commands"
 cat commands.txt

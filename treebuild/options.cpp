@@ -270,8 +270,8 @@ void readInputCatalogues() {
         fatal("partitions file \"%s\": its runs hold %lld inputs, the data set has %d\n", b.partitionsPath.c_str(),
               static_cast<long long>(first), n);
     if (!gRun.quiet)
-        note("total length = %.0f, max input size = %d, number of inputs = %d, number of parts = %d\n", b.totalLength,
-         b.maxLength, n, p > 0 ? p : n);
+        note("total length = %.0f, max input size = %d, number of inputs = %d, number of parts = %d\n",
+             b.totalLength, b.maxLength, n, p > 0 ? p : n);
 }
 
 void sizeBuffers() {
