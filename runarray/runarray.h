@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+
 #include <string>
 #include <vector>
+
+#include "toolkit/records.h"
 
 // Everything the command line sets; zero means "the built-in default".
 struct SortSettings {
@@ -27,18 +30,6 @@ constexpr int kDefaultRunSize = 200000000;
 constexpr int kRunSizeCap = 500000000;
 constexpr int kLcpChunk = 65536;
 
-// One suffix of a run as written to .stpsa, four little-endian 32-bit words:
-//   word0  bits 31-2 input number, bits 1-0 code of the base before the suffix (0 at offset 0)
-//   offset first base of the suffix within its input, from 0
-//   prefix1 codes of the bases at offset .. offset+15, first base in bits 31-30
-//   prefix2 codes of the bases at offset+16 .. offset+31; zero bits past the input's end
-struct PsaRecord {
-    uint32_t word0;
-    uint32_t offset;
-    uint32_t prefix1;
-    uint32_t prefix2;
-};
-static_assert(sizeof(PsaRecord) == 16);
 
 // The data set's inputs as the catalogues describe them.
 struct InputCatalogue {

@@ -70,9 +70,9 @@ int hashInsert(int t, int32_t key) {
 
 void recordPair(const PathEntry& parent, const PathEntry& child) {
     const TreeNode& p = gTree.nodes[parent.node];
-    const int set = (!nodeIsLeaf(p) && nodeChild1(p) != 0) ? 1 : 0;
+    const int set = (!isLeaf(p) && child1(p) != 0) ? 1 : 0;
     hashInsert(set, static_cast<int32_t>(child.node - parent.node));
-    if (!nodeIsLeaf(gTree.nodes[child.node])) hashInsert(2, static_cast<int32_t>(child.depth - parent.depth));
+    if (!isLeaf(gTree.nodes[child.node])) hashInsert(2, static_cast<int32_t>(child.depth - parent.depth));
 }
 
 void recordPathStack() {
@@ -90,22 +90,22 @@ NodeCounts countNodes(const TreeNode* nodes) {
         bool chainStep = false;
         for (;; ++x) {
             const TreeNode& node = nodes[x];
-            if (nodeIsLeaf(node)) {
+            if (isLeaf(node)) {
                 counts.leaves += 1;
                 if (!chainStep) counts.headLeaves += 1;
             } else {
                 if (!chainStep) counts.interiors += 1;
-                if (nodeChild0(node) != 0) {
+                if (child0(node) != 0) {
                     counts.zeroChildren += 1;
-                    pending.push_back(nodeChild0(node));
+                    pending.push_back(child0(node));
                 }
-                if (nodeChild1(node) != 0) {
+                if (child1(node) != 0) {
                     counts.oneChildren += 1;
-                    pending.push_back(nodeChild1(node));
+                    pending.push_back(child1(node));
                 }
             }
-            if (!nodeHasMore(node)) break;
-            if (nodeIsLeaf(node))
+            if (!moreFollows(node)) break;
+            if (isLeaf(node))
                 counts.leafSteps += 1;
             else
                 counts.interiorSteps += 1;

@@ -82,12 +82,12 @@ void addCase5(const PsaRecord& r, uint32_t o, uint32_t L, uint32_t continuation,
     TreeNode* t = gTree.nodes;
     const uint32_t n = static_cast<uint32_t>(gTree.inUse);
     if (continuation != 1) fatal("firstbit %d, node %d, nsuff %d\n", continuation, gTree.inUse, gTree.suffixes);
-    if (nodeChild1(t[v]) != 0) fatal("firstbit child (fb=%d), nsuff=%d\n", continuation, gTree.suffixes);
+    if (child1(t[v]) != 0) fatal("firstbit child (fb=%d), nsuff=%d\n", continuation, gTree.suffixes);
     if (gTree.compact) {
-        uint32_t x = nodeChild0(t[v]);
+        uint32_t x = child0(t[v]);
         if (x != 0) {
             hashInsert(0, static_cast<int32_t>(x - v));
-            if (!nodeIsLeaf(t[x])) hashInsert(2, static_cast<int32_t>(t[x].edge));
+            if (!isLeaf(t[x])) hashInsert(2, static_cast<int32_t>(t[x].edge));
         }
     }
     makeLeaf(n, r, o - L);
@@ -101,9 +101,9 @@ void addCase5(const PsaRecord& r, uint32_t o, uint32_t L, uint32_t continuation,
 void addCase6(const PsaRecord& r, uint32_t o, uint32_t L, uint32_t D, uint32_t v) {
     TreeNode* t = gTree.nodes;
     const uint32_t n = static_cast<uint32_t>(gTree.inUse);
-    if (nodeIsLeaf(t[v])) fatal("leaf node above split?? nnode=%d nsuff=%d\n", gTree.inUse, gTree.suffixes);
-    int side = nodeChild1(t[v]) != 0 ? 1 : 0;
-    uint32_t u = side ? nodeChild1(t[v]) : nodeChild0(t[v]);
+    if (isLeaf(t[v])) fatal("leaf node above split?? nnode=%d nsuff=%d\n", gTree.inUse, gTree.suffixes);
+    int side = child1(t[v]) != 0 ? 1 : 0;
+    uint32_t u = side ? child1(t[v]) : child0(t[v]);
     if (u == 0) fatal("problem in case 6\n");
     const uint32_t cut = L - D;
     t[n].edge = cut;
@@ -113,11 +113,11 @@ void addCase6(const PsaRecord& r, uint32_t o, uint32_t L, uint32_t D, uint32_t v
     setChild(t[v], side, n);
     for (uint32_t k = u;; ++k) {
         t[k].edge -= cut;
-        if (!nodeHasMore(t[k])) break;
+        if (!moreFollows(t[k])) break;
     }
     if (gTree.compact) {
         hashInsert(0, static_cast<int32_t>(u - n));
-        if (!nodeIsLeaf(t[u])) hashInsert(2, static_cast<int32_t>(t[u].edge));
+        if (!isLeaf(t[u])) hashInsert(2, static_cast<int32_t>(t[u].edge));
     }
     gTree.inUse += 2;
     push(n, L);
@@ -214,7 +214,7 @@ void addSuffix(const PsaRecord& r, uint32_t lcp) {
     const uint32_t v = path.back().node;
     const uint32_t D = path.back().depth;
     if (D == L) {
-        if (nodeIsLeaf(gTree.nodes[v]))
+        if (isLeaf(gTree.nodes[v]))
             addCase4(r, o, L, v);
         else
             addCase5(r, o, L, continuation, v);

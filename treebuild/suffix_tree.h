@@ -20,51 +20,9 @@
 
 #include "treebuild/treebuild.h"
 
-// Node record: three little-endian 32-bit words.
-//   edge   bits 31-0  edge length in bits from the parent (root 0); every record of a
-//                     leaf chain carries the chain's edge length
-//   link0  bit 0      leaf flag
-//          bit 1      more-follow: record index + 1 belongs to the same chain
-//          bits 31-2  interior: index of the 0-child (0 = none); leaf: input number
-//   link1  bits 31-2  interior: index of the 1-child (0 = none); leaf: 0
-//          bits 1-0   interior: 0; leaf: preceding base code of the suffix
-struct TreeNode {
-    uint32_t edge;
-    uint32_t link0;
-    uint32_t link1;
-};
-static_assert(sizeof(TreeNode) == 12);
 
-constexpr uint32_t kLeafFlag = 1;
-constexpr uint32_t kMoreFollow = 2;
 
-inline bool nodeIsLeaf(const TreeNode& n) { return n.link0 & kLeafFlag; }
-inline bool nodeHasMore(const TreeNode& n) { return n.link0 & kMoreFollow; }
-inline uint32_t nodeChild0(const TreeNode& n) { return n.link0 >> 2; }  // interior only
-inline uint32_t nodeChild1(const TreeNode& n) { return n.link1 >> 2; }  // interior only
-inline uint32_t nodeInput(const TreeNode& n) { return n.link0 >> 2; }   // leaf only
-inline uint32_t nodePreceding(const TreeNode& n) { return n.link1 & 3; } // leaf only
 
-// Divider record, one per tree, appended to the .stdiv file in tree order.
-//   bytes 0-3    to:       prefix word 1 of the last suffix placed in the tree
-//   bytes 4-7    from:     prefix word 1 of the first suffix placed in the tree
-//   bytes 8-11   tree:     tree number (the number in the .stree file name)
-//   bytes 12-15  nodes:    records in the tree file, root included
-//   bytes 16-17  maxDepth: most child-field steps from the root to any record, held
-//                          at 65535 when the tree is deeper (read it unsigned; 65535
-//                          means "65535 or more", never a size)
-//   bytes 18-23  zero
-struct TreeDivider {
-    uint32_t to;
-    uint32_t from;
-    int32_t tree;
-    int32_t nodes;
-    uint16_t maxDepth;
-    uint8_t zero[6];
-};
-static_assert(sizeof(TreeDivider) == 24);
-
-constexpr uint16_t kMaxDividerDepth = 65535;
 
 // Default node records per tree: the longest input's length in bases, at most
 // 1,048,576 and at least 3 (a tree's first suffix needs the root and two records).

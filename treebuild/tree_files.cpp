@@ -65,11 +65,11 @@ int treeMaxDepth(const TreeNode* nodes) {
         if (at.depth > maxDepth) maxDepth = at.depth;
         for (uint32_t x = at.node;; ++x) {
             const TreeNode& node = nodes[x];
-            if (!nodeIsLeaf(node)) {
-                if (nodeChild0(node) != 0) pending.push_back({nodeChild0(node), at.depth + 1});
-                if (nodeChild1(node) != 0) pending.push_back({nodeChild1(node), at.depth + 1});
+            if (!isLeaf(node)) {
+                if (child0(node) != 0) pending.push_back({child0(node), at.depth + 1});
+                if (child1(node) != 0) pending.push_back({child1(node), at.depth + 1});
             }
-            if (!nodeHasMore(node)) break;
+            if (!moreFollows(node)) break;
         }
     }
     return maxDepth;

@@ -18,21 +18,8 @@
 #include <cstdint>
 #include <string>
 
-// One record of a prefixed suffix array (.stpsa), four little-endian words:
-//   word0: bits 31-2 input number, bits 1-0 code of the base before the suffix
-//   offset: the suffix's first base within its input
-//   prefix1, prefix2: the suffix's first 32 base codes, first base in bits 31-30
-//     of prefix1, zero bits past the input's end
-struct PsaRecord {
-    uint32_t word0;
-    uint32_t offset;
-    uint32_t prefix1;
-    uint32_t prefix2;
-};
-static_assert(sizeof(PsaRecord) == 16);
+#include "toolkit/records.h"
 
-inline int recordInput(const PsaRecord& r) { return static_cast<int>(r.word0 >> 2); }
-inline uint32_t recordPreceding(const PsaRecord& r) { return r.word0 & 3u; }
 
 // An LCP value: bit LCP x 2 + continuation bit (1 when the two suffixes differ at a
 // bit inside both of them).

@@ -33,7 +33,7 @@ void checkMember(int member, int given) {
 
 // "-s 3:4,6:2,3,5": digits build a member, ":" closes a set, any other character
 // only ends the member.
-void parseCustomSets(const char* spec) {
+void parseCustomSets(const char* text) {
     const int origin = gSettings.indexOrigin;
     ResultSet* current = nullptr;
     long long number = -1;
@@ -52,7 +52,7 @@ void parseCustomSets(const char* spec) {
             fatal("setspecs: too many set members %d (max %d)\n", current->memberCount + 1, kMaxSetMembers);
         current->members[current->memberCount++] = (int)member;
     };
-    for (const char* c = spec;; c++) {
+    for (const char* c = text;; c++) {
         if (*c && isdigit((unsigned char)*c)) {
             if (number < 0) number = 0;
             if (number <= INT_MAX) number = number * 10 + (*c - '0');

@@ -121,7 +121,7 @@ void readDividers() {
         if (d.nodes < 1 || d.nodes > kMaxTreeNodes)
             fatal("ST dividers file \"%s\": divider %d has an impossible node count %d\n", path.c_str(), t, d.nodes);
         if (d.nodes > gQuery.maxTreeNodes) gQuery.maxTreeNodes = d.nodes;
-        if (d.depth > gQuery.maxDepth) gQuery.maxDepth = d.depth;
+        if (d.maxDepth > gQuery.maxDepth) gQuery.maxDepth = d.maxDepth;
     }
     gQuery.treeIndex = -1;
     if (gSettings.usemmap) return;
@@ -137,7 +137,7 @@ void printDividers() {
         const Divider& d = gQuery.dividers[t];
         keyLetters(d.from, low);
         keyLetters(d.to, high);
-        printf("Divider %2d (file %2d, length %2d, depth %2d) is from %16s to %16s\n", t, d.tree, d.nodes, d.depth,
+        printf("Divider %2d (file %2d, length %2d, depth %2d) is from %16s to %16s\n", t, d.tree, d.nodes, d.maxDepth,
                low, high);
     }
     fflush(stdout);

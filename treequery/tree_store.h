@@ -11,14 +11,6 @@
 
 #include "treequery/treequery.h"
 
-// Field accessors of a node record (layout in treequery.h).
-inline uint32_t edgeLength(const Node& n) { return n.w0; }
-inline bool isLeaf(const Node& n) { return (n.w1 & 1u) != 0; }
-inline bool moreFollows(const Node& n) { return (n.w1 & 2u) != 0; }
-inline uint32_t child0(const Node& n) { return n.w1 >> 2; }     // interior only
-inline uint32_t child1(const Node& n) { return n.w2 >> 2; }     // interior only
-inline uint32_t leafInput(const Node& n) { return n.w1 >> 2; }  // leaf only
-inline int precedingCode(const Node& n) { return (int)(n.w2 & 3u); }
 
 // Stops with a message naming the tree when a record index or an input number of
 // the loaded tree is out of range.

@@ -25,6 +25,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "toolkit/records.h"
+
 #include "toolkit/run.h"
 
 constexpr int kMaxSets = 300;         // slots of the set table
@@ -103,34 +105,9 @@ struct ResultSet {
     int total;  // candidates offered ("results total")
 };
 
-// One divider record (.stdiv), 24 bytes little-endian:
-//   0-3 to (high key), 4-7 from (low key): prefix word 1 of the tree's last and first
-//   suffix, first base in bits 31-30, zero bits past a short suffix's end;
-//   8-11 tree number; 12-15 node count; 16-17 maximum depth (saturates at 32767 read
-//   as signed; never size anything from it); 18-23 zero.
-struct Divider {
-    uint32_t to;
-    uint32_t from;
-    int32_t tree;
-    int32_t nodes;
-    int16_t depth;
-    uint8_t zero[6];
-};
-static_assert(sizeof(Divider) == 24);
-
-// One node record (.stree), three little-endian words:
-//   w0: edge length in bits from the parent (root 0; every record of a leaf chain
-//       carries the chain's edge length)
-//   w1: bit 0 leaf flag, bit 1 more-follow (next record is in the same chain),
-//       bits 31-2 0-child index (interior) or input number (leaf)
-//   w2: bits 31-2 1-child index (interior; 0 in a leaf), bits 1-0 preceding base code (leaf)
-// A child index of 0 means no child.
-struct Node {
-    uint32_t w0;
-    uint32_t w1;
-    uint32_t w2;
-};
-static_assert(sizeof(Node) == 12);
+// Dividers and node records as the tree builder writes them (toolkit/records.h).
+using Divider = TreeDivider;
+using Node = TreeNode;
 
 // One occurrence of a pattern: input number and character position (zero-based).
 struct Occurrence {

@@ -89,7 +89,7 @@ void expectSameTrees(const std::string& a, const std::string& b) {
         for (size_t k = 0; k < x.size(); ++k) {
             ASSERT_EQ(x[k].edge, y[k].edge) << "tree " << t << " record " << k;
             ASSERT_EQ(x[k].link0 & 3, y[k].link0 & 3) << "tree " << t << " record " << k;
-            if (!nodeIsLeaf(x[k])) {
+            if (!isLeaf(x[k])) {
                 ASSERT_EQ(x[k].link0, y[k].link0) << "tree " << t << " record " << k;
                 ASSERT_EQ(x[k].link1, y[k].link1) << "tree " << t << " record " << k;
             }

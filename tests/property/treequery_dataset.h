@@ -14,18 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/records.h"
+
 namespace tqdata {
 
-struct Node {
-    uint32_t w0, w1, w2;
-};
-struct Divider {
-    uint32_t to, from;
-    int32_t tree, nodes;
-    int16_t depth;
-    uint8_t zero[6];
-};
-static_assert(sizeof(Node) == 12 && sizeof(Divider) == 24);
+using Node = TreeNode;
+using Divider = TreeDivider;
 
 inline uint32_t code(char c) { return c == 'a' ? 0 : c == 'c' ? 1 : c == 'g' ? 2 : 3; }
 
@@ -93,9 +87,9 @@ class Builder {
     }
     static void setChild(Node& v, uint32_t b, uint32_t child) {
         if (b)
-            v.w2 = (v.w2 & 3u) | (child << 2);
+            v.link1 = (v.link1 & 3u) | (child << 2);
         else
-            v.w1 = (v.w1 & 3u) | (child << 2);
+            v.link0 = (v.link0 & 3u) | (child << 2);
     }
     void add(const Suffix& s, uint32_t L) {
         const uint32_t o = bitsLeft(s);
@@ -106,18 +100,18 @@ class Builder {
             stack_ = {{0, 0}, {x, o}};
         } else if (o == L) {  // identical to the previous suffix: joins its chain
             uint32_t x = leaf(s, o - stack_[stack_.size() - 2].second);
-            nodes_[x - 1].w1 |= 2u;
+            nodes_[x - 1].link0 |= 2u;
         } else {
             while (stack_.back().second > L) stack_.pop_back();
             uint32_t v = stack_.back().first, D = stack_.back().second;
-            if (D == L && (nodes_[v].w1 & 1u)) {  // the previous suffix ends here: head
+            if (D == L && (nodes_[v].link0 & 1u)) {  // the previous suffix ends here: head
                 uint32_t n = (uint32_t)nodes_.size();
                 Node moved = nodes_[v];
-                moved.w1 &= ~2u;
+                moved.link0 &= ~2u;
                 nodes_.push_back(moved);
-                nodes_[v].w1 = 2u;
-                nodes_[v].w2 = 0;
-                nodes_[n - 1].w1 |= 2u;
+                nodes_[v].link0 = 2u;
+                nodes_[v].link1 = 0;
+                nodes_[n - 1].link0 |= 2u;
                 uint32_t x = leaf(s, o - L);
                 setChild(nodes_[v], bit(s, L), x);
                 stack_.push_back({x, o});
@@ -126,16 +120,16 @@ class Builder {
                 setChild(nodes_[v], 1, x);
                 stack_.push_back({x, o});
             } else {
-                uint32_t u = (nodes_[v].w2 >> 2) ? nodes_[v].w2 >> 2 : nodes_[v].w1 >> 2;
-                uint32_t side = (nodes_[v].w2 >> 2) ? 1 : 0;
+                uint32_t u = (nodes_[v].link1 >> 2) ? nodes_[v].link1 >> 2 : nodes_[v].link0 >> 2;
+                uint32_t side = (nodes_[v].link1 >> 2) ? 1 : 0;
                 nodes_.push_back(Node{L - D, u << 2, 0});
                 uint32_t n = (uint32_t)nodes_.size() - 1;
                 uint32_t x = leaf(s, o - L);
-                nodes_[n].w2 = x << 2;
+                nodes_[n].link1 = x << 2;
                 setChild(nodes_[v], side, n);
                 for (uint32_t r = u;; r++) {
-                    nodes_[r].w0 -= L - D;
-                    if (!(nodes_[r].w1 & 2u)) break;
+                    nodes_[r].edge -= L - D;
+                    if (!(nodes_[r].link0 & 2u)) break;
                 }
                 stack_.push_back({n, L});
                 stack_.push_back({x, o});
@@ -145,10 +139,10 @@ class Builder {
     }
     int depthBelow(uint32_t x) const {
         const Node& n = nodes_[x];
-        if (n.w1 & 1u) return 0;
+        if (n.link0 & 1u) return 0;
         int d = 0;
-        if (n.w1 >> 2) d = std::max(d, 1 + depthBelow(n.w1 >> 2));
-        if (n.w2 >> 2) d = std::max(d, 1 + depthBelow(n.w2 >> 2));
+        if (n.link0 >> 2) d = std::max(d, 1 + depthBelow(n.link0 >> 2));
+        if (n.link1 >> 2) d = std::max(d, 1 + depthBelow(n.link1 >> 2));
         return d;
     }
     void writeTree() {
@@ -158,7 +152,7 @@ class Builder {
         d.from = from_;
         d.tree = t;
         d.nodes = (int32_t)nodes_.size();
-        d.depth = (int16_t)std::min(depthBelow(0), 32767);
+        d.maxDepth = (uint16_t)std::min(depthBelow(0), 65535);
         dividers_.push_back(d);
         writeFile(base_ + "_" + std::to_string(t) + ".stree", nodes_);
         nodes_.assign(1, Node{0, 0, 0});

@@ -143,9 +143,9 @@ TEST(WorkedTrees, LongSharedPrefixStillHangsFromTheRoot) {
     std::vector<TreeNode> t = readTree(ds.base(), 0);
     // The first leaf hung from the root with its whole length; the second suffix split
     // that edge at the shared 40 bases.
-    EXPECT_EQ(nodeChild0(t[0]), 2u);
+    EXPECT_EQ(child0(t[0]), 2u);
     EXPECT_EQ(t[2].edge, 2 * 40u);
-    EXPECT_EQ(nodeChild0(t[2]), 1u);
+    EXPECT_EQ(child0(t[2]), 1u);
     EXPECT_EQ(t[1].edge, 2u);
     checkTrees(ds, ds.base(), longOnes);
 }

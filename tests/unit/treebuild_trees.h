@@ -187,14 +187,14 @@ inline std::vector<LeafAt> leavesInOrder(const std::vector<TreeNode>& t, int* ma
         for (uint32_t x = v.node;; ++x) {
             seen[x] = 1;
             EXPECT_EQ(t[x].edge, t[v.node].edge) << "chain record " << x << " of chain " << v.node;
-            if (nodeIsLeaf(t[x])) {
-                leaves.push_back({static_cast<int>(nodeInput(t[x])), depth, nodePreceding(t[x]), x});
+            if (isLeaf(t[x])) {
+                leaves.push_back({static_cast<int>(leafInput(t[x])), depth, static_cast<uint32_t>(precedingCode(t[x])), x});
             } else {
                 EXPECT_EQ(x, v.node) << "interior record inside a chain";
-                c0 = nodeChild0(t[x]);
-                c1 = nodeChild1(t[x]);
+                c0 = child0(t[x]);
+                c1 = child1(t[x]);
             }
-            if (!nodeHasMore(t[x])) break;
+            if (!moreFollows(t[x])) break;
         }
         if (c1) pending.push_back({c1, depth, v.steps + 1});
         if (c0) pending.push_back({c0, depth, v.steps + 1});
@@ -210,8 +210,8 @@ inline uint32_t descend(const std::vector<TreeNode>& t, std::string_view s) {
     const uint32_t length = static_cast<uint32_t>(2 * s.size());
     while (depth < length) {
         uint32_t bit = (baseCode(s[depth / 2]) >> (1 - depth % 2)) & 1;
-        if (nodeIsLeaf(t[node])) return 0;
-        uint32_t child = bit ? nodeChild1(t[node]) : nodeChild0(t[node]);
+        if (isLeaf(t[node])) return 0;
+        uint32_t child = bit ? child1(t[node]) : child0(t[node]);
         if (child == 0) return 0;
         node = child;
         depth += t[child].edge;
@@ -255,7 +255,7 @@ inline void checkTrees(const DataSet& ds, const std::string& base, const std::ve
                 bool found = false;
                 for (uint32_t x = reached; reached != 0; ++x) {
                     if (x == leaf.index) found = true;
-                    if (!nodeHasMore(t[x])) break;
+                    if (!moreFollows(t[x])) break;
                 }
                 EXPECT_TRUE(found) << "descent by input " << s.input << " offset " << s.offset;
             }

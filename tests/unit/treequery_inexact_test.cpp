@@ -223,7 +223,7 @@ TEST_F(HandTreeDeath, UnreadableTextStopsWithAFailureStatus) {
     nodes = {interior(0, 1, 0), leaf(16, 0)};
     load();
     bitLengths[0] = 40;  // the catalogue claims more text than the file holds
-    nodes[1].w0 = 8;     // so the leaf's suffix starts at 16, past the file's end
+    nodes[1].edge = 8;     // so the leaf's suffix starts at 16, past the file's end
     EXPECT_EXIT(search("acgt", 0), ::testing::ExitedWithCode(255), "");
     unlink((dir + "/h.ST/h_0.stdna").c_str());
     closeConfirmFiles();

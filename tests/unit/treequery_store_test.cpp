@@ -116,7 +116,7 @@ TEST_F(Store, CorruptRecordsAreErrorsNotCrashes) {
     tqdata::Node root;
     memcpy(&root, good.data(), 12);
     // Root's 0-child far beyond the tree.
-    patchWord(tree, 4, (root.w1 & 3u) | (999999u << 2));
+    patchWord(tree, 4, (root.link0 & 3u) | (999999u << 2));
     for (const char* mode : {"", " -U"}) {
         Result r = run(query(std::string("-p a") + mode));
         EXPECT_EQ(r.status, 1) << r.output;
@@ -142,13 +142,13 @@ TEST_F(Store, CorruptRecordsAreErrorsNotCrashes) {
     bad = good;
     uint32_t self = 0;
     memcpy(&root, bad.data(), 12);
-    self = root.w1 >> 2;
+    self = root.link0 >> 2;
     tqdata::Node child;
     memcpy(&child, &bad[12 * self], 12);
-    if (!(child.w1 & 1u)) {
-        child.w1 = (child.w1 & 3u) | (self << 2);
-        child.w2 = (child.w2 & 3u) | (self << 2);
-        child.w0 = 0;
+    if (!(child.link0 & 1u)) {
+        child.link0 = (child.link0 & 3u) | (self << 2);
+        child.link1 = (child.link1 & 3u) | (self << 2);
+        child.edge = 0;
         memcpy(&bad[12 * self], &child, 12);
         writeBytes(tree, bad);
         r = run(query("-p a"));
