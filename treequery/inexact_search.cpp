@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "toolkit/file_io.h"
@@ -394,6 +396,109 @@ struct TreeWalk {
     }
 };
 
+// ---- Searching by pieces ----
+
+// An occurrence within HD of a pattern cut into k pieces, piece i allowed e_i
+// mismatches where the e_i + 1 add up to more than HD, has some piece within its own
+// allowance: otherwise it would differ in at least HD + 1 positions. So the pieces can
+// be searched on their own, each a short walk near the root, and every place a piece
+// occurs names a start that the text then accepts or rejects. For HD 2 or 3 this
+// touches some hundreds of records where the walk of the whole pattern touches tens of
+// thousands spread over every tree.
+struct PieceSplit {
+    int pieces = 1;
+    int start[kMaxPieces];
+    int length[kMaxPieces];
+    int budget[kMaxPieces];
+};
+
+// Strings within e substitutions of a given string of d characters.
+double ballSize(int d, int e) {
+    double total = 0, choose = 1, power = 1;
+    for (int j = 0; j <= e && j <= d; j++) {
+        total += choose * power;
+        choose = choose * (d - j) / (j + 1);
+        power *= 3;
+    }
+    return total;
+}
+
+// Expected work of searching `length` characters within `budget` in a text of n
+// characters: the records the walk reaches (the strings within the budget of each
+// prefix that the text holds) and the occurrences it then collects and confirms.
+double searchCost(int length, int budget, double n) {
+    double walk = 0, share = 1;
+    for (int d = 1; d <= length; d++) {
+        share = std::min(1.0, n / std::pow(4.0, d));
+        walk += ballSize(d, budget) * share;
+    }
+    return walk + ballSize(length, budget) * n / std::pow(4.0, length) + 20;
+}
+
+PieceSplit cutIntoPieces(int m, int hd, int k) {
+    PieceSplit split;
+    split.pieces = k;
+    const int spare = hd + 1 - k;  // allowances beyond zero that the pieces share
+    for (int i = 0, at = 0; i < k; i++) {
+        split.start[i] = at;
+        split.length[i] = m / k + (i < m % k ? 1 : 0);
+        split.budget[i] = spare / k + (i < spare % k ? 1 : 0);
+        at += split.length[i];
+    }
+    return split;
+}
+
+// The cut with the least expected work; one piece is the walk of the whole pattern.
+PieceSplit choosePieces(int m, int hd) {
+    double n = 0;
+    for (int i = 0; i < gQuery.inputs; i++) n += gQuery.bitLengths[i] / 2;
+    PieceSplit best = cutIntoPieces(m, hd, 1);
+    double bestCost = searchCost(m, hd, n);
+    for (int k = 2; k <= hd + 1 && k <= kMaxPieces && k <= m; k++) {
+        PieceSplit split = cutIntoPieces(m, hd, k);
+        double cost = 0;
+        for (int i = 0; i < k; i++) cost += searchCost(split.length[i], split.budget[i], n);
+        if (cost < bestCost) {
+            bestCost = cost;
+            best = split;
+        }
+    }
+    return best;
+}
+
+bool withinDistance(const char* pattern, const char* text, int m, int hd) {
+    for (int j = 0; j < m; j++)
+        if (pattern[j] != '*' && !sameBase(pattern[j], text[j]) && --hd < 0) return false;
+    return true;
+}
+
+// Every place where some piece occurs within its allowance, taken back to the start
+// of the whole pattern and kept when the text there is within HD of the pattern.
+void searchByPieces(const InexactPattern& pattern, const PieceSplit& split, OccurrenceList& results) {
+    OccurrenceList places;
+    for (int i = 0; i < split.pieces; i++) {
+        const char* piece = pattern.text + split.start[i];
+        const int length = split.length[i], budget = split.budget[i];
+        InexactPattern search{piece, length, budget, pattern01(piece, length)};
+        uint32_t minbits, maxbits;
+        patternKeyRange(piece, length, budget, &minbits, &maxbits);
+        places.count = 0;
+        for (int t = 0; t < gQuery.trees; t++) {
+            const Divider& d = gQuery.dividers[t];
+            if (!treeAdmitsPattern(d.from, d.to, minbits, maxbits, length)) continue;
+            mapInexactTree(t);
+            searchLoadedTree(search, places);
+        }
+        for (int r = 0; r < places.count; r++) {
+            const Occurrence& o = places.items[r];
+            const long long start = (long long)o.position - split.start[i];
+            if (start < 0 || start + pattern.m > gQuery.bitLengths[o.input] / 2) continue;
+            const char* text = confirmText(o.input, (int)start, pattern.m);
+            if (withinDistance(pattern.text, text, pattern.m, pattern.hd)) results.append(o.input, (int)start);
+        }
+    }
+}
+
 void printTable(const char* pattern, int m, int hd, const char* treePrefix, const OccurrenceList& results) {
     FILE* out = gQuery.out;
     const int origin = gSettings.indexOrigin;
@@ -474,6 +579,14 @@ void OccurrenceList::append(int input, int position) {
     items[count++] = Occurrence{input, position};
 }
 
+void OccurrenceList::dropRepeats() {
+    count = (int)(std::unique(items, items + count,
+                              [](const Occurrence& a, const Occurrence& b) {
+                                  return a.input == b.input && a.position == b.position;
+                              }) -
+                  items);
+}
+
 void OccurrenceList::sort() {
     std::sort(items, items + count, [](const Occurrence& a, const Occurrence& b) {
         return a.input != b.input ? a.input < b.input : a.position < b.position;
@@ -509,6 +622,11 @@ int inexactSearch(const char* pattern, int m, int hd, const char* /*treeDir*/, c
         note("HD=%d minbits=%s maxbits=%s  pattern=%s\n", hd, low, high, pattern);
     }
 
+    // Pieces need the trees of every piece at hand at once: only with mapped trees,
+    // and not for "*", whose pieces would each reach far more than their length says.
+    PieceSplit split;
+    if (gSettings.usemmap && hd > 0 && !strchr(pattern, '*')) split = choosePieces(m, hd);
+
     OccurrenceList results;
     int searched = 0;
     for (int t = 0; t < gQuery.trees; t++) {
@@ -519,9 +637,11 @@ int inexactSearch(const char* pattern, int m, int hd, const char* /*treeDir*/, c
         else
             readInexactTree(t);
         searched++;
-        searchLoadedTree(search, results);
+        if (split.pieces == 1) searchLoadedTree(search, results);
     }
+    if (split.pieces > 1) searchByPieces(search, split, results);
     results.sort();
+    if (split.pieces > 1) results.dropRepeats();  // a start that more than one piece names
     printTable(pattern, m, hd, treePrefix, results);
     return searched;
 }

@@ -43,7 +43,12 @@ struct OccurrenceList {
     void append(int input, int position);
     // Input first, then position, both ascending.
     void sort();
+    // Keeps one of each run of equal occurrences (after sort()).
+    void dropRepeats();
 };
+
+// A pattern searched by pieces is cut into at most this many.
+constexpr int kMaxPieces = 8;
 
 // What the walk of a tree needs to know about the pattern.
 struct InexactPattern {
