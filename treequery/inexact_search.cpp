@@ -489,12 +489,25 @@ void searchByPieces(const InexactPattern& pattern, const PieceSplit& split, Occu
             mapInexactTree(t);
             searchLoadedTree(search, places);
         }
-        for (int r = 0; r < places.count; r++) {
-            const Occurrence& o = places.items[r];
-            const long long start = (long long)o.position - split.start[i];
-            if (start < 0 || start + pattern.m > gQuery.bitLengths[o.input] / 2) continue;
-            const char* text = confirmText(o.input, (int)start, pattern.m);
-            if (withinDistance(pattern.text, text, pattern.m, pattern.hd)) results.append(o.input, (int)start);
+        // The starts lie all over the text: a batch of them is asked for before the
+        // first is compared, so that their cache misses overlap.
+        constexpr int kBatch = 16;
+        const char* texts[kBatch];
+        int starts[kBatch], inputs[kBatch];
+        for (int r = 0; r < places.count;) {
+            int batch = 0;
+            for (; r < places.count && batch < kBatch; r++) {
+                const Occurrence& o = places.items[r];
+                const long long start = (long long)o.position - split.start[i];
+                if (start < 0 || start + pattern.m > gQuery.bitLengths[o.input] / 2) continue;
+                texts[batch] = confirmText(o.input, (int)start, pattern.m);
+                __builtin_prefetch(texts[batch]);
+                __builtin_prefetch(texts[batch] + pattern.m - 1);
+                starts[batch] = (int)start;
+                inputs[batch++] = o.input;
+            }
+            for (int b = 0; b < batch; b++)
+                if (withinDistance(pattern.text, texts[b], pattern.m, pattern.hd)) results.append(inputs[b], starts[b]);
         }
     }
 }
