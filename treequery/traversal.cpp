@@ -287,6 +287,32 @@ int finishNode(const Frame& f) {
     return result;
 }
 
+// A leaf alone in its chain, about half of all records: its string occurs once, so
+// it can only be offered to a single set, and only as a whole input (a suffix that
+// continues has one preceding code, which disqualifies it there); the K and N sets it
+// could enter need two codes. Anything else takes the whole of finishNode. The slot
+// is clean when a leaf reaches it (a 0-child shares its parent's slot before anything
+// else went in, a 1-child gets a fresh one), so the leaf only sets its own bits.
+int loneLeaf(const Node& x, uint32_t node, int32_t slot, int64_t depth) {
+    Walk& w = gWalk;
+    if (depth < w.minDepth) return 0;
+    const int c = (int)leafInput(x);
+    const int64_t bits = gQuery.bitLengths[c];
+    if (depth > bits) corrupt("leaf deeper than its input, record", node);
+    if (depth == bits) return finishNode(Frame{node, slot, -1, 2, depth, 0});
+    Accumulators& a = w.acc;
+    const uint8_t p = (uint8_t)(1 << precedingCode(x));
+    if (a.haveK) bitSet(a.k.data() + (size_t)slot * a.words, c);
+    if (a.haveL) a.l[(size_t)slot * a.inputs + c] |= p;
+    if (a.haveC) a.c[(size_t)slot * a.inputs + c]++;
+    a.andMask[slot] &= p;
+    a.orMask[slot] |= p;
+    w.lastChain = node;
+    w.lastDepth = depth;
+    w.chainSeen = true;
+    return 1;
+}
+
 // Depth of a child record reached from a parent at `parentDepth`; nothing in a sound
 // tree lies deeper than the longest input.
 int64_t childDepth(uint32_t node, int64_t parentDepth) {
@@ -302,9 +328,17 @@ int enterChild(uint32_t node, int32_t acc, int64_t parentDepth) {
     const int64_t depth = childDepth(node, parentDepth);
     // Each record is entered at most once in a sound tree; more means a cycle.
     if (++w.visits > gQuery.treeNodes) corrupt("record reached twice, record", node);
-    if (isLeaf(gQuery.tree[node])) return finishNode(Frame{node, acc, -1, 2, depth, 0});
-    w.frames.push_back(Frame{node, acc, -1, 0, depth, 0});
-    return -1;
+    const Node& x = gQuery.tree[node];
+    if (!isLeaf(x)) {
+        // Both children are fetched together: the 1-child is read again when the
+        // 0-child's subtree is done, usually after a few records only.
+        __builtin_prefetch(&gQuery.tree[child0(x)]);
+        __builtin_prefetch(&gQuery.tree[child1(x)]);
+        w.frames.push_back(Frame{node, acc, -1, 0, depth, 0});
+        return -1;
+    }
+    if (moreFollows(x)) return finishNode(Frame{node, acc, -1, 2, depth, 0});
+    return loneLeaf(x, node, acc, depth);
 }
 
 // The result walk of the loaded tree; returns the leaves counted.
