@@ -427,11 +427,8 @@ double ballSize(int d, int e) {
 // characters: the records the walk reaches (the strings within the budget of each
 // prefix that the text holds) and the occurrences it then collects and confirms.
 double searchCost(int length, int budget, double n) {
-    double walk = 0, share = 1;
-    for (int d = 1; d <= length; d++) {
-        share = std::min(1.0, n / std::pow(4.0, d));
-        walk += ballSize(d, budget) * share;
-    }
+    double walk = 0;
+    for (int d = 1; d <= length; d++) walk += ballSize(d, budget) * std::min(1.0, n / std::pow(4.0, d));
     return walk + ballSize(length, budget) * n / std::pow(4.0, length) + 20;
 }
 
