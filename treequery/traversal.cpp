@@ -110,6 +110,10 @@ struct Frame {
     int32_t phase;  // 0: enter, 1: 0-child done, 2: 1-child done
     int64_t depth;  // bit depth
     int32_t leaves; // leaves counted below it so far
+    // A 1-child that is a leaf alone in its chain takes no slot of its own: its input
+    // and preceding-code bit wait here and go straight into the node's slot.
+    int32_t leafInput1 = -1;
+    uint8_t leafCode1 = 0;
 };
 
 struct Walk {
@@ -125,6 +129,9 @@ struct Walk {
     bool reporting = false;   // standard arrays or result sets to offer nodes to
     int64_t minDepth = 0;     // 2 x threshold: shallower nodes are not reported
     int64_t deepestInput = 0; // greatest input bit length: no node lies deeper
+    // entryLength() of every set, kept beside the sets: one load per offer instead of
+    // a walk through the set's heap.
+    int entryLength[kMaxSets];
 };
 Walk gWalk;
 
@@ -160,6 +167,14 @@ struct Candidate {
     }
 };
 
+// The length a candidate must exceed to enter a set: none while its heap has room,
+// else the worst record's (a set that keeps nothing only counts).
+int entryLength(const ResultSet& set) {
+    if (set.heapSize < gSettings.bestnum) return INT32_MIN;
+    if (gSettings.bestnum <= 0) return INT32_MAX;
+    return set.records[set.order[0]].length;
+}
+
 // Offers the finished node to every result set whose condition it meets.
 void offerToSets(Candidate& node, int k, int leaves, int slot) {
     Accumulators& a = gWalk.acc;
@@ -169,12 +184,14 @@ void offerToSets(Candidate& node, int k, int leaves, int slot) {
     const int tfreq = gSettings.tfreq;
     const int length = node.record.length;
     // Counts the candidate, and keeps it when the heap has room or it beats the worst.
-    auto offer = [&](ResultSet& set) {
-        if (set.heapSize >= gSettings.bestnum && length <= set.records[set.order[0]].length) {
+    int* entry = gWalk.entryLength;
+    auto offer = [&](ResultSet& set, int j) {
+        if (length <= entry[j]) {
             set.total++;
             return;
         }
         offerToSet(set, node.located());
+        entry[j] = entryLength(set);
     };
     for (int j = 0; j < gQuery.setCount; j++) {
         ResultSet& set = gQuery.sets[j];
@@ -195,83 +212,62 @@ void offerToSets(Candidate& node, int k, int leaves, int slot) {
                 for (int m = 0; m < o; m++) all &= M[set.members[m]] & 15;
                 if (all != 0) continue;
             }
-            offer(set);
+            offer(set, j);
         } else if (set.kind == kKSet) {
-            if (k == set.members[0] && a.andMask[slot] == 0) offer(set);
+            if (k == set.members[0] && a.andMask[slot] == 0) offer(set, j);
         } else {
-            if (leaves == set.members[0] && !singleCode(a.orMask[slot])) offer(set);
+            if (leaves == set.members[0] && !singleCode(a.orMask[slot])) offer(set, j);
         }
     }
 }
 
-// Everything done for a node after its children: merging its 1-child's vectors,
-// processing its leaf chain, and reporting it. Returns the leaves counted below it.
-int finishNode(const Frame& f) {
+// Processes the leaf chain starting at record `first` at bit depth D into slot
+// `slot` and the node's masks; `belowHead`: the chain hangs below an interior head.
+// Returns the leaves of the chain.
+int leafChain(uint32_t first, int slot, int64_t D, bool belowHead, uint8_t& andLocal, uint8_t& orLocal) {
     Accumulators& a = gWalk.acc;
     const Node* tree = gQuery.tree;
-    const Node& x = tree[f.node];
-    int result = f.leaves;
-    const int64_t D = f.depth;
-    if (D < gWalk.minDepth) return result;  // too shallow: neither merged nor reported
-
-    const int slot = f.acc;
-    uint8_t andLocal = 15, orLocal = 0;
-    if (f.own >= 0) {
-        a.merge(slot, f.own);
-        andLocal = a.andMask[f.own];
-        orLocal = a.orMask[f.own];
-    }
-
-    uint32_t first = 0;
-    bool hasChain = false;
-    if (isLeaf(x)) {
-        first = f.node;
-        hasChain = true;
-    } else if (moreFollows(x)) {
-        first = f.node + 1;
-        hasChain = true;
-    }
-    if (hasChain) {
-        uint32_t* V = a.kv(slot);
-        uint8_t* M = a.lv(slot);
-        uint8_t* C = a.cv(slot);
-        const bool equiv = gSettings.equiv != 0;
-        ChainCheck check{0, 0};
-        gWalk.lastChain = first;
-        gWalk.lastDepth = D;
-        gWalk.chainSeen = true;
-        int count = 0;
-        for (uint32_t y = first;; y++) {
-            const Node& leaf = tree[y];  // chain ends lie inside the tree (validated)
-            if (!isLeaf(leaf)) corrupt("interior record inside a leaf chain, record", y);
-            const int c = (int)leafInput(leaf);
-            const int p = 1 << precedingCode(leaf);
-            const int64_t bits = gQuery.bitLengths[c];
-            if (D > bits) corrupt("leaf deeper than its input, record", y);
-            const bool whole = bits == D;
-            if (C) C[c]++;
-            if (!whole) {
-                if (M) M[c] |= (uint8_t)p;
-                andLocal &= (uint8_t)p;
-            }
-            if (V) bitSet(V, c);
-            orLocal |= (uint8_t)p;
-            count++;
-            if (equiv) equivLeaf(check, y, D);
-            if (!moreFollows(leaf)) break;
+    uint32_t* V = a.kv(slot);
+    uint8_t* M = a.lv(slot);
+    uint8_t* C = a.cv(slot);
+    const bool equiv = gSettings.equiv != 0;
+    ChainCheck check{0, 0};
+    gWalk.lastChain = first;
+    gWalk.lastDepth = D;
+    gWalk.chainSeen = true;
+    int count = 0;
+    for (uint32_t y = first;; y++) {
+        const Node& leaf = tree[y];  // chain ends lie inside the tree (validated)
+        if (!isLeaf(leaf)) corrupt("interior record inside a leaf chain, record", y);
+        const int c = (int)leafInput(leaf);
+        const int p = 1 << precedingCode(leaf);
+        const int64_t bits = gQuery.bitLengths[c];
+        if (D > bits) corrupt("leaf deeper than its input, record", y);
+        const bool whole = bits == D;
+        if (C) C[c]++;
+        if (!whole) {
+            if (M) M[c] |= (uint8_t)p;
+            andLocal &= (uint8_t)p;
         }
-        if (equiv) equivChainEnd(check, count, !isLeaf(x));
-        result += count;
+        if (V) bitSet(V, c);
+        orLocal |= (uint8_t)p;
+        count++;
+        if (equiv) equivLeaf(check, y, D);
+        if (!moreFollows(leaf)) break;
     }
-    a.andMask[slot] &= andLocal;
-    a.orMask[slot] |= orLocal;
+    if (equiv) equivChainEnd(check, count, belowHead);
+    return count;
+}
 
-    if (!gWalk.reporting) return result;
+// Offers a finished node of bit depth D, with `result` leaves below it and its
+// vectors in `slot`, to the standard arrays and the result sets.
+void reportNode(int slot, int64_t D, int result) {
+    Accumulators& a = gWalk.acc;
     const uint32_t* V = a.kv(slot);
     int k = 0;
     if (V != nullptr)
         for (int w = 0; w < a.words; w++) k += bitCount(V[w]);
-    if (V != nullptr && gSettings.rgenome >= 0 && !bitTest(V, gSettings.rgenome)) return result;
+    if (V != nullptr && gSettings.rgenome >= 0 && !bitTest(V, gSettings.rgenome)) return;
 
     Candidate node;
     node.record = ResultRecord{k, result, V != nullptr ? (int32_t)V[0] : 0, (int32_t)(D & ~(int64_t)1), 0, 0, 0};
@@ -284,6 +280,38 @@ int finishNode(const Frame& f) {
         offerStandard(gQuery.standardK, gSettings.kresults, k,
                       length > gQuery.standardK[k].length ? node.located() : node.record);
     if (gQuery.setCount > 0) offerToSets(node, k, result, slot);
+}
+
+// Everything done for a node after its children: merging its 1-child's vectors,
+// processing its leaf chain, and reporting it. Returns the leaves counted below it.
+int finishNode(const Frame& f) {
+    Accumulators& a = gWalk.acc;
+    const Node& x = gQuery.tree[f.node];
+    int result = f.leaves;
+    const int64_t D = f.depth;
+    if (D < gWalk.minDepth) return result;  // too shallow: neither merged nor reported
+
+    const int slot = f.acc;
+    uint8_t andLocal = 15, orLocal = 0;
+    if (f.own >= 0) {
+        a.merge(slot, f.own);
+        andLocal = a.andMask[f.own];
+        orLocal = a.orMask[f.own];
+    } else if (f.leafInput1 >= 0) {
+        const int c = f.leafInput1;
+        if (a.haveK) bitSet(a.kv(slot), c);
+        if (a.haveL) a.lv(slot)[c] |= f.leafCode1;
+        if (a.haveC) a.cv(slot)[c]++;
+        andLocal = f.leafCode1;
+        orLocal = f.leafCode1;
+    }
+    if (isLeaf(x))
+        result += leafChain(f.node, slot, D, false, andLocal, orLocal);
+    else if (moreFollows(x))
+        result += leafChain(f.node + 1, slot, D, true, andLocal, orLocal);
+    a.andMask[slot] &= andLocal;
+    a.orMask[slot] |= orLocal;
+    if (gWalk.reporting) reportNode(slot, D, result);
     return result;
 }
 
@@ -293,7 +321,7 @@ int finishNode(const Frame& f) {
 // could enter need two codes. Anything else takes the whole of finishNode. The slot
 // is clean when a leaf reaches it (a 0-child shares its parent's slot before anything
 // else went in, a 1-child gets a fresh one), so the leaf only sets its own bits.
-int loneLeaf(const Node& x, uint32_t node, int32_t slot, int64_t depth) {
+inline int loneLeaf(const Node& x, uint32_t node, int32_t slot, int64_t depth) {
     Walk& w = gWalk;
     if (depth < w.minDepth) return 0;
     const int c = (int)leafInput(x);
@@ -313,74 +341,93 @@ int loneLeaf(const Node& x, uint32_t node, int32_t slot, int64_t depth) {
     return 1;
 }
 
-// Depth of a child record reached from a parent at `parentDepth`; nothing in a sound
-// tree lies deeper than the longest input.
-int64_t childDepth(uint32_t node, int64_t parentDepth) {
-    int64_t depth = parentDepth + edgeLength(gQuery.tree[node]);  // index validated
-    if (depth > gWalk.deepestInput) corrupt("node deeper than any input, record", node);
-    return depth;
-}
-
-// Enters a child: a leaf is finished at once, an interior record goes on the stack.
-// Returns the leaves counted when the child was a leaf, -1 when it was pushed.
-int enterChild(uint32_t node, int32_t acc, int64_t parentDepth) {
-    Walk& w = gWalk;
-    const int64_t depth = childDepth(node, parentDepth);
-    // Each record is entered at most once in a sound tree; more means a cycle.
-    if (++w.visits > gQuery.treeNodes) corrupt("record reached twice, record", node);
-    const Node& x = gQuery.tree[node];
-    if (!isLeaf(x)) {
-        // Both children are fetched together: the 1-child is read again when the
-        // 0-child's subtree is done, usually after a few records only.
-        __builtin_prefetch(&gQuery.tree[child0(x)]);
-        __builtin_prefetch(&gQuery.tree[child1(x)]);
-        w.frames.push_back(Frame{node, acc, -1, 0, depth, 0});
-        return -1;
-    }
-    if (moreFollows(x)) return finishNode(Frame{node, acc, -1, 2, depth, 0});
-    return loneLeaf(x, node, acc, depth);
-}
-
 // The result walk of the loaded tree; returns the leaves counted.
 int checkTree() {
     Walk& w = gWalk;
-    w.frames.clear();
+    Accumulators& a = w.acc;
+    const Node* const tree = gQuery.tree;
+    const int64_t deepest = w.deepestInput;
+    const int nodes = gQuery.treeNodes;
+    std::vector<Frame>& frames = w.frames;
+    frames.clear();
     w.chainSeen = false;
-    w.acc.used = 0;
-    w.acc.take();  // slot 0: the root's accumulators
-    w.visits = 1;
-    w.frames.push_back(Frame{0, 0, -1, 0, edgeLength(gQuery.tree[0]), 0});
+    a.used = 0;
+    a.take();  // slot 0: the root's accumulators
+    int visits = 1;
+    // Enters a child: a leaf is finished at once, an interior record goes on the
+    // stack. Returns the leaves counted when the child was a leaf, -1 when pushed.
+    auto enter = [&](uint32_t node, int32_t acc, int64_t parentDepth) -> int {
+        const Node& x = tree[node];  // index validated
+        const int64_t depth = parentDepth + edgeLength(x);
+        // Nothing in a sound tree lies deeper than the longest input.
+        if (depth > deepest) corrupt("node deeper than any input, record", node);
+        // Each record is entered at most once in a sound tree; more means a cycle.
+        if (++visits > nodes) corrupt("record reached twice, record", node);
+        if (!isLeaf(x)) {
+            // Both children are fetched together: the 1-child is read again when the
+            // 0-child's subtree is done, usually after a few records only.
+            __builtin_prefetch(&tree[child0(x)]);
+            __builtin_prefetch(&tree[child1(x)]);
+            frames.push_back(Frame{node, acc, -1, 0, depth, 0});
+            return -1;
+        }
+        if (moreFollows(x)) return finishNode(Frame{node, acc, -1, 2, depth, 0});
+        return loneLeaf(x, node, acc, depth);
+    };
+    frames.push_back(Frame{0, 0, -1, 0, edgeLength(tree[0]), 0});
     int total = 0;
-    while (!w.frames.empty()) {
-        Frame& f = w.frames.back();
-        const Node& x = gQuery.tree[f.node];
-        if (f.phase == 0) {
-            f.phase = 1;
+    while (!frames.empty()) {
+        Frame* f = &frames.back();
+        const Node& x = tree[f->node];
+        if (f->phase == 0) {
+            f->phase = 1;
             if (child0(x) != 0) {
-                int r = enterChild(child0(x), f.acc, f.depth);
+                const int r = enter(child0(x), f->acc, f->depth);
                 if (r < 0) continue;
-                w.frames.back().leaves += r;
+                f->leaves += r;
             }
         }
-        Frame& g = w.frames.back();
-        if (g.phase == 1) {
-            g.phase = 2;
-            if (child1(x) != 0) {
-                g.own = w.acc.take();
-                int r = enterChild(child1(x), g.own, g.depth);
+        if (f->phase == 1) {
+            f->phase = 2;
+            const uint32_t c1 = child1(x);
+            const Node& y = tree[c1];
+            if (c1 != 0 && isLeaf(y) && !moreFollows(y)) {
+                // As enter() and loneLeaf() do, but the leaf's bits wait in the frame.
+                const int64_t depth = f->depth + edgeLength(y);
+                if (depth > deepest) corrupt("node deeper than any input, record", c1);
+                if (++visits > nodes) corrupt("record reached twice, record", c1);
+                if (depth >= w.minDepth) {
+                    const int c = (int)leafInput(y);
+                    const int64_t bits = gQuery.bitLengths[c];
+                    if (depth > bits) corrupt("leaf deeper than its input, record", c1);
+                    if (depth == bits) {
+                        f->own = a.take();
+                        f->leaves += finishNode(Frame{c1, f->own, -1, 2, depth, 0});
+                    } else {
+                        f->leafInput1 = c;
+                        f->leafCode1 = (uint8_t)(1 << precedingCode(y));
+                        w.lastChain = c1;
+                        w.lastDepth = depth;
+                        w.chainSeen = true;
+                        f->leaves++;
+                    }
+                }
+            } else if (c1 != 0) {
+                f->own = a.take();
+                const int r = enter(child1(x), f->own, f->depth);
                 if (r < 0) continue;
-                w.frames.back().leaves += r;
+                f->leaves += r;
             }
         }
-        Frame& h = w.frames.back();
-        int r = finishNode(h);
-        if (h.own >= 0) w.acc.release();
-        w.frames.pop_back();
-        if (w.frames.empty())
+        const int r = finishNode(*f);
+        if (f->own >= 0) a.release();
+        frames.pop_back();
+        if (frames.empty())
             total = r;
         else
-            w.frames.back().leaves += r;
+            frames.back().leaves += r;
     }
+    w.visits = visits;
     return total;
 }
 
@@ -538,6 +585,7 @@ void sdfs(int mode) {
         note("%s%s%sallocated, maxDepth %d, %d ms\n", a.haveK ? "kvectors " : "",
              a.haveL ? "and lvectors " : "", countsAsked ? "and cvectors " : "", levels, cpuMs() - startCpu);
 
+    for (int j = 0; j < gQuery.setCount; j++) gWalk.entryLength[j] = entryLength(gQuery.sets[j]);
     gWalk.reporting = gQuery.standardN != nullptr || gQuery.standardK != nullptr || gQuery.setCount > 0;
     gWalk.minDepth = 2LL * gSettings.threshold;
     gWalk.deepestInput = 0;
