@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <cctype>
+#include <cstdarg>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,12 +16,39 @@
 #include "toolkit/bit_vector.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
+#include "treequery/exact_search.h"
 #include "treequery/tree_store.h"
 #include "treequery/treequery.h"
 
 namespace {
 
 std::vector<uint8_t> gBits;  // pattern bits, one per byte, first base's high bit first
+
+// Where a search of a group puts its pattern's results and lines; null for the search
+// of one pattern (gQuery's arrays, lines straight to standard error).
+ExactResult* gTarget = nullptr;
+
+// Records come from the whole tree in memory, or (group search in read mode) through
+// the reader that fetches the blocks a walk reaches.
+bool gRecordsOnDemand = false;
+inline const Node& record(uint32_t index) { return gRecordsOnDemand ? treeRecord(index) : treeNode(index); }
+
+void searchNote(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void searchNote(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    va_list copy;
+    va_copy(copy, args);
+    int length = vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string line(length > 0 ? (size_t)length : 0, '\0');
+    vsnprintf(line.data(), line.size() + 1, fmt, args);
+    va_end(args);
+    if (gTarget)
+        gTarget->notes.push_back(std::move(line));
+    else
+        note("%s", line.c_str());
+}
 
 int baseCode(char c) {
     switch (c) {
@@ -46,12 +74,12 @@ void makePatternBits(const char* pattern, int m) {
 // on whose incoming edge the pattern ends (its parent's bit depth in *parentDepth),
 // or 0 when the tree has no such path.
 uint32_t blindDescent(long long patternBits, long long* parentDepth) {
-    const Node& root = treeNode(0);
+    const Node& root = record(0);
     uint32_t current = gBits[0] ? child1(root) : child0(root);
     long long depth = 0;
     long long steps = 0;
     while (current != 0) {
-        const Node& x = treeNode(current);
+        const Node& x = record(current);
         if (++steps > gQuery.treeNodes) corruptTree("path length", steps);
         long long e = edgeLength(x);
         if (e >= patternBits - depth) {
@@ -69,7 +97,7 @@ uint32_t blindDescent(long long patternBits, long long* parentDepth) {
 uint32_t firstLeaf(uint32_t node, long long parentDepth, long long* leafDepth) {
     long long steps = 0;
     for (;;) {
-        const Node& x = treeNode(node);
+        const Node& x = record(node);
         if (++steps > gQuery.treeNodes) corruptTree("path length", steps);
         if (isLeaf(x)) {
             *leafDepth = parentDepth + edgeLength(x);
@@ -128,6 +156,12 @@ bool textMatches(const char* pattern, int m, int input, int start) {
 void addOccurrence(const Node& leaf, long long parentDepth) {
     int input = leafInputChecked(leaf);
     int position = leafPosition(input, parentDepth + edgeLength(leaf));
+    if (gTarget) {
+        if (gTarget->count < gSettings.maxNum) gTarget->kept.push_back(Occurrence{input, position});
+        bitSet(gTarget->inputs.data(), input);
+        gTarget->count++;
+        return;
+    }
     int& count = gQuery.occurrenceCount;
     if (count < gSettings.maxNum) gQuery.occurrences[count] = Occurrence{input, position};
     bitSet(gQuery.inputVector, input);
@@ -151,7 +185,7 @@ void collectAll(uint32_t start, long long parentDepth) {
     while (!stack.empty()) {
         Task task = stack.back();
         stack.pop_back();
-        const Node& x = treeNode(task.node);
+        const Node& x = record(task.node);
         if (task.emit) {
             addOccurrence(x, task.parentDepth);
             continue;
@@ -175,27 +209,49 @@ bool searchTree(int t, const char* pattern, int m) {
     long long depth = 0;
     uint32_t candidate = blindDescent(patternBits, &depth);
     if (candidate == 0) {
-        if (!gRun.quiet) note("Pattern not found (blind search)\n");
+        if (!gRun.quiet) searchNote("Pattern not found (blind search)\n");
         return false;
     }
-    if (!gRun.quiet) note("Blind search: pattern may exist - depth %lld\n", depth);
+    if (!gRun.quiet) searchNote("Blind search: pattern may exist - depth %lld\n", depth);
     long long leafDepth = 0;
     uint32_t leaf = firstLeaf(candidate, depth, &leafDepth);
-    const Node& first = treeNode(leaf);
+    const Node& first = record(leaf);
     int input = leafInputChecked(first);
     int position = leafPosition(input, leafDepth);
     long long bitPosition = gQuery.bitLengths[input] - leafDepth;
     if (!gRun.quiet)
-        note("First leaf (real leaf): n=%u d=%lld(pos=%lld) f/s=(%d %lld)\n", leaf, leafDepth, bitPosition, input,
+        searchNote("First leaf (real leaf): n=%u d=%lld(pos=%lld) f/s=(%d %lld)\n", leaf, leafDepth, bitPosition, input,
              bitPosition);
     if (!textMatches(pattern, m, input, position)) {
-        if (gRun.verbose) note("Pattern not found after verification, tree %d\n", t);
+        if (gRun.verbose) searchNote("Pattern not found after verification, tree %d\n", t);
         return false;
     }
-    if (gRun.verbose) note("Pattern verified.\n");
-    if (!gRun.quiet) note("Collect all: depth=%lld\n", depth);
+    if (gRun.verbose) searchNote("Pattern verified.\n");
+    if (!gRun.quiet) searchNote("Collect all: depth=%lld\n", depth);
     collectAll(candidate, depth);
     return true;
+}
+
+// The pattern's leading bits as a divider key (all 32 bits from 16 bases on) and the
+// shift that brings a divider key down to as many bits.
+struct PatternKey {
+    uint32_t key;
+    int shift;
+};
+PatternKey patternKey(int m) {
+    const int keyBits = m >= 16 ? 32 : 2 * m;
+    uint32_t key = 0;
+    for (int b = 0; b < keyBits; b++) key = (key << 1) | gBits[(size_t)b];
+    return PatternKey{key, 32 - keyBits};
+}
+bool selects(const PatternKey& k, const Divider& d) {
+    return k.key >= (d.from >> k.shift) && k.key <= (d.to >> k.shift);
+}
+
+void noteTreeFile(int t) {
+    if (!gRun.verbose) return;
+    std::string path = formatPath(kPathLimit, "%s_%d%s", gQuery.treeBase, t, ".stree");
+    searchNote("Looking in tree file \"%s\", totalNodes %d\n", path.c_str(), gQuery.treeNodes);
 }
 
 }  // namespace
@@ -203,23 +259,53 @@ bool searchTree(int t, const char* pattern, int m) {
 int exactSearch(const char* pattern, int m) {
     if (m <= 0) fatal("bad pattern parameter\n");
     makePatternBits(pattern, m);
-    const int keyBits = m >= 16 ? 32 : 2 * m;
-    const int shift = 32 - keyBits;
-    uint32_t key = 0;
-    for (int b = 0; b < keyBits; b++) key = (key << 1) | gBits[(size_t)b];
+    const PatternKey key = patternKey(m);
 
     int visited = 0;
     for (int t = 0; t < gQuery.trees; t++) {
-        const Divider& d = gQuery.dividers[t];
-        if (key < (d.from >> shift) || key > (d.to >> shift)) continue;
+        if (!selects(key, gQuery.dividers[t])) continue;
         loadTree(t, kLoadForSearch);
         visited++;
-        if (gRun.verbose) {
-            std::string path = formatPath(kPathLimit, "%s_%d%s", gQuery.treeBase, t, ".stree");
-            note("Looking in tree file \"%s\", totalNodes %d\n", path.c_str(), gQuery.treeNodes);
-        }
+        noteTreeFile(t);
         searchTree(t, pattern, m);
     }
     if (visited == 0 && !gRun.quiet) note("Pattern not found (tree location)\n");
     return visited;
+}
+
+void exactSearchGroup(const std::vector<std::string>& patterns, std::vector<ExactResult>& results) {
+    const size_t count = patterns.size();
+    results.assign(count, ExactResult());
+    std::vector<PatternKey> keys(count);
+    for (size_t p = 0; p < count; p++) {
+        const int m = (int)patterns[p].size();
+        if (m <= 0) fatal("bad pattern parameter\n");
+        makePatternBits(patterns[p].c_str(), m);
+        keys[p] = patternKey(m);
+        results[p].inputs.assign((size_t)gQuery.vectorWords, 0);
+    }
+    // Trees in file order and each pattern's trees in that order too: every pattern
+    // collects its occurrences in the order of the search of one pattern.
+    gRecordsOnDemand = true;
+    for (int t = 0; t < gQuery.trees; t++) {
+        bool open = false;
+        for (size_t p = 0; p < count; p++) {
+            if (!selects(keys[p], gQuery.dividers[t])) continue;
+            if (!open) openTreeRecords(t);
+            open = true;
+            const char* pattern = patterns[p].c_str();
+            const int m = (int)patterns[p].size();
+            gTarget = &results[p];
+            makePatternBits(pattern, m);
+            gTarget->visited++;
+            noteTreeFile(t);
+            searchTree(t, pattern, m);
+            gTarget = nullptr;
+        }
+        if (open) closeTreeRecords();
+    }
+    gRecordsOnDemand = false;
+    if (!gRun.quiet)
+        for (ExactResult& r : results)
+            if (r.visited == 0) r.notes.push_back("Pattern not found (tree location)\n");
 }

@@ -1,5 +1,6 @@
 // Patterns of -p: text patterns or pattern triples, their checks, and the search
 // loop of pattern mode.
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "toolkit/bit_vector.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
+#include "treequery/exact_search.h"
 #include "treequery/tree_store.h"
 #include "treequery/treequery.h"
 
@@ -156,13 +158,62 @@ const char* patternText(int p) {
     return gQuery.patternBuffer;
 }
 
+namespace {
+
+bool isExact(const char* pattern) { return gSettings.hamming < 0 && !strchr(pattern, '*'); }
+
+void noteSearchFinished(int visited) {
+    if (!gRun.quiet) note("Search finished, %d tree%s (of %d) visited\n", visited, plural(visited), gQuery.trees);
+}
+
+// Patterns searched together in read mode: bounded so that their kept occurrences
+// and input vectors stay within some tens of megabytes.
+int groupLimit() {
+    long long perPattern = 8LL * gSettings.maxNum + 4LL * gQuery.vectorWords + 64;
+    long long limit = (64LL << 20) / perPattern;
+    if (limit > 4096) limit = 4096;
+    return limit < 1 ? 1 : (int)limit;
+}
+
+// Exact patterns from `first` on (at most groupLimit()), searched as a group and
+// reported in order; returns the pattern after the group.
+int searchGroup(int first) {
+    std::vector<std::string> texts;
+    const int limit = groupLimit();
+    int p = first;
+    for (; p < gQuery.patternCount && (int)texts.size() < limit; p++) {
+        const char* pattern = patternText(p);
+        if (!isExact(pattern)) break;
+        texts.emplace_back(pattern);
+    }
+    std::vector<ExactResult> results;
+    exactSearchGroup(texts, results);
+    for (size_t k = 0; k < texts.size(); k++) {
+        const ExactResult& r = results[k];
+        for (const std::string& line : r.notes) note("%s", line.c_str());
+        noteSearchFinished(r.visited);
+        std::copy(r.kept.begin(), r.kept.end(), gQuery.occurrences);
+        gQuery.occurrenceCount = r.count;
+        std::copy(r.inputs.begin(), r.inputs.end(), gQuery.inputVector);
+        reportExact(texts[k].c_str(), (int)texts[k].size());
+    }
+    return p;
+}
+
+}  // namespace
+
 void searchPatterns() {
     allocateOccurrences();
-    for (int p = 0; p < gQuery.patternCount; p++) {
+    for (int p = 0; p < gQuery.patternCount;) {
         const char* pattern = patternText(p);
         int m = (int)strlen(pattern);
+        // Read mode: patterns that select the same tree share one reading of it.
+        if (!gSettings.usemmap && isExact(pattern)) {
+            p = searchGroup(p);
+            continue;
+        }
         int visited;
-        if (gSettings.hamming >= 0 || strchr(pattern, '*')) {
+        if (!isExact(pattern)) {
             visited = inexactSearch(pattern, m, gSettings.hamming > 0 ? gSettings.hamming : 0, gSettings.treeDir,
                                     gSettings.treePrefix);
         } else {
@@ -170,9 +221,9 @@ void searchPatterns() {
             memset(gQuery.inputVector, 0, sizeof(uint32_t) * (size_t)gQuery.vectorWords);
             visited = exactSearch(pattern, m);
         }
-        if (!gRun.quiet)
-            note("Search finished, %d tree%s (of %d) visited\n", visited, plural(visited), gQuery.trees);
-        if (gSettings.hamming < 0 && !strchr(pattern, '*')) reportExact(pattern, m);
+        noteSearchFinished(visited);
+        if (isExact(pattern)) reportExact(pattern, m);
+        p++;
     }
     releaseTree();
 }

@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <memory>
@@ -243,4 +244,81 @@ void fetchSubstring(int input, int offset, int n, char* buffer) {
     if (got != (size_t)(n > 0 ? n : 0))
         fatal("can't read %d bytes at offset %d from file %s; n=%d\n", n, offset, path.c_str(), (int)got);
     buffer[n > 0 ? n : 0] = '\0';
+}
+
+// ---- Records read on demand (read mode of the grouped exact search) ----
+// Kept apart from loadTree. Blocks of whole records are read as walks reach them and
+// stored one after the other at the front of the tree buffer, so that the memory a
+// run touches is what its descents read, not the size of its largest tree. A block's
+// generation stamp tells whether it was read for the tree now open.
+namespace {
+
+constexpr uint32_t kBlockRecords = 341;  // 4092 bytes: about one page of the file
+struct RecordReader {
+    FileDescriptor fd;
+    std::string path;
+    std::vector<uint32_t> stamps;  // per block of the file: generation that read it
+    std::vector<uint32_t> slots;   // per block: where in the buffer it was put
+    uint32_t generation = 0;
+    uint32_t nextSlot = 0;
+};
+RecordReader gRecords;
+
+void readRecordBlock(uint32_t block) {
+    const uint32_t first = block * kBlockRecords;
+    uint32_t count = (uint32_t)gQuery.treeNodes - first;
+    if (count > kBlockRecords) count = kBlockRecords;
+    // The last block, perhaps short, keeps its own place at the end of the tree's room;
+    // the others are full and fill the slots before it, whatever their order.
+    const uint32_t lastBlock = ((uint32_t)gQuery.treeNodes - 1) / kBlockRecords;
+    const uint32_t slot = block == lastBlock ? lastBlock : gRecords.nextSlot++;
+    Node* target = gQuery.treeBuffer + (size_t)slot * kBlockRecords;
+    const size_t length = sizeof(Node) * count;
+    ssize_t got = timedPread64(gRecords.fd.fd, target, length, (int64_t)sizeof(Node) * first);
+    if (got != (ssize_t)length) fatal("problem loading tree from file \"%s\"\n", gRecords.path.c_str());
+    gRecords.stamps[block] = gRecords.generation;
+    gRecords.slots[block] = slot;
+}
+
+}  // namespace
+
+void openTreeRecords(int t) {
+    const int n = gQuery.dividers[t].nodes;
+    if (n > gQuery.maxTreeNodes) fatal("too many tree nodes %d in tree %d, only %d allocated\n", n, t, gQuery.maxTreeNodes);
+    gRecords.path = treePath(t);
+    gRecords.fd.reset(openFile(gRecords.path.c_str(), 0));
+    if (!gRecords.fd.ok()) fatal("can't open suffix tree file \"%s\"\n", gRecords.path.c_str());
+    struct stat info;
+    if (fstat(gRecords.fd.fd, &info) != 0 || (unsigned long long)info.st_size < sizeof(Node) * (size_t)n)
+        fatal("problem loading tree from file \"%s\"\n", gRecords.path.c_str());
+    // Blocks hold whole records, so a tree's blocks never take more room than its records.
+    const size_t blocks = (size_t)gQuery.maxTreeNodes / kBlockRecords + 1;
+    if (gRecords.stamps.size() < blocks) {
+        gRecords.stamps.assign(blocks, 0);
+        gRecords.slots.assign(blocks, 0);
+    }
+    if (++gRecords.generation == 0) {  // stamps wrapped: none may pass as current
+        std::fill(gRecords.stamps.begin(), gRecords.stamps.end(), 0);
+        gRecords.generation = 1;
+    }
+    gRecords.nextSlot = 0;
+    gQuery.tree = nullptr;  // the buffer is no flat copy of the tree: reach records by treeRecord()
+    gQuery.treeNodes = n;
+    gQuery.treeIndex = t;
+    gQuery.treeReadMs = 0;
+    if (isLeaf(treeRecord(0))) corruptTree("root record", 0);
+}
+
+const Node& treeRecord(uint32_t index) {
+    if (index >= (uint32_t)gQuery.treeNodes) corruptTree("record index", index);
+    const uint32_t block = index / kBlockRecords;
+    if (gRecords.stamps[block] != gRecords.generation) readRecordBlock(block);
+    return gQuery.treeBuffer[(size_t)gRecords.slots[block] * kBlockRecords + index % kBlockRecords];
+}
+
+void closeTreeRecords() {
+    gRecords.fd.reset();
+    gQuery.tree = nullptr;
+    gQuery.treeNodes = 0;
+    gQuery.treeIndex = -1;
 }

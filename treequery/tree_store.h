@@ -51,6 +51,16 @@ void loadTree(int t, LoadCaller caller);
 // Unmaps every mapped tree (-U); nothing in read mode. Called when the searches of
 // all patterns, or the traversal, are over.
 void releaseTree();
+// Read mode of the exact search over a group of patterns (owned by the exact search;
+// the traversal does not use these): tree t's records reach the tree buffer in blocks
+// as the descents ask for them, so that a descent reads the records on its path and
+// not the whole tree. A file shorter than its divider says is the same error as for
+// loadTree. closeTreeRecords() leaves no tree loaded (the buffer holds only parts).
+void openTreeRecords(int t);
+// Record `index` of the tree opened by openTreeRecords, read in when not yet there;
+// an index at or beyond the node count is a corrupt tree.
+const Node& treeRecord(uint32_t index);
+void closeTreeRecords();
 // Checks every record of the loaded tree once: child indices and chain ends inside
 // the tree, leaf inputs inside the catalogue.
 void validateTree();
