@@ -1,6 +1,7 @@
 // The packed inputs, and one buffered stream per run over its .stpsa file (and its
 // .stlcp file with -Z). Every record handed out has been checked against the
 // catalogues, so the comparisons never read outside an input's packed words.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -13,12 +14,16 @@
 namespace {
 
 constexpr uint32_t kLcpBufferValues = 131072;
+// Records per block read at most, whatever B allows: the page cache already holds the
+// runs' files, so larger blocks only add memory that is touched once per record.
+constexpr uint32_t kBlockRecords = 65536;
 constexpr uint32_t kPrefetchAhead = 8;
 
 struct Stream {
     std::string psaPath;
     std::string lcpPath;
-    PsaRecord* records = nullptr;  // B records
+    PsaRecord* records = nullptr;  // capacity records
+    uint32_t capacity = 0;         // B, or fewer when the file or a block needs fewer
     uint32_t held = 0;             // records in the buffer
     uint32_t index = 0;            // next record to hand out
     int64_t consumed = 0;          // records read from the file so far
@@ -27,7 +32,8 @@ struct Stream {
     uint32_t inputOffset = 0;      // -z: added to every input number
     uint32_t firstInput = 0;       // inputs this stream may hold
     uint32_t inputCount = 0;
-    uint32_t* lcps = nullptr;      // -Z
+    uint32_t* lcps = nullptr;      // -Z, lcpCapacity values
+    uint32_t lcpCapacity = 0;
     uint32_t lcpHeld = 0;
     uint32_t lcpIndex = 0;
     int64_t lcpConsumed = 0;
@@ -58,7 +64,7 @@ void readBlock(int fd, bool positioned, void* buffer, size_t size, int64_t offse
 
 void fillRecords(Stream& st) {
     int64_t left = st.total - st.consumed;
-    uint32_t want = left < gBuild.bufferRecords ? static_cast<uint32_t>(left) : gBuild.bufferRecords;
+    uint32_t want = left < st.capacity ? static_cast<uint32_t>(left) : st.capacity;
     size_t bytes = static_cast<size_t>(want) * sizeof(PsaRecord);
     int64_t offset = st.consumed * static_cast<int64_t>(sizeof(PsaRecord));
     if (st.fd >= 0) {
@@ -131,8 +137,10 @@ void openStreams() {
         st.firstInput = static_cast<uint32_t>(b.streamFirstInput[s]);
         st.inputCount = static_cast<uint32_t>(b.streamInputCount[s]);
         st.inputOffset = set.zeroOrigin ? st.firstInput : 0;
-        st.records = static_cast<PsaRecord*>(trackedMalloc(sizeof(PsaRecord) * b.bufferRecords));
-        if (!st.records) fatal("can't allocate %u suffixes for the buffer of stream %d\n", b.bufferRecords, s);
+        st.capacity = std::min(b.bufferRecords, kBlockRecords);
+        if (st.total < st.capacity) st.capacity = st.total > 0 ? static_cast<uint32_t>(st.total) : 1u;
+        st.records = static_cast<PsaRecord*>(trackedMalloc(sizeof(PsaRecord) * st.capacity));
+        if (!st.records) fatal("can't allocate %u suffixes for the buffer of stream %d\n", st.capacity, s);
         if (set.manzini) {
             st.lcpPath = formatPath(kPathLimit, "%s_%d%s", b.suffixBase.c_str(), s, ".stlcp");
             int64_t lcpSize = fileSizeByStat(st.lcpPath.c_str());
@@ -142,7 +150,9 @@ void openStreams() {
                       "values expected)\n",
                       st.lcpPath.c_str(), static_cast<long long>(lcpSize), st.psaPath.c_str(),
                       static_cast<long long>(st.total), static_cast<long long>(st.total * 4));
-            st.lcps = static_cast<uint32_t*>(trackedMalloc(sizeof(uint32_t) * kLcpBufferValues));
+            st.lcpCapacity = st.total < kLcpBufferValues ? static_cast<uint32_t>(st.total > 0 ? st.total : 1)
+                                                         : kLcpBufferValues;
+            st.lcps = static_cast<uint32_t*>(trackedMalloc(sizeof(uint32_t) * st.lcpCapacity));
             if (!st.lcps) fatal("can't allocate the LCP buffer of stream %d\n", s);
             st.lcpIndex = st.lcpHeld = 0;
         }
@@ -184,7 +194,7 @@ uint32_t nextLcp(int s) {
     if (st.lcpIndex >= st.lcpHeld) {
         int64_t left = st.total - st.lcpConsumed;
         if (left <= 0) fatal("LCP file %s holds fewer values than its Suffix file\n", st.lcpPath.c_str());
-        uint32_t want = left < kLcpBufferValues ? static_cast<uint32_t>(left) : kLcpBufferValues;
+        uint32_t want = left < st.lcpCapacity ? static_cast<uint32_t>(left) : st.lcpCapacity;
         FileDescriptor file(openFile(st.lcpPath.c_str(), 0));
         if (!file.ok()) fatal("can't open LCP file %s\n", st.lcpPath.c_str());
         readBlock(file.fd, true, st.lcps, want * sizeof(uint32_t), st.lcpConsumed * 4, st.lcpPath.c_str());
