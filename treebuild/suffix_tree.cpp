@@ -45,8 +45,8 @@ int suffixBit(const PsaRecord& r, uint32_t k) {
     return inputBit(recordInput(r), 2 * r.offset + k);
 }
 
-void push(uint32_t node, uint32_t depth) {
-    gTree.path.push_back(PathEntry{node, depth});
+void push(uint32_t node, uint32_t depth, uint32_t below = 0) {
+    gTree.path.push_back(PathEntry{node, depth, below});
     gTree.maxPath = std::max(gTree.maxPath, static_cast<int>(gTree.path.size()));
 }
 
@@ -98,7 +98,8 @@ void addCase5(const PsaRecord& r, uint32_t o, uint32_t L, uint32_t continuation,
 }
 
 // The new interior record n takes over v's most recent child u at bit depth L.
-void addCase6(const PsaRecord& r, uint32_t o, uint32_t L, uint32_t D, uint32_t v) {
+// nBelow: the depth figure of n, whose complete subtree below it is u's.
+void addCase6(const PsaRecord& r, uint32_t o, uint32_t L, uint32_t D, uint32_t v, uint32_t nBelow) {
     TreeNode* t = gTree.nodes;
     const uint32_t n = static_cast<uint32_t>(gTree.inUse);
     if (isLeaf(t[v])) fatal("leaf node above split?? nnode=%d nsuff=%d\n", gTree.inUse, gTree.suffixes);
@@ -120,7 +121,7 @@ void addCase6(const PsaRecord& r, uint32_t o, uint32_t L, uint32_t D, uint32_t v
         if (!isLeaf(t[u])) hashInsert(2, static_cast<int32_t>(t[u].edge));
     }
     gTree.inUse += 2;
-    push(n, L);
+    push(n, L, nBelow);
     push(n + 1, o);
     ++gTree.c6;
 }
@@ -155,12 +156,22 @@ void setUpTrees() {
     gTree.capacity = maxNodes;
     gTree.inUse = 1;
     gTree.path.reserve(1024);
-    gTree.path.push_back(PathEntry{0, 0});
+    gTree.path.push_back(PathEntry{0, 0, 0});
     gTree.maxPath = 1;
     gTree.compact = gSettings.compact != 0;
     if (gTree.compact) allocateHashSets();
     gTree.lastCpuMs = cpuMs();
     gTree.lastWallMs = msClock();
+}
+
+int pathMaxDepth() {
+    uint32_t steps = 0;
+    bool first = true;
+    for (auto entry = gTree.path.rbegin(); entry != gTree.path.rend(); ++entry) {
+        steps = first ? entry->below : std::max(entry->below, steps + 1);
+        first = false;
+    }
+    return static_cast<int>(steps);
 }
 
 bool treeHoldsRootOnly() { return gTree.inUse == 1; }
@@ -206,19 +217,32 @@ void addSuffix(const PsaRecord& r, uint32_t lcp) {
         return;
     }
 
+    // A popped entry's subtree is complete. Its depth figure goes to its parent, except
+    // for the last one (u, the child of v on the path): an edge split may yet put a
+    // new record between v and u.
+    uint32_t uBelow = 0;
+    bool popped = false;
     while (path.back().depth > L) {
-        PathEntry popped = path.back();
+        PathEntry top = path.back();
         path.pop_back();
-        if (gTree.compact) recordPair(path.back(), popped);
+        if (gTree.compact) recordPair(path.back(), top);
+        PathEntry& parent = path.back();
+        if (parent.depth > L) {
+            parent.below = std::max(parent.below, top.below + 1);
+        } else {
+            uBelow = top.below;
+            popped = true;
+        }
     }
     const uint32_t v = path.back().node;
     const uint32_t D = path.back().depth;
-    if (D == L) {
-        if (isLeaf(gTree.nodes[v]))
-            addCase4(r, o, L, v);
-        else
-            addCase5(r, o, L, continuation, v);
-    } else {
-        addCase6(r, o, L, D, v);
+    if (D != L) {
+        addCase6(r, o, L, D, v, uBelow + 1);
+        return;
     }
+    if (popped) path.back().below = std::max(path.back().below, uBelow + 1);
+    if (isLeaf(gTree.nodes[v]))
+        addCase4(r, o, L, v);
+    else
+        addCase5(r, o, L, continuation, v);
 }

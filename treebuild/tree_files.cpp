@@ -18,7 +18,7 @@ void startEmptyTree() {
     std::memset(gTree.nodes, 0, sizeof(TreeNode) * static_cast<size_t>(gTree.inUse));
     gTree.inUse = 1;
     gTree.path.clear();
-    gTree.path.push_back(PathEntry{0, 0});
+    gTree.path.push_back(PathEntry{0, 0, 0});
     gTree.suffixes = 0;
     gTree.c3 = gTree.c4 = gTree.c5 = gTree.c6 = 0;
     gTree.maxPath = 1;
@@ -77,7 +77,7 @@ int treeMaxDepth(const TreeNode* nodes) {
 
 void writeTree() {
     const int walkStart = cpuMs();
-    const int maxDepth = treeMaxDepth(gTree.nodes);
+    const int maxDepth = pathMaxDepth();
     NodeCounts counts{};
     if (gTree.compact) counts = countNodes(gTree.nodes);
     const int walkMs = cpuMs() - walkStart;

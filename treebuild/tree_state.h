@@ -8,10 +8,14 @@
 #include "treebuild/suffix_tree.h"
 
 // One entry of the path from the root to the chain of the previous suffix: the record
-// (for a chain, its first record) and its bit depth.
+// (for a chain, its first record), its bit depth, and the most child-field steps from
+// it down to any record of the subtrees below it that are already complete (those off
+// the path; 0 when there are none). Later suffixes never enter a complete subtree, so
+// the tree's maximum depth follows from these figures when the tree is written.
 struct PathEntry {
     uint32_t node;
     uint32_t depth;
+    uint32_t below;
 };
 
 struct TreeState {
@@ -31,8 +35,14 @@ struct TreeState {
 };
 extern TreeState gTree;
 
+// suffix_tree.cpp
+// Most child-field steps from the root to any record of the current tree, from the
+// figures kept on the path.
+int pathMaxDepth();
+
 // tree_files.cpp
-// Most child-field steps from the root to any record of the current tree.
+// Most child-field steps from the root to any record of the current tree, by a walk
+// over its records.
 int treeMaxDepth(const TreeNode* nodes);
 void writeTree();
 
