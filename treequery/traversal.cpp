@@ -83,23 +83,41 @@ struct Accumulators {
                 if (n) n[i] = 0;
             });
         }
-        std::memset(v, 0, sizeof(uint32_t) * words);
+        for (int w = 0; w < words; w++) v[w] = 0;  // mostly one word: no call
     }
-    // target |= source for kvectors and lvectors, += (mod 256) for cvectors.
-    void merge(int target, int source) {
+    // target |= source for kvectors and lvectors, += (mod 256) for cvectors; the
+    // source, the last slot taken, is wiped on the way and given back.
+    void mergeAndRelease(int target, int source) {
+        used--;
         if (!haveK) return;
         uint32_t* t = kv(target);
-        const uint32_t* v = kv(source);
-        for (int w = 0; w < words; w++) t[w] |= v[w];
+        uint32_t* v = kv(source);
         if (haveL || haveC) {
             uint8_t *tm = lv(target), *tc = cv(target);
-            const uint8_t *sm = lv(source), *sc = cv(source);
+            uint8_t *sm = lv(source), *sc = cv(source);
             forInputs(v, [&](int i) {
-                if (tm) tm[i] |= sm[i];
-                if (tc) tc[i] = (uint8_t)(tc[i] + sc[i]);
+                if (tm) {
+                    tm[i] |= sm[i];
+                    sm[i] = 0;
+                }
+                if (tc) {
+                    tc[i] = (uint8_t)(tc[i] + sc[i]);
+                    sc[i] = 0;
+                }
             });
         }
+        for (int w = 0; w < words; w++) {
+            t[w] |= v[w];
+            v[w] = 0;
+        }
     }
+};
+
+// The vectors of one slot (null where not kept), looked up once per node.
+struct SlotView {
+    uint32_t* V;
+    uint8_t* M;
+    uint8_t* C;
 };
 
 // One node on the walk's stack.
@@ -176,11 +194,11 @@ int entryLength(const ResultSet& set) {
 }
 
 // Offers the finished node to every result set whose condition it meets.
-void offerToSets(Candidate& node, int k, int leaves, int slot) {
+void offerToSets(Candidate& node, int k, int leaves, int slot, const SlotView& view) {
     Accumulators& a = gWalk.acc;
-    const uint32_t* V = a.kv(slot);
-    const uint8_t* M = a.lv(slot);
-    const uint8_t* C = a.cv(slot);
+    const uint32_t* V = view.V;
+    const uint8_t* M = view.M;
+    const uint8_t* C = view.C;
     const int tfreq = gSettings.tfreq;
     const int length = node.record.length;
     // Counts the candidate, and keeps it when the heap has room or it beats the worst.
@@ -224,12 +242,11 @@ void offerToSets(Candidate& node, int k, int leaves, int slot) {
 // Processes the leaf chain starting at record `first` at bit depth D into slot
 // `slot` and the node's masks; `belowHead`: the chain hangs below an interior head.
 // Returns the leaves of the chain.
-int leafChain(uint32_t first, int slot, int64_t D, bool belowHead, uint8_t& andLocal, uint8_t& orLocal) {
-    Accumulators& a = gWalk.acc;
+int leafChain(uint32_t first, const SlotView& view, int64_t D, bool belowHead, uint8_t& andLocal, uint8_t& orLocal) {
     const Node* tree = gQuery.tree;
-    uint32_t* V = a.kv(slot);
-    uint8_t* M = a.lv(slot);
-    uint8_t* C = a.cv(slot);
+    uint32_t* V = view.V;
+    uint8_t* M = view.M;
+    uint8_t* C = view.C;
     const bool equiv = gSettings.equiv != 0;
     ChainCheck check{0, 0};
     gWalk.lastChain = first;
@@ -261,12 +278,17 @@ int leafChain(uint32_t first, int slot, int64_t D, bool belowHead, uint8_t& andL
 
 // Offers a finished node of bit depth D, with `result` leaves below it and its
 // vectors in `slot`, to the standard arrays and the result sets.
-void reportNode(int slot, int64_t D, int result) {
-    Accumulators& a = gWalk.acc;
-    const uint32_t* V = a.kv(slot);
+void reportNode(int slot, int64_t D, int result, const SlotView& view) {
+    const uint32_t* V = view.V;
     int k = 0;
-    if (V != nullptr)
-        for (int w = 0; w < a.words; w++) k += bitCount(V[w]);
+    if (V != nullptr) {
+        const int words = gWalk.acc.words;
+        for (int w = 0; w < words; w++) {
+            const uint32_t bits = V[w];
+            // Most nodes hold one input or none per word.
+            k += (bits & (bits - 1)) == 0 ? (bits != 0) : bitCount(bits);
+        }
+    }
     if (V != nullptr && gSettings.rgenome >= 0 && !bitTest(V, gSettings.rgenome)) return;
 
     Candidate node;
@@ -279,11 +301,12 @@ void reportNode(int slot, int64_t D, int result) {
     if (gQuery.standardK != nullptr && k > 1 && k < gSettings.kresults && length >= gQuery.standardK[k].length)
         offerStandard(gQuery.standardK, gSettings.kresults, k,
                       length > gQuery.standardK[k].length ? node.located() : node.record);
-    if (gQuery.setCount > 0) offerToSets(node, k, result, slot);
+    if (gQuery.setCount > 0) offerToSets(node, k, result, slot, view);
 }
 
-// Everything done for a node after its children: merging its 1-child's vectors,
-// processing its leaf chain, and reporting it. Returns the leaves counted below it.
+// Everything done for a node after its children: merging its 1-child's vectors (and
+// giving back their slot), processing its leaf chain, and reporting it. Returns the
+// leaves counted below it.
 int finishNode(const Frame& f) {
     Accumulators& a = gWalk.acc;
     const Node& x = gQuery.tree[f.node];
@@ -292,26 +315,27 @@ int finishNode(const Frame& f) {
     if (D < gWalk.minDepth) return result;  // too shallow: neither merged nor reported
 
     const int slot = f.acc;
+    const SlotView view{a.kv(slot), a.lv(slot), a.cv(slot)};
     uint8_t andLocal = 15, orLocal = 0;
     if (f.own >= 0) {
-        a.merge(slot, f.own);
         andLocal = a.andMask[f.own];
         orLocal = a.orMask[f.own];
+        a.mergeAndRelease(slot, f.own);
     } else if (f.leafInput1 >= 0) {
         const int c = f.leafInput1;
-        if (a.haveK) bitSet(a.kv(slot), c);
-        if (a.haveL) a.lv(slot)[c] |= f.leafCode1;
-        if (a.haveC) a.cv(slot)[c]++;
+        if (view.V) bitSet(view.V, c);
+        if (view.M) view.M[c] |= f.leafCode1;
+        if (view.C) view.C[c]++;
         andLocal = f.leafCode1;
         orLocal = f.leafCode1;
     }
     if (isLeaf(x))
-        result += leafChain(f.node, slot, D, false, andLocal, orLocal);
+        result += leafChain(f.node, view, D, false, andLocal, orLocal);
     else if (moreFollows(x))
-        result += leafChain(f.node + 1, slot, D, true, andLocal, orLocal);
+        result += leafChain(f.node + 1, view, D, true, andLocal, orLocal);
     a.andMask[slot] &= andLocal;
     a.orMask[slot] |= orLocal;
-    if (gWalk.reporting) reportNode(slot, D, result);
+    if (gWalk.reporting) reportNode(slot, D, result, view);
     return result;
 }
 
@@ -420,7 +444,8 @@ int checkTree() {
             }
         }
         const int r = finishNode(*f);
-        if (f->own >= 0) a.release();
+        // finishNode gives back the slot of the 1-child subtree when it merges it.
+        if (f->own >= 0 && f->depth < w.minDepth) a.release();
         frames.pop_back();
         if (frames.empty())
             total = r;
