@@ -1,5 +1,8 @@
 // The FASTA state machine: header lines into the key buffer, DNA sections through the
 // class table into the DNA buffer, one table lookup per byte.
+#include <sys/mman.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -298,6 +301,85 @@ void endFile(PrepRun& run) {
     run.limitReached = flush(run, 1);
 }
 
+namespace {
+
+// A regular file is mapped and parsed in place, one copy of every byte fewer than
+// reading it into the input buffer. It is mapped a window at a time (pages filled at
+// once, then released), so that a file larger than memory is no burden.
+constexpr size_t kMapWindow = size_t{64} << 20;
+
+struct MappedFile {
+    int fd = -1;
+    size_t size = 0;
+    const uint8_t* window = nullptr;
+    size_t from = 0, to = 0;  // file offsets the window holds
+
+    ~MappedFile() { release(); }
+    void release() {
+        if (window) munmap(const_cast<uint8_t*>(window), to - from);
+        window = nullptr;
+    }
+    // Bytes from `offset` on, as many as the window holds (at least one); null when
+    // the window cannot be mapped.
+    const uint8_t* at(size_t offset, size_t* length) {
+        if (!window || offset < from || offset >= to) {
+            release();
+            from = offset - offset % kMapWindow;
+            to = std::min(size, from + kMapWindow);
+            void* address = mmap(nullptr, to - from, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, (off_t)from);
+            if (address == MAP_FAILED) return nullptr;
+            window = static_cast<const uint8_t*>(address);
+        }
+        *length = to - offset;
+        return window + (offset - from);
+    }
+};
+
+// Counts one read of `got` bytes and parses them (or counts their lines with -f);
+// true when the sequence limit ends the file.
+bool takeChunk(PrepRun& run, const uint8_t* data, size_t got, int64_t& lines) {
+    if (run.settings->fparse) {
+        for (size_t i = 0; i < got; ++i) lines += (data[i] == '\n' || data[i] == '\r');
+        return false;
+    }
+    return got > 0 && parseChunk(run, data, got);
+}
+
+// Goes through a mapped regular file in the chunks the reads would bring, also the
+// empty last one of a file of whole chunks, so that the counts of reads and all that
+// is parsed are those of reading it. False (nothing done) when it is no regular file
+// or its first window cannot be mapped.
+bool parseMappedFile(PrepRun& run, int fd, int& reads, int64_t& lines, int64_t& chars) {
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return false;
+    MappedFile file;
+    file.fd = fd;
+    file.size = static_cast<size_t>(info.st_size);
+    size_t length = 0;
+    if (!file.at(0, &length)) return false;
+    const size_t chunk = static_cast<size_t>(run.inputSize);
+    for (size_t offset = 0;;) {
+        const size_t got = std::min(chunk, file.size - offset);
+        ++reads;
+        ++run.nread;
+        chars += static_cast<int64_t>(got);
+        bool limit = false;
+        for (size_t done = 0; done < got && !limit;) {  // a chunk may span two windows
+            const uint8_t* data = file.at(offset + done, &length);
+            if (!data) fatal("could not map file %s\n", run.fastaPath.c_str());
+            length = std::min(length, got - done);
+            limit = takeChunk(run, data, length, lines);
+            done += length;
+        }
+        if (limit) break;
+        offset += got;
+        if (got < chunk) break;
+    }
+    return true;
+}
+
+}  // namespace
+
 // Reads one FASTA file chunk by chunk until a read returns 0, so that pipes and
 // process substitutions are read to their end like regular files.
 void readFastaFile(PrepRun& run, const char* argument, int fileNumber) {
@@ -310,18 +392,16 @@ void readFastaFile(PrepRun& run, const char* argument, int fileNumber) {
 
     int reads = 0;
     int64_t lines = 0, chars = 0;
-    const size_t chunk = static_cast<size_t>(run.inputSize);
-    for (;;) {
-        size_t got = readFully(fasta.fd, run.input, chunk, run.fastaPath.c_str());
-        ++reads;
-        ++run.nread;
-        chars += got;
-        if (s.fparse) {
-            for (size_t i = 0; i < got; ++i) lines += (run.input[i] == '\n' || run.input[i] == '\r');
-        } else if (got > 0 && parseChunk(run, run.input, got)) {
-            break;
+    if (!parseMappedFile(run, fasta.fd, reads, lines, chars)) {
+        const size_t chunk = static_cast<size_t>(run.inputSize);
+        for (;;) {
+            size_t got = readFully(fasta.fd, run.input, chunk, run.fastaPath.c_str());
+            ++reads;
+            ++run.nread;
+            chars += static_cast<int64_t>(got);
+            if (takeChunk(run, run.input, got, lines)) break;
+            if (got < chunk) break;
         }
-        if (got < chunk) break;
     }
     if (!s.fparse && !run.limitReached) endFile(run);
     if (s.fparse && !gRun.quiet) {
