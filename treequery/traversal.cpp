@@ -217,7 +217,10 @@ void offerToSets(Candidate& node, int k, int leaves, int slot, const SlotView& v
             const int o = set.memberCount;
             if (k < o || V == nullptr) continue;
             bool ok = true;
-            for (int m = 0; m < o && ok; m++) ok = bitTest(V, set.members[m]) != 0;
+            if (o == 1)  // singles, the commonest sets
+                ok = bitTest(V, set.members[0]) != 0;
+            else
+                for (int m = 0; m < o && ok; m++) ok = bitTest(V, set.members[m]) != 0;
             if (!ok) continue;
             if (C != nullptr && tfreq != 0) {
                 for (int m = 0; m < o && ok; m++) ok = C[set.members[m]] <= tfreq;
@@ -283,11 +286,12 @@ void reportNode(int slot, int64_t D, int result, const SlotView& view) {
     int k = 0;
     if (V != nullptr) {
         const int words = gWalk.acc.words;
-        for (int w = 0; w < words; w++) {
-            const uint32_t bits = V[w];
-            // Most nodes hold one input or none per word.
-            k += (bits & (bits - 1)) == 0 ? (bits != 0) : bitCount(bits);
-        }
+        // Most nodes hold one input or none per word.
+        auto count = [](uint32_t bits) { return (bits & (bits - 1)) == 0 ? (int)(bits != 0) : bitCount(bits); };
+        if (words == 1)
+            k = count(V[0]);
+        else
+            for (int w = 0; w < words; w++) k += count(V[w]);
     }
     if (V != nullptr && gSettings.rgenome >= 0 && !bitTest(V, gSettings.rgenome)) return;
 
