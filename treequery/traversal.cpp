@@ -85,15 +85,14 @@ struct Accumulators {
         }
         for (int w = 0; w < words; w++) v[w] = 0;  // mostly one word: no call
     }
-    // target |= source for kvectors and lvectors, += (mod 256) for cvectors; the
-    // source, the last slot taken, is wiped on the way and given back.
-    void mergeAndRelease(int target, int source) {
+    // Target vectors t, tm, tc (looked up by the caller) |= source for kvectors and
+    // lvectors, += (mod 256) for cvectors; the source, the last slot taken, is wiped
+    // on the way and given back.
+    void mergeAndRelease(uint32_t* t, uint8_t* tm, uint8_t* tc, int source) {
         used--;
         if (!haveK) return;
-        uint32_t* t = kv(target);
         uint32_t* v = kv(source);
         if (haveL || haveC) {
-            uint8_t *tm = lv(target), *tc = cv(target);
             uint8_t *sm = lv(source), *sc = cv(source);
             forInputs(v, [&](int i) {
                 if (tm) {
@@ -242,8 +241,8 @@ void offerToSets(Candidate& node, int k, int leaves, int slot, const SlotView& v
     }
 }
 
-// Processes the leaf chain starting at record `first` at bit depth D into slot
-// `slot` and the node's masks; `belowHead`: the chain hangs below an interior head.
+// Processes the leaf chain starting at record `first` at bit depth D into the
+// vectors of the node's slot and its masks; `belowHead`: the chain hangs below an interior head.
 // Returns the leaves of the chain.
 int leafChain(uint32_t first, const SlotView& view, int64_t D, bool belowHead, uint8_t& andLocal, uint8_t& orLocal) {
     const Node* tree = gQuery.tree;
@@ -324,7 +323,7 @@ int finishNode(const Frame& f) {
     if (f.own >= 0) {
         andLocal = a.andMask[f.own];
         orLocal = a.orMask[f.own];
-        a.mergeAndRelease(slot, f.own);
+        a.mergeAndRelease(view.V, view.M, view.C, f.own);
     } else if (f.leafInput1 >= 0) {
         const int c = f.leafInput1;
         if (view.V) bitSet(view.V, c);
