@@ -79,6 +79,14 @@ void fillRecords(Stream& st) {
     st.index = 0;
 }
 
+// Starts loading the packed words of a record's suffix past its prefix words (records
+// not yet checked: only one inside the catalogues).
+inline void prefetchPacked(const Stream& st, const PsaRecord& r) {
+    uint32_t input = (r.word0 >> 2) + st.inputOffset;
+    if (input < static_cast<uint32_t>(gBuild.numInputs) && r.offset < static_cast<uint32_t>(gBuild.lengths[input]))
+        __builtin_prefetch(gBuild.packed[input] + ((2ull * r.offset + 64) >> 5));
+}
+
 }  // namespace
 
 void loadPackedInputs() {
@@ -178,13 +186,15 @@ const PsaRecord* nextRecord(int s) {
     st.current.word0 = (input << 2) | (raw.word0 & 3u);
     st.index++;
     // The next records of a stream are compared with their predecessors soon after,
-    // past their prefix words when those agree: start loading those packed words now.
+    // past their prefix words only when those agree (or are ignored): then start
+    // loading the packed words of both now. Most pairs need no packed word at all.
     if (st.index + kPrefetchAhead < st.held) {
         const PsaRecord& ahead = st.records[st.index + kPrefetchAhead];
-        uint32_t aheadInput = (ahead.word0 >> 2) + st.inputOffset;
-        if (aheadInput < static_cast<uint32_t>(gBuild.numInputs) &&
-            ahead.offset < static_cast<uint32_t>(gBuild.lengths[aheadInput]))
-            __builtin_prefetch(gBuild.packed[aheadInput] + ((2ull * ahead.offset + 64) >> 5));
+        const PsaRecord& before = (&ahead)[-1];
+        if ((ahead.prefix1 == before.prefix1 && ahead.prefix2 == before.prefix2) || gSettings.noPrefix) {
+            prefetchPacked(st, ahead);
+            prefetchPacked(st, before);
+        }
     }
     return &st.current;
 }
