@@ -1,6 +1,5 @@
 // Tree files (.stree), their divider records (.stdiv), and the closing of each tree.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,10 +11,10 @@ namespace {
 
 std::string temporaryDividersPath() { return gBuild.dividersPath + ".tmp"; }
 
-// Zeroes the records of the tree just written (the rest of the buffer is still zero)
-// and leaves the root alone on the path.
+// Clears the root and leaves it alone on the path. The other records of the tree just
+// written stay as they are: each record is written in full when it comes into use.
 void startEmptyTree() {
-    std::memset(gTree.nodes, 0, sizeof(TreeNode) * static_cast<size_t>(gTree.inUse));
+    gTree.nodes[0] = TreeNode{};
     gTree.inUse = 1;
     gTree.path.clear();
     gTree.path.push_back(PathEntry{0, 0, 0});

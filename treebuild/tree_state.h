@@ -19,7 +19,7 @@ struct PathEntry {
 };
 
 struct TreeState {
-    TreeNode* nodes = nullptr;  // maxNodes records, zero past the records in use
+    TreeNode* nodes = nullptr;  // maxNodes records; those past the records in use are stale
     int capacity = 0;           // maxNodes
     int inUse = 0;              // root included
     std::vector<PathEntry> path;  // grows as deep as the tree needs
