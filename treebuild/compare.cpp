@@ -29,39 +29,12 @@ inline bool prefixCase(const PsaRecord& x, const PsaRecord& y, uint32_t rx, uint
     return recordInput(x) > recordInput(y);
 }
 
-}  // namespace
-
-bool compareSuffixes(const PsaRecord& x, const PsaRecord& y, uint32_t known, bool wantLcp, uint32_t* lcp) {
+// The pairs that the prefix words do not tell apart, from bit h of both suffixes on.
+[[gnu::noinline]] bool comparePacked(const PsaRecord& x, const PsaRecord& y, uint32_t rx, uint32_t ry, uint64_t h,
+                                     bool wantLcp, uint32_t* lcp) {
     MergeCounters& c = gBuild.current;
-    uint32_t rx = remainingBits(x);
-    uint32_t ry = remainingBits(y);
     uint32_t l = std::min(rx, ry);
-    uint32_t words = ((l - 1) >> 5) + 1;  // l >= 2: every suffix holds at least one base
     uint64_t startX = 2ull * x.offset;
-    uint64_t h = 0;
-    if (!gSettings.noPrefix) {
-        if (x.prefix1 != y.prefix1) {
-            c.firstWordDecisions++;
-            c.prefixDecisions++;
-            return decided(x.prefix1 > y.prefix1, sharedBits(x.prefix1, y.prefix1), l, wantLcp, lcp);
-        }
-        if (words == 1) {
-            c.firstWordDecisions++;
-            c.prefixDecisions++;
-            return prefixCase(x, y, rx, ry, wantLcp, lcp);
-        }
-        if (x.prefix2 != y.prefix2) {
-            c.prefixDecisions++;
-            return decided(x.prefix2 > y.prefix2, 32 + sharedBits(x.prefix2, y.prefix2), l, wantLcp, lcp);
-        }
-        if (words == 2) {
-            c.prefixDecisions++;
-            return prefixCase(x, y, rx, ry, wantLcp, lcp);
-        }
-        // Resume on a word boundary of x at or below the known bits.
-        uint64_t k = std::max<uint64_t>(known, 64);
-        h = ((startX + k) & ~uint64_t{31}) - startX;
-    }
     int64_t pairs = (static_cast<int64_t>(l) - static_cast<int64_t>(h) - 1) >> 5;
     pairs += 1;
     uint64_t bitX = startX + h;
@@ -80,4 +53,39 @@ bool compareSuffixes(const PsaRecord& x, const PsaRecord& y, uint32_t known, boo
     }
     if (pairs > 0) c.packedWords += static_cast<double>(pairs);
     return prefixCase(x, y, rx, ry, wantLcp, lcp);
+}
+
+}  // namespace
+
+// Most calls end at the first prefix word; the packed words are compared out of line.
+bool compareSuffixes(const PsaRecord& x, const PsaRecord& y, uint32_t known, bool wantLcp, uint32_t* lcp) {
+    MergeCounters& c = gBuild.current;
+    uint32_t rx = remainingBits(x);
+    uint32_t ry = remainingBits(y);
+    if (gSettings.noPrefix) return comparePacked(x, y, rx, ry, 0, wantLcp, lcp);
+    uint32_t l = std::min(rx, ry);
+    uint32_t words = ((l - 1) >> 5) + 1;  // l >= 2: every suffix holds at least one base
+    if (x.prefix1 != y.prefix1) {
+        c.firstWordDecisions++;
+        c.prefixDecisions++;
+        return decided(x.prefix1 > y.prefix1, sharedBits(x.prefix1, y.prefix1), l, wantLcp, lcp);
+    }
+    if (words == 1) {
+        c.firstWordDecisions++;
+        c.prefixDecisions++;
+        return prefixCase(x, y, rx, ry, wantLcp, lcp);
+    }
+    if (x.prefix2 != y.prefix2) {
+        c.prefixDecisions++;
+        return decided(x.prefix2 > y.prefix2, 32 + sharedBits(x.prefix2, y.prefix2), l, wantLcp, lcp);
+    }
+    if (words == 2) {
+        c.prefixDecisions++;
+        return prefixCase(x, y, rx, ry, wantLcp, lcp);
+    }
+    // Resume on a word boundary of x at or below the known bits.
+    uint64_t startX = 2ull * x.offset;
+    uint64_t k = std::max<uint64_t>(known, 64);
+    uint64_t h = ((startX + k) & ~uint64_t{31}) - startX;
+    return comparePacked(x, y, rx, ry, h, wantLcp, lcp);
 }
