@@ -50,30 +50,6 @@ void closeDividers() {
         fatal("can't rename ST dividers file %s to %s\n", temporary.c_str(), gBuild.dividersPath.c_str());
 }
 
-int treeMaxDepth(const TreeNode* nodes) {
-    // Explicit stack: a homopolymer nests chain heads every two bits.
-    struct Visit {
-        uint32_t node;
-        int depth;
-    };
-    std::vector<Visit> pending{{0, 0}};
-    int maxDepth = 0;
-    while (!pending.empty()) {
-        Visit at = pending.back();
-        pending.pop_back();
-        if (at.depth > maxDepth) maxDepth = at.depth;
-        for (uint32_t x = at.node;; ++x) {
-            const TreeNode& node = nodes[x];
-            if (!isLeaf(node)) {
-                if (child0(node) != 0) pending.push_back({child0(node), at.depth + 1});
-                if (child1(node) != 0) pending.push_back({child1(node), at.depth + 1});
-            }
-            if (!moreFollows(node)) break;
-        }
-    }
-    return maxDepth;
-}
-
 void writeTree() {
     const int walkStart = cpuMs();
     const int maxDepth = pathMaxDepth();

@@ -41,9 +41,6 @@ extern TreeState gTree;
 int pathMaxDepth();
 
 // tree_files.cpp
-// Most child-field steps from the root to any record of the current tree, by a walk
-// over its records.
-int treeMaxDepth(const TreeNode* nodes);
 void writeTree();
 
 // compaction_stats.cpp (-C)
