@@ -50,16 +50,6 @@ void searchNote(const char* fmt, ...) {
         note("%s", line.c_str());
 }
 
-int baseCode(char c) {
-    switch (c) {
-        case 'a': case 'A': return 0;
-        case 'c': case 'C': return 1;
-        case 'g': case 'G': return 2;
-        case 't': case 'T': return 3;
-        default: return -1;
-    }
-}
-
 void makePatternBits(const char* pattern, int m) {
     gBits.assign(2 * (size_t)m, 0);
     for (int j = 0; j < m; j++) {

@@ -31,16 +31,6 @@ namespace {
     exit(255);
 }
 
-int baseCode(char c) {
-    switch (c) {
-        case 'a': case 'A': return 0;
-        case 'c': case 'C': return 1;
-        case 'g': case 'G': return 2;
-        case 't': case 'T': return 3;
-        default: return -1;
-    }
-}
-
 // Letters compare without regard to case: a pattern typed in either case finds what
 // the other finds, whichever case the converter wrote.
 inline bool sameBase(char pattern, char text) { return (pattern | 0x20) == (text | 0x20); }

@@ -109,6 +109,17 @@ struct ResultSet {
 using Divider = TreeDivider;
 using Node = TreeNode;
 
+// Base code of a pattern letter in either case (a = 0, c = 1, g = 2, t = 3), or -1.
+inline int baseCode(char c) {
+    switch (c) {
+        case 'a': case 'A': return 0;
+        case 'c': case 'C': return 1;
+        case 'g': case 'G': return 2;
+        case 't': case 'T': return 3;
+        default: return -1;
+    }
+}
+
 // One occurrence of a pattern: input number and character position (zero-based).
 struct Occurrence {
     int32_t input;
