@@ -18,14 +18,9 @@ struct stat64 statRecord;
 std::string formatPath(size_t limit, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    va_list copy;
-    va_copy(copy, args);
-    int needed = vsnprintf(nullptr, 0, fmt, args);
+    std::string path = formatText(fmt, args);
     va_end(args);
-    std::string path(needed > 0 ? (size_t)needed : 0, '\0');
-    vsnprintf(path.data(), path.size() + 1, fmt, copy);
-    va_end(copy);
-    if (needed < 0 || (size_t)needed + 1 > limit)
+    if (path.size() + 1 > limit)
         fatal("path too long (%zu bytes, at most %zu): %s\n", path.size(), limit - 1, path.c_str());
     return path;
 }

@@ -36,6 +36,16 @@ void note(const char* fmt, ...) {
     va_end(args);
 }
 
+std::string formatText(const char* fmt, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    int needed = vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string text(needed > 0 ? (size_t)needed : 0, '\0');
+    vsnprintf(text.data(), text.size() + 1, fmt, args);
+    return text;
+}
+
 const char* versionString() {
     if (versionBuffer[0] == 0) snprintf(versionBuffer, sizeof versionBuffer, "%s %s", __DATE__, __TIME__);
     return versionBuffer;

@@ -3,8 +3,10 @@
 // statistics line.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Process-wide state of one program run; zero at start.
 struct RunState {
@@ -18,6 +20,9 @@ extern RunState gRun;
 
 // "# " plus the message on stderr (the prefix of every informational line).
 void note(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The text that vprintf would print, as a string.
+std::string formatText(const char* fmt, va_list args);
 
 // Build date and time, "Mmm dd yyyy hh:mm:ss".
 const char* versionString();

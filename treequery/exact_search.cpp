@@ -37,12 +37,7 @@ void searchNote(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void searchNote(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    va_list copy;
-    va_copy(copy, args);
-    int length = vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string line(length > 0 ? (size_t)length : 0, '\0');
-    vsnprintf(line.data(), line.size() + 1, fmt, args);
+    std::string line = formatText(fmt, args);
     va_end(args);
     if (gTarget)
         gTarget->notes.push_back(std::move(line));

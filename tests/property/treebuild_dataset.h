@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "temp_dir.h"
+
 namespace tbdata {
 
 struct Record {
@@ -83,14 +85,7 @@ std::vector<T> readFile(const std::string& path) {
 
 inline bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-// A fresh directory under the temporary folder, ending in "/".
-inline std::string tempDir(const char* tag) {
-    std::string tmpl = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/" + tag + ".XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back(0);
-    if (!mkdtemp(buf.data())) abort();
-    return std::string(buf.data()) + "/";
-}
+using testsupport::tempDir;
 
 // The data-set directory <dir><prefix>.ST/ with .stdna, .stbin and the two length catalogues.
 inline std::string writeInputs(const std::string& dir, const std::string& prefix,

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "temp_dir.h"
+
 #include "toolkit/records.h"
 
 namespace tqdata {
@@ -29,13 +31,7 @@ void writeFile(const std::string& path, const std::vector<T>& v) {
     out.write(reinterpret_cast<const char*>(v.data()), static_cast<std::streamsize>(v.size() * sizeof(T)));
 }
 
-inline std::string tempDir(const char* tag) {
-    std::string tmpl = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/" + tag + ".XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back(0);
-    if (!mkdtemp(buf.data())) abort();
-    return std::string(buf.data()) + "/";
-}
+using testsupport::tempDir;
 
 struct Suffix {
     int input, offset;

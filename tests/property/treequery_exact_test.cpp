@@ -21,14 +21,6 @@
 
 namespace {
 
-std::string tempDir() {
-    std::string tmpl = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/tqexact.XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back(0);
-    if (!mkdtemp(buf.data())) abort();
-    return std::string(buf.data()) + "/";
-}
-
 int run(const std::string& command) { return system((command + " >/dev/null 2>&1").c_str()); }
 
 // Inputs with repeats: random bases over 2 to 4 letters, copied pieces of earlier
@@ -147,7 +139,7 @@ TEST(TreequeryExactProperty, OccurrencesEqualScanOfTexts) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         std::mt19937 rng(seed);
         std::vector<std::string> inputs = randomInputs(rng);
-        std::string dir = tempDir();
+        std::string dir = tqdata::tempDir("tqexact");
         int maxNodes = 3 + (int)(rng() % 60);
         SCOPED_TRACE("maxNodes " + std::to_string(maxNodes));
         tqdata::writeDataSet(dir, "ds", inputs, maxNodes, rng() % 4 == 0);
@@ -165,7 +157,7 @@ TEST(TreequeryExactProperty, OccurrencesEqualScanOfTextsThroughPipeline) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         std::mt19937 rng(seed);
         std::vector<std::string> inputs = randomInputs(rng);
-        std::string dir = tempDir();
+        std::string dir = tqdata::tempDir("tqexact");
         {
             std::ofstream fasta(dir + "in.fa");
             for (size_t i = 0; i < inputs.size(); i++) fasta << ">s" << i << "\n" << inputs[i] << "\n";

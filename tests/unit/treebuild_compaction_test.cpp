@@ -6,33 +6,16 @@ using namespace treetest;
 
 namespace {
 
-std::string compactLines(DataSet& ds, int maxNodes) {
-    testing::internal::CaptureStderr();
-    ds.install(maxNodes, true);
-    gRun.quiet = 0;
-    std::vector<Suffix> order = ds.sortedSuffixes();
-    openDividers();
-    setUpTrees();
-    for (size_t k = 0; k < order.size(); ++k) {
-        addSuffix(ds.record(order[k]), k == 0 ? 0 : lcpOf(ds.text(order[k - 1]), ds.text(order[k])));
-        if (treeIsFull()) writeFullTree();
-    }
-    finishTrees();
-    closeDividers();
-    std::fflush(stderr);
-    return testing::internal::GetCapturedStderr();
-}
-
 TEST(CompactionLines, OneSuffixPerTree) {
     DataSet ds({"a"});
-    std::string log = compactLines(ds, 3);
+    std::string log = buildAndCapture(ds, 3, true);
     EXPECT_NE(log.find("#   nl/nt/ni/nl/nr/ne/nd=1/1/1/1/0/0/0\n#   n/h/c={1/1/0, 0/0/0, 0/0/0}\n"), std::string::npos)
         << log;
 }
 
 TEST(CompactionLines, TwoIdenticalSuffixesMakeOneLeafStep) {
     DataSet ds({"a", "a"});
-    std::string log = compactLines(ds, 100);
+    std::string log = buildAndCapture(ds, 100, true);
     EXPECT_NE(log.find("nl/nt/ni/nl/nr/ne/nd=2/1/1/1/0/0/1\n"), std::string::npos) << log;
 }
 
@@ -41,7 +24,7 @@ TEST(CompactionLines, SplitTreeFeedsAllThreeSets) {
     // record 1 under record 4 (offset -3, edge 1); the closing path pass adds offset 1
     // under a parent with a 1-child (set 1) and offset 4 with depth 1.
     DataSet ds({"aca"});
-    std::string log = compactLines(ds, 100);
+    std::string log = buildAndCapture(ds, 100, true);
     EXPECT_NE(log.find("#   nl/nt/ni/nl/nr/ne/nd=3/2/3/3/1/1/0\n#   n/h/c={4/4/0, 1/1/0, 3/2/0}\n"),
               std::string::npos)
         << log;
@@ -52,7 +35,7 @@ TEST(CompactionLines, SplitTreeFeedsAllThreeSets) {
 
 TEST(CompactionLines, SetsAreClearedBetweenTrees) {
     DataSet ds({"a", "c"});
-    std::string log = compactLines(ds, 3);
+    std::string log = buildAndCapture(ds, 3, true);
     size_t first = log.find("n/h/c={1/1/0, 0/0/0, 0/0/0}");
     ASSERT_NE(first, std::string::npos) << log;
     EXPECT_NE(log.find("n/h/c={1/1/0, 0/0/0, 0/0/0}", first + 1), std::string::npos) << log;

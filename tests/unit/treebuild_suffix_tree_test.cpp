@@ -31,23 +31,6 @@ constexpr uint32_t L = 1;       // leaf flag
 constexpr uint32_t M = 2;       // more-follow
 uint32_t idx(uint32_t i) { return i << 2; }
 
-// Builds with the "Tree" lines on and returns them.
-std::string buildAndCapture(DataSet& ds, int maxNodes, bool compact = false) {
-    testing::internal::CaptureStderr();
-    ds.install(maxNodes, compact);
-    gRun.quiet = 0;
-    std::vector<Suffix> order = ds.sortedSuffixes();
-    openDividers();
-    setUpTrees();
-    for (size_t k = 0; k < order.size(); ++k) {
-        addSuffix(ds.record(order[k]), k == 0 ? 0 : lcpOf(ds.text(order[k - 1]), ds.text(order[k])));
-        if (treeIsFull()) writeFullTree();
-    }
-    finishTrees();
-    closeDividers();
-    std::fflush(stderr);
-    return testing::internal::GetCapturedStderr();
-}
 
 TEST(WorkedTrees, PrefixInputThenItsExtension) {
     DataSet ds({"a", "ag"});

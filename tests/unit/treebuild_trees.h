@@ -120,8 +120,9 @@ struct DataSet {
     // Builds the trees from `order` the way the merge drives the builder; the LCP
     // values are computed unless given.
     void build(const std::vector<Suffix>& order, int maxNodes, bool compact = false,
-               const std::vector<uint32_t>* lcps = nullptr) {
+               const std::vector<uint32_t>* lcps = nullptr, bool quiet = true) {
         install(maxNodes, compact);
+        gRun.quiet = quiet;
         openDividers();
         setUpTrees();
         for (size_t k = 0; k < order.size(); ++k) {
@@ -134,6 +135,14 @@ struct DataSet {
     }
     void build(int maxNodes, bool compact = false) { build(sortedSuffixes(), maxNodes, compact); }
 };
+
+// Builds with the "Tree" lines (and with -C the statistics lines) on and returns them.
+inline std::string buildAndCapture(DataSet& ds, int maxNodes, bool compact = false) {
+    testing::internal::CaptureStderr();
+    ds.build(ds.sortedSuffixes(), maxNodes, compact, nullptr, false);
+    std::fflush(stderr);
+    return testing::internal::GetCapturedStderr();
+}
 
 inline std::vector<char> readFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
