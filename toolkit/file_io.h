@@ -54,3 +54,7 @@ struct FileDescriptor {
     void reset(int d = -1);
     bool ok() const { return fd >= 0; }
 };
+
+// Path of a numbered data-set file: "<base>_<number><extension>" (for example the
+// third input's ".stdna" or the first tree's ".stree"), within the path limit.
+std::string dataSetFile(const std::string& base, int number, const char* extension);
