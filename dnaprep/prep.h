@@ -54,6 +54,7 @@ struct SequenceCounters {
     int64_t wildCards = 0;
     int64_t nChunks = 0;    // wildcard sections
     int64_t garbage = 0;
+    int64_t passed = 0;     // bases handed on by buffer-full flushes (before any chop)
 };
 
 struct PrepRun {
@@ -82,8 +83,17 @@ struct PrepRun {
     // Parser state, carried from chunk to chunk.
     int inHeader = 1;
     bool wildOpen = false;   // the last non-line-break byte was a wildcard
-    int firstFlush = 1;
     int limitReached = 0;
+
+    // The run of equal bases that ends what the buffer-full flushes of the current
+    // sequence handed on: held back, not written, until a different base follows or
+    // the sequence ends, so that the tail chop and TailLength see the sequence's
+    // whole tail run whatever the buffer size.
+    uint8_t heldBase = 0;
+    int64_t heldRun = 0;
+    // Bases written to the .stdna file but not yet packed (fewer than 16).
+    uint8_t packCarry[16] = {};
+    int carryCount = 0;
 
     // The current input's two files, open from its first flush to its final one.
     FileDescriptor dnaFile, binFile;
@@ -92,8 +102,10 @@ struct PrepRun {
     std::string fileName;   // current FASTA argument without its extension
     std::string fastaPath;  // input directory + FASTA argument
 
+    // The first and the last (up to) contextLength bases written for the sequence.
     char beginContext[kMaxContext + 1] = {};
     char endContext[kMaxContext + 1] = {};
+    int beginFill = 0, endFill = 0;
 
     SequenceCounters seq;
     int inputNumber = 0;  // the next sequence's number
@@ -128,13 +140,13 @@ void readFastaFile(PrepRun& run, const char* argument, int fileNumber);
 void setUpBuffers(PrepRun& run, const PrepSettings& settings);
 int flush(PrepRun& run, int endOfSequence);
 int packDna(uint32_t* words, const uint8_t* bases, int count);
-int tailRunLength(const uint8_t* dna, int n, int capacity, int* runStart);
+int tailRunStart(const uint8_t* dna, int n);
 const char* tableSequenceName(const PrepRun& run);
 
 // summary.cpp
 void openTable(PrepRun& run);
 void printTableHeader(const PrepRun& run);
-void printTableLine(const PrepRun& run, int tailLength);
+void printTableLine(const PrepRun& run, int64_t tailLength);
 void writeLengthCatalogues(PrepRun& run);
 void closeTable(PrepRun& run);
 void printClosingReport(const PrepRun& run, const char* program, long cpuStart, int msStart);

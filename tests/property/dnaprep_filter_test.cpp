@@ -1,12 +1,15 @@
 // Random FASTA text through the real dnaprep binary, against a brute-force filter:
 // header lines name the sequences, bases are kept (in the chosen case), everything
-// else is dropped and counted, and the kept bases are packed two bits each.
+// else is dropped and counted, and the kept bases are packed two bits each. The
+// buffer sizes change nothing that dnaprep writes.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -218,6 +221,79 @@ TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
         if (HasFailure()) break;
     }
     if (system(("rm -rf " + dir).c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir;
+}
+
+// Sequences that end in runs of one base (with wildcards and line breaks inside the
+// runs, runs as long as whole buffers, and sequences that are nothing but a run),
+// so that the runs straddle the buffer-full flushes of small DNA buffers.
+std::string fastaWithTailRuns(std::mt19937& rng) {
+    auto pick = [&](int n) { return static_cast<int>(rng() % n); };
+    const std::string bases = "acgtACGT";
+    std::string text;
+    const int sequences = 1 + pick(5);
+    for (int k = 0; k < sequences; ++k) {
+        text += ">r" + std::to_string(k) + (pick(3) ? "\n" : "\r\n");
+        int body = pick(4) == 0 ? 0 : pick(3) == 0 ? 16 * (1 + pick(4)) - 1 : pick(90);
+        for (int i = 0; i < body; ++i) {
+            const int r = pick(40);
+            text += r == 0 ? '\n' : r == 1 ? 'N' : bases[pick(8)];
+        }
+        const char run = "acgt"[pick(4)];
+        const int length = pick(3) == 0 ? 16 * pick(6) + pick(3) : pick(40);
+        for (int i = 0; i < length; ++i) {
+            const int r = pick(30);
+            if (r == 0) text += '\n';
+            else if (r == 1) text += "nN"[pick(2)];
+            text += pick(2) ? run : static_cast<char>(run - 32);
+        }
+        if (pick(2)) text += '\n';
+    }
+    return text;
+}
+
+// Everything one run left: its table, then each data-set file by name.
+std::map<std::string, std::string> runOutputs(const std::string& dir, const std::string& options) {
+    std::filesystem::remove_all(dir + "out");
+    std::filesystem::create_directory(dir + "out");
+    const std::string command = std::string(BIN_DIR) + "/dnaprep " + dir + " " + dir + "out/ p -q" + options +
+                                " r.fa >" + dir + "table.txt 2>" + dir + "stderr.txt";
+    std::map<std::string, std::string> outputs;
+    if (system(command.c_str()) != 0) {
+        ADD_FAILURE() << command << "\n" << readAll(dir + "stderr.txt");
+        return outputs;
+    }
+    outputs["table"] = readAll(dir + "table.txt");
+    for (const auto& entry : std::filesystem::directory_iterator(dir + "out/p.ST")) {
+        outputs[entry.path().filename().string()] = readAll(entry.path().string());
+    }
+    return outputs;
+}
+
+TEST(DnaprepFilter, BufferSizesChangeNothing) {
+    const unsigned firstSeed = 20261211;
+    char dirTemplate[] = "/tmp/dnaprep_buffers.XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = std::string(dirTemplate) + "/";
+
+    for (unsigned seed = firstSeed; seed < firstSeed + 60; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 rng(seed);
+        auto pick = [&](int n) { return static_cast<int>(rng() % n); };
+        std::ofstream(dir + "r.fa", std::ios::binary) << fastaWithTailRuns(rng);
+
+        const int chops[] = {0, 1, 2, 3, 5, 17, 40};
+        const int contexts[] = {0, 3, 16, 40};
+        std::string options = " -T " + std::to_string(chops[pick(7)]) + " -C " + std::to_string(contexts[pick(4)]);
+        const auto reference = runOutputs(dir, options);
+        ASSERT_FALSE(reference.empty());
+        for (int variant = 0; variant < 3; ++variant) {
+            const std::string sizes = " -d " + std::to_string(16 * (1 + pick(5))) + " -m " + std::to_string(1 + pick(40));
+            SCOPED_TRACE(options + sizes);
+            EXPECT_EQ(runOutputs(dir, options + sizes), reference);
+        }
+        if (HasFailure()) break;
+    }
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

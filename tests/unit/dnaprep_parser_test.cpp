@@ -84,22 +84,11 @@ TEST(DnaprepPack, MatchesBaseByBaseCodes) {
     }
 }
 
-TEST(DnaprepTailRun, WithinFlushAndIntoThePreviousFill) {
-    int start = -1;
-    // buffer of 16: "acgttt" just flushed, positions 6.. still hold the previous fill
-    uint8_t dna[16];
-    memcpy(dna, "acgtttggggggtttt", 16);
-    EXPECT_EQ(tailRunLength(dna, 6, 16, &start), 3);
-    EXPECT_EQ(start, 3);
-    // a run that fills the flush goes on downward from the buffer's last byte
-    memcpy(dna, "tttgggggggggtttt", 16);
-    EXPECT_EQ(tailRunLength(dna, 3, 16, &start), 7);
-    EXPECT_EQ(start, 0);
-    // ... up to all of it, and it stops at bytes never filled (cleared to 0)
-    memset(dna, 't', 16);
-    EXPECT_EQ(tailRunLength(dna, 5, 16, &start), 16);
-    memset(dna + 5, 0, 11);
-    EXPECT_EQ(tailRunLength(dna, 5, 16, &start), 5);
+TEST(DnaprepTailRun, StartOfTheRunThatEndsTheBuffer) {
+    const uint8_t dna[] = {'a', 'c', 'g', 't', 't', 't', 'g'};
+    EXPECT_EQ(tailRunStart(dna, 6), 3);
+    EXPECT_EQ(tailRunStart(dna, 7), 6);
+    EXPECT_EQ(tailRunStart(dna + 3, 3), 0);  // a run that fills the buffer
 }
 
 TEST(DnaprepFileName, CutsTheExtensionOfTheLastPathPart) {
