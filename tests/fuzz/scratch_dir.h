@@ -11,11 +11,15 @@
 
 namespace fuzzfs = std::filesystem;
 
-// "<TMPDIR>/<name>.XXXXXX", made once per process; ends in '/'.
+// "<TMPDIR>/<name>.XXXXXX", made once per process and removed when the fuzzer ends
+// normally (a crash leaves it for a look); ends in '/'.
 inline std::string scratchDir(const char* name) {
+    static std::string made;
     const char* tmp = getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + name + ".XXXXXX";
     if (!mkdtemp(pattern.data())) abort();
+    made = pattern;
+    atexit([] { std::error_code ec; fuzzfs::remove_all(made, ec); });
     return pattern + "/";
 }
 
