@@ -49,13 +49,13 @@ inline uint32_t packEight(const uint8_t* bytes) {
 
 void openInputFiles(PrepRun& run) {
     const PrepSettings& s = *run.settings;
-    run.dnaPath = formatPath(kOutPathLimit, "%s%s_%d%s", run.datasetDir.c_str(), s.prefix,
+    run.dnaPath = formatPath(kPathLimit, "%s%s_%d%s", run.datasetDir.c_str(), s.prefix,
                              run.inputNumber, ".stdna");
     if (gRun.verbose) note("Opening file %s for writing filtered DNA\n", run.dnaPath.c_str());
     run.dnaFile.reset(openFile(run.dnaPath.c_str(), 1));
     if (!run.dnaFile.ok()) fatal("can't open file %s\n", run.dnaPath.c_str());
 
-    run.binPath = formatPath(kOutPathLimit, "%s%s_%d%s", run.datasetDir.c_str(), s.prefix,
+    run.binPath = formatPath(kPathLimit, "%s%s_%d%s", run.datasetDir.c_str(), s.prefix,
                              run.inputNumber, ".stbin");
     if (gRun.verbose) note("Opening file %s for writing binary DNA\n", run.binPath.c_str());
     run.binFile.reset(openFile(run.binPath.c_str(), 1));

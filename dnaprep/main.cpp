@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     // Process-wide: the working buffers live until exit and are released by it.
     static PrepRun run;
     run.settings = &settings;
-    run.datasetDir = formatPath(kOutPathLimit, "%s%s%s/", settings.outputDir, settings.prefix, ".ST");
+    run.datasetDir = formatPath(kPathLimit, "%s%s%s/", settings.outputDir, settings.prefix, ".ST");
     // An existing directory is fine; a missing parent shows when the first file is opened.
     (void)mkdir(run.datasetDir.c_str(), 0755);
     openTable(run);

@@ -51,10 +51,10 @@ void writeLengthCatalogues(PrepRun& run) {
     const int count = nseq > s.sindex ? nseq - s.sindex : 0;
     int32_t* first = count ? run.lengths + s.sindex : run.lengths;
 
-    std::string path = formatPath(kOutPathLimit, "%s%s%s", run.datasetDir.c_str(), s.prefix, ".stlengths");
+    std::string path = formatPath(kPathLimit, "%s%s%s", run.datasetDir.c_str(), s.prefix, ".stlengths");
     writeCatalogue(path.c_str(), first, count, "can't open lengths file %s\n");
     for (int i = 0; i < count; ++i) first[i] *= 2;
-    path = formatPath(kOutPathLimit, "%s%s%s", run.datasetDir.c_str(), s.prefix, ".stblengths");
+    path = formatPath(kPathLimit, "%s%s%s", run.datasetDir.c_str(), s.prefix, ".stblengths");
     writeCatalogue(path.c_str(), first, count, "can't open blengths file %s\n");
 }
 

@@ -210,6 +210,43 @@ TEST_F(TreebuildDriver, DamagedStreamFilesAreNamed) {
     EXPECT_EQ(merge("-a -p o").status, 0);  // without -Z the LCP files are not read
 }
 
+TEST_F(TreebuildDriver, RunsOfTheWrongSizeOrOrderAreNamed) {
+    std::string psa1 = base + "_1.stpsa";
+    std::vector<Record> good = readFile<Record>(psa1);
+
+    // A record short would lose an occurrence, a record too many repeat one.
+    for (int extra : {-1, 1}) {
+        std::vector<Record> bad = good;
+        if (extra < 0) bad.pop_back();
+        else bad.push_back(bad.back());
+        writeFile(psa1, bad);
+        for (const char* options : {"-a -p o", "-p o -H", "-p o -Z"}) {
+            expectError(merge(options), psa1);
+            EXPECT_NE(merge(options).err.find("holds " + std::to_string(bad.size()) + " records"), std::string::npos);
+        }
+    }
+    // Without a partitions catalogue every input is a run of its own.
+    writeRuns(base, inputs, {1, 1, 1, 1, 1}, false);
+    std::string psa3 = base + "_3.stpsa";
+    std::vector<Record> single = readFile<Record>(psa3);
+    single.pop_back();
+    writeFile(psa3, single);
+    expectError(merge("-a -p o"), psa3);
+    writeRuns(base, inputs, {2, 2, 1}, false);
+
+    // Two records swapped: wherever the merge compares neighbours of a run.
+    std::vector<Record> swapped = good;
+    std::swap(swapped[4], swapped[5]);
+    writeFile(psa1, swapped);
+    for (const char* options : {"-a -p o", "-p o", "-p o -H", "-p o -X -f"}) {
+        expectError(merge(options), psa1);
+        EXPECT_NE(merge(options).err.find("out of order: record 5 sorts before record 4"), std::string::npos)
+            << options;
+    }
+    writeFile(psa1, good);
+    EXPECT_EQ(merge("-p o -H").status, 0);
+}
+
 TEST_F(TreebuildDriver, DamagedCataloguesAndInputsAreNamed) {
     std::string bin = base + "_3.stbin";
     std::vector<char> words = readFile<char>(bin);
