@@ -26,12 +26,12 @@ inline std::string writeInputs(const std::string& dir, const std::string& prefix
             for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         const std::string name = base + "_" + std::to_string(i);
         writeFile(name + ".stdna", text);
-        writeRecords(name + ".stbin", packBases(text));
+        writeFile(name + ".stbin", packBases(text));
         lengths.push_back(static_cast<int32_t>(text.size()));
         bitLengths.push_back(static_cast<int32_t>(2 * text.size()));
     }
-    writeRecords(base + ".stlengths", lengths);
-    writeRecords(base + ".stblengths", bitLengths);
+    writeFile(base + ".stlengths", lengths);
+    writeFile(base + ".stblengths", bitLengths);
     return base;
 }
 

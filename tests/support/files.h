@@ -39,7 +39,7 @@ inline void writeFile(const std::string& path, const std::string& bytes) {
 }
 
 template <class T>
-void writeRecords(const std::string& path, const std::vector<T>& records) {
+void writeFile(const std::string& path, const std::vector<T>& records) {
     writeBytes(path, records.data(), records.size() * sizeof(T));
 }
 
