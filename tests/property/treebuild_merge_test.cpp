@@ -104,7 +104,8 @@ TEST(TreebuildMerge, ArrayOutputMatchesBruteForceForEveryMerge) {
         std::mt19937 rng(seed);
         SCOPED_TRACE(seedNote(seed));
         Case c = randomCase(rng);
-        std::string dir = tempDir("tbmerge");
+        TempDir temp("tbmerge");
+        const std::string& dir = temp.path;
         std::string base = writeInputs(dir, "ds", c.inputs);
         bool zero = rng() % 2;
         writeRuns(base, c.inputs, c.runs, zero);
@@ -121,7 +122,6 @@ TEST(TreebuildMerge, ArrayOutputMatchesBruteForceForEveryMerge) {
             EXPECT_EQ(other.records, list.records) << options;
             EXPECT_EQ(other.lcps, list.lcps) << options;
         }
-        runCommand("rm -rf " + dir);
     }
 }
 
@@ -135,7 +135,8 @@ TEST(TreebuildMerge, EveryMergeBuildsTheSameTrees) {
         std::mt19937 rng(seed);
         SCOPED_TRACE(seedNote(seed));
         Case c = randomCase(rng);
-        std::string dir = tempDir("tbtrees");
+        TempDir temp("tbtrees");
+        const std::string& dir = temp.path;
         std::string base = writeInputs(dir, "ds", c.inputs);
         writeRuns(base, c.inputs, c.runs, false);
         std::string nodes = " -n " + std::to_string(3 + rng() % 60);
@@ -155,7 +156,6 @@ TEST(TreebuildMerge, EveryMergeBuildsTheSameTrees) {
         EXPECT_FALSE(list.first.empty());
         for (const char* options : {" -Z", " -X -f", " -M 32", " -Z -M 16 -f"}) EXPECT_EQ(build(options, "other"), list) << options;
         EXPECT_EQ(build(" -H", "heap").first, list.first);
-        runCommand("rm -rf " + dir);
     }
 }
 
@@ -168,7 +168,8 @@ TEST(TreebuildMerge, RunsSortedByRunarray) {
         std::mt19937 rng(seed);
         SCOPED_TRACE(seedNote(seed));
         Case c = randomCase(rng);
-        std::string dir = tempDir("tbmerge");
+        TempDir temp("tbmerge");
+        const std::string& dir = temp.path;
         writeInputs(dir, "ds", c.inputs);
         const char* sorting = round % 2 ? "-S" : "-r 300";
         bool zero = round % 3 == 0;
@@ -182,7 +183,6 @@ TEST(TreebuildMerge, RunsSortedByRunarray) {
         Merged stored = runMerge(dir, z + " -Z -f", "stored");
         EXPECT_EQ(stored.records, list.records);
         EXPECT_EQ(stored.lcps, list.lcps);
-        runCommand("rm -rf " + dir);
     }
 }
 

@@ -17,16 +17,15 @@ struct Result {
 
 class TreebuildDriver : public ::testing::Test {
 protected:
-    std::string dir;
+    TempDir temp{"tbdriver"};
+    const std::string dir = temp.path;
     std::string base;
     std::vector<std::string> inputs{"acgtacgtaacc", "ggt", "", "acgtacgtaacc", "tttttttttttttttttttttttttttttttttttgca"};
 
     void SetUp() override {
-        dir = tempDir("tbdriver");
         base = writeInputs(dir, "ds", inputs);
         writeRuns(base, inputs, {2, 2, 1}, false);
     }
-    void TearDown() override { runCommand("rm -rf " + dir); }
 
     Result treebuild(const std::string& options) {
         int status = runCommand(kTreebuild + " " + options + " 2>" + dir + "err.txt");
