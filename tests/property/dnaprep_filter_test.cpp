@@ -15,29 +15,20 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/dna.h"
+#include "tests/support/files.h"
+#include "tests/support/seed.h"
+#include "tests/support/temp_dir.h"
+
 namespace {
+
+using namespace testsupport;
 
 struct Expected {
     std::string name;
     std::string bases;
     long long origSize = 0, wild = 0, chunks = 0, garbage = 0;
 };
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-int baseCode(char letter) {
-    switch (letter | 32) {
-    case 'a': return 0;
-    case 'c': return 1;
-    case 'g': return 2;
-    default: return 3;
-    }
-}
 
 // The brute-force filter, byte by byte and file by file.
 std::vector<Expected> filter(const std::vector<std::string>& files, bool ucase, bool trmask) {
@@ -86,16 +77,11 @@ std::vector<Expected> filter(const std::vector<std::string>& files, bool ucase, 
     return out;
 }
 
+// The .stbin bytes: packed words, little-endian.
 std::string packed(const std::string& bases) {
     std::string bytes;
-    for (size_t w = 0; w < (bases.size() + 15) / 16; ++w) {
-        uint32_t word = 0;
-        for (size_t j = 0; j < 16; ++j) {
-            size_t i = w * 16 + j;
-            if (i < bases.size()) word |= static_cast<uint32_t>(baseCode(bases[i])) << (30 - 2 * j);
-        }
+    for (uint32_t word : packBases(bases))
         for (int k = 0; k < 4; ++k) bytes += static_cast<char>(word >> (8 * k));
-    }
     return bytes;
 }
 
@@ -151,13 +137,12 @@ std::string randomFasta(std::mt19937& rng, int fileIndex) {
 }
 
 TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
-    const unsigned firstSeed = 20261208;
-    char dirTemplate[] = "/tmp/dnaprep_filter.XXXXXX";
-    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-    const std::string dir = std::string(dirTemplate) + "/";
+    const unsigned first = firstSeed(20261208);
+    TempDir temp("dnaprep_filter");
+    const std::string& dir = temp.path;
 
-    for (unsigned seed = firstSeed; seed < firstSeed + 80; ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
+    for (unsigned seed = first; seed < first + 80; ++seed) {
+        SCOPED_TRACE(seedNote(seed));
         std::mt19937 rng(seed);
         auto pick = [&](int n) { return static_cast<int>(rng() % n); };
 
@@ -183,10 +168,10 @@ TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
         const std::string command = std::string(BIN_DIR) + "/dnaprep " + dir + " " + dir + " " + prefix + options + args +
                                     " >" + dir + "table.txt 2>" + dir + "stderr.txt";
         SCOPED_TRACE(command);
-        ASSERT_EQ(system(command.c_str()), 0) << readAll(dir + "stderr.txt");
+        ASSERT_EQ(system(command.c_str()), 0) << readFile(dir + "stderr.txt");
 
         const std::vector<Expected> expected = filter(files, ucase, trmask);
-        std::istringstream table(readAll(dir + "table.txt"));
+        std::istringstream table(readFile(dir + "table.txt"));
         std::string line;
         std::getline(table, line);
         std::getline(table, line);
@@ -209,18 +194,17 @@ TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
             EXPECT_EQ(garbage, e.garbage) << line;
 
             const std::string base = dir + prefix + ".ST/" + prefix + "_" + std::to_string(i);
-            EXPECT_EQ(readAll(base + ".stdna"), e.bases) << "input " << i;
-            EXPECT_EQ(readAll(base + ".stbin"), packed(e.bases)) << "input " << i;
+            EXPECT_EQ(readFile(base + ".stdna"), e.bases) << "input " << i;
+            EXPECT_EQ(readFile(base + ".stbin"), packed(e.bases)) << "input " << i;
             lengths.push_back(static_cast<int32_t>(e.bases.size()));
         }
         EXPECT_FALSE(static_cast<bool>(std::getline(table, line))) << "extra table line " << line;
         const std::string catalogue = dir + prefix + ".ST/" + prefix;
-        EXPECT_EQ(readAll(catalogue + ".stlengths"), int32s(lengths));
+        EXPECT_EQ(readFile(catalogue + ".stlengths"), int32s(lengths));
         for (int32_t& l : lengths) l *= 2;
-        EXPECT_EQ(readAll(catalogue + ".stblengths"), int32s(lengths));
+        EXPECT_EQ(readFile(catalogue + ".stblengths"), int32s(lengths));
         if (HasFailure()) break;
     }
-    if (system(("rm -rf " + dir).c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir;
 }
 
 // Sequences that end in runs of one base (with wildcards and line breaks inside the
@@ -259,24 +243,23 @@ std::map<std::string, std::string> runOutputs(const std::string& dir, const std:
                                 " r.fa >" + dir + "table.txt 2>" + dir + "stderr.txt";
     std::map<std::string, std::string> outputs;
     if (system(command.c_str()) != 0) {
-        ADD_FAILURE() << command << "\n" << readAll(dir + "stderr.txt");
+        ADD_FAILURE() << command << "\n" << readFile(dir + "stderr.txt");
         return outputs;
     }
-    outputs["table"] = readAll(dir + "table.txt");
+    outputs["table"] = readFile(dir + "table.txt");
     for (const auto& entry : std::filesystem::directory_iterator(dir + "out/p.ST")) {
-        outputs[entry.path().filename().string()] = readAll(entry.path().string());
+        outputs[entry.path().filename().string()] = readFile(entry.path().string());
     }
     return outputs;
 }
 
 TEST(DnaprepFilter, BufferSizesChangeNothing) {
-    const unsigned firstSeed = 20261211;
-    char dirTemplate[] = "/tmp/dnaprep_buffers.XXXXXX";
-    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-    const std::string dir = std::string(dirTemplate) + "/";
+    const unsigned first = firstSeed(20261211);
+    TempDir temp("dnaprep_buffers");
+    const std::string dir = temp.path;
 
-    for (unsigned seed = firstSeed; seed < firstSeed + 60; ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
+    for (unsigned seed = first; seed < first + 60; ++seed) {
+        SCOPED_TRACE(seedNote(seed));
         std::mt19937 rng(seed);
         auto pick = [&](int n) { return static_cast<int>(rng() % n); };
         std::ofstream(dir + "r.fa", std::ios::binary) << fastaWithTailRuns(rng);
@@ -293,7 +276,6 @@ TEST(DnaprepFilter, BufferSizesChangeNothing) {
         }
         if (HasFailure()) break;
     }
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "dnaprep/prep.h"
+#include "tests/support/seed.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -72,7 +74,9 @@ TEST(DnaprepPack, FirstBaseInTopBitsBothCasesAndZeroPadding) {
 }
 
 TEST(DnaprepPack, MatchesBaseByBaseCodes) {
-    std::mt19937 rng(7);
+    const unsigned seed = testsupport::firstSeed(7);
+    SCOPED_TRACE(testsupport::seedNote(seed));
+    std::mt19937 rng(seed);
     const char letters[] = "acgtACGT";
     std::vector<uint8_t> bases(16 * 64);
     for (uint8_t& b : bases) b = static_cast<uint8_t>(letters[rng() % 8]);
@@ -104,9 +108,6 @@ TEST(DnaprepFileName, CutsTheExtensionOfTheLastPathPart) {
 class ParserRun : public ::testing::Test {
 protected:
     void SetUp() override {
-        char dir[] = "/tmp/dnaprep_parser.XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = std::string(dir) + "/";
         settings_.prefix = "t";
         settings_.keybset = 8;
         run_.settings = &settings_;
@@ -121,7 +122,6 @@ protected:
                              static_cast<void*>(run_.key)}) {
             free(buffer);
         }
-        if (system(("rm -rf " + dir_).c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir_;
     }
     // Parses `text` as one file, cut into chunks at the given positions.
     void parseFile(const std::string& text, std::vector<size_t> cuts) {
@@ -136,7 +136,8 @@ protected:
     }
     PrepSettings settings_;
     PrepRun run_;
-    std::string dir_;
+    testsupport::TempDir temp_{"dnaprep_parser"};
+    const std::string dir_ = temp_.path;
 };
 
 TEST_F(ParserRun, WildcardSectionsJoinOnlyAcrossLineBreaksAndChunkEnds) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
 #include "toolkit/bit_vector.h"
 #include "toolkit/catalogue.h"
 #include "toolkit/file_io.h"
@@ -16,14 +17,8 @@
 
 namespace {
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/toolkit-test.XXXXXX";
-        path = mkdtemp(tmpl);
-        path += "/";
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
+struct TempDir : testsupport::TempDir {
+    TempDir() : testsupport::TempDir("toolkit-test") {}
 };
 
 void writeInts(const std::string& path, std::vector<int32_t> values, size_t extraBytes = 0) {

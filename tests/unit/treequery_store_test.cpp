@@ -38,20 +38,9 @@ const std::vector<std::string> kInputs = {"acgtacgtaacctgacgtagg", "ttgacgtaccga
 
 class Store : public testing::Test {
   protected:
-    void SetUp() override {
-        dir = tqdata::tempDir("tqstore");
-        base = tqdata::writeDataSet(dir, "ds", kInputs, 12);
-    }
-    void TearDown() override {
-        if (!HasFailure()) system(("rm -rf " + dir).c_str());
-    }
-    void writeBytes(const std::string& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    }
-    std::string readBytes(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
+    void SetUp() override { base = tqdata::writeDataSet(dir, "ds", kInputs, 12); }
+    static void writeBytes(const std::string& path, const std::string& bytes) { tqdata::writeFile(path, bytes); }
+    static std::string readBytes(const std::string& path) { return tqdata::readFile(path); }
     void patchWord(const std::string& path, size_t offset, uint32_t value) {
         std::string bytes = readBytes(path);
         memcpy(&bytes[offset], &value, 4);
@@ -71,7 +60,9 @@ class Store : public testing::Test {
         EXPECT_EQ(r.status, 1) << options << "\n" << r.output;
         EXPECT_NE(r.output.find("## ERROR: " + message), std::string::npos) << options << "\n" << r.output;
     }
-    std::string dir, base;
+    tqdata::TempDir temp{"tqstore"};
+    const std::string dir = temp.path;
+    std::string base;
 };
 
 TEST_F(Store, DividerFilesThatCannotBeTrusted) {
@@ -275,14 +266,14 @@ TEST_F(Store, LetterCaseOfPatternAndTextDoesNotMatter) {
     EXPECT_NE(lower.output.find("(7 times in 3 files"), std::string::npos) << lower.output;
     auto rows = [](const std::string& out) { return out.substr(out.find("#cols:")); };
     EXPECT_EQ(rows(lower.output), rows(upper.output));
-    std::string upperDir = tqdata::tempDir("tqstore");
+    tqdata::TempDir upperTemp("tqstore");
+    const std::string upperDir = upperTemp.path;
     tqdata::writeDataSet(upperDir, "ds", kInputs, 12, true);
     Result stored = run(upperDir + " ds -q -p acgt,AcGt");
     EXPECT_EQ(stored.status, 0);
     size_t first = stored.output.find("(7 times in 3 files");
     EXPECT_NE(first, std::string::npos) << stored.output;
     EXPECT_NE(stored.output.find("(7 times in 3 files", first + 1), std::string::npos) << stored.output;
-    system(("rm -rf " + upperDir).c_str());
 }
 
 TEST_F(Store, MappedTreesAreKeptAcrossPatternsAndReleasedAtTheEnd) {
