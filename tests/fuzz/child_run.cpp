@@ -139,9 +139,11 @@ std::string faultOf(const ChildOutcome& o) {
     if (o.status == kSanitizerExit || o.err.find("Sanitizer") != std::string::npos ||
         o.err.find("runtime error:") != std::string::npos)
         return "sanitizer report";
-    if (o.status != 0 && o.status != 1) return "exit status " + std::to_string(o.status);
-    if (o.status == 1 && o.err.find("## ERROR: ") == std::string::npos)
-        return "exit status 1 without a \"## ERROR: \" line on standard error";
+    // 1 is every program's failure status; 255 the Hamming search's own, which also
+    // writes its message on standard output.
+    if (o.status != 0 && o.status != 1 && o.status != 255) return "exit status " + std::to_string(o.status);
+    if (o.status != 0 && o.err.find("## ERROR: ") == std::string::npos)
+        return "exit status " + std::to_string(o.status) + " without a \"## ERROR: \" line on standard error";
     return "";
 }
 
