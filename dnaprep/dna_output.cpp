@@ -49,6 +49,7 @@ inline uint32_t packEight(const uint8_t* bytes) {
 
 void openInputFiles(PrepRun& run) {
     const PrepSettings& s = *run.settings;
+    run.touched = true;
     run.dnaPath = formatPath(kPathLimit, "%s%s_%d%s", run.datasetDir.c_str(), s.prefix,
                              run.inputNumber, ".stdna");
     if (gRun.verbose) note("Opening file %s for writing filtered DNA\n", run.dnaPath.c_str());
@@ -281,6 +282,7 @@ int flush(PrepRun& run, int endOfSequence) {
         writeBases(run, run.dna, fromBuffer);
         writeRun(run, runBase, fromHeld);
         emitLastWord(run);
+        if (s.names) addNamesAndMapEntry(run, tailRun - kept);
     }
     run.heldRun = 0;
     run.dnaPos = 0;

@@ -43,8 +43,12 @@ struct PrepSettings {
     const char* inputDir = nullptr;  // text prefix of every FASTA path
     const char* outputDir = nullptr;
     const char* prefix = nullptr;
+    int names = 0;     // -N: write the names catalogue and the coordinate map
     int firstFile = 0;  // argv index of the first FASTA file
 };
+
+// A sequence name longer than this is an error rather than a line of the catalogue.
+constexpr size_t kMaxNameLength = size_t{1} << 20;
 
 // Counters of the sequence in progress; reset by its final flush. 64-bit so that a
 // long section of wildcards or garbage cannot wrap before the length check.
@@ -95,6 +99,23 @@ struct PrepRun {
     uint8_t packCarry[16] = {};
     int carryCount = 0;
 
+    // The sequence's name (the first word of its header line) for the names catalogue.
+    std::string seqName;
+    int64_t headerBytes = 0;  // bytes of the header line seen so far
+    bool nameDone = false;
+
+    // The removed stretch in progress (wildcards and garbage with no base between
+    // them) at filtered offset stretchAt; 0 length: none. Stretches that are done go
+    // to mapRecord, coded as the coordinate map wants them.
+    int64_t stretchAt = 0, stretchLength = 0, lastStretchAt = 0;
+    std::string mapRecord;
+    FILE* namesOut = nullptr;
+    FILE* mapOut = nullptr;
+    std::string namesPath, mapPath;  // the catalogues' final names; written as <name>.tmp
+    std::string namesFile;           // the FASTA file as the names catalogue gives it
+    bool touched = false;   // the data set's files are being replaced
+    bool complete = false;  // every file of the data set is written
+
     // The current input's two files, open from its first flush to its final one.
     FileDescriptor dnaFile, binFile;
     std::string dnaPath, binPath;
@@ -142,6 +163,23 @@ int flush(PrepRun& run, int endOfSequence);
 int packDna(uint32_t* words, const uint8_t* bases, int count);
 int tailRunStart(const uint8_t* dna, int n);
 const char* tableSequenceName(const PrepRun& run);
+
+// names_output.cpp
+void openNamesAndMap(PrepRun& run);
+void addNamesAndMapEntry(PrepRun& run, int64_t chopped);
+void finishNamesAndMap(PrepRun& run);
+void removeIncompleteCatalogues(PrepRun& run);
+void closeStretch(PrepRun& run);
+// A removed character at filtered offset `at` of the current sequence.
+inline void noteRemoved(PrepRun& run, int64_t at) {
+    if (run.stretchLength && run.stretchAt == at) {
+        ++run.stretchLength;
+        return;
+    }
+    closeStretch(run);
+    run.stretchAt = at;
+    run.stretchLength = 1;
+}
 
 // summary.cpp
 void openTable(PrepRun& run);

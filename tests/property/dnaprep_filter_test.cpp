@@ -4,6 +4,7 @@
 // buffer sizes change nothing that dnaprep writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "tests/support/files.h"
 #include "tests/support/seed.h"
 #include "tests/support/temp_dir.h"
+#include "toolkit/names_map.h"
 
 namespace {
 
@@ -26,37 +28,62 @@ using namespace testsupport;
 
 struct Expected {
     std::string name;
+    std::string word;   // the header's first word: the name in the names catalogue
+    std::string fasta;  // the DNA section without its line breaks
     std::string bases;
     long long origSize = 0, wild = 0, chunks = 0, garbage = 0;
+    long long tailRun = 0, chopped = 0;
 };
 
+std::string firstWord(const std::string& header) {
+    size_t from = !header.empty() && header[0] == '>' ? 1 : 0;
+    from = std::min(header.find_first_not_of(" \t", from), header.size());
+    return header.substr(from, header.find_first_of(" \t", from) - from);
+}
+
+// The tail chop on the brute force's bases.
+void chopTail(Expected& e, int tailchop) {
+    size_t start = e.bases.size();
+    while (start > 0 && e.bases[start - 1] == e.bases.back()) --start;
+    e.tailRun = static_cast<long long>(e.bases.size() - start);
+    if (tailchop && e.tailRun >= tailchop) {
+        e.chopped = e.tailRun - 1;
+        e.bases.resize(start + 1);
+    }
+}
+
 // The brute-force filter, byte by byte and file by file.
-std::vector<Expected> filter(const std::vector<std::string>& files, bool ucase, bool trmask) {
+std::vector<Expected> filter(const std::vector<std::string>& files, bool ucase, bool trmask, int tailchop) {
     std::vector<Expected> out;
     const std::string wildcards = "BDHKMNRSUVWYbdhkmnrsuvwy";
     for (const std::string& text : files) {
         Expected seq;
-        std::string key;
+        std::string key, raw;
         bool header = true, open = false;
         for (unsigned char b : text) {
             if (header) {
                 if (b == '\n' || b == '\r') {
                     header = false;
                     seq.name = (key.empty() || key[0] == '"') ? key : key.substr(1);
+                    seq.word = firstWord(raw);
                 } else {
                     key += (b == ' ') ? '-' : static_cast<char>(b);
+                    raw += static_cast<char>(b);
                     continue;
                 }
             }
             if (b == '>') {
+                chopTail(seq, tailchop);
                 out.push_back(seq);
                 seq = Expected();
                 key.assign(1, '>');
+                raw = key;
                 header = true;
                 open = false;
                 continue;
             }
             ++seq.origSize;
+            if (b != '\n' && b != '\r') seq.fasta += static_cast<char>(b);
             const bool lower = b == 'a' || b == 'c' || b == 'g' || b == 't';
             const bool upper = b == 'A' || b == 'C' || b == 'G' || b == 'T';
             if ((lower && !trmask) || upper) {
@@ -71,7 +98,11 @@ std::vector<Expected> filter(const std::vector<std::string>& files, bool ucase, 
                 open = false;
             }
         }
-        if (header) seq.name = (key.empty() || key[0] == '"') ? key : key.substr(1);
+        if (header) {
+            seq.name = (key.empty() || key[0] == '"') ? key : key.substr(1);
+            seq.word = firstWord(raw);
+        }
+        chopTail(seq, tailchop);
         out.push_back(seq);
     }
     return out;
@@ -156,7 +187,8 @@ TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
         const bool ucase = pick(3) == 0, trmask = pick(4) == 0;
         const int inputSizes[] = {0, 1, 2, 7, 16, 61};
         const int dnaSizes[] = {0, 16, 32, 48};
-        std::string options = " -q -C 0";
+        const int tailchop = pick(3) ? 0 : 1 + pick(6);
+        std::string options = " -q -N -C 0 -T " + std::to_string(tailchop);
         if (ucase) options += " -u";
         if (trmask) options += " -t";
         if (int m = inputSizes[pick(6)]) options += " -m " + std::to_string(m);
@@ -170,7 +202,7 @@ TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
         SCOPED_TRACE(command);
         ASSERT_EQ(system(command.c_str()), 0) << readFile(dir + "stderr.txt");
 
-        const std::vector<Expected> expected = filter(files, ucase, trmask);
+        const std::vector<Expected> expected = filter(files, ucase, trmask, tailchop);
         std::istringstream table(readFile(dir + "table.txt"));
         std::string line;
         std::getline(table, line);
@@ -181,10 +213,10 @@ TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
             ASSERT_TRUE(static_cast<bool>(std::getline(table, line))) << "missing table line " << i + 1;
             int number = 0;
             char nameField[512] = "", fileField[64] = "";
-            long long orig = -1, dna = -1, wild = -1, chunks = -1, garbage = -1;
-            int fields = sscanf(line.c_str(), "%d %511s %63s %lld %lld %lld %lld %lld", &number, nameField, fileField,
-                                &orig, &dna, &wild, &chunks, &garbage);
-            ASSERT_EQ(fields, 8) << line;
+            long long orig = -1, dna = -1, wild = -1, chunks = -1, garbage = -1, tail = -1;
+            int fields = sscanf(line.c_str(), "%d %511s %63s %lld %lld %lld %lld %lld %lld", &number, nameField,
+                                fileField, &orig, &dna, &wild, &chunks, &garbage, &tail);
+            ASSERT_EQ(fields, 9) << line;
             EXPECT_EQ(number, static_cast<int>(i) + 1);
             EXPECT_EQ(nameField, e.name) << line;
             EXPECT_EQ(orig, e.origSize) << line;
@@ -192,6 +224,7 @@ TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
             EXPECT_EQ(wild, e.wild) << line;
             EXPECT_EQ(chunks, e.chunks) << line;
             EXPECT_EQ(garbage, e.garbage) << line;
+            EXPECT_EQ(tail, e.tailRun) << line;
 
             const std::string base = dir + prefix + ".ST/" + prefix + "_" + std::to_string(i);
             EXPECT_EQ(readFile(base + ".stdna"), e.bases) << "input " << i;
@@ -203,6 +236,32 @@ TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
         EXPECT_EQ(readFile(catalogue + ".stlengths"), int32s(lengths));
         for (int32_t& l : lengths) l *= 2;
         EXPECT_EQ(readFile(catalogue + ".stblengths"), int32s(lengths));
+
+        // Names and map: every base maps back to its own letter in the FASTA section,
+        // and an interval spans a removed stretch exactly when its letters lie apart.
+        const std::vector<SequenceName> names = readNamesCatalogue(catalogue + ".stnames");
+        const std::vector<InputMap> maps = readCoordinateMap(catalogue + ".stmap");
+        ASSERT_EQ(names.size(), expected.size());
+        ASSERT_EQ(maps.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            const Expected& e = expected[i];
+            SCOPED_TRACE("input " + std::to_string(i));
+            EXPECT_EQ(names[i].name, e.word);
+            EXPECT_EQ(names[i].fastaLength, static_cast<int64_t>(e.fasta.size()));
+            EXPECT_EQ(names[i].filteredLength, static_cast<int64_t>(e.bases.size()));
+            EXPECT_EQ(maps[i].kept, static_cast<int64_t>(e.bases.size()));
+            EXPECT_EQ(maps[i].chopped, e.chopped);
+            EXPECT_EQ(fastaLength(maps[i]), static_cast<int64_t>(e.fasta.size()));
+            for (size_t k = 0; k < e.bases.size(); ++k) {
+                const int64_t at = fastaOffset(maps[i], static_cast<int64_t>(k));
+                ASSERT_LT(at, static_cast<int64_t>(e.fasta.size()));
+                EXPECT_EQ(e.fasta[at] | 32, e.bases[k] | 32) << "base " << k;
+                if (k > 0) {
+                    EXPECT_EQ(spansRemoved(maps[i], static_cast<int64_t>(k) - 1, static_cast<int64_t>(k) + 1),
+                              at - fastaOffset(maps[i], static_cast<int64_t>(k) - 1) != 1);
+                }
+            }
+        }
         if (HasFailure()) break;
     }
 }
