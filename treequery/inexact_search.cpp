@@ -1,8 +1,13 @@
 // Hamming-distance search: tree selection by the pattern's reachable key range, the
 // branch-and-bound walk over branching bits, confirmation against the input text,
 // leaf collection and the "Inexact Pattern Search Results" table.
+//  - Branch-and-bound walk: time O(V + C·m + L) for V records reached within the
+//    budget, C candidates confirmed and L leaves collected; extra memory O(V) for the
+//    pending branches and their marks.
+//  - Pieces (pigeonhole) split, with -U: the pattern cut into k <= HD + 1 pieces whose
+//    allowances add up to HD + 1 - k, each walked as above; then time O(P·m + P log P)
+//    to check and sort the P places the pieces name; extra memory O(P).
 #include "treequery/inexact_search.h"
-
 
 #include <algorithm>
 #include <cmath>
@@ -61,6 +66,10 @@ struct Branch {
 
 struct TreeWalk {
     const TreeStore& store;
+    // The loaded tree, kept here: the walk reads them at every record.
+    const Node* const tree;
+    const uint32_t nodes;
+    const uint32_t inputs;
     InputTexts& texts;
     const InexactPattern& pattern;
     OccurrenceList& results;
@@ -72,18 +81,37 @@ struct TreeWalk {
     long long stepLimit;
 
     TreeWalk(QueryRun& q, const InexactPattern& p, OccurrenceList& r)
-        : store(q.store), texts(q.texts), pattern(p), results(r), marked((size_t)p.m, 0),
+        : store(q.store),
+          tree(q.store.tree),
+          nodes((uint32_t)q.store.treeNodes),
+          inputs((uint32_t)q.catalogue.inputs),
+          texts(q.texts),
+          pattern(p),
+          results(r),
+          marked((size_t)p.m, 0),
           stepLimit(3LL * q.store.treeNodes + 8) {}
+
+    // Record `index`; an index beyond the tree is a corrupt tree.
+    const Node& record(uint32_t index) const {
+        if (index >= nodes) corruptTree(store, "record index", index);
+        return tree[index];
+    }
+    // Input of a leaf; one beyond the catalogue is a corrupt tree.
+    int inputOf(const Node& leaf) const {
+        const uint32_t input = leafInput(leaf);
+        if (input >= inputs) corruptTree(store, "input number", input);
+        return (int)input;
+    }
 
     // In a sound tree the walk, the first-leaf descents and the collections each
     // reach a record at most once; more steps mean the child fields form a cycle.
     const Node& visit(uint32_t index) {
         if (++steps > stepLimit) corruptTree(store, "walk steps (the child fields form a cycle)", steps);
-        return treeNode(store, index);
+        return record(index);
     }
 
     void appendLeaf(const Node& leaf, long long depth) {
-        int input = leafInputChecked(store, leaf);
+        int input = inputOf(leaf);
         if (depth < 2LL * pattern.m) corruptTree(store, "leaf bit depth below the pattern", depth);
         results.append(input, leafPosition(store, input, depth));
     }
@@ -99,7 +127,7 @@ struct TreeWalk {
                 const Node& node = visit(index);
                 if (moreFollows(node)) {
                     // Leaves that end at this record's depth follow it in its chain.
-                    const long long chainDepth = depth + edgeLength(treeNode(store, index + 1));
+                    const long long chainDepth = depth + edgeLength(record(index + 1));
                     for (uint32_t r = index + 1;; r++) {
                         const Node& leaf = visit(r);
                         if (!isLeaf(leaf)) corruptTree(store, "interior record inside a leaf chain", r);
@@ -145,18 +173,18 @@ struct TreeWalk {
             if (!next) fatal("problem in confirmMatch\n");
             index = next;
         }
-        const int input = leafInputChecked(store, treeNode(store, index));
+        const int input = inputOf(record(index));
         if (depth < 2LL * pattern.m) corruptTree(store, "leaf bit depth below the pattern", depth);
         return Candidate{at, index, confirmText(texts, input, leafPosition(store, input, depth), pattern.m)};
     }
 
     void confirmCandidate(const Candidate& c) {
-        if (confirmMatch(treeNode(store, c.leaf), c.text, c.at.budget, c.at.marks, marks, pattern, marked))
+        if (confirmMatch(record(c.leaf), c.text, c.at.budget, c.at.marks, marks, pattern, marked))
             collectMatchLeaves(c.at.node, c.at.depth);
     }
 
     void prefetchNode(uint32_t index) const {
-        if (index < (uint32_t)store.treeNodes) __builtin_prefetch(&store.tree[index]);
+        if (index < nodes) __builtin_prefetch(&tree[index]);
     }
 
     // One lane of the walk: a branch on its way down, or a candidate whose text is on
@@ -244,7 +272,7 @@ struct TreeWalk {
     }
 };
 
-// ---- Searching by pieces ----
+// ---- Searching by pieces (pigeonhole split) ----
 
 // An occurrence within HD of a pattern cut into k pieces, piece i allowed e_i
 // mismatches where the e_i + 1 add up to more than HD, has some piece within its own

@@ -1,4 +1,8 @@
-// The whole-tree traversal: every tree from -S up to -i is walked once, depth first,
+// The whole-tree traversal with per-level vectors: time O(R·(w + S)) for R records,
+// w words of an input vector and S result sets; extra memory O(D·(w + 2I)) for D
+// nodes with a 1-child on the current path and I inputs (plus O(depth) stack frames).
+//
+// Every tree from -S up to -i is walked once, depth first,
 // and every node is a candidate repeat (the string from the root to the node, cut to
 // whole characters). From the leaves below a node the walk learns how often the
 // string occurs, in which inputs, how often per input and which bases precede it,
@@ -186,6 +190,15 @@ struct Walk {
     QueryRun* q = nullptr;
     const QuerySettings* s = nullptr;
     TreeStore* store = nullptr;
+    // What the hot paths read at every node, copied here once per run (and the tree
+    // once per tree) so that each is one load away.
+    const Node* tree = nullptr;
+    const int32_t* bitLengths = nullptr;
+    bool equiv = false;
+    int rgenome = -1, tfreq = 0, sresults = 0, kresults = 0, setCount = 0;
+    ResultRecord* standardN = nullptr;
+    ResultRecord* standardK = nullptr;
+    ResultSet* sets = nullptr;
 };
 
 [[noreturn]] void corrupt(const TreeStore& store, const char* what, long long value) {
@@ -225,11 +238,10 @@ int entryLength(const ResultSet& set) {
 // Offers the finished node to every result set whose condition it meets.
 void offerToSets(Walk& w, Candidate& node, int k, int leaves, int slot, const SlotView& view) {
     Accumulators& a = w.acc;
-    QueryRun& q = *w.q;
     const uint32_t* V = view.V;
     const uint8_t* M = view.M;
     const uint8_t* C = view.C;
-    const int tfreq = w.s->tfreq;
+    const int tfreq = w.tfreq;
     const int length = node.record.length;
     // Counts the candidate, and keeps it when the heap has room or it beats the worst.
     int* entry = w.entryLength;
@@ -241,8 +253,8 @@ void offerToSets(Walk& w, Candidate& node, int k, int leaves, int slot, const Sl
         offerToSet(set, node.located(w));
         entry[j] = entryLength(set);
     };
-    for (int j = 0; j < q.setCount; j++) {
-        ResultSet& set = q.sets[j];
+    for (int j = 0; j < w.setCount; j++) {
+        ResultSet& set = w.sets[j];
         if (set.kind == kCustomSet) {
             const int o = set.memberCount;
             if (k < o || V == nullptr) continue;
@@ -277,12 +289,12 @@ void offerToSets(Walk& w, Candidate& node, int k, int leaves, int slot, const Sl
 // Returns the leaves of the chain.
 int leafChain(Walk& w, uint32_t first, const SlotView& view, int64_t D, bool belowHead, uint8_t& andLocal, uint8_t& orLocal) {
     const TreeStore& store = *w.store;
-    const Node* tree = store.tree;
-    const int32_t* bitLengths = w.q->catalogue.bitLengths;
+    const Node* tree = w.tree;
+    const int32_t* bitLengths = w.bitLengths;
     uint32_t* V = view.V;
     uint8_t* M = view.M;
     uint8_t* C = view.C;
-    const bool equiv = w.s->equiv != 0;
+    const bool equiv = w.equiv;
     ChainCheck check{0, 0};
     w.lastChain = first;
     w.lastDepth = D;
@@ -314,8 +326,6 @@ int leafChain(Walk& w, uint32_t first, const SlotView& view, int64_t D, bool bel
 // Offers a finished node of bit depth D, with `result` leaves below it and its
 // vectors in `slot`, to the standard arrays and the result sets.
 void reportNode(Walk& w, int slot, int64_t D, int result, const SlotView& view) {
-    const QuerySettings& s = *w.s;
-    QueryRun& q = *w.q;
     const uint32_t* V = view.V;
     int k = 0;
     if (V != nullptr) {
@@ -327,19 +337,19 @@ void reportNode(Walk& w, int slot, int64_t D, int result, const SlotView& view) 
         else
             for (int w = 0; w < words; w++) k += count(V[w]);
     }
-    if (V != nullptr && s.rgenome >= 0 && !bitTest(V, s.rgenome)) return;
+    if (V != nullptr && w.rgenome >= 0 && !bitTest(V, w.rgenome)) return;
 
     Candidate node;
     node.record = ResultRecord{k, result, V != nullptr ? (int32_t)V[0] : 0, (int32_t)(D & ~(int64_t)1), 0, 0, 0};
     const int length = node.record.length;
-    if (q.standardN != nullptr && result > 1 && result < s.sresults &&
-        length >= q.standardN[result].length)
-        offerStandard(q.standardN, s.sresults, result,
-                      length > q.standardN[result].length ? node.located(w) : node.record);
-    if (q.standardK != nullptr && k > 1 && k < s.kresults && length >= q.standardK[k].length)
-        offerStandard(q.standardK, s.kresults, k,
-                      length > q.standardK[k].length ? node.located(w) : node.record);
-    if (q.setCount > 0) offerToSets(w, node, k, result, slot, view);
+    if (w.standardN != nullptr && result > 1 && result < w.sresults &&
+        length >= w.standardN[result].length)
+        offerStandard(w.standardN, w.sresults, result,
+                      length > w.standardN[result].length ? node.located(w) : node.record);
+    if (w.standardK != nullptr && k > 1 && k < w.kresults && length >= w.standardK[k].length)
+        offerStandard(w.standardK, w.kresults, k,
+                      length > w.standardK[k].length ? node.located(w) : node.record);
+    if (w.setCount > 0) offerToSets(w, node, k, result, slot, view);
 }
 
 // Everything done for a node after its children: merging its 1-child's vectors (and
@@ -347,7 +357,7 @@ void reportNode(Walk& w, int slot, int64_t D, int result, const SlotView& view) 
 // leaves counted below it.
 int finishNode(Walk& w, const Frame& f) {
     Accumulators& a = w.acc;
-    const Node& x = w.store->tree[f.node];
+    const Node& x = w.tree[f.node];
     int result = f.leaves;
     const int64_t D = f.depth;
     if (D < w.minDepth) return result;  // too shallow: neither merged nor reported
@@ -386,7 +396,7 @@ int finishNode(Walk& w, const Frame& f) {
 inline int loneLeaf(Walk& w, const Node& x, uint32_t node, int32_t slot, int64_t depth) {
     if (depth < w.minDepth) return 0;
     const int c = (int)leafInput(x);
-    const int64_t bits = w.q->catalogue.bitLengths[c];
+    const int64_t bits = w.bitLengths[c];
     if (depth > bits) corrupt(*w.store, "leaf deeper than its input, record", node);
     if (depth == bits) return finishNode(w, Frame{node, slot, -1, 2, depth, 0});
     Accumulators& a = w.acc;
@@ -403,11 +413,11 @@ inline int loneLeaf(Walk& w, const Node& x, uint32_t node, int32_t slot, int64_t
 }
 
 // The result walk of the loaded tree; returns the leaves counted.
-int checkTree(Walk& w) {
+__attribute__((noinline)) int checkTree(Walk& w) {
     Accumulators& a = w.acc;
     const TreeStore& store = *w.store;
-    const int32_t* bitLengths = w.q->catalogue.bitLengths;
-    const Node* const tree = store.tree;
+    const int32_t* bitLengths = w.bitLengths;
+    const Node* const tree = w.tree;
     const int64_t deepest = w.deepestInput;
     const int nodes = store.treeNodes;
     std::vector<Frame>& frames = w.frames;
@@ -496,9 +506,16 @@ int checkTree(Walk& w) {
 
 // ---- Test walk (-a): tree statistics only ----
 
+// Counts of the test walk; the short words of the statistics lines in brackets.
 struct TestCounts {
-    int visits, leaves, maxSteps, heads, leafRecords, with0, with1, afterHead, afterLeaf;
-    int bothAndChain, only0, only1, oneNoChain, longEdges, maxInterior, maxLeaf;
+    int visits, leaves, maxSteps;  // records visited, leaves (r), deepest step count (maxd)
+    int heads, leafRecords;        // chain heads (ne), leaf records (nl)
+    int with0, with1;              // interior records with a 0-child, with a 1-child (l/r)
+    // nche/l: leaf records reached along a chain after its head, when the head is an
+    // interior record (nche) and when it is a leaf (l).
+    int afterHead, afterLeaf;
+    int bothAndChain, only0, only1, oneNoChain;  // newk, nl, nr, nw
+    int longEdges, maxInterior, maxLeaf;         // edges above 32767 bits (nmbl), longest edges
     double interiorSum, leafSum;
     int interiorEdges, leafEdges;
 };
@@ -594,6 +611,16 @@ void sdfs(QueryRun& q, int mode) {
     w.q = &q;
     w.s = &s;
     w.store = &store;
+    w.bitLengths = q.catalogue.bitLengths;
+    w.equiv = s.equiv != 0;
+    w.rgenome = s.rgenome;
+    w.tfreq = s.tfreq;
+    w.sresults = s.sresults;
+    w.kresults = s.kresults;
+    w.setCount = q.setCount;
+    w.standardN = q.standardN;
+    w.standardK = q.standardK;
+    w.sets = q.sets;
     const int startCpu = cpuMs();
     const int T = store.trees;
     if (!gRun.quiet) {
@@ -635,6 +662,7 @@ void sdfs(QueryRun& q, int mode) {
         const int treeCpu = cpuMs();
         loadTree(store, t, kLoadForTraversal);
         validateTree(store);
+        w.tree = store.tree;
         if (store.treeNodes < 1) corrupt(store, "node count", store.treeNodes);
         w.visits = 0;
         int r = mode == 1 ? checkTree(w) : testTree(w);

@@ -371,18 +371,20 @@ void loadTree(TreeStore& store, int t, LoadCaller caller) {
 
 void validateTree(TreeStore& store) {
     const uint32_t n = (uint32_t)store.treeNodes;
+    const Node* const tree = store.tree;
+    const uint32_t inputs = (uint32_t)store.catalogue->inputs;
     long long leaves = 0;
     for (uint32_t i = 0; i < n; i++) {
-        const Node& x = store.tree[i];
+        const Node& x = tree[i];
         if (isLeaf(x)) {
-            leafInputChecked(store, x);
+            if (leafInput(x) >= inputs) corruptTree(store, "input number", leafInput(x));
             leaves++;
         } else {
             if (child0(x) >= n) corruptTree(store, "record index", child0(x));
             if (child1(x) >= n) corruptTree(store, "record index", child1(x));
         }
     }
-    if (moreFollows(store.tree[n - 1])) corruptTree(store, "leaf chain end", n);
+    if (moreFollows(tree[n - 1])) corruptTree(store, "leaf chain end", n);
     if (store.treeIndex >= 0 && (size_t)store.treeIndex < store.treeLeaves.size())
         store.treeLeaves[(size_t)store.treeIndex] = leaves;
 }
