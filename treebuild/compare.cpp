@@ -30,17 +30,17 @@ inline bool prefixCase(const PsaRecord& x, const PsaRecord& y, uint32_t rx, uint
 }
 
 // The pairs that the prefix words do not tell apart, from bit h of both suffixes on.
-[[gnu::noinline]] bool comparePacked(const PsaRecord& x, const PsaRecord& y, uint32_t rx, uint32_t ry, uint64_t h,
-                                     bool wantLcp, uint32_t* lcp) {
-    MergeCounters& c = gBuild.current;
+[[gnu::noinline]] bool comparePacked(BuildState& build, const PsaRecord& x, const PsaRecord& y, uint32_t rx,
+                                     uint32_t ry, uint64_t h, bool wantLcp, uint32_t* lcp) {
+    MergeCounters& c = build.current;
     uint32_t l = std::min(rx, ry);
     uint64_t startX = 2ull * x.offset;
     int64_t pairs = (static_cast<int64_t>(l) - static_cast<int64_t>(h) - 1) >> 5;
     pairs += 1;
     uint64_t bitX = startX + h;
     uint64_t bitY = 2ull * y.offset + h;
-    const uint32_t* px = gBuild.packed[recordInput(x)] + (bitX >> 5);
-    const uint32_t* py = gBuild.packed[recordInput(y)] + (bitY >> 5);
+    const uint32_t* px = build.packed[recordInput(x)] + (bitX >> 5);
+    const uint32_t* py = build.packed[recordInput(y)] + (bitY >> 5);
     unsigned shiftX = static_cast<unsigned>(bitX & 31);
     unsigned shiftY = static_cast<unsigned>(bitY & 31);
     for (int64_t j = 0; j < pairs; j++) {
@@ -58,11 +58,12 @@ inline bool prefixCase(const PsaRecord& x, const PsaRecord& y, uint32_t rx, uint
 }  // namespace
 
 // Most calls end at the first prefix word; the packed words are compared out of line.
-bool compareSuffixes(const PsaRecord& x, const PsaRecord& y, uint32_t known, bool wantLcp, uint32_t* lcp) {
-    MergeCounters& c = gBuild.current;
-    uint32_t rx = remainingBits(x);
-    uint32_t ry = remainingBits(y);
-    if (gSettings.noPrefix) return comparePacked(x, y, rx, ry, 0, wantLcp, lcp);
+bool compareSuffixes(const BuildSettings& settings, BuildState& build, const PsaRecord& x, const PsaRecord& y,
+                     uint32_t known, bool wantLcp, uint32_t* lcp) {
+    MergeCounters& c = build.current;
+    uint32_t rx = remainingBits(build, x);
+    uint32_t ry = remainingBits(build, y);
+    if (settings.noPrefix) return comparePacked(build, x, y, rx, ry, 0, wantLcp, lcp);
     uint32_t l = std::min(rx, ry);
     uint32_t words = ((l - 1) >> 5) + 1;  // l >= 2: every suffix holds at least one base
     if (x.prefix1 != y.prefix1) {
@@ -87,5 +88,5 @@ bool compareSuffixes(const PsaRecord& x, const PsaRecord& y, uint32_t known, boo
     uint64_t startX = 2ull * x.offset;
     uint64_t k = std::max<uint64_t>(known, 64);
     uint64_t h = ((startX + k) & ~uint64_t{31}) - startX;
-    return comparePacked(x, y, rx, ry, h, wantLcp, lcp);
+    return comparePacked(build, x, y, rx, ry, h, wantLcp, lcp);
 }
