@@ -2,6 +2,8 @@
 // into per-tree dictionaries. Three hash sets collect the distinct values (0 and 1:
 // child offsets, 2: edge lengths of interior records); a walk counts the records by
 // kind. Only statistics: the trees written do not change.
+// Time: O(1) expected per value fed to a set, O(records) per tree for the walk; extra
+// memory: the three sets (12 bytes per slot each) and the walk's stack of chains.
 #include <vector>
 
 #include "toolkit/run.h"

@@ -2,6 +2,8 @@
 // a proper prefix first. Most pairs are told apart by the two prefix words that every
 // record carries; the rest are compared word by word on the packed inputs, starting at
 // a word boundary of x after the bits known to be shared.
+// Time: O(1) when the prefix words decide, else O((LCP - known) / 32) word pairs; no
+// extra memory.
 #include <algorithm>
 
 #include "treebuild/treebuild.h"

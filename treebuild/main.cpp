@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     TreeState tree;
     ArrayOutput array;
     setUpMerge(settings, build, streams, merge, tree, array);
+    // SS and NS: the bytes of a suffix record and of a node record.
     if (!gRun.quiet)
         note("in buff: %d suffixes, out buff: %d nodes, SS=%u NS=%u,  real %d ms\n",
              static_cast<int>(build.bufferRecords), build.maxNodes, 16u, 12u, msClock() - build.startMs);

@@ -1,4 +1,6 @@
 // Adding suffixes, in global sorted order, to the current tree.
+// Algorithm: suffix tree construction from the sorted suffixes and their LCPs along the
+// rightmost path; time O(n) for n suffixes; extra memory the path stack, O(tree depth).
 //
 // Every interior record branches on one bit. The path stack holds the records from the
 // root down to the chain of the previous suffix; a new suffix pops it back to its LCP
@@ -8,6 +10,12 @@
 //           interior head followed by its leaves, and the new leaf hangs below the head;
 //   case 5  branches off at an interior record that has only a 0-child;
 //   case 6  branches off inside an edge: a new interior record splits it.
+// Each record is written when it comes into use and its chain's edges rewritten at
+// most once more (case 4 or 6), and each path entry is pushed and popped once.
+//
+// Names used throughout: o the suffix's length in bits (the depth of its leaf), L its
+// bit LCP with the previous suffix, v and D the path entry it leaves the path at and
+// that entry's bit depth, u v's most recent child, n the next free record.
 #include <algorithm>
 #include <cstdlib>
 

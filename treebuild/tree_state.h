@@ -35,7 +35,7 @@ struct TreeState {
     int c5 = 0;                 // case 5: a 1-child at an interior record with only a 0-child
     int c6 = 0;                 // case 6: a new interior record splits an edge
     int maxPath = 0;            // largest path height of this tree
-    double lcpSum = 0, lcpCount = 0;  // this tree's, for its "alcp"
+    double lcpSum = 0, lcpCount = 0;  // this tree's bit LCPs, for their mean ("alcp")
     int lastCpuMs = 0, lastWallMs = 0;  // when the previous tree was written
     bool compact = false;       // -C: compaction statistics
     // -C: the distinct child offsets (0: below a record without a 1-child, 1: below one

@@ -49,17 +49,17 @@ struct BuildSettings {
     int noHeap = 0;                      // -L (deprecated)
     int heap = 0;                        // -H heap merge
     int bigSuffix = 0;                   // -b (no effect)
-    int useFPs = 0;                      // -f one descriptor per stream for the whole run
+    int useFPs = 0;                      // -f (useFPs) one descriptor per stream for the whole run
     int compact = 0;                     // -C compaction statistics
     int useMmap = 0;                     // -U (no effect)
     int zeroOrigin = 0;                  // -z input numbers counted from each stream's first input
-    int manzini = 0;                     // -Z LCP values from the .stlcp files
-    int maxNodes = 0;                    // -n
-    unsigned maxSAMem = 0;               // -m
-    int sBuffSize = 0;                   // -M
+    int manzini = 0;                     // -Z LCP values from the .stlcp files (the sorter's)
+    int maxNodes = 0;                    // -n node records per tree (records per block with -a)
+    unsigned maxSAMem = 0;               // -m bytes for all stream buffers together
+    int sBuffSize = 0;                   // -M bytes per stream buffer
     int maxIter = 0;                     // -i (no effect)
     int pfxLen = 0;                      // -x (no effect)
-    int nmerge = 0;                      // -N
+    int nmerge = 0;                      // -N merge only the first N inputs
 };
 
 // Counters that are kept per tree (or per array flush) and then added to the run
