@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "toolkit/run.h"
+#include "treebuild/compare.h"
 #include "treebuild/suffix_tree.h"
 #include "treebuild/tree_state.h"
 #include "treebuild/treebuild.h"
@@ -47,7 +48,7 @@ inline uint32_t lcpOf(const BuildSettings& settings, BuildState& build, SuffixSt
         // A stored value may claim more shared bits than the shorter suffix holds.
         if (lcpBits(lcp) >= shorter && lcp != lcpValue(shorter, 0)) lcp = lcpValue(shorter, 0);
     } else {
-        compareSuffixes(settings, build, a, b, 0, true, &lcp);
+        compareSuffixes(settings, build, a, b, 0, &lcp);
     }
     return lcp;
 }
@@ -87,7 +88,7 @@ void insert(const BuildSettings& settings, BuildState& build, MergeState& m, int
     for (;;) {
         if (a == f) {
             uint32_t lcp;
-            bool after = compareSuffixes(settings, build, *m.current[cur], *m.current[s], a, true, &lcp);
+            bool after = compareSuffixes(settings, build, *m.current[cur], *m.current[s], a, &lcp);
             uint32_t shared = lcpBits(lcp);
             c.comparisons++;
             if (shared >= 65) c.longComparisons++;
@@ -126,7 +127,7 @@ void popHead(MergeState& m) {
 // Heap order: identical suffixes by input number.
 inline bool heapAfter(const BuildSettings& settings, BuildState& build, const MergeState& m, int a, int b) {
     build.current.comparisons++;
-    return compareSuffixes(settings, build, *m.current[a], *m.current[b], 0, false, nullptr);
+    return compareSuffixes(settings, build, *m.current[a], *m.current[b], 0, nullptr);
 }
 
 void heapPush(const BuildSettings& settings, BuildState& build, MergeState& m, int s) {
@@ -154,22 +155,24 @@ void siftDown(const BuildSettings& settings, BuildState& build, MergeState& m) {
     }
 }
 
-void deliver(const BuildSettings& settings, BuildState& build, MergeState& m, TreeState& tree, ArrayOutput& array,
-             const PsaRecord& suffix, const PsaRecord& previous, bool havePrevious, int row) {
-    if (settings.arrayOutput) {
-        addToArray(build, array, suffix, settings.heap ? 0 : m.lcpv[row]);
+// The settings are read once, into `arrayOutput` and `heap`, by the caller.
+inline void deliver(const BuildSettings& settings, BuildState& build, MergeState& m, TreeState& tree,
+                    ArrayOutput& array, bool arrayOutput, bool heap, const PsaRecord& suffix,
+                    const PsaRecord& previous, bool havePrevious, int row) {
+    if (arrayOutput) {
+        addToArray(build, array, suffix, heap ? 0 : m.lcpv[row]);
         return;
     }
     uint32_t lcp = 0;
     if (!treeHoldsRootOnly(tree)) {
-        if (!settings.heap) {
+        if (!heap) {
             lcp = m.lcpv[row];
         } else if (havePrevious) {
             if (++m.lcpTick % kLcpSample) {
-                compareSuffixes(settings, build, previous, suffix, 0, true, &lcp);
+                compareSuffixes(settings, build, previous, suffix, 0, &lcp);
             } else {
                 double t0 = lcpClock();
-                compareSuffixes(settings, build, previous, suffix, 0, true, &lcp);
+                compareSuffixes(settings, build, previous, suffix, 0, &lcp);
                 build.lcpNs += kLcpSample * (lcpClock() - t0);
             }
         }
@@ -210,6 +213,7 @@ void setUpMerge(const BuildSettings& settings, BuildState& build, SuffixStreams&
 void runMerge(const BuildSettings& settings, BuildState& build, SuffixStreams& streams, MergeState& m, TreeState& tree,
               ArrayOutput& array) {
     const bool heap = settings.heap;
+    const bool arrayOutput = settings.arrayOutput;
     PsaRecord suffix{};
     PsaRecord previous{};
     bool havePrevious = false;
@@ -223,7 +227,7 @@ void runMerge(const BuildSettings& settings, BuildState& build, SuffixStreams& s
             row = m.head;
         }
         suffix = *m.current[static_cast<size_t>(row)];
-        deliver(settings, build, m, tree, array, suffix, previous, havePrevious, row);
+        deliver(settings, build, m, tree, array, arrayOutput, heap, suffix, previous, havePrevious, row);
 
         const PsaRecord* r = nextRecord(streams, build, row);
         m.current[static_cast<size_t>(row)] = r;
@@ -245,10 +249,10 @@ void runMerge(const BuildSettings& settings, BuildState& build, SuffixStreams& s
         }
         previous = suffix;
         havePrevious = true;
-        if (!settings.arrayOutput && treeIsFull(tree)) writeFullTree(build, tree);
+        if (!arrayOutput && treeIsFull(tree)) writeFullTree(build, tree);
     }
 
-    if (settings.arrayOutput)
+    if (arrayOutput)
         flushArray(build, array, true);
     else
         finishTrees(build, tree);

@@ -216,11 +216,7 @@ void openStreams(const BuildSettings& settings, const BuildState& build, SuffixS
 const PsaRecord* nextRecord(SuffixStreams& streams, const BuildState& build, int s);
 uint32_t nextLcp(SuffixStreams& streams, int s);  // -Z
 
-// compare.cpp: the order of all suffixes. Returns whether x sorts after y; with
-// wantLcp, *lcp receives their LCP value. `known` leading bits are known to be shared.
-// Counts its decisions in build.current.
-bool compareSuffixes(const BuildSettings& settings, BuildState& build, const PsaRecord& x, const PsaRecord& y,
-                     uint32_t known, bool wantLcp, uint32_t* lcp);
+// compare.h: compareSuffixes, the order of all suffixes.
 
 // merge.cpp: set-up (the output, and the first record of every stream), then the
 // merge to its end, with the "Merge done" lines.

@@ -2,7 +2,7 @@
 // random inputs and random pairs, with and without the prefix words.
 #include <gtest/gtest.h>
 
-#include "treebuild/treebuild.h"
+#include "treebuild/compare.h"
 #include "treebuild_dataset.h"
 
 using namespace tbdata;
@@ -36,7 +36,7 @@ struct Loaded {
     }
 
     bool compare(const PsaRecord& x, const PsaRecord& y, uint32_t known, bool wantLcp, uint32_t* lcp) {
-        return compareSuffixes(settings, run, x, y, known, wantLcp, lcp);
+        return compareSuffixes(settings, run, x, y, known, wantLcp ? lcp : nullptr);
     }
 
     PsaRecord record(int input, size_t offset) const {
