@@ -39,10 +39,10 @@ inline double lcpClock() {
 
 // LCP value of b against a, the suffix delivered before it: from the stream's .stlcp
 // file with -Z (capped at the shorter suffix), else by one comparison.
-inline uint32_t lcpOf(const BuildSettings& settings, BuildState& build, SuffixStreams& streams, const PsaRecord& a,
-                      const PsaRecord& b, int stream) {
+inline uint32_t lcpOf(const BuildSettings& settings, BuildState& build, SuffixStreams& streams, bool stored,
+                      const PsaRecord& a, const PsaRecord& b, int stream) {
     uint32_t lcp;
-    if (settings.manzini) {
+    if (stored) {
         lcp = nextLcp(streams, stream);
         uint32_t shorter = std::min(remainingBits(build, a), remainingBits(build, b));
         // A stored value may claim more shared bits than the shorter suffix holds.
@@ -53,11 +53,12 @@ inline uint32_t lcpOf(const BuildSettings& settings, BuildState& build, SuffixSt
     return lcp;
 }
 
+// stored: -Z, read once by the caller.
 uint32_t timedLcp(const BuildSettings& settings, BuildState& build, SuffixStreams& streams, MergeState& m,
-                  const PsaRecord& a, const PsaRecord& b, int stream) {
-    if (++m.lcpTick % kLcpSample) return lcpOf(settings, build, streams, a, b, stream);
+                  bool stored, const PsaRecord& a, const PsaRecord& b, int stream) {
+    if (++m.lcpTick % kLcpSample) return lcpOf(settings, build, streams, stored, a, b, stream);
     double t0 = lcpClock();
-    uint32_t lcp = lcpOf(settings, build, streams, a, b, stream);
+    uint32_t lcp = lcpOf(settings, build, streams, stored, a, b, stream);
     build.lcpNs += kLcpSample * (lcpClock() - t0);
     return lcp;
 }
@@ -214,6 +215,7 @@ void runMerge(const BuildSettings& settings, BuildState& build, SuffixStreams& s
               ArrayOutput& array) {
     const bool heap = settings.heap;
     const bool arrayOutput = settings.arrayOutput;
+    const bool stored = settings.manzini;
     PsaRecord suffix{};
     PsaRecord previous{};
     bool havePrevious = false;
@@ -236,7 +238,7 @@ void runMerge(const BuildSettings& settings, BuildState& build, SuffixStreams& s
             if (heap) {
                 siftDown(settings, build, m);
             } else {
-                uint32_t lcp = timedLcp(settings, build, streams, m, suffix, *r, row);
+                uint32_t lcp = timedLcp(settings, build, streams, m, stored, suffix, *r, row);
                 m.lcpv[row] = lcp;
                 popHead(m);
                 insert(settings, build, m, row, lcp);

@@ -188,10 +188,6 @@ int pathMaxDepth(const TreeState& tree) {
     return static_cast<int>(steps);
 }
 
-bool treeHoldsRootOnly(const TreeState& tree) { return tree.inUse == 1; }
-
-bool treeIsFull(const TreeState& tree) { return tree.inUse >= tree.capacity - 1; }
-
 void addSuffix(BuildState& build, TreeState& tree, const PsaRecord& r, uint32_t lcp) {
     const int input = recordInput(r);
     if (input < 0 || input >= build.numInputs)

@@ -39,16 +39,16 @@ void closeDividers(BuildState& build);
 // per-tree clocks and the tree numbers afresh.
 void setUpTrees(const BuildSettings& settings, const BuildState& build, TreeState& tree);
 
-// True while the current tree holds only its root (the next suffix starts a tree and
-// needs no LCP value).
-bool treeHoldsRootOnly(const TreeState& tree);
+// treeHoldsRootOnly(tree): true while the current tree holds only its root (the next
+// suffix starts a tree and needs no LCP value). Inline in tree_state.h: the merge asks
+// once per suffix.
 
 // Adds the next suffix of the global order; lcp is its LCP value against the previous
 // suffix, ignored for the first suffix of a tree.
 void addSuffix(BuildState& build, TreeState& tree, const PsaRecord& record, uint32_t lcp);
 
-// True when the records in use are at least maxNodes - 1.
-bool treeIsFull(const TreeState& tree);
+// treeIsFull(tree): true when the records in use are at least maxNodes - 1. Inline in
+// tree_state.h, like treeHoldsRootOnly.
 
 // Writes the current tree and its divider record (adding build.current to the run
 // totals and counting the tree), then starts an empty tree.

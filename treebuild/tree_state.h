@@ -48,6 +48,9 @@ struct TreeState {
     ~TreeState();
 };
 
+inline bool treeHoldsRootOnly(const TreeState& tree) { return tree.inUse == 1; }
+inline bool treeIsFull(const TreeState& tree) { return tree.inUse >= tree.capacity - 1; }
+
 // suffix_tree.cpp
 // Most child-field steps from the root to any record of the current tree, from the
 // figures kept on the path.
