@@ -16,7 +16,7 @@ void loadPackedInputs(const DataSetPaths& paths, const InputCatalogue& inputs, i
         if ((place - buffers.packed) + (int64_t)words + 2 > buffers.packedWords)
             fatal("binary buffer not big enough! k=%d l=%d\n", k, end);
         buffers.inputWords[k] = place;
-        std::string path = formatPath(kPathLimit, "%s_%d%s", paths.base.c_str(), k, ".stbin");
+        std::string path = dataSetFile(paths.base, k, ".stbin");
         size_t got = 0;
         switch (readPackedInput(path.c_str(), place, inputs.bitLengths[k], &got)) {
             case PackedRead::cannotOpen: fatal("bad open: can't open %s\n", path.c_str());

@@ -47,8 +47,9 @@ inline uint32_t lcpOf(const BuildSettings& settings, BuildState& build, SuffixSt
         uint32_t shorter = std::min(remainingBits(build, a), remainingBits(build, b));
         // A stored value may claim more shared bits than the shorter suffix holds.
         if (lcpBits(lcp) >= shorter && lcp != lcpValue(shorter, 0)) lcp = lcpValue(shorter, 0);
-    } else {
-        compareSuffixes(settings, build, a, b, 0, &lcp);
+    } else if (compareSuffixes(settings, build, a, b, 0, &lcp)) {
+        // b follows a in the same run, so it may not sort before it.
+        streamOutOfOrder(streams, stream);
     }
     return lcp;
 }
@@ -157,8 +158,8 @@ void siftDown(const BuildSettings& settings, BuildState& build, MergeState& m) {
 }
 
 // The settings are read once, into `arrayOutput` and `heap`, by the caller.
-inline void deliver(const BuildSettings& settings, BuildState& build, MergeState& m, TreeState& tree,
-                    ArrayOutput& array, bool arrayOutput, bool heap, const PsaRecord& suffix,
+inline void deliver(const BuildSettings& settings, BuildState& build, const SuffixStreams& streams, MergeState& m,
+                    TreeState& tree, ArrayOutput& array, bool arrayOutput, bool heap, const PsaRecord& suffix,
                     const PsaRecord& previous, bool havePrevious, int row) {
     if (arrayOutput) {
         addToArray(build, array, suffix, heap ? 0 : m.lcpv[row]);
@@ -169,13 +170,17 @@ inline void deliver(const BuildSettings& settings, BuildState& build, MergeState
         if (!heap) {
             lcp = m.lcpv[row];
         } else if (havePrevious) {
+            bool after;
             if (++m.lcpTick % kLcpSample) {
-                compareSuffixes(settings, build, previous, suffix, 0, &lcp);
+                after = compareSuffixes(settings, build, previous, suffix, 0, &lcp);
             } else {
                 double t0 = lcpClock();
-                compareSuffixes(settings, build, previous, suffix, 0, &lcp);
+                after = compareSuffixes(settings, build, previous, suffix, 0, &lcp);
                 build.lcpNs += kLcpSample * (lcpClock() - t0);
             }
+            // Every other current suffix sorted at or after the previous one when it was
+            // delivered, so one before it can only be its successor in its own run.
+            if (after) streamOutOfOrder(streams, row);
         }
     }
     addSuffix(build, tree, suffix, lcp);
@@ -229,7 +234,7 @@ void runMerge(const BuildSettings& settings, BuildState& build, SuffixStreams& s
             row = m.head;
         }
         suffix = *m.current[static_cast<size_t>(row)];
-        deliver(settings, build, m, tree, array, arrayOutput, heap, suffix, previous, havePrevious, row);
+        deliver(settings, build, streams, m, tree, array, arrayOutput, heap, suffix, previous, havePrevious, row);
 
         const PsaRecord* r = nextRecord(streams, build, row);
         m.current[static_cast<size_t>(row)] = r;

@@ -72,7 +72,7 @@ void loadPackedInputs(BuildState& build) {
     b.packed = static_cast<uint32_t**>(trackedMalloc(sizeof(uint32_t*) * (b.numInputs > 0 ? b.numInputs : 1)));
     if (!b.packed) fatal("can't allocate the table of %d packed inputs\n", b.numInputs);
     for (int i = 0; i < b.numInputs; i++) {
-        std::string path = formatPath(kPathLimit, "%s_%d%s", b.inputBase.c_str(), i, ".stbin");
+        std::string path = dataSetFile(b.inputBase, i, ".stbin");
         int32_t bits = b.bitLengths[i];
         size_t words = packedWords(bits);
         uint32_t* packed = static_cast<uint32_t*>(trackedMalloc((words + 1) * sizeof(uint32_t)));
@@ -93,7 +93,7 @@ void openStreamFiles(const BuildState& build, SuffixStreams& streams) {
     streams.streams.resize(static_cast<size_t>(b.numStreams));
     for (int s = 0; s < b.numStreams; s++) {
         Stream& st = streams.streams[static_cast<size_t>(s)];
-        st.psaPath = formatPath(kPathLimit, "%s_%d%s", b.suffixBase.c_str(), s, ".stpsa");
+        st.psaPath = dataSetFile(b.suffixBase, s, ".stpsa");
         st.fd = openFile(st.psaPath.c_str(), 0);
         if (st.fd < 0) fatal("can't open Suffix file %s\n", st.psaPath.c_str());
     }
@@ -114,7 +114,7 @@ void openStreams(const BuildSettings& settings, const BuildState& build, SuffixS
     streams.streams.resize(static_cast<size_t>(b.numStreams));
     for (int s = 0; s < b.numStreams; s++) {
         Stream& st = streams.streams[static_cast<size_t>(s)];
-        st.psaPath = formatPath(kPathLimit, "%s_%d%s", b.suffixBase.c_str(), s, ".stpsa");
+        st.psaPath = dataSetFile(b.suffixBase, s, ".stpsa");
         int64_t size = fileSizeByStat(st.psaPath.c_str());
         if (size < 0) fatal("can't open Suffix file %s\n", st.psaPath.c_str());
         if (size % static_cast<int64_t>(sizeof(PsaRecord)))
@@ -123,13 +123,25 @@ void openStreams(const BuildSettings& settings, const BuildState& build, SuffixS
         st.total = size / static_cast<int64_t>(sizeof(PsaRecord));
         st.firstInput = static_cast<uint32_t>(b.streamFirstInput[s]);
         st.inputCount = static_cast<uint32_t>(b.streamInputCount[s]);
+        // A run holds one record per base of its inputs: a record short loses an
+        // occurrence, one too many repeats one, and neither shows in the merge.
+        int64_t suffixes = 0;
+        for (uint32_t i = 0; i < st.inputCount; i++) suffixes += b.lengths[st.firstInput + i];
+        if (st.total != suffixes) {
+            std::string catalogues = "\"" + b.lengthsPath + "\"";
+            if (b.numParts > 0) catalogues += " and \"" + b.partitionsPath + "\"";
+            fatal("Suffix file %s holds %lld records, but the inputs %u to %d of its run hold %lld bases (%s)\n",
+                  st.psaPath.c_str(), static_cast<long long>(st.total), st.firstInput,
+                  static_cast<int>(st.firstInput + st.inputCount) - 1, static_cast<long long>(suffixes),
+                  catalogues.c_str());
+        }
         st.inputOffset = set.zeroOrigin ? st.firstInput : 0;
         st.capacity = std::min(b.bufferRecords, kBlockRecords);
         if (st.total < st.capacity) st.capacity = st.total > 0 ? static_cast<uint32_t>(st.total) : 1u;
         st.records = static_cast<PsaRecord*>(trackedMalloc(sizeof(PsaRecord) * st.capacity));
         if (!st.records) fatal("can't allocate %u suffixes for the buffer of stream %d\n", st.capacity, s);
         if (set.manzini) {
-            st.lcpPath = formatPath(kPathLimit, "%s_%d%s", b.suffixBase.c_str(), s, ".stlcp");
+            st.lcpPath = dataSetFile(b.suffixBase, s, ".stlcp");
             int64_t lcpSize = fileSizeByStat(st.lcpPath.c_str());
             if (lcpSize < 0) fatal("can't open LCP file %s\n", st.lcpPath.c_str());
             if (lcpSize != st.total * 4)
@@ -176,6 +188,13 @@ const PsaRecord* nextRecord(SuffixStreams& streams, const BuildState& build, int
         }
     }
     return &st.current;
+}
+
+void streamOutOfOrder(const SuffixStreams& streams, int s) {
+    const Stream& st = streams.streams[static_cast<size_t>(s)];
+    long long record = static_cast<long long>(st.consumed - st.held + st.index) - 1;
+    fatal("Suffix file %s is out of order: record %lld sorts before record %lld\n", st.psaPath.c_str(), record,
+          record - 1);
 }
 
 uint32_t nextLcp(SuffixStreams& streams, int s) {

@@ -67,7 +67,7 @@ void writeTree(BuildState& build, TreeState& tree) {
     if (timedWriteChunked(build.dividersFd, &divider, sizeof divider) != static_cast<int64_t>(sizeof divider))
         fatal("could not write current divider element\n");
 
-    const std::string path = formatPath(kPathLimit, "%s_%d%s", build.outputBase.c_str(), tree.treeNumber, ".stree");
+    const std::string path = dataSetFile(build.outputBase, tree.treeNumber, ".stree");
     FileDescriptor file(openFile(path.c_str(), 1));
     if (!file.ok()) fatal("cannot open suffix array %s for writing tree\n", path.c_str());
     const size_t bytes = sizeof(TreeNode) * static_cast<size_t>(tree.inUse);

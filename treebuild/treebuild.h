@@ -214,6 +214,9 @@ void openStreams(const BuildSettings& settings, const BuildState& build, SuffixS
 // Next record of stream s, or null when the stream is exhausted. The record stays
 // valid until the next call for the same stream.
 const PsaRecord* nextRecord(SuffixStreams& streams, const BuildState& build, int s);
+// Stops the run naming stream s's file: its last record handed out sorts before the
+// one handed out before it.
+[[noreturn]] void streamOutOfOrder(const SuffixStreams& streams, int s);
 uint32_t nextLcp(SuffixStreams& streams, int s);  // -Z
 
 // compare.h: compareSuffixes, the order of all suffixes.
