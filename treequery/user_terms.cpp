@@ -235,18 +235,21 @@ void searchUserPatterns(QueryRun& q) {
     q.maxPatternLength = std::max<int>(q.maxPatternLength, 1);
     if (q.triples) q.patternBuffer = static_cast<char*>(trackedMalloc((size_t)q.maxPatternLength + 1));
     RowWriter w{q, format, 0, 0, 0, {}};
+    // The first batch (the patterns of -p and the file's first ones) is read before the
+    // header, so that a bad file or pattern found there leaves no output behind.
+    std::vector<UserPattern> batch;
+    commandLinePatterns(q, batch);
+    PatternFile file;
+    if (s.patternFile) {
+        openPatternFile(file, s.patternFile, longestInput(q));
+        readPatternBatch(file, batch, kPatternBatch);
+    }
     if (format == kFormatTsv)
         fputs(s.countonly ? "pattern_name\tpattern\tcount\n"
                           : "pattern_name\tpattern\tsequence\tstart\tend\tstrand\tmismatches\n",
               q.out);
-    std::vector<UserPattern> batch;
-    commandLinePatterns(q, batch);
-    if (!batch.empty()) searchBatch(w, batch);
-    if (s.patternFile) {
-        PatternFile file;
-        openPatternFile(file, s.patternFile, longestInput(q));
-        while (batch.clear(), readPatternBatch(file, batch, kPatternBatch)) searchBatch(w, batch);
-    }
+    searchBatch(w, batch);
+    while (s.patternFile && (batch.clear(), readPatternBatch(file, batch, kPatternBatch))) searchBatch(w, batch);
     releaseTree(q.store);
     if (!gRun.quiet) {
         note("%lld pattern%s searched, %lld occurrence%s reported\n", w.patterns, w.patterns == 1 ? "" : "s",
