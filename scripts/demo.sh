@@ -13,7 +13,7 @@ rm -rf out && mkdir -p out
 step() { printf '\n=== %s\n$ %s\n' "$1" "$2"; eval "$2"; }
 
 step "1. dnaprep: FASTA to filtered and packed inputs (summary table)" \
-  "dnaprep examples/ out/ lambda lambda_phage.fa"
+  "dnaprep examples/ out/ lambda -N lambda_phage.fa"
 step "2. runarray: sorted suffixes of each run, with LCP arrays" \
   "runarray out/ lambda -Z"
 step "3a. treebuild -a: the merged suffix array and LCP array of the whole data set" \
@@ -28,7 +28,9 @@ step "4b. treequery: search within Hamming distance 1 and 2, and with a wildcard
   "treequery out/ lambda -q -H 1 -p tgctgatgaag"
 step "" "treequery out/ lambda -q -H 2 -p tgctgatgaag"
 step "" "treequery out/ lambda -q -p 'ctctga*aagaa'"
-step "4c. treequery: longest repeats by occurrences (Standard N, first rows) and by inputs (Standard K)" \
+step "4c. treequery: primers from a FASTA file on both strands, as BED (sequence name, 0-based start, end, name, mismatches, strand)" \
+  "printf '>fwd\\ngggcggcgac\\n>rev\\ngtcgccgccc\\n>probe\\nttgaNNgacc\\n' >out/primers.fa && treequery out/ lambda -q -f out/primers.fa -B -F bed"
+step "4d. treequery: longest repeats by occurrences (Standard N, first rows) and by inputs (Standard K)" \
   "treequery out/ lambda -q -0 -K -1 -b 5 -L 40 -o out/lambda_repeats.txt && head -n 16 out/lambda_repeats.txt"
 
 # A second data set: lambda, an identical copy and a slice of it, to show -e.

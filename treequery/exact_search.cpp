@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <cctype>
+#include <climits>
 #include <cstdarg>
 #include <string>
 #include <utility>
@@ -56,8 +57,9 @@ struct ExactSearch {
         long long parentDepth;
     };
     std::vector<Task> collectStack;
+    int keep;  // occurrences kept per pattern (the rest only counted)
 
-    explicit ExactSearch(QueryRun& run) : q(run), s(*run.settings), store(run.store) {}
+    explicit ExactSearch(QueryRun& run) : q(run), s(*run.settings), store(run.store), keep(s.maxNum) {}
 
     const Node& record(uint32_t index) {
         return recordsOnDemand ? treeRecord(store, index) : treeNode(store, index);
@@ -136,7 +138,7 @@ struct ExactSearch {
         int input = leafInputChecked(store, leaf);
         int position = leafPosition(store, input, parentDepth + edgeLength(leaf));
         if (target) {
-            if (target->count < s.maxNum) target->kept.push_back(Occurrence{input, position});
+            if (target->count < keep) target->kept.push_back(Occurrence{input, position});
             bitSet(target->inputs.data(), input);
             target->count++;
             return;
@@ -233,10 +235,12 @@ int exactSearch(QueryRun& q, const char* pattern, int m) {
     return visited;
 }
 
-void exactSearchGroup(QueryRun& q, const std::vector<std::string>& patterns, std::vector<ExactResult>& results) {
+void exactSearchGroup(QueryRun& q, const std::vector<std::string>& patterns, std::vector<ExactResult>& results,
+                      int keep) {
     const size_t count = patterns.size();
     results.assign(count, ExactResult());
     ExactSearch e(q);
+    if (keep >= 0) e.keep = keep;
     std::vector<PatternKey> keys(count);
     for (size_t p = 0; p < count; p++) {
         const int m = (int)patterns[p].size();
@@ -268,4 +272,22 @@ void exactSearchGroup(QueryRun& q, const std::vector<std::string>& patterns, std
     if (!gRun.quiet)
         for (ExactResult& r : results)
             if (r.visited == 0) r.notes.push_back("Pattern not found (tree location)\n");
+}
+
+void exactSearchInto(QueryRun& q, const std::string& pattern, ExactResult& result) {
+    const int m = (int)pattern.size();
+    if (m <= 0) fatal("bad pattern parameter\n");
+    result = ExactResult();
+    result.inputs.assign((size_t)q.catalogue.vectorWords, 0);
+    ExactSearch e(q);
+    e.target = &result;
+    e.keep = INT_MAX;
+    e.makePatternBits(pattern.c_str(), m);
+    const PatternKey key = patternKey(e.bits, m);
+    for (int t = 0; t < q.store.trees; t++) {
+        if (!selects(key, q.store.dividers[t])) continue;
+        loadTree(q.store, t, kLoadForSearch);
+        result.visited++;
+        e.searchTree(t, pattern.c_str(), m);
+    }
 }

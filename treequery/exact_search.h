@@ -19,5 +19,11 @@ struct ExactResult {
 };
 
 // Searches every pattern of `patterns` (a, c, g, t in either case) into `results`
-// (one per pattern, cleared here).
-void exactSearchGroup(QueryRun& q, const std::vector<std::string>& patterns, std::vector<ExactResult>& results);
+// (one per pattern, cleared here), keeping the first `keep` occurrences of each (-m
+// when negative).
+void exactSearchGroup(QueryRun& q, const std::vector<std::string>& patterns, std::vector<ExactResult>& results,
+                      int keep = -1);
+
+// The search of one pattern with the trees loaded whole (or mapped with -U), into
+// `result` as the group search fills it, keeping every occurrence.
+void exactSearchInto(QueryRun& q, const std::string& pattern, ExactResult& result);

@@ -486,10 +486,8 @@ void searchLoadedTree(QueryRun& q, const InexactPattern& pattern, OccurrenceList
 }
 
 int inexactSearch(QueryRun& q, const char* pattern, int m, int hd) {
-    const QuerySettings& s = *q.settings;
     if (!inexactAlphabetOk(pattern, m))
         fatalTo(stdout, 255, "Error: Search characters must be from the alphabet {A, T, C, G, *}\n");
-    InexactPattern search{pattern, m, hd, pattern01(pattern, m)};
     uint32_t minbits, maxbits;
     patternKeyRange(pattern, m, hd, &minbits, &maxbits);
     if (!gRun.quiet) {
@@ -498,13 +496,23 @@ int inexactSearch(QueryRun& q, const char* pattern, int m, int hd) {
         keyLetters(maxbits, high);
         note("HD=%d minbits=%s maxbits=%s  pattern=%s\n", hd, low, high, pattern);
     }
+    OccurrenceList results;
+    const int searched = inexactCollect(q, pattern, m, hd, results);
+    printTable(q, pattern, m, hd, results);
+    return searched;
+}
+
+int inexactCollect(QueryRun& q, const char* pattern, int m, int hd, OccurrenceList& results) {
+    const QuerySettings& s = *q.settings;
+    InexactPattern search{pattern, m, hd, pattern01(pattern, m)};
+    uint32_t minbits, maxbits;
+    patternKeyRange(pattern, m, hd, &minbits, &maxbits);
 
     // Pieces need the trees of every piece at hand at once: only with mapped trees,
     // and not for "*", whose pieces would each reach far more than their length says.
     PieceSplit split;
     if (s.usemmap && hd > 0 && !strchr(pattern, '*')) split = choosePieces(q.catalogue, m, hd);
 
-    OccurrenceList results;
     int searched = 0;
     for (int t = 0; t < q.store.trees; t++) {
         const Divider& d = q.store.dividers[t];
@@ -516,6 +524,5 @@ int inexactSearch(QueryRun& q, const char* pattern, int m, int hd) {
     if (split.pieces > 1) searchByPieces(q, search, split, results);
     results.sort();
     if (split.pieces > 1) results.dropRepeats();  // a start that more than one piece names
-    printTable(q, pattern, m, hd, results);
     return searched;
 }

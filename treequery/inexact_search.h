@@ -58,6 +58,10 @@ struct InexactPattern {
     std::vector<uint8_t> bits;  // pattern01 of text
 };
 
+// Every occurrence of the pattern within HD (the search of inexactSearch without its
+// lines and table), sorted by input and position; returns the number of trees searched.
+int inexactCollect(QueryRun& q, const char* pattern, int m, int hd, OccurrenceList& results);
+
 // Walks the tree loaded in q.store from its root and appends every occurrence within
 // the distance, confirmed against the .stdna files of the tree base (q.texts).
 void searchLoadedTree(QueryRun& q, const InexactPattern& pattern, OccurrenceList& results);

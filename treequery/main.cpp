@@ -6,6 +6,7 @@
 #include "toolkit/run.h"
 #include "treequery/tree_store.h"
 #include "treequery/treequery.h"
+#include "treequery/user_terms.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
     if (argc < 3) return printQueryUsage(argv[0]);
     QuerySettings settings{};
     scanOptions(argc, argv, settings);
+    checkUserTerms(settings);
     echoSettings(settings);
     QueryRun run;
     run.settings = &settings;
@@ -46,16 +48,19 @@ int main(int argc, char** argv) {
     makePaths(settings, run);
     openOutput(settings, run);
 
-    const bool patternMode = settings.patternArg != nullptr;
+    const bool patternMode = settings.patternArg || settings.patternFile;
+    // -f and -F answer in the user's terms (user_terms.h); the tables stay as they were.
+    const bool userTerms = settings.patternFile || settings.format;
     parsePatterns(settings, run);
     applyIndexOrigin(settings);
     readCatalogue(run);
     if (patternMode) {
         checkPatternTriples(run);
-        checkExactPatterns(run);
+        if (!userTerms) checkExactPatterns(run);
     } else {
         buildSetTable(settings, run);
     }
+    if (outputFormat(settings) != kFormatTables) loadFastaCoordinates(run);
 
     run.startMs = msClock();
     run.startCpuMs = cpuMs();
@@ -63,7 +68,10 @@ int main(int argc, char** argv) {
     if (settings.printdivs) printDividers(run.store);
 
     if (patternMode) {
-        searchPatterns(run);
+        if (userTerms)
+            searchUserPatterns(run);
+        else
+            searchPatterns(run);
     } else {
         runTraversal(run);
         releaseTree(run.store);

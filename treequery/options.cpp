@@ -44,6 +44,10 @@ const char* const kUsage[] = {
     "\t-I\t# index origin - use to number sequences in sets from one, not zero\n",
     "\t-C\t# consolidate - for <i> multiple pattern matches, make one result set rather than <i>\n",
     "\t-U\t# use mmap - try memory mapping instead of file reading\n",
+    "\t-f <s> \t# pattern file - FASTA or one pattern a line, gzip or not, - for stdin (with -p: both)\n",
+    "\t-F <s> \t# format - tsv or bed: one row per occurrence with sequence names and FASTA coordinates\n",
+    "\t-B\t# both strands - search each pattern and its reverse complement (needs -F)\n",
+    "\t    \t# in patterns n or N matches any base at no cost, as * does\n",
 };
 
 const char** stringOption(QuerySettings& s, char letter) {
@@ -56,6 +60,8 @@ const char** stringOption(QuerySettings& s, char letter) {
         case 'k': return &s.kString;
         case 'n': return &s.nString;
         case 'J': return &s.jString;
+        case 'f': return &s.patternFile;
+        case 'F': return &s.format;
         default: return nullptr;
     }
 }
@@ -90,6 +96,7 @@ int* flagOption(QuerySettings& s, char letter) {
         case 'a': return &s.testdfs;
         case 'c': return &s.countonly;
         case 'e': return &s.equiv;
+        case 'B': return &s.bothStrands;
         case 'q': return &gRun.quiet;
         case 'v': return &gRun.verbose;
         default: return nullptr;
@@ -125,7 +132,8 @@ void scanOptions(int argc, char** argv, QuerySettings& s) {
     int positional = 0;
     for (int a = 1; a < argc; a++) {
         char* arg = argv[a];
-        if (arg[0] != '-') {
+        // "-" alone is a value (standard input for -f), not an option.
+        if (arg[0] != '-' || (pendingString && arg[1] == '\0')) {
             if (pendingNumber) {
                 *pendingNumber = parseNumber(arg);
                 pendingNumber = nullptr;
@@ -196,6 +204,8 @@ void echoSettings(const QuerySettings& s) {
     text("kstring=%s ", s.kString);
     text("nstring=%s ", s.nString);
     text("Joption=%s ", s.jString);
+    text("patfile=%s ", s.patternFile);
+    text("format=%s ", s.format);
     number("plen=%d ", s.plen, s.plen != 0);
     number("maxNum=%d ", s.maxNum, s.maxNum != 0);
     number("rgenome=%d ", s.rgenome, s.rgenome >= 0);
@@ -219,6 +229,7 @@ void echoSettings(const QuerySettings& s) {
     flag("IO=1 ", s.indexOrigin);
     flag("usemmap=1 ", s.usemmap);
     flag("consolid=1 ", s.consolidate);
+    flag("bothstrands ", s.bothStrands);
     if (line.size() == heading) line += "none";
     note("%s\n", line.c_str());
     if (s.jString) note("WARNING: J option unimplemented!\n");

@@ -88,8 +88,10 @@ char* allocateText(const QueryRun& q, const char* what) {
 }  // namespace
 
 void parsePatterns(QuerySettings& s, QueryRun& q) {
+    if (!s.patternArg && !s.patternFile) return;
+    // Rows of -F report every occurrence unless -m is given.
+    if (s.maxNum == 0 && !s.format) s.maxNum = kDefaultMaxNum;
     if (!s.patternArg) return;
-    if (s.maxNum == 0) s.maxNum = kDefaultMaxNum;
     char* arg = const_cast<char*>(s.patternArg);  // points into argv: split in place
     if (!arg[0]) fatal("bad pattern parameter\n");
     if (hasDigit(arg))
@@ -191,9 +193,8 @@ int searchGroup(QueryRun& q, int first) {
 
 }  // namespace
 
-void searchPatterns(QueryRun& q) {
+void searchPatternList(QueryRun& q) {
     const QuerySettings& s = *q.settings;
-    allocateOccurrences(q);
     for (int p = 0; p < q.patternCount;) {
         const char* pattern = patternText(q, p);
         int m = (int)strlen(pattern);
@@ -214,5 +215,10 @@ void searchPatterns(QueryRun& q) {
         if (isExact(q, pattern)) reportExact(q, pattern, m);
         p++;
     }
+}
+
+void searchPatterns(QueryRun& q) {
+    allocateOccurrences(q);
+    searchPatternList(q);
     releaseTree(q.store);
 }

@@ -21,6 +21,7 @@
 
 #include "treequery/traversal.h"
 #include "treequery/tree_store.h"
+#include "treequery/user_terms.h"
 #include "toolkit/bit_vector.h"
 
 namespace {
@@ -295,7 +296,7 @@ int leafChain(Walk& w, uint32_t first, const SlotView& view, int64_t D, bool bel
     uint8_t* M = view.M;
     uint8_t* C = view.C;
     const bool equiv = w.equiv;
-    ChainCheck check{0, 0};
+    ChainCheck check{0, 0, belowHead ? first - 1 : 0, -1};
     w.lastChain = first;
     w.lastDepth = D;
     w.chainSeen = true;
@@ -686,5 +687,8 @@ void runTraversal(QueryRun& q) {
         return;
     }
     sdfs(q, 1);
-    printTraversalTables(q);
+    if (outputFormat(*q.settings) == kFormatTsv)
+        printTraversalTsv(q);
+    else
+        printTraversalTables(q);
 }

@@ -45,6 +45,8 @@ void whereCell(int32_t where, int inputs, char* text);
 struct ChainCheck {
     int state;       // 0 until the first whole-input leaf; then 1 + further members
     int firstInput;  // input of the first whole-input leaf
+    uint32_t head;   // the interior head the chain hangs below, 0 when none
+    int container;   // -F tsv: input of a chain leaf that is no whole input, -1 when none
 };
 // Called for every leaf record of a chain, in chain order.
 void equivLeaf(QueryRun& q, ChainCheck& check, uint32_t record, long long depth);

@@ -2,9 +2,11 @@
 // (custom sets with singles and pairs, then K sets, then N sets).
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "treequery/traversal.h"
 #include "treequery/tree_store.h"
+#include "treequery/user_terms.h"
 
 void whereCell(int32_t where, int inputs, char* text) {
     int n = 0;
@@ -83,4 +85,64 @@ void printTraversalTables(QueryRun& q) {
                       "Standard K Results:  (LCS occurring in exactly <Num=K> distinct inputs)");
     for (int j = 0; j < q.setCount; j++) setTable(q, out, j);
     fputs("\n", out);
+}
+
+namespace {
+
+// One -F tsv row: today's fields, the input's name, the FASTA start of the reported
+// position and whether the repeat there spans a removed stretch (joined bases that do
+// not occur in the FASTA file as one piece).
+void tsvRow(QueryRun& q, FILE* out, const std::string& table, int number, const ResultRecord& r) {
+    const QuerySettings& s = *q.settings;
+    char where[33];
+    whereCell(r.where, q.catalogue.inputs, where);
+    const int chars = r.length / 2;
+    const int io = s.indexOrigin;
+    const char* pattern = "";
+    if (s.prlength > 0) {
+        fetchSubstring(q.texts, r.sequence, r.position, std::min(s.prlength, chars), q.printBuffer);
+        pattern = q.printBuffer;
+    }
+    const InputMap& map = q.maps[(size_t)r.sequence];
+    const long long start = fastaOffset(map, r.position) + 1;
+    const bool spans = spansRemoved(map, r.position, (long long)r.position + chars);
+    fprintf(out, "%s\t%d\t%d\t%d\t%d\t%d\t%s\t%d\t%lld\t%d\t%s\t%s\t%s\n", table.c_str(), number, r.K, r.N, r.NC,
+            r.sequence + io, q.names[(size_t)r.sequence].name.c_str(), r.position + io, start, chars,
+            spans ? "yes" : "no", where, pattern);
+}
+
+std::string setLabel(const QueryRun& q, const ResultSet& set) {
+    const int io = q.settings->indexOrigin;
+    if (set.kind == kKSet) return "K=" + std::to_string(set.members[0]);
+    if (set.kind == kNSet) return "N=" + std::to_string(set.members[0]);
+    std::string label = "subset";
+    for (int m = 0; m < set.memberCount; m++) label += (m ? "," : ":") + std::to_string(set.members[m] + io);
+    return label;
+}
+
+}  // namespace
+
+void printTraversalTsv(QueryRun& q) {
+    const QuerySettings& s = *q.settings;
+    FILE* out = q.out;
+    fputs("table\tnumber\tK\tN\tNC\tinput\tsequence\tposition\tstart\tlength\tspans_removed\twhere\tpattern\n", out);
+    if (s.sresults != 0 && q.standardN != nullptr)
+        for (int n = 2; n < s.sresults; n++)
+            if (q.standardN[n].length != 0) tsvRow(q, out, "standard_N", n, q.standardN[n]);
+    if (s.kresults != 0 && q.standardK != nullptr)
+        for (int n = 2; n < std::min(s.kresults, q.catalogue.inputs + 1); n++)
+            if (q.standardK[n].length != 0) tsvRow(q, out, "standard_K", n, q.standardK[n]);
+    for (int j = 0; j < q.setCount; j++) {
+        ResultSet& set = q.sets[j];
+        const std::string label = setLabel(q, set);
+        finalOrder(set);
+        for (int p = 0; p < set.heapSize; p++) {
+            const ResultRecord& r = set.records[set.order[p]];
+            if (r.length != 0) tsvRow(q, out, label, p + s.indexOrigin, r);
+        }
+    }
+    if (s.equiv) {
+        fputs("\nrelation\tinput\tsequence\tother_input\tother_sequence\n", out);
+        for (const std::string& row : q.relations) fputs(row.c_str(), out);
+    }
 }

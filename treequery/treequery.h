@@ -25,8 +25,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "toolkit/file_io.h"
+#include "toolkit/names_map.h"
 #include "toolkit/records.h"
 #include "toolkit/run.h"
 #include "treequery/input_text.h"
@@ -73,6 +75,9 @@ struct QuerySettings {
     int testdfs;              // -a
     int countonly;            // -c
     int equiv;                // -e
+    const char* patternFile;  // -f: patterns from a file ("-": standard input)
+    const char* format;       // -F: tsv or bed (the tables when not given)
+    int bothStrands;          // -B
 };
 
 // One result of the traversal: seven signed 32-bit fields in this order.
@@ -173,6 +178,12 @@ struct QueryRun {
     int equivLargest{};
     int contained{};
 
+    // -F: names and coordinate maps of the inputs (user_terms.cpp), and with -e the
+    // equivalence and containment rows, written after the tables.
+    std::vector<SequenceName> names;
+    std::vector<InputMap> maps;
+    std::vector<std::string> relations;
+
     // Clock readings taken just before the dividers are read.
     int startMs{};
     int startCpuMs{};
@@ -193,6 +204,7 @@ void checkExactPatterns(QueryRun& q);               // refuses characters outsid
 const char* patternText(QueryRun& q, int p);        // text of pattern p (a triple is read into patternBuffer)
 void allocateOccurrences(QueryRun& q);              // occurrence array, input vector, verification buffer
 void searchPatterns(QueryRun& q);  // every pattern in order: search, "Search finished", report
+void searchPatternList(QueryRun& q);  // the loop of searchPatterns over the patterns in q (allocated)
 
 // set_table.cpp
 void applyIndexOrigin(QuerySettings& s);          // -r one-based with -I, checked against the inputs

@@ -1,0 +1,263 @@
+// Pattern searches answered in the user's terms: patterns of -p and -f a batch at a
+// time, each as given and (-B) as its reverse complement, every occurrence turned into
+// a row that names its sequence and gives FASTA coordinates (-F tsv or bed).
+// Per batch: the searches as the tables run them, then O(h log h) to order the h
+// occurrences of each pattern; extra memory O(batch patterns + their occurrences).
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "toolkit/run.h"
+#include "treequery/exact_search.h"
+#include "treequery/inexact_search.h"
+#include "treequery/tree_store.h"
+#include "treequery/user_terms.h"
+
+OutputFormat outputFormat(const QuerySettings& s) {
+    if (!s.format) return kFormatTables;
+    return strcmp(s.format, "bed") == 0 ? kFormatBed : kFormatTsv;
+}
+
+void checkUserTerms(const QuerySettings& s) {
+    if (s.format && strcmp(s.format, "tsv") != 0 && strcmp(s.format, "bed") != 0)
+        fatal("-F takes tsv or bed, not \"%s\"\n", s.format);
+    const bool patterns = s.patternArg || s.patternFile;
+    if (s.bothStrands && !patterns) fatal("-B (both strands) goes with a pattern search (-p or -f)\n");
+    if (s.bothStrands && !s.format)
+        fatal("-B (both strands) needs -F tsv or -F bed: the tables have no strand column\n");
+    if (outputFormat(s) == kFormatBed && s.countonly) fatal("-c counts with -F tsv, not with -F bed\n");
+    if (outputFormat(s) == kFormatBed && !patterns)
+        fatal("-F bed is for pattern searches (-p or -f); the traversal writes -F tsv\n");
+}
+
+void loadFastaCoordinates(QueryRun& q) {
+    q.names = readNamesCatalogue(q.texts.inputBase + ".stnames");
+    q.maps = readCoordinateMap(q.texts.inputBase + ".stmap");
+    const size_t inputs = (size_t)q.catalogue.inputs;
+    if (q.names.size() != inputs || q.maps.size() != inputs)
+        fatal("names catalogue and coordinate map of %s hold %zu and %zu inputs, the data set %zu: run dnaprep "
+              "again with -N\n",
+              q.texts.inputBase.c_str(), q.names.size(), q.maps.size(), inputs);
+    for (size_t i = 0; i < inputs; i++) {
+        if (q.maps[i].kept != q.catalogue.lengths[i])
+            fatal("coordinate map of %s: input %zu has %lld bases, the data set %d: run dnaprep again with -N\n",
+                  q.texts.inputBase.c_str(), i, (long long)q.maps[i].kept, q.catalogue.lengths[i]);
+        // Rows are tab-separated: a name keeps its tabs and line breaks escaped.
+        q.names[i].name = escapeField(q.names[i].name);
+    }
+}
+
+namespace {
+
+// One occurrence of a pattern on one strand; positions on the forward strand.
+struct Hit {
+    int32_t input;
+    int32_t position;
+    int32_t strand;  // 0: as given (+), 1: reverse complement (-)
+    int32_t mismatches;
+};
+
+struct RowWriter {
+    QueryRun& q;
+    OutputFormat format;
+    long long patterns = 0;
+    long long reported = 0;
+    long long leftOut = 0;  // occurrences that span a removed stretch
+    std::vector<char> scratch;  // the exact search's text check: the longest pattern of a batch
+};
+
+bool withinTexts(const QueryRun& q, const Hit& h) { return h.input >= 0 && h.input < q.catalogue.inputs; }
+
+int countMismatches(QueryRun& q, const std::string& pattern, int input, int position) {
+    const int m = (int)pattern.size();
+    const char* text = confirmText(q.texts, input, position, m);
+    int mismatches = 0;
+    for (int j = 0; j < m; j++)
+        if (pattern[j] != '*' && (pattern[j] | 0x20) != (text[j] | 0x20)) mismatches++;
+    return mismatches;
+}
+
+// Every row of one pattern, its hits ordered by sequence, start and strand.
+void writeRows(RowWriter& w, const UserPattern& p, std::vector<Hit>& hits) {
+    QueryRun& q = w.q;
+    const QuerySettings& s = *q.settings;
+    FILE* out = q.out;
+    const long long m = (long long)p.text.size();
+    std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) {
+        if (a.input != b.input) return a.input < b.input;
+        if (a.position != b.position) return a.position < b.position;
+        return a.strand < b.strand;
+    });
+    long long rows = 0;
+    for (const Hit& h : hits) {
+        if (!withinTexts(q, h)) continue;
+        const InputMap& map = q.maps[(size_t)h.input];
+        // Bases joined across a removed stretch do not occur in the FASTA file.
+        if (spansRemoved(map, h.position, h.position + m)) {
+            w.leftOut++;
+            continue;
+        }
+        if (s.maxNum > 0 && rows >= s.maxNum) continue;
+        rows++;
+        if (s.countonly) continue;
+        const long long start = fastaOffset(map, h.position);
+        const char* name = q.names[(size_t)h.input].name.c_str();
+        const char strand = h.strand ? '-' : '+';
+        if (w.format == kFormatBed)
+            fprintf(out, "%s\t%lld\t%lld\t%s\t%d\t%c\n", name, start, start + m, p.name.c_str(), h.mismatches, strand);
+        else
+            fprintf(out, "%s\t%s\t%s\t%lld\t%lld\t%c\t%d\n", p.name.c_str(), p.given.c_str(), name, start + 1, start + m,
+                    strand, h.mismatches);
+    }
+    if (s.countonly) fprintf(out, "%s\t%s\t%lld\n", p.name.c_str(), p.given.c_str(), rows);
+    w.reported += rows;
+    w.patterns++;
+}
+
+// Searches and reports one batch in pattern order.
+void searchBatch(RowWriter& w, const std::vector<UserPattern>& batch) {
+    QueryRun& q = w.q;
+    const QuerySettings& s = *q.settings;
+    const int strands = s.bothStrands ? 2 : 1;
+    // Exact searches of the batch (both strands) go together: in read mode every tree
+    // is read once for all of them.
+    std::vector<std::string> exactTexts;
+    std::vector<int> exactIndex(batch.size() * (size_t)strands, -1);
+    std::vector<std::string> searched(batch.size() * (size_t)strands);
+    for (size_t p = 0; p < batch.size(); p++) {
+        for (int strand = 0; strand < strands; strand++) {
+            const size_t k = p * (size_t)strands + (size_t)strand;
+            searched[k] = strand ? reverseComplement(batch[p].text) : batch[p].text;
+            if (s.hamming < 0 && searched[k].find('*') == std::string::npos) {
+                exactIndex[k] = (int)exactTexts.size();
+                exactTexts.push_back(searched[k]);
+            }
+        }
+    }
+    size_t longest = 0;
+    for (const UserPattern& p : batch) longest = std::max(longest, p.text.size());
+    if (w.scratch.size() < longest + 1) w.scratch.resize(longest + 1);
+    q.verifyBuffer = w.scratch.data();
+    std::vector<ExactResult> exact;
+    if (!s.usemmap) {
+        exactSearchGroup(q, exactTexts, exact, INT_MAX);
+    } else {
+        exact.resize(exactTexts.size());
+        for (size_t k = 0; k < exactTexts.size(); k++) exactSearchInto(q, exactTexts[k], exact[k]);
+    }
+    if (gRun.verbose)
+        for (const ExactResult& r : exact)
+            for (const std::string& line : r.notes) note("%s", line.c_str());
+
+    std::vector<Hit> hits;
+    for (size_t p = 0; p < batch.size(); p++) {
+        hits.clear();
+        for (int strand = 0; strand < strands; strand++) {
+            const size_t k = p * (size_t)strands + (size_t)strand;
+            if (exactIndex[k] >= 0) {
+                ExactResult& r = exact[(size_t)exactIndex[k]];
+                for (const Occurrence& o : r.kept) hits.push_back(Hit{o.input, o.position, strand, 0});
+                std::vector<Occurrence>().swap(r.kept);
+                continue;
+            }
+            const std::string& text = searched[k];
+            OccurrenceList found;
+            inexactCollect(q, text.c_str(), (int)text.size(), s.hamming > 0 ? s.hamming : 0, found);
+            for (int r = 0; r < found.count; r++) {
+                const Occurrence& o = found.items[r];
+                hits.push_back(Hit{o.input, o.position, strand, countMismatches(q, text, o.input, o.position)});
+            }
+        }
+        writeRows(w, batch[p], hits);
+    }
+    if (ferror(q.out))
+        fatal("can't write the results to %s\n", s.outName ? s.outName : "standard output");
+}
+
+// The patterns of -p as user patterns: a text pattern is its own name, a triple is
+// named as written.
+void commandLinePatterns(QueryRun& q, std::vector<UserPattern>& batch) {
+    for (int p = 0; p < q.patternCount; p++) {
+        UserPattern u;
+        if (q.triples) {
+            const PatternTriple& t = q.triples[p];
+            u.name = std::to_string(t.input) + "," + std::to_string(t.offset) + "," + std::to_string(t.length);
+        } else {
+            u.name = q.patterns[p];
+        }
+        u.given = patternText(q, p);
+        std::string problem = preparePattern(u);
+        if (!problem.empty()) fatal("pattern \"%s\": %s\n", u.name.c_str(), problem.c_str());
+        batch.push_back(std::move(u));
+    }
+}
+
+long long longestInput(const QueryRun& q) {
+    long long longest = 0;
+    for (int i = 0; i < q.catalogue.inputs; i++) longest = std::max<long long>(longest, q.catalogue.lengths[i]);
+    return longest;
+}
+
+// -f without -F: each batch goes through the tables' own search loop.
+void searchFileToTables(QueryRun& q) {
+    const long long longest = longestInput(q);
+    if (q.maxPatternLength < longest) q.maxPatternLength = (int)longest;
+    allocateOccurrences(q);
+    searchPatternList(q);
+    PatternFile file;
+    openPatternFile(file, q.settings->patternFile, longest);
+    std::vector<UserPattern> batch;
+    std::vector<char*> texts;
+    while (batch.clear(), readPatternBatch(file, batch, kPatternBatch)) {
+        texts.clear();
+        for (UserPattern& p : batch) texts.push_back(p.text.data());
+        q.triples = nullptr;
+        q.patterns = texts.data();
+        q.patternCount = (int)texts.size();
+        searchPatternList(q);
+    }
+    q.patterns = nullptr;
+    q.patternCount = 0;
+    releaseTree(q.store);
+}
+
+}  // namespace
+
+void searchUserPatterns(QueryRun& q) {
+    const QuerySettings& s = *q.settings;
+    const OutputFormat format = outputFormat(s);
+    if (format == kFormatTables) {
+        searchFileToTables(q);
+        return;
+    }
+    q.maxPatternLength = std::max<int>(q.maxPatternLength, 1);
+    if (q.triples) q.patternBuffer = static_cast<char*>(trackedMalloc((size_t)q.maxPatternLength + 1));
+    RowWriter w{q, format, 0, 0, 0, {}};
+    // The first batch (the patterns of -p and the file's first ones) is read before the
+    // header, so that a bad file or pattern found there leaves no output behind.
+    std::vector<UserPattern> batch;
+    commandLinePatterns(q, batch);
+    PatternFile file;
+    if (s.patternFile) {
+        openPatternFile(file, s.patternFile, longestInput(q));
+        readPatternBatch(file, batch, kPatternBatch);
+    }
+    if (format == kFormatTsv)
+        fputs(s.countonly ? "pattern_name\tpattern\tcount\n"
+                          : "pattern_name\tpattern\tsequence\tstart\tend\tstrand\tmismatches\n",
+              q.out);
+    searchBatch(w, batch);
+    while (s.patternFile && (batch.clear(), readPatternBatch(file, batch, kPatternBatch))) searchBatch(w, batch);
+    releaseTree(q.store);
+    if (!gRun.quiet) {
+        note("%lld pattern%s searched, %lld occurrence%s reported\n", w.patterns, w.patterns == 1 ? "" : "s",
+             w.reported, w.reported == 1 ? "" : "s");
+    }
+    // Left-out occurrences are said even with -q: they are answers the rows do not hold.
+    if (w.leftOut > 0) {
+        note("%lld occurrence%s span%s removed stretches and %s left out\n", w.leftOut, w.leftOut == 1 ? "" : "s",
+             w.leftOut == 1 ? "s" : "", w.leftOut == 1 ? "was" : "were");
+    }
+}
