@@ -116,7 +116,10 @@ std::string setLabel(const QueryRun& q, const ResultSet& set) {
     if (set.kind == kKSet) return "K=" + std::to_string(set.members[0]);
     if (set.kind == kNSet) return "N=" + std::to_string(set.members[0]);
     std::string label = "subset";
-    for (int m = 0; m < set.memberCount; m++) label += (m ? "," : ":") + std::to_string(set.members[m] + io);
+    for (int m = 0; m < set.memberCount; m++) {
+        label += m ? ',' : ':';
+        label += std::to_string(set.members[m] + io);
+    }
     return label;
 }
 
