@@ -124,6 +124,14 @@ bool readPatternBatch(PatternFile& f, std::vector<UserPattern>& batch, size_t li
     const size_t before = batch.size();
     std::string line;
     const size_t cap = (size_t)f.longest;
+    // A line of a plain-text file is one pattern, named by its line number.
+    auto plainPattern = [&](const std::string& text) {
+        UserPattern p;
+        p.name = std::to_string(f.line);
+        p.given = text;
+        p.line = f.line;
+        finishPattern(f, p, batch);
+    };
     while (batch.size() - before < limit) {
         if (f.kind == 0) {
             // The first line tells the kind: FASTA when it begins with '>'.
@@ -139,20 +147,12 @@ bool readPatternBatch(PatternFile& f, std::vector<UserPattern>& batch, size_t li
             if (line.size() > cap)
                 fatal("pattern file %s, line %lld: the line is longer than the longest input (%lld bases)\n",
                       f.path.c_str(), f.line, f.longest);
-            UserPattern p;
-            p.name = std::to_string(f.line);
-            p.given = line;
-            p.line = f.line;
-            finishPattern(f, p, batch);
+            plainPattern(line);
             continue;
         }
         if (f.kind == 2) {
             if (!nextLine(f, line, cap, "the line is")) break;
-            UserPattern p;
-            p.name = std::to_string(f.line);
-            p.given = line;
-            p.line = f.line;
-            finishPattern(f, p, batch);
+            plainPattern(line);
             continue;
         }
         // FASTA: the pending header's record runs to the next header or the end.

@@ -26,19 +26,29 @@ void columnLine(const QueryRun& q, FILE* out) {
 
 // One row; the Pattern cell is read from the input's text. When that file cannot be
 // opened the fetch says so and the cell keeps the previous row's text.
-void resultRow(QueryRun& q, FILE* out, int number, const ResultRecord& r) {
-    const QuerySettings& s = *q.settings;
+// The cells that the table row and the -F tsv row share: the Where bits, the length
+// in characters and the Pattern text.
+struct RowCells {
     char where[33];
-    whereCell(r.where, q.catalogue.inputs, where);
-    const int chars = r.length / 2;
-    const int io = s.indexOrigin;
+    int chars;
     const char* pattern = "";
-    if (s.prlength > 0) {
-        fetchSubstring(q.texts, r.sequence, r.position, std::min(s.prlength, chars), q.printBuffer);
-        pattern = q.printBuffer;
+};
+RowCells rowCells(QueryRun& q, const ResultRecord& r) {
+    RowCells c;
+    whereCell(r.where, q.catalogue.inputs, c.where);
+    c.chars = r.length / 2;
+    if (q.settings->prlength > 0) {
+        fetchSubstring(q.texts, r.sequence, r.position, std::min(q.settings->prlength, c.chars), q.printBuffer);
+        c.pattern = q.printBuffer;
     }
-    fprintf(out, " %3d %s  %3d %3d %3d  %3d %6d %6d  %s\n", number, where, r.K, r.N, r.NC,
-            r.sequence + io, r.position + io, chars, pattern);
+    return c;
+}
+
+void resultRow(QueryRun& q, FILE* out, int number, const ResultRecord& r) {
+    const RowCells c = rowCells(q, r);
+    const int io = q.settings->indexOrigin;
+    fprintf(out, " %3d %s  %3d %3d %3d  %3d %6d %6d  %s\n", number, c.where, r.K, r.N, r.NC,
+            r.sequence + io, r.position + io, c.chars, c.pattern);
 }
 
 void standardTable(QueryRun& q, FILE* out, const ResultRecord* array, int last, bool first, const char* title) {
@@ -93,22 +103,15 @@ namespace {
 // position and whether the repeat there spans a removed stretch (joined bases that do
 // not occur in the FASTA file as one piece).
 void tsvRow(QueryRun& q, FILE* out, const std::string& table, int number, const ResultRecord& r) {
-    const QuerySettings& s = *q.settings;
-    char where[33];
-    whereCell(r.where, q.catalogue.inputs, where);
-    const int chars = r.length / 2;
-    const int io = s.indexOrigin;
-    const char* pattern = "";
-    if (s.prlength > 0) {
-        fetchSubstring(q.texts, r.sequence, r.position, std::min(s.prlength, chars), q.printBuffer);
-        pattern = q.printBuffer;
-    }
+    const RowCells c = rowCells(q, r);
+    const int chars = c.chars;
+    const int io = q.settings->indexOrigin;
     const InputMap& map = q.maps[(size_t)r.sequence];
     const long long start = fastaOffset(map, r.position) + 1;
     const bool spans = spansRemoved(map, r.position, (long long)r.position + chars);
     fprintf(out, "%s\t%d\t%d\t%d\t%d\t%d\t%s\t%d\t%lld\t%d\t%s\t%s\t%s\n", table.c_str(), number, r.K, r.N, r.NC,
             r.sequence + io, q.names[(size_t)r.sequence].name.c_str(), r.position + io, start, chars,
-            spans ? "yes" : "no", where, pattern);
+            spans ? "yes" : "no", c.where, c.pattern);
 }
 
 std::string setLabel(const QueryRun& q, const ResultSet& set) {
