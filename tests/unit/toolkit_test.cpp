@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -248,7 +249,8 @@ struct ScannerCase {
     const char* text = nullptr;
     const char* first = nullptr;
     const char* second = nullptr;
-    ScanResult scan(std::vector<std::string> words, bool files = false) {
+    std::vector<std::unique_ptr<std::vector<std::string>>> kept;  // argv outlives the values it gave
+    ScanResult scan(std::vector<std::string> given, bool files = false) {
         static int hookCalls;
         hookCalls = 0;
         const OptionRow rows[] = {flagRow('f', &flag, [] { ++hookCalls; }), numberRow('n', &number),
@@ -265,6 +267,8 @@ struct ScannerCase {
         line.dashIsArgument = files;
         line.filesFollowMains = files;
         line.messages = {"pending at '%s'\n", files ? nullptr : "pending at end\n", "unknown '%s'\n", "extra '%s'\n"};
+        kept.push_back(std::make_unique<std::vector<std::string>>(std::move(given)));
+        std::vector<std::string>& words = *kept.back();
         words.insert(words.begin(), "prog");
         std::vector<char*> argv;
         for (std::string& w : words) argv.push_back(w.data());
