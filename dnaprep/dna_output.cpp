@@ -50,14 +50,13 @@ inline uint32_t packEight(const uint8_t* bytes) {
 void openInputFiles(PrepRun& run) {
     const PrepSettings& s = *run.settings;
     run.touched = true;
-    run.dnaPath = formatPath(kPathLimit, "%s%s_%d%s", run.datasetDir.c_str(), s.prefix,
-                             run.inputNumber, ".stdna");
+    const std::string base = run.datasetDir + s.prefix;
+    run.dnaPath = dataSetFile(base, run.inputNumber, ".stdna");
     if (gRun.verbose) note("Opening file %s for writing filtered DNA\n", run.dnaPath.c_str());
     run.dnaFile.reset(openFile(run.dnaPath.c_str(), 1));
     if (!run.dnaFile.ok()) fatal("can't open file %s\n", run.dnaPath.c_str());
 
-    run.binPath = formatPath(kPathLimit, "%s%s_%d%s", run.datasetDir.c_str(), s.prefix,
-                             run.inputNumber, ".stbin");
+    run.binPath = dataSetFile(base, run.inputNumber, ".stbin");
     if (gRun.verbose) note("Opening file %s for writing binary DNA\n", run.binPath.c_str());
     run.binFile.reset(openFile(run.binPath.c_str(), 1));
     if (!run.binFile.ok()) fatal("can't open binary file %s\n", run.binPath.c_str());
@@ -69,10 +68,6 @@ void closeChecked(FileDescriptor& file, const std::string& path) {
     int fd = file.fd;
     file.fd = -1;
     if (closeFile(fd) != 0) fatal("can't close file %s: its data may be incomplete\n", path.c_str());
-}
-
-const char* sequenceName(const PrepRun& run) {
-    return run.key[0] == '"' || run.key[0] == 0 ? run.key : run.key + 1;
 }
 
 }  // namespace
@@ -303,5 +298,3 @@ int flush(PrepRun& run, int endOfSequence) {
     ++run.inputNumber;
     return s.nseqs > 0 && run.inputNumber == s.sindex + s.nseqs;
 }
-
-const char* tableSequenceName(const PrepRun& run) { return sequenceName(run); }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "dnaprep/prep.h"
+#include "toolkit/options.h"
 #include "toolkit/run.h"
 
 namespace {
@@ -32,22 +33,6 @@ const char* const kUsage[] = {
     "A FASTA file may be gzip-compressed; \"-\" reads standard input.\n",
 };
 
-// Stores the value of the option `letter`.
-void setValue(PrepSettings& s, char letter, const char* value) {
-    switch (letter) {
-    case 's': s.sindex = parseNumber(value); break;
-    case 'n': s.nseqs = parseNumber(value); break;
-    case 'm': s.buffset = parseNumber(value); break;
-    case 'd': s.dnabset = parseNumber(value); break;
-    case 'k': s.keybset = parseNumber(value); break;
-    case 'T': s.tailchop = parseNumber(value); break;
-    case 'F': s.fieldp = parseNumber(value); break;
-    case 'C': s.pcontext = parseNumber(value); break;
-    case 'o': s.outname = value; break;
-    case 'x': s.strtest = value; break;
-    }
-}
-
 // Values that no buffer or count can take (only reachable through text such as " -5",
 // since an argument that starts with '-' is an option).
 void checkValues(const PrepSettings& s) {
@@ -70,46 +55,44 @@ void usageExit(const char* program) {
 // neither an option, nor its value, nor a main parameter starts the file list, and
 // everything after it is a file name, even text that begins with '-'.
 void scanArguments(int argc, char** argv, PrepSettings& s) {
-    char pending = 0;
-    int mains = 0;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (arg[0] == '-' && arg[1] != 0) {  // a lone "-" is standard input
-            if (pending) fatal("option value pending when reached '%s'\n", arg);
-            switch (arg[1]) {
-            case 'q': gRun.quiet = 1; break;
-            case 'v': gRun.verbose = 1; break;
-            case 'Q': s.quietOut = 1; break;
-            case 't': s.trmask = 1; break;
-            case 'u': s.ucase = 1; break;
-            case 'g': s.gcounts = 1; break;
-            case 'f': s.fparse = 1; break;
-            case 'N': s.names = 1; break;
-            case 'h': usageExit(argv[0]);
-            case 's': case 'n': case 'm': case 'd': case 'k': case 'T': case 'F': case 'C':
-            case 'o': case 'x':
-                pending = arg[1];
-                break;
-            default: fatal("unrecognized option '%s'\n", arg);
-            }
-            continue;
-        }
-        if (pending) {
-            setValue(s, pending, arg);
-            pending = 0;
-            continue;
-        }
-        if (mains == 0) s.inputDir = arg;
-        else if (mains == 1) s.outputDir = arg;
-        else if (mains == 2) s.prefix = arg;
-        else {
-            s.firstFile = i;
-            checkValues(s);
-            return;
-        }
-        ++mains;
-    }
-    fatal("no input FASTA files specified.\n");
+    const OptionRow rows[] = {
+        flagRow('q', &gRun.quiet),
+        flagRow('v', &gRun.verbose),
+        flagRow('Q', &s.quietOut),
+        flagRow('t', &s.trmask),
+        flagRow('u', &s.ucase),
+        flagRow('g', &s.gcounts),
+        flagRow('f', &s.fparse),
+        flagRow('N', &s.names),
+        helpRow('h', [] { exit(1); }),
+        numberRow('s', &s.sindex),
+        numberRow('n', &s.nseqs),
+        numberRow('m', &s.buffset),
+        numberRow('d', &s.dnabset),
+        numberRow('k', &s.keybset),
+        numberRow('T', &s.tailchop),
+        numberRow('F', &s.fieldp),
+        numberRow('C', &s.pcontext),
+        textRow('o', &s.outname),
+        textRow('x', &s.strtest),
+    };
+    CommandLine line;
+    line.rows = rows;
+    line.rowCount = sizeof rows / sizeof rows[0];
+    line.usage = kUsage;
+    line.usageCount = sizeof kUsage / sizeof kUsage[0];
+    line.mains[0] = &s.inputDir;
+    line.mains[1] = &s.outputDir;
+    line.mains[2] = &s.prefix;
+    line.mainCount = 3;
+    line.dashIsArgument = true;  // a lone "-" is standard input
+    line.filesFollowMains = true;
+    line.messages.pendingAtOption = "option value pending when reached '%s'\n";
+    line.messages.unrecognized = "unrecognized option '%s'\n";
+    ScanResult scan = scanCommandLine(argc, argv, line);
+    if (!scan.firstFile) fatal("no input FASTA files specified.\n");
+    s.firstFile = scan.firstFile;
+    checkValues(s);
 }
 
 void echoSettings(const PrepSettings& s) {

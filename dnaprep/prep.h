@@ -143,6 +143,12 @@ struct PrepRun {
     FILE* tableFile = nullptr;  // the -o file, open even with -Q
 };
 
+// The current sequence's key as the table and the messages show it: without the
+// header line's first character (its '>'), unless the key starts with '"' or is empty.
+inline const char* sequenceName(const PrepRun& run) {
+    return run.key[0] == '"' || run.key[0] == 0 ? run.key : run.key + 1;
+}
+
 // options.cpp
 void scanArguments(int argc, char** argv, PrepSettings& settings);
 void echoSettings(const PrepSettings& settings);
@@ -162,7 +168,6 @@ void setUpBuffers(PrepRun& run, const PrepSettings& settings);
 int flush(PrepRun& run, int endOfSequence);
 int packDna(uint32_t* words, const uint8_t* bases, int count);
 int tailRunStart(const uint8_t* dna, int n);
-const char* tableSequenceName(const PrepRun& run);
 
 // names_output.cpp
 void openNamesAndMap(PrepRun& run);

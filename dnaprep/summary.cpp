@@ -29,7 +29,7 @@ void printTableHeader(const PrepRun& run) {
 
 void printTableLine(const PrepRun& run, int64_t tailLength) {
     fprintf(run.table, "%2d  %-14s %-10s %10lld %10lld %s %s %10lld %7lld %5lld %5lld\n",
-            run.inputNumber + 1, tableSequenceName(run), run.fileName.c_str(),
+            run.inputNumber + 1, sequenceName(run), run.fileName.c_str(),
             static_cast<long long>(run.seq.origSize), static_cast<long long>(run.seq.dnaSize),
             run.beginContext, run.endContext, static_cast<long long>(run.seq.wildCards),
             static_cast<long long>(run.seq.nChunks), static_cast<long long>(run.seq.garbage),

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "runarray/runarray.h"
+#include "toolkit/options.h"
 #include "toolkit/run.h"
 
 namespace {
@@ -31,39 +32,34 @@ int printRunarrayUsage(const char* program) {
 }
 
 bool scanOptions(int argc, char** argv, SortSettings& settings) {
-    char pending = 0;  // the value option still waiting for its value
-    for (int i = 1; i < argc; i++) {
-        const char* arg = argv[i];
-        if (arg[0] == '-') {
-            if (pending) fatal("option value pending when reached '%s'\n", arg);
-            switch (arg[1]) {
-                case 'r': case 'm': case 'J': pending = arg[1]; break;
-                case 'A': settings.all = 1; break;
-                case 'S': settings.single = 1; break;
-                case 'N': settings.noSuffixes = 1; break;
-                case 'Z': settings.manzini = 1; break;
-                case 'M': settings.mori = 1; break;
-                case 'z': settings.zeroOrigin = 1; break;
-                case 'q': gRun.quiet = 1; break;
-                case 'v': gRun.verbose = 1; break;
-                case 'h': printRunarrayUsage(argv[0]); break;
-                default: fatal("unrecognized option '%s'\n", arg);
-            }
-        } else if (pending) {
-            if (pending == 'r') settings.maxSALen = parseNumber(arg);
-            else if (pending == 'm') settings.outSize = parseNumber(arg);
-            else settings.jOption = arg;
-            pending = 0;
-        } else if (!settings.inputDir) {
-            settings.inputDir = arg;
-        } else if (!settings.prefix) {
-            settings.prefix = arg;
-        } else {
-            fatal("at option '%s': main parameters already defined\n", arg);
-        }
-    }
-    if (pending) fatal("Error: option value pending when reached end of args\n");
-    return settings.inputDir && settings.prefix;
+    SortSettings& s = settings;
+    const OptionRow rows[] = {
+        numberRow('r', &s.maxSALen),
+        numberRow('m', &s.outSize),
+        textRow('J', &s.jOption),
+        flagRow('A', &s.all),
+        flagRow('S', &s.single),
+        flagRow('N', &s.noSuffixes),
+        flagRow('Z', &s.manzini),
+        flagRow('M', &s.mori),
+        flagRow('z', &s.zeroOrigin),
+        flagRow('q', &gRun.quiet),
+        flagRow('v', &gRun.verbose),
+        helpRow('h'),
+    };
+    CommandLine line;
+    line.rows = rows;
+    line.rowCount = sizeof rows / sizeof rows[0];
+    line.usage = kUsage;
+    line.usageCount = sizeof kUsage / sizeof kUsage[0];
+    line.mains[0] = &s.inputDir;
+    line.mains[1] = &s.prefix;
+    line.mainCount = 2;
+    line.messages.pendingAtOption = "option value pending when reached '%s'\n";
+    line.messages.pendingAtEnd = "Error: option value pending when reached end of args\n";
+    line.messages.unrecognized = "unrecognized option '%s'\n";
+    line.messages.extraMain = "at option '%s': main parameters already defined\n";
+    return scanCommandLine(argc, argv, line).mains == 2;
 }
 
 void echoOptions(const SortSettings& settings) {

@@ -31,20 +31,4 @@ void clearHashSet(HashSet& set) {
     set.counters = HashCounters{};
 }
 
-int hashSetInsert(HashSet& set, int32_t key) {
-    set.counters.requested += 1;
-    int slot = key % kHashSlots;
-    if (slot < 0) slot = (159996 - slot) % kHashSlots;
-    // The key list has one place per slot; a key of 0 takes a place but no slot.
-    if (set.counters.stored > kHashSlots - 1) fatal("hash full, table %d\n", set.table);
-    while (set.slots[slot].key != key && set.slots[slot].key != 0) {
-        slot = (slot + kHashStep) % kHashSlots;
-        set.counters.probes += 1;
-    }
-    if (key != 0 && set.slots[slot].key == key) return static_cast<int>(set.slots[slot].id);
-    set.keys[set.counters.stored] = key;
-    set.counters.stored += 1;
-    set.slots[slot].key = key;
-    set.slots[slot].id = static_cast<uint32_t>(set.counters.stored);
-    return set.counters.stored;
-}
+void hashSetFull(const HashSet& set) { fatal("hash full, table %d\n", set.table); }

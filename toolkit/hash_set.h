@@ -45,8 +45,34 @@ bool allocateHashSet(HashSet& set, int table, bool tracked);
 // Empties the set and zeroes its counters.
 void clearHashSet(HashSet& set);
 
+// Stops the run with "hash full, table <table>".
+[[noreturn]] void hashSetFull(const HashSet& set);
+
 // The id of `key`, stored with the next id when new. A key of 0 cannot be stored (it
 // leaves its slot looking empty): every insertion of 0 takes a new id and no slot.
 // A caller that wants zeros left out counts the request itself and skips the call.
 // A set holding kHashSlots keys stops with "hash full, table <table>".
-int hashSetInsert(HashSet& set, int32_t key);
+// Inline: the statistics walks call it for every node.
+inline int hashSetInsert(HashSet& set, int32_t key) {
+    HashCounters& c = set.counters;
+    c.requested += 1;
+    const int stored = c.stored;
+    // The key list has one place per slot; a key of 0 takes a place but no slot.
+    if (stored > kHashSlots - 1) hashSetFull(set);
+    int slot = key % kHashSlots;
+    if (slot < 0) slot = (159996 - slot) % kHashSlots;
+    HashSlot* const slots = set.slots;
+    int probes = 0;
+    while (slots[slot].key != key && slots[slot].key != 0) {
+        slot += kHashStep;
+        if (slot >= kHashSlots) slot -= kHashSlots;
+        probes += 1;
+    }
+    c.probes += probes;
+    if (key != 0 && slots[slot].key == key) return static_cast<int>(slots[slot].id);
+    set.keys[stored] = key;
+    c.stored = stored + 1;
+    slots[slot].key = key;
+    slots[slot].id = static_cast<uint32_t>(stored + 1);
+    return stored + 1;
+}

@@ -7,6 +7,7 @@
 
 #include "toolkit/catalogue.h"
 #include "toolkit/file_io.h"
+#include "toolkit/options.h"
 #include "toolkit/run.h"
 #include "treebuild/suffix_tree.h"
 #include "treebuild/treebuild.h"
@@ -50,91 +51,53 @@ int usage(const char* program) {
     return printUsage(program, kUsage, static_cast<int>(sizeof kUsage / sizeof kUsage[0]));
 }
 
-int* flagFor(BuildSettings& s, char letter) {
-    switch (letter) {
-        case 'c': return &s.check;
-        case 'v': return &s.verbose;
-        case 'a': return &s.arrayOutput;
-        case 'l': return &s.lcpArray;
-        case 'w': return &s.calt;
-        case 'X': return &s.noPrefix;
-        case 'L': return &s.noHeap;
-        case 'H': return &s.heap;
-        case 'b': return &s.bigSuffix;
-        case 'f': return &s.useFPs;
-        case 'C': return &s.compact;
-        case 'U': return &s.useMmap;
-        case 'z': return &s.zeroOrigin;
-        case 'Z': return &s.manzini;
-        case 'q': return &gRun.quiet;
-        default: return nullptr;
-    }
-}
-
-const char** textFor(BuildSettings& s, char letter) {
-    switch (letter) {
-        case 'o': return &s.outputDir;
-        case 'p': return &s.outputPrefix;
-        case 'S': return &s.suffixDir;
-        case 's': return &s.suffixPrefix;
-        case 'J': return &s.joption;
-        default: return nullptr;
-    }
-}
-
-int* numberFor(BuildSettings& s, char letter) {
-    switch (letter) {
-        case 'n': return &s.maxNodes;
-        case 'm': return reinterpret_cast<int*>(&s.maxSAMem);
-        case 'M': return &s.sBuffSize;
-        case 'i': return &s.maxIter;
-        case 'x': return &s.pfxLen;
-        case 'N': return &s.nmerge;
-        default: return nullptr;
-    }
-}
-
 }  // namespace
 
 void parseOptions(int argc, char** argv, BuildSettings& settings) {
     if (argc < 3) exit(usage(argv[0]));
-    const char** pendingText = nullptr;
-    int* pendingNumber = nullptr;
-    int mainParameters = 0;
-    for (int i = 1; i < argc; i++) {
-        const char* arg = argv[i];
-        if (arg[0] == '-') {
-            if (pendingText || pendingNumber) fatal("Error: option value pending when reached '%s'\n", arg);
-            char letter = arg[1];
-            if (letter == 'h') {
-                usage(argv[0]);
-            } else if (int* flag = flagFor(settings, letter)) {
-                *flag = 1;
-                if (letter == 'v') gRun.verbose = 1;
-            } else if (const char** text = textFor(settings, letter)) {
-                pendingText = text;
-            } else if (int* number = numberFor(settings, letter)) {
-                pendingNumber = number;
-            } else {
-                fatal("Error: unrecognized option '%s'\n", arg);
-            }
-        } else if (pendingText) {
-            *pendingText = arg;
-            pendingText = nullptr;
-        } else if (pendingNumber) {
-            *pendingNumber = parseNumber(arg);
-            pendingNumber = nullptr;
-        } else if (mainParameters == 0) {
-            settings.inputDir = arg;
-            mainParameters++;
-        } else if (mainParameters == 1) {
-            settings.prefix = arg;
-            mainParameters++;
-        } else {
-            fatal("main parameters already defined, at option '%s'\n", arg);
-        }
-    }
-    if (pendingText || pendingNumber) fatal("Error: option value pending when reached end of args\n");
+    BuildSettings& s = settings;
+    const OptionRow rows[] = {
+        helpRow('h'),
+        flagRow('c', &s.check),
+        flagRow('v', &s.verbose, [] { gRun.verbose = 1; }),
+        flagRow('a', &s.arrayOutput),
+        flagRow('l', &s.lcpArray),
+        flagRow('w', &s.calt),
+        flagRow('X', &s.noPrefix),
+        flagRow('L', &s.noHeap),
+        flagRow('H', &s.heap),
+        flagRow('b', &s.bigSuffix),
+        flagRow('f', &s.useFPs),
+        flagRow('C', &s.compact),
+        flagRow('U', &s.useMmap),
+        flagRow('z', &s.zeroOrigin),
+        flagRow('Z', &s.manzini),
+        flagRow('q', &gRun.quiet),
+        textRow('o', &s.outputDir),
+        textRow('p', &s.outputPrefix),
+        textRow('S', &s.suffixDir),
+        textRow('s', &s.suffixPrefix),
+        textRow('J', &s.joption),
+        numberRow('n', &s.maxNodes),
+        numberRow('m', reinterpret_cast<int*>(&s.maxSAMem)),
+        numberRow('M', &s.sBuffSize),
+        numberRow('i', &s.maxIter),
+        numberRow('x', &s.pfxLen),
+        numberRow('N', &s.nmerge),
+    };
+    CommandLine line;
+    line.rows = rows;
+    line.rowCount = sizeof rows / sizeof rows[0];
+    line.usage = kUsage;
+    line.usageCount = sizeof kUsage / sizeof kUsage[0];
+    line.mains[0] = &s.inputDir;
+    line.mains[1] = &s.prefix;
+    line.mainCount = 2;
+    line.messages.pendingAtOption = "Error: option value pending when reached '%s'\n";
+    line.messages.pendingAtEnd = "Error: option value pending when reached end of args\n";
+    line.messages.unrecognized = "Error: unrecognized option '%s'\n";
+    line.messages.extraMain = "main parameters already defined, at option '%s'\n";
+    int mainParameters = scanCommandLine(argc, argv, line).mains;
     if (mainParameters < 2) {
         usage(argv[0]);
         fatal("missing main parameters: both <inputdir> and <inputfileprefix> are needed\n");

@@ -45,8 +45,8 @@ void fillRecords(Stream& st) {
     uint32_t want = left < st.capacity ? static_cast<uint32_t>(left) : st.capacity;
     size_t bytes = static_cast<size_t>(want) * sizeof(PsaRecord);
     int64_t offset = st.consumed * static_cast<int64_t>(sizeof(PsaRecord));
-    if (st.fd >= 0) {
-        readBlock(st.fd, false, st.records, bytes, offset, st.psaPath.c_str());
+    if (st.file.ok()) {
+        readBlock(st.file.fd, false, st.records, bytes, offset, st.psaPath.c_str());
     } else {
         FileDescriptor file(openFile(st.psaPath.c_str(), 0));
         if (!file.ok()) fatal("can't open Suffix file %s\n", st.psaPath.c_str());
@@ -94,17 +94,13 @@ void openStreamFiles(const BuildState& build, SuffixStreams& streams) {
     for (int s = 0; s < b.numStreams; s++) {
         Stream& st = streams.streams[static_cast<size_t>(s)];
         st.psaPath = dataSetFile(b.suffixBase, s, ".stpsa");
-        st.fd = openFile(st.psaPath.c_str(), 0);
-        if (st.fd < 0) fatal("can't open Suffix file %s\n", st.psaPath.c_str());
+        st.file.reset(openFile(st.psaPath.c_str(), 0));
+        if (!st.file.ok()) fatal("can't open Suffix file %s\n", st.psaPath.c_str());
     }
 }
 
 void closeStreamFiles(SuffixStreams& streams) {
-    for (Stream& st : streams.streams)
-        if (st.fd >= 0) {
-            closeFile(st.fd);
-            st.fd = -1;
-        }
+    for (Stream& st : streams.streams) st.file.reset();
 }
 
 void openStreams(const BuildSettings& settings, const BuildState& build, SuffixStreams& streams) {

@@ -147,7 +147,7 @@ struct Stream {
     uint32_t index = 0;            // next record to hand out
     int64_t consumed = 0;          // records read from the file so far
     int64_t total = 0;             // records in the file
-    int fd = -1;                   // -f: open for the whole run
+    FileDescriptor file;           // -f: open for the whole run
     uint32_t inputOffset = 0;      // -z: added to every input number
     uint32_t firstInput = 0;       // inputs this stream may hold
     uint32_t inputCount = 0;

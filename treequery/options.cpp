@@ -5,6 +5,7 @@
 #include <string>
 
 #include "toolkit/file_io.h"
+#include "toolkit/options.h"
 #include "toolkit/run.h"
 #include "treequery/treequery.h"
 
@@ -50,59 +51,6 @@ const char* const kUsage[] = {
     "\t    \t# in patterns n or N matches any base at no cost, as * does\n",
 };
 
-const char** stringOption(QuerySettings& s, char letter) {
-    switch (letter) {
-        case 'd': return &s.treeDir;
-        case 'x': return &s.treePrefix;
-        case 'o': return &s.outName;
-        case 'p': return &s.patternArg;
-        case 's': return &s.setString;
-        case 'k': return &s.kString;
-        case 'n': return &s.nString;
-        case 'J': return &s.jString;
-        case 'f': return &s.patternFile;
-        case 'F': return &s.format;
-        default: return nullptr;
-    }
-}
-
-int* numericOption(QuerySettings& s, char letter) {
-    switch (letter) {
-        case 'l': return &s.plen;
-        case 'm': return &s.maxNum;
-        case 't': return &s.threshold;
-        case 'u': return &s.tfreq;
-        case 'b': return &s.bestnum;
-        case 'r': return &s.rgenome;
-        case 'S': return &s.snumber;
-        case 'i': return &s.inumber;
-        case 'L': return &s.prlength;
-        case 'H': return &s.hamming;
-        case 'X': return &s.pcontext;
-        case '0': return &s.sresults;
-        case 'K': return &s.kresults;
-        default: return nullptr;
-    }
-}
-
-int* flagOption(QuerySettings& s, char letter) {
-    switch (letter) {
-        case '1': return &s.singles;
-        case '2': return &s.pairs;
-        case 'C': return &s.consolidate;
-        case 'D': return &s.printdivs;
-        case 'I': return &s.indexOrigin;
-        case 'U': return &s.usemmap;
-        case 'a': return &s.testdfs;
-        case 'c': return &s.countonly;
-        case 'e': return &s.equiv;
-        case 'B': return &s.bothStrands;
-        case 'q': return &gRun.quiet;
-        case 'v': return &gRun.verbose;
-        default: return nullptr;
-    }
-}
-
 // The text that printf would print, whole.
 __attribute__((format(printf, 1, 2))) std::string formatString(const char* fmt, ...) {
     va_list args;
@@ -111,9 +59,6 @@ __attribute__((format(printf, 1, 2))) std::string formatString(const char* fmt, 
     va_end(args);
     return text;
 }
-
-// -0 and -K take their value only when one follows; otherwise these defaults.
-int optionalDefault(char letter) { return letter == '0' ? kDefaultSresults : kDefaultKresults; }
 
 }  // namespace
 
@@ -126,58 +71,61 @@ void scanOptions(int argc, char** argv, QuerySettings& s) {
     s.hamming = -1;
     s.prlength = 100;
 
-    const char** pendingString = nullptr;
-    int* pendingNumber = nullptr;
-    char pendingLetter = 0;
-    int positional = 0;
-    for (int a = 1; a < argc; a++) {
-        char* arg = argv[a];
-        // "-" alone is a value (standard input for -f), not an option.
-        if (arg[0] != '-' || (pendingString && arg[1] == '\0')) {
-            if (pendingNumber) {
-                *pendingNumber = parseNumber(arg);
-                pendingNumber = nullptr;
-            } else if (pendingString) {
-                *pendingString = arg;
-                pendingString = nullptr;
-            } else if (positional == 0) {
-                s.inputDir = arg;
-                positional++;
-            } else if (positional == 1) {
-                s.inputPrefix = arg;
-                positional++;
-            } else {
-                fatal("at option '%s': main parameters already defined\n", arg);
-            }
-            continue;
-        }
-        char letter = arg[1];
-        if (pendingNumber || pendingString) {
-            if (pendingNumber && (pendingLetter == '0' || pendingLetter == 'K')) {
-                *pendingNumber = optionalDefault(pendingLetter);
-                pendingNumber = nullptr;
-            } else {
-                fatal("command line: option value pending when reached '%s'\n", arg);
-            }
-        }
-        if (letter == 'h') {
-            printQueryUsage(argv[0]);
-        } else if (const char** text = stringOption(s, letter)) {
-            pendingString = text;
-        } else if (int* n = numericOption(s, letter)) {
-            pendingNumber = n;
-        } else if (int* f = flagOption(s, letter)) {
-            *f = 1;
-        } else {
-            fatal("Error: unrecognized option '%s'\n", arg);
-        }
-        pendingLetter = letter;
-    }
-    if (pendingNumber && (pendingLetter == '0' || pendingLetter == 'K')) {
-        *pendingNumber = optionalDefault(pendingLetter);
-    } else if (pendingNumber || pendingString) {
-        fatal("command line: option value pending when end of args\n");
-    }
+    // One row per option; a new option is one more row here (plus its usage line
+    // and echo word).
+    const OptionRow rows[] = {
+        helpRow('h'),
+        textRow('d', &s.treeDir),
+        textRow('x', &s.treePrefix),
+        textRow('o', &s.outName),
+        textRow('p', &s.patternArg),
+        textRow('s', &s.setString),
+        textRow('k', &s.kString),
+        textRow('n', &s.nString),
+        textRow('J', &s.jString),
+        textRow('f', &s.patternFile),
+        textRow('F', &s.format),
+        numberRow('l', &s.plen),
+        numberRow('m', &s.maxNum),
+        numberRow('t', &s.threshold),
+        numberRow('u', &s.tfreq),
+        numberRow('b', &s.bestnum),
+        numberRow('r', &s.rgenome),
+        numberRow('S', &s.snumber),
+        numberRow('i', &s.inumber),
+        numberRow('L', &s.prlength),
+        numberRow('H', &s.hamming),
+        numberRow('X', &s.pcontext),
+        // -0 and -K take their value only when one follows.
+        optionalNumberRow('0', &s.sresults, kDefaultSresults),
+        optionalNumberRow('K', &s.kresults, kDefaultKresults),
+        flagRow('1', &s.singles),
+        flagRow('2', &s.pairs),
+        flagRow('C', &s.consolidate),
+        flagRow('D', &s.printdivs),
+        flagRow('I', &s.indexOrigin),
+        flagRow('U', &s.usemmap),
+        flagRow('a', &s.testdfs),
+        flagRow('c', &s.countonly),
+        flagRow('e', &s.equiv),
+        flagRow('B', &s.bothStrands),
+        flagRow('q', &gRun.quiet),
+        flagRow('v', &gRun.verbose),
+    };
+    CommandLine line;
+    line.rows = rows;
+    line.rowCount = sizeof rows / sizeof rows[0];
+    line.usage = kUsage;
+    line.usageCount = sizeof kUsage / sizeof kUsage[0];
+    line.mains[0] = &s.inputDir;
+    line.mains[1] = &s.inputPrefix;
+    line.mainCount = 2;
+    line.dashIsArgument = true;  // "-f -": the patterns come from standard input
+    line.messages.pendingAtOption = "command line: option value pending when reached '%s'\n";
+    line.messages.pendingAtEnd = "command line: option value pending when end of args\n";
+    line.messages.unrecognized = "Error: unrecognized option '%s'\n";
+    line.messages.extraMain = "at option '%s': main parameters already defined\n";
+    scanCommandLine(argc, argv, line);
     if (!s.inputPrefix) fatal("%s input prefix parameter specified!\n", "no");
     if (!s.inputPrefix[0]) fatal("%s input prefix parameter specified!\n", "empty");
 }

@@ -23,6 +23,7 @@
 #include "treequery/tree_store.h"
 #include "treequery/user_terms.h"
 #include "toolkit/bit_vector.h"
+#include "toolkit/hash_set.h"
 
 namespace {
 
@@ -125,37 +126,6 @@ struct SlotView {
     uint8_t* C;
 };
 
-constexpr int kHashSlots = 319993;
-constexpr int kHashStep = 113;
-
-// Open-addressing table of distinct keys; key 0 marks an empty slot.
-struct KeyTable {
-    std::vector<int32_t> keys, numbers;
-    int distinct = 0;
-    int lookups = 0;
-    void reset() {
-        keys.assign(kHashSlots, 0);
-        numbers.assign(kHashSlots, 0);
-        distinct = lookups = 0;
-    }
-    void enter(int32_t key, int table) {
-        lookups++;
-        if (key == 0) return;
-        int64_t r = key % kHashSlots;
-        if (r < 0) r = (159996 - r) % kHashSlots;
-        for (int probes = 0; probes < kHashSlots; probes++) {
-            if (keys[r] == key) return;
-            if (keys[r] == 0) {
-                keys[r] = key;
-                numbers[r] = ++distinct;
-                return;
-            }
-            r = (r + kHashStep) % kHashSlots;
-        }
-        fatal("hash full, table %d\n", table);
-    }
-};
-
 // One node on the walk's stack.
 struct Frame {
     uint32_t node;
@@ -186,8 +156,8 @@ struct Walk {
     // entryLength() of every set, kept beside the sets: one load per offer instead of
     // a walk through the set's heap.
     int entryLength[kMaxSets];
-    // Tables of distinct keys of the test walk.
-    KeyTable tables[3];
+    // Distinct child offsets (0-, 1-child) and edge lengths of the test walk.
+    HashSet tables[3];
     QueryRun* q = nullptr;
     const QuerySettings* s = nullptr;
     TreeStore* store = nullptr;
@@ -525,7 +495,14 @@ int testTree(Walk& w) {
     const TreeStore& store = *w.store;
     const Node* tree = store.tree;
     const uint32_t nodes = (uint32_t)store.treeNodes;
-    for (KeyTable& t : w.tables) t.reset();
+    for (HashSet& t : w.tables) clearHashSet(t);
+    // Zero keys are counted but never stored.
+    auto enter = [](HashSet& set, int32_t key) {
+        if (key == 0)
+            ++set.counters.requested;
+        else
+            hashSetInsert(set, key);
+    };
     TestCounts n{};
     struct Step {
         uint32_t node;
@@ -564,10 +541,10 @@ int testTree(Walk& w) {
                 n.interiorSum += e;
                 n.interiorEdges++;
                 n.maxInterior = std::max(n.maxInterior, (int)std::min<uint32_t>(e, INT32_MAX));
-                w.tables[2].enter((int32_t)e, 2);
+                enter(w.tables[2], (int32_t)e);
             }
-            if (c0) w.tables[0].enter((int32_t)(c0 - s.node), 0);
-            if (c1) w.tables[1].enter((int32_t)(c1 - s.node), 1);
+            if (c0) enter(w.tables[0], (int32_t)(c0 - s.node));
+            if (c1) enter(w.tables[1], (int32_t)(c1 - s.node));
             // The 1-child is pushed first so that the 0-child's subtree comes first.
             if (c1) stack.push_back(Step{c1, s.steps + 1});
             if (c0) stack.push_back(Step{c0, s.steps + 1});
@@ -596,8 +573,8 @@ int testTree(Walk& w) {
         note("  nmbl=%d avgilen/llen=%.0f/%.0f maxilen/llen=%d/%d  nh=%d/%d/%d  na=%d/%d/%d\n",
              n.longEdges, n.interiorEdges ? n.interiorSum / n.interiorEdges : 0.0,
              n.leafEdges ? n.leafSum / n.leafEdges : 0.0, n.maxInterior, n.maxLeaf,
-             w.tables[0].distinct, w.tables[1].distinct, w.tables[2].distinct, w.tables[0].lookups,
-             w.tables[1].lookups, w.tables[2].lookups);
+             w.tables[0].counters.stored, w.tables[1].counters.stored, w.tables[2].counters.stored,
+             w.tables[0].counters.requested, w.tables[1].counters.requested, w.tables[2].counters.requested);
     }
     w.visits = n.visits;
     return n.leaves;
@@ -658,6 +635,9 @@ void sdfs(QueryRun& q, int mode) {
         w.deepestInput = std::max<int64_t>(w.deepestInput, q.catalogue.bitLengths[i]);
 
     const int end = (s.inumber != 0 && s.inumber < T) ? s.inumber : T;
+    if (mode != 1)
+        for (int t = 0; t < 3; t++)
+            if (!allocateHashSet(w.tables[t], t, false)) fatal("can't allocate key table %d of the test walk\n", t);
     double leafSum = 0;
     for (int t = s.snumber; t < end; t++) {
         const int treeCpu = cpuMs();
