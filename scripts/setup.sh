@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 need=()
-for package in g++ cmake make libgtest-dev libdivsufsort-dev; do
+for package in g++ cmake make libgtest-dev libdivsufsort-dev libxxhash-dev; do
   dpkg -s "$package" >/dev/null 2>&1 || need+=("$package")
 done
 if [ ${#need[@]} -gt 0 ]; then
