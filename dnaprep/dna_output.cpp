@@ -1,5 +1,6 @@
 // Flushes of the DNA buffer: tail run and tail chop, contexts, the per-input .stdna
-// and .stbin files, and the 2-bit packing.
+// and .stbin files, and the 2-bit packing. Each base is written and packed once;
+// the held tail run costs no memory beyond its base and length.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -48,13 +49,14 @@ inline uint32_t packEight(const uint8_t* bytes) {
 
 void openInputFiles(PrepRun& run) {
     const PrepSettings& s = *run.settings;
-    run.dnaPath = formatPath(kOutPathLimit, "%s%s_%d%s", run.datasetDir.c_str(), s.prefix,
+    run.touched = true;
+    run.dnaPath = formatPath(kPathLimit, "%s%s_%d%s", run.datasetDir.c_str(), s.prefix,
                              run.inputNumber, ".stdna");
     if (gRun.verbose) note("Opening file %s for writing filtered DNA\n", run.dnaPath.c_str());
     run.dnaFile.reset(openFile(run.dnaPath.c_str(), 1));
     if (!run.dnaFile.ok()) fatal("can't open file %s\n", run.dnaPath.c_str());
 
-    run.binPath = formatPath(kOutPathLimit, "%s%s_%d%s", run.datasetDir.c_str(), s.prefix,
+    run.binPath = formatPath(kPathLimit, "%s%s_%d%s", run.datasetDir.c_str(), s.prefix,
                              run.inputNumber, ".stbin");
     if (gRun.verbose) note("Opening file %s for writing binary DNA\n", run.binPath.c_str());
     run.binFile.reset(openFile(run.binPath.c_str(), 1));
@@ -76,8 +78,7 @@ const char* sequenceName(const PrepRun& run) {
 }  // namespace
 
 // Every buffer is taken once, through the tracked allocator, in the order of the
-// memory total's report; the DNA buffer is cleared so that a tail run never counts
-// bytes that were never filled.
+// memory total's report.
 void setUpBuffers(PrepRun& run, const PrepSettings& s) {
     const int lengthsBytes = kLengthsEntries * 4;
     run.lengths = static_cast<int32_t*>(trackedMalloc(lengthsBytes));
@@ -92,7 +93,6 @@ void setUpBuffers(PrepRun& run, const PrepSettings& s) {
     run.dna = static_cast<uint8_t*>(trackedMalloc(run.dnaCapacity));
     run.packed = static_cast<uint32_t*>(trackedMalloc(run.dnaCapacity / 4));
     if (!run.dna || !run.packed) fatal("can't allocate %d bytes for DNA buffer\n", run.dnaCapacity);
-    memset(run.dna, 0, run.dnaCapacity);
 
     run.keySize = s.keybset ? s.keybset : kDefaultKeyBuffer;
     // The key keeps keySize - 2 header bytes and a terminator; below 3 bytes not even
@@ -105,19 +105,12 @@ void setUpBuffers(PrepRun& run, const PrepSettings& s) {
     run.contextLength = std::min(s.pcontext, kMaxContext);
 }
 
-// Length of the run of equal bytes that ends dna[0, n); `runStart` gets its first
-// index. A run that fills all n bytes goes on downward from the buffer's last byte
-// through what the buffer still holds from its previous fill (positions n and up).
-int tailRunLength(const uint8_t* dna, int n, int capacity, int* runStart) {
+// Index of the first byte of the run of equal bytes that ends dna[0, n), n > 0.
+int tailRunStart(const uint8_t* dna, int n) {
     const uint8_t last = dna[n - 1];
     int i = n - 1;
     while (i > 0 && dna[i - 1] == last) --i;
-    *runStart = i;
-    int length = n - i;
-    if (i == 0) {
-        for (int j = capacity - 1; j >= n && dna[j] == last; --j) ++length;
-    }
-    return length;
+    return i;
 }
 
 int packDna(uint32_t* words, const uint8_t* bases, int count) {
@@ -144,67 +137,155 @@ int packDna(uint32_t* words, const uint8_t* bases, int count) {
     return nwords;
 }
 
-// Writes the DNA buffer to the current input's files. The final flush of a sequence
-// (endOfSequence = 1) also chops the tail, prints the table line, closes the files and
-// returns 1 when the sequence limit is reached.
-int flush(PrepRun& run, int endOfSequence) {
-    const PrepSettings& s = *run.settings;
-    int n = run.dnaPos;
-    ++run.nflush;
+namespace {
 
-    int tailLength = 0;
-    if (endOfSequence && n > 0) {
-        int runStart = 0;
-        tailLength = tailRunLength(run.dna, n, run.dnaCapacity, &runStart);
-        if (s.tailchop && n - runStart >= s.tailchop) n = runStart + 1;
-    }
-
-    if (run.seq.dnaSize + n > kMaxInputLength) {
+// Counts `count` bases (the given bytes, or `count` copies of `base` when `bytes` is
+// null) into the sequence's length and its begin and end contexts.
+void accountBases(PrepRun& run, const uint8_t* bytes, uint8_t base, int64_t count) {
+    if (count <= 0) return;
+    if (run.seq.dnaSize + count > kMaxInputLength) {
         fatal("sequence %d (%s) in %s has more than %lld bases, more than the 32-bit bit-lengths catalogue can hold\n",
               run.inputNumber + 1, sequenceName(run), run.fastaPath.c_str(),
               static_cast<long long>(kMaxInputLength));
     }
-    run.seq.dnaSize += n;
-    run.totalDna += n;
+    run.seq.dnaSize += count;
+    run.totalDna += static_cast<double>(count);
 
+    auto put = [&](char* to, int64_t from, int k) {
+        if (bytes) memcpy(to, bytes + from, k);
+        else memset(to, base, k);
+    };
     const int context = run.contextLength;
-    if (run.firstFlush) {
-        int k = std::min(n, context);
-        memcpy(run.beginContext, run.dna, k);
-        run.beginContext[k] = 0;
-        run.firstFlush = 0;
+    if (run.beginFill < context) {
+        const int k = static_cast<int>(std::min<int64_t>(count, context - run.beginFill));
+        put(run.beginContext + run.beginFill, 0, k);
+        run.beginFill += k;
     }
-
-    if (endOfSequence) {
-        run.firstFlush = 1;
-        if (gRun.verbose) {
-            note("DNA final flush: %d flushes, %d bytes, %lld nfbytes, %lld ndbytes, %lld ngbytes, %lld nnbytes, %.0f total\n",
-                 run.nflush, n, static_cast<long long>(run.seq.origSize),
-                 static_cast<long long>(run.seq.dnaSize), static_cast<long long>(run.seq.garbage),
-                 static_cast<long long>(run.seq.wildCards), run.totalDna);
-        }
-        if (context) {
-            int k = std::min(n, context);
-            memcpy(run.endContext, run.dna + n - k, k);
-            run.endContext[k] = 0;
-        }
-        if (run.table) printTableLine(run, tailLength);
+    if (count >= context) {
+        put(run.endContext, count - context, context);
+        run.endFill = context;
+    } else {
+        const int keep = std::min(run.endFill, context - static_cast<int>(count));
+        memmove(run.endContext, run.endContext + run.endFill - keep, keep);
+        put(run.endContext + keep, 0, static_cast<int>(count));
+        run.endFill = keep + static_cast<int>(count);
     }
+}
 
-    if (run.inputNumber >= s.sindex) {
-        if (!run.dnaFile.ok()) openInputFiles(run);
-        writeOrDie(run.dnaFile.fd, run.dna, n, run.dnaPath.c_str());
-        int padded = n;
-        if (endOfSequence && n % 16) {
-            padded = (n + 15) & ~15;
-            memset(run.dna + n, 0, padded - n);
-        }
-        int words = packDna(run.packed, run.dna, padded);
+// Appends `count` bases (at most the buffer size) to the current input's files: all
+// of them to the .stdna file, and every completed group of 16 (with the carry of the
+// previous call) packed to the .stbin file.
+void writeBases(PrepRun& run, const uint8_t* bases, int64_t count) {
+    if (count <= 0) return;
+    writeOrDie(run.dnaFile.fd, bases, static_cast<size_t>(count), run.dnaPath.c_str());
+    if (run.carryCount) {
+        const int k = static_cast<int>(std::min<int64_t>(count, 16 - run.carryCount));
+        memcpy(run.packCarry + run.carryCount, bases, k);
+        run.carryCount += k;
+        bases += k;
+        count -= k;
+        if (run.carryCount < 16) return;
+        packDna(run.packed, run.packCarry, 16);
+        writeOrDie(run.binFile.fd, run.packed, 4, run.binPath.c_str());
+        run.carryCount = 0;
+    }
+    const int whole = static_cast<int>(count & ~int64_t{15});
+    if (whole) {
+        const int words = packDna(run.packed, bases, whole);
         writeOrDie(run.binFile.fd, run.packed, static_cast<size_t>(words) * 4, run.binPath.c_str());
     }
-    run.dnaPos = 0;
+    run.carryCount = static_cast<int>(count - whole);
+    memcpy(run.packCarry, bases + whole, run.carryCount);
+}
 
-    if (!endOfSequence) return 0;
+// `count` copies of one base, in pieces that the packed buffer can take.
+void writeRun(PrepRun& run, uint8_t base, int64_t count) {
+    uint8_t piece[16384];
+    const int64_t size = std::min<int64_t>(sizeof piece, run.dnaCapacity);
+    memset(piece, base, static_cast<size_t>(std::min(size, count > 0 ? count : 0)));
+    for (; count > 0; count -= size) writeBases(run, piece, std::min(size, count));
+}
+
+// The packed file ends with the carry, its last word padded with zero bits.
+void emitLastWord(PrepRun& run) {
+    if (!run.carryCount) return;
+    memset(run.packCarry + run.carryCount, 0, 16 - run.carryCount);
+    packDna(run.packed, run.packCarry, 16);
+    writeOrDie(run.binFile.fd, run.packed, 4, run.binPath.c_str());
+    run.carryCount = 0;
+}
+
+}  // namespace
+
+// Hands on the DNA buffer's bases. Everything but the run of equal bases that ends
+// them is written to the current input's files; that run joins the run held back
+// before it when they are of one base, else the held run is written and this one
+// held instead. The final flush of a sequence (endOfSequence = 1) then has the
+// sequence's whole tail run: it chops it, writes it, prints the table line, closes
+// the files and returns 1 when the sequence limit is reached.
+int flush(PrepRun& run, int endOfSequence) {
+    const PrepSettings& s = *run.settings;
+    const int n = run.dnaPos;
+    const bool writing = run.inputNumber >= s.sindex;
+    ++run.nflush;
+
+    // What goes out now: the held run (when a different base ends the buffer or
+    // other bases come before the buffer's tail run), then dna[0, prefix).
+    bool releaseHeld = false;
+    int prefix = 0;
+    if (n > 0) {
+        const int runStart = tailRunStart(run.dna, n);
+        releaseHeld = run.heldRun > 0 && (runStart > 0 || run.heldBase != run.dna[n - 1]);
+        prefix = runStart;
+    }
+    const int64_t released = releaseHeld ? run.heldRun : 0;
+    const uint8_t runBase = n > 0 ? run.dna[n - 1] : run.heldBase;
+    const int64_t tailRun = (n > 0 ? n - prefix : 0) + (releaseHeld ? 0 : run.heldRun);
+    run.seq.passed += n;
+
+    if (!endOfSequence) {
+        accountBases(run, nullptr, run.heldBase, released);
+        accountBases(run, run.dna, 0, prefix);
+        if (writing) {
+            if (!run.dnaFile.ok()) openInputFiles(run);
+            writeRun(run, run.heldBase, released);
+            writeBases(run, run.dna, prefix);
+        }
+        run.heldBase = runBase;
+        run.heldRun = tailRun;
+        run.dnaPos = 0;
+        return 0;
+    }
+
+    // The tail run is measured before the chop, which keeps its first base. Of the
+    // bases that remain, those still in the buffer go out with the bases before them.
+    const int64_t tailLength = tailRun;
+    const int64_t kept = s.tailchop && tailRun >= s.tailchop ? 1 : tailRun;
+    const int fromBuffer = prefix + static_cast<int>(std::min<int64_t>(kept, n - prefix));
+    const int64_t fromHeld = kept - (fromBuffer - prefix);
+    accountBases(run, nullptr, run.heldBase, released);
+    accountBases(run, run.dna, 0, fromBuffer);
+    accountBases(run, nullptr, runBase, fromHeld);
+    if (gRun.verbose) {
+        note("DNA final flush: %d flushes, %lld bytes, %lld nfbytes, %lld ndbytes, %lld ngbytes, %lld nnbytes, %.0f total\n",
+             run.nflush, static_cast<long long>(released + fromBuffer + fromHeld),
+             static_cast<long long>(run.seq.origSize), static_cast<long long>(run.seq.dnaSize),
+             static_cast<long long>(run.seq.garbage), static_cast<long long>(run.seq.wildCards), run.totalDna);
+    }
+    run.beginContext[run.beginFill] = 0;
+    run.endContext[run.endFill] = 0;
+    if (run.table) printTableLine(run, tailLength);
+    run.beginFill = run.endFill = 0;
+    if (writing) {
+        if (!run.dnaFile.ok()) openInputFiles(run);
+        writeRun(run, run.heldBase, released);
+        writeBases(run, run.dna, fromBuffer);
+        writeRun(run, runBase, fromHeld);
+        emitLastWord(run);
+        if (s.names) addNamesAndMapEntry(run, tailRun - kept);
+    }
+    run.heldRun = 0;
+    run.dnaPos = 0;
 
     const int32_t length = static_cast<int32_t>(run.seq.dnaSize);
     if (run.inputNumber < kLengthsEntries) run.lengths[run.inputNumber] = length;

@@ -12,6 +12,7 @@
 
 #include "dnaprep/prep.h"
 #include "toolkit/file_io.h"
+#include "toolkit/input_stream.h"
 #include "toolkit/run.h"
 
 void buildClassTable(uint8_t table[256], int ucase, int trmask) {
@@ -95,8 +96,9 @@ struct SixteenBases {
 #endif
 
 // Header state: copies the line into the key (blanks as '-') up to its room of
-// keySize - 2 bytes and skips the rest. Returns the line break, where the DNA section
-// begins, or `end` when the line goes on in the next chunk.
+// keySize - 2 bytes and skips the rest; the line's first word (after a '>') is the
+// sequence's name. Returns the line break, where the DNA section begins, or `end`
+// when the line goes on in the next chunk.
 const uint8_t* parseHeader(PrepRun& run, const uint8_t* p, const uint8_t* end) {
     const int room = run.keySize - 2;
     for (; p < end; ++p) {
@@ -105,10 +107,25 @@ const uint8_t* parseHeader(PrepRun& run, const uint8_t* p, const uint8_t* end) {
             run.key[run.keyPos] = 0;
             run.keyPos = 0;
             run.inHeader = 0;
+            run.headerBytes = 0;
             run.wildOpen = false;  // wildcard sections never join across sequences
             return p;
         }
         if (run.keyPos < room) run.key[run.keyPos++] = static_cast<char>(b == ' ' ? '-' : b);
+        if (run.headerBytes++ == 0) {
+            run.seqName.clear();
+            run.nameDone = false;
+            if (b == '>') continue;
+        }
+        if (run.nameDone) continue;
+        if (b == ' ' || b == '\t') {
+            run.nameDone = !run.seqName.empty();
+        } else {
+            if (run.seqName.size() == kMaxNameLength)
+                fatal("the name of sequence %d in %s is longer than %zu bytes\n", run.inputNumber + 1,
+                      run.fastaPath.c_str(), kMaxNameLength);
+            run.seqName += static_cast<char>(b);
+        }
     }
     return p;
 }
@@ -127,11 +144,14 @@ const uint8_t* skipSequence(PrepRun& run, const uint8_t* p, const uint8_t* end) 
     return header;
 }
 
-// One DNA-state byte, the way the class table says; returns false at a '>'.
+// One DNA-state byte, the way the class table says; returns false at a '>'. With
+// `track`, wildcards and garbage also go into the removed stretches.
 struct DnaScan {
     uint8_t* dna;
     int pos;
     bool open;  // inside a wildcard section (only line breaks since its last wildcard)
+    PrepRun& run;
+    bool track;
     int64_t wild = 0, chunks = 0, garbage = 0;
 
     bool step(uint8_t c) {
@@ -142,9 +162,11 @@ struct DnaScan {
             ++wild;
             chunks += !open;
             open = true;
+            if (track) noteRemoved(run, run.seq.passed + pos);
         } else if (c == kGarbage) {
             ++garbage;
             open = false;
+            if (track) noteRemoved(run, run.seq.passed + pos);
         } else if (c == kHeaderStart) {
             return false;
         }
@@ -170,7 +192,7 @@ template <bool kCountBytes>
 const uint8_t* parseDna(PrepRun& run, const uint8_t* p, const uint8_t* end) {
     const uint8_t* table = run.classTable;
     const int capacity = run.dnaCapacity;
-    DnaScan scan{run.dna, run.dnaPos, run.wildOpen};
+    DnaScan scan{run.dna, run.dnaPos, run.wildOpen, run, run.settings->names != 0};
     const uint8_t* sectionStart = p;
     uint8_t scratch[kSegment];
 #ifdef __SSE2__
@@ -290,6 +312,7 @@ int parseChunk(PrepRun& run, const uint8_t* buffer, size_t length) {
 void startFile(PrepRun& run) {
     run.inHeader = 1;
     run.keyPos = 0;
+    run.headerBytes = 0;
 }
 
 // The end of a file ends its last sequence, also one that is still in its header line.
@@ -380,22 +403,26 @@ bool parseMappedFile(PrepRun& run, int fd, int& reads, int64_t& lines, int64_t& 
 
 }  // namespace
 
-// Reads one FASTA file chunk by chunk until a read returns 0, so that pipes and
-// process substitutions are read to their end like regular files.
+// Reads one FASTA file ("-": standard input) chunk by chunk until its data ends, so
+// that pipes and process substitutions are read to their end like regular files.
+// Gzip data is inflated on the way; plain regular files are mapped instead of read.
 void readFastaFile(PrepRun& run, const char* argument, int fileNumber) {
     const PrepSettings& s = *run.settings;
-    run.fastaPath = formatPath(kPathLimit, "%s%s", s.inputDir, argument);
+    const bool standardInput = strcmp(argument, "-") == 0;
+    run.fastaPath = standardInput ? std::string("-") : formatPath(kPathLimit, "%s%s", s.inputDir, argument);
+    run.namesFile = run.fastaPath;
     run.fileName = fileNameOf(argument);
     startFile(run);
-    FileDescriptor fasta(openFile(run.fastaPath.c_str(), 0));
-    if (!fasta.ok()) fatal("could not open file %s\n", run.fastaPath.c_str());
+    InputStream in;
+    if (!openInputStream(in, run.fastaPath)) fatal("could not open file %s\n", run.fastaPath.c_str());
+    run.fastaPath = in.name;
 
     int reads = 0;
     int64_t lines = 0, chars = 0;
-    if (!parseMappedFile(run, fasta.fd, reads, lines, chars)) {
+    if (in.gzip || !in.regular || !parseMappedFile(run, in.fd, reads, lines, chars)) {
         const size_t chunk = static_cast<size_t>(run.inputSize);
         for (;;) {
-            size_t got = readFully(fasta.fd, run.input, chunk, run.fastaPath.c_str());
+            size_t got = readInputStream(in, run.input, chunk);
             ++reads;
             ++run.nread;
             chars += static_cast<int64_t>(got);

@@ -1,7 +1,9 @@
 // dnaprep: FASTA files in, one numbered input per sequence out (filtered and packed
-// DNA), a summary table with one row per sequence, and the length catalogues.
+// DNA), a summary table with one row per sequence, the length catalogues, and with
+// -N the names catalogue and the coordinate map.
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <ctime>
 
 #include "dnaprep/prep.h"
@@ -21,13 +23,15 @@ int main(int argc, char** argv) {
     // Process-wide: the working buffers live until exit and are released by it.
     static PrepRun run;
     run.settings = &settings;
-    run.datasetDir = formatPath(kOutPathLimit, "%s%s%s/", settings.outputDir, settings.prefix, ".ST");
+    run.datasetDir = formatPath(kPathLimit, "%s%s%s/", settings.outputDir, settings.prefix, ".ST");
     // An existing directory is fine; a missing parent shows when the first file is opened.
     (void)mkdir(run.datasetDir.c_str(), 0755);
+    std::atexit([] { removeIncompleteCatalogues(run); });
     openTable(run);
     setUpBuffers(run, settings);
     buildClassTable(run.classTable, settings.ucase, settings.trmask);
     setUpVectorBases(run);
+    openNamesAndMap(run);
     if (run.table) printTableHeader(run);
 
     for (int i = settings.firstFile; i < argc && !run.limitReached; ++i) {
@@ -35,6 +39,8 @@ int main(int argc, char** argv) {
     }
 
     writeLengthCatalogues(run);
+    finishNamesAndMap(run);
+    run.complete = true;  // the data set is whole, whatever becomes of the table
     closeTable(run);
     printClosingReport(run, argv[0], cpuStart, msStart);
     return 0;

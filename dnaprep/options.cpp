@@ -17,6 +17,7 @@ const char* const kUsage[] = {
     "\t-u\t# upper-case - write out ACGT rather than acgt DNA\n",
     "\t-g\t# get counts - collect counts of all chars within DNA sections\n",
     "\t-f\t# fast parse - collect DNA names, lengths, and offsets only - unimplemented\n",
+    "\t-N\t# names - also write the names catalogue (.stnames) and the coordinate map (.stmap)\n",
     "\t-h\t# help - print this message\n",
     "\t-s <n> \t# start index - when to start writing output - default 0\n",
     "\t-n <n> \t# total number of input sequences to read from file(s)\n",
@@ -28,6 +29,7 @@ const char* const kUsage[] = {
     "\t-C <n> \t# context -  print <n> bytes each from begin and end of DNA sequence\n",
     "\t-o <s> \t# output - write to the named file rather than stdout\n",
     "Generates <n> .stdna and .stbin files, and one .stlengths and .stblengths file.\n",
+    "A FASTA file may be gzip-compressed; \"-\" reads standard input.\n",
 };
 
 // Stores the value of the option `letter`.
@@ -72,7 +74,7 @@ void scanArguments(int argc, char** argv, PrepSettings& s) {
     int mains = 0;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
-        if (arg[0] == '-') {
+        if (arg[0] == '-' && arg[1] != 0) {  // a lone "-" is standard input
             if (pending) fatal("option value pending when reached '%s'\n", arg);
             switch (arg[1]) {
             case 'q': gRun.quiet = 1; break;
@@ -82,6 +84,7 @@ void scanArguments(int argc, char** argv, PrepSettings& s) {
             case 'u': s.ucase = 1; break;
             case 'g': s.gcounts = 1; break;
             case 'f': s.fparse = 1; break;
+            case 'N': s.names = 1; break;
             case 'h': usageExit(argv[0]);
             case 's': case 'n': case 'm': case 'd': case 'k': case 'T': case 'F': case 'C':
             case 'o': case 'x':
@@ -138,6 +141,7 @@ void echoSettings(const PrepSettings& s) {
     value(s.pcontext, "pcontext");
     text(s.outname, "outname");
     text(s.strtest, "strtest");
+    flag(s.names, "names");
     if (!words) fprintf(stderr, "none");
     fprintf(stderr, "\n");
 }

@@ -43,8 +43,12 @@ struct PrepSettings {
     const char* inputDir = nullptr;  // text prefix of every FASTA path
     const char* outputDir = nullptr;
     const char* prefix = nullptr;
+    int names = 0;     // -N: write the names catalogue and the coordinate map
     int firstFile = 0;  // argv index of the first FASTA file
 };
+
+// A sequence name longer than this is an error rather than a line of the catalogue.
+constexpr size_t kMaxNameLength = size_t{1} << 20;
 
 // Counters of the sequence in progress; reset by its final flush. 64-bit so that a
 // long section of wildcards or garbage cannot wrap before the length check.
@@ -54,6 +58,7 @@ struct SequenceCounters {
     int64_t wildCards = 0;
     int64_t nChunks = 0;    // wildcard sections
     int64_t garbage = 0;
+    int64_t passed = 0;     // bases handed on by buffer-full flushes (before any chop)
 };
 
 struct PrepRun {
@@ -82,8 +87,34 @@ struct PrepRun {
     // Parser state, carried from chunk to chunk.
     int inHeader = 1;
     bool wildOpen = false;   // the last non-line-break byte was a wildcard
-    int firstFlush = 1;
     int limitReached = 0;
+
+    // The run of equal bases that ends what the buffer-full flushes of the current
+    // sequence handed on: held back, not written, until a different base follows or
+    // the sequence ends, so that the tail chop and TailLength see the sequence's
+    // whole tail run whatever the buffer size.
+    uint8_t heldBase = 0;
+    int64_t heldRun = 0;
+    // Bases written to the .stdna file but not yet packed (fewer than 16).
+    uint8_t packCarry[16] = {};
+    int carryCount = 0;
+
+    // The sequence's name (the first word of its header line) for the names catalogue.
+    std::string seqName;
+    int64_t headerBytes = 0;  // bytes of the header line seen so far
+    bool nameDone = false;
+
+    // The removed stretch in progress (wildcards and garbage with no base between
+    // them) at filtered offset stretchAt; 0 length: none. Stretches that are done go
+    // to mapRecord, coded as the coordinate map wants them.
+    int64_t stretchAt = 0, stretchLength = 0, lastStretchAt = 0;
+    std::string mapRecord;
+    FILE* namesOut = nullptr;
+    FILE* mapOut = nullptr;
+    std::string namesPath, mapPath;  // the catalogues' final names; written as <name>.tmp
+    std::string namesFile;           // the FASTA file as the names catalogue gives it
+    bool touched = false;   // the data set's files are being replaced
+    bool complete = false;  // every file of the data set is written
 
     // The current input's two files, open from its first flush to its final one.
     FileDescriptor dnaFile, binFile;
@@ -92,8 +123,10 @@ struct PrepRun {
     std::string fileName;   // current FASTA argument without its extension
     std::string fastaPath;  // input directory + FASTA argument
 
+    // The first and the last (up to) contextLength bases written for the sequence.
     char beginContext[kMaxContext + 1] = {};
     char endContext[kMaxContext + 1] = {};
+    int beginFill = 0, endFill = 0;
 
     SequenceCounters seq;
     int inputNumber = 0;  // the next sequence's number
@@ -128,13 +161,30 @@ void readFastaFile(PrepRun& run, const char* argument, int fileNumber);
 void setUpBuffers(PrepRun& run, const PrepSettings& settings);
 int flush(PrepRun& run, int endOfSequence);
 int packDna(uint32_t* words, const uint8_t* bases, int count);
-int tailRunLength(const uint8_t* dna, int n, int capacity, int* runStart);
+int tailRunStart(const uint8_t* dna, int n);
 const char* tableSequenceName(const PrepRun& run);
+
+// names_output.cpp
+void openNamesAndMap(PrepRun& run);
+void addNamesAndMapEntry(PrepRun& run, int64_t chopped);
+void finishNamesAndMap(PrepRun& run);
+void removeIncompleteCatalogues(PrepRun& run);
+void closeStretch(PrepRun& run);
+// A removed character at filtered offset `at` of the current sequence.
+inline void noteRemoved(PrepRun& run, int64_t at) {
+    if (run.stretchLength && run.stretchAt == at) {
+        ++run.stretchLength;
+        return;
+    }
+    closeStretch(run);
+    run.stretchAt = at;
+    run.stretchLength = 1;
+}
 
 // summary.cpp
 void openTable(PrepRun& run);
 void printTableHeader(const PrepRun& run);
-void printTableLine(const PrepRun& run, int tailLength);
+void printTableLine(const PrepRun& run, int64_t tailLength);
 void writeLengthCatalogues(PrepRun& run);
 void closeTable(PrepRun& run);
 void printClosingReport(const PrepRun& run, const char* program, long cpuStart, int msStart);

@@ -27,12 +27,13 @@ void printTableHeader(const PrepRun& run) {
             context ? "18" : "");
 }
 
-void printTableLine(const PrepRun& run, int tailLength) {
-    fprintf(run.table, "%2d  %-14s %-10s %10lld %10lld %s %s %10lld %7lld %5lld %5d\n",
+void printTableLine(const PrepRun& run, int64_t tailLength) {
+    fprintf(run.table, "%2d  %-14s %-10s %10lld %10lld %s %s %10lld %7lld %5lld %5lld\n",
             run.inputNumber + 1, tableSequenceName(run), run.fileName.c_str(),
             static_cast<long long>(run.seq.origSize), static_cast<long long>(run.seq.dnaSize),
             run.beginContext, run.endContext, static_cast<long long>(run.seq.wildCards),
-            static_cast<long long>(run.seq.nChunks), static_cast<long long>(run.seq.garbage), tailLength);
+            static_cast<long long>(run.seq.nChunks), static_cast<long long>(run.seq.garbage),
+            static_cast<long long>(tailLength));
 }
 
 // Both catalogues hold the inputs from the start index to the last sequence. Lengths
@@ -50,10 +51,10 @@ void writeLengthCatalogues(PrepRun& run) {
     const int count = nseq > s.sindex ? nseq - s.sindex : 0;
     int32_t* first = count ? run.lengths + s.sindex : run.lengths;
 
-    std::string path = formatPath(kOutPathLimit, "%s%s%s", run.datasetDir.c_str(), s.prefix, ".stlengths");
+    std::string path = formatPath(kPathLimit, "%s%s%s", run.datasetDir.c_str(), s.prefix, ".stlengths");
     writeCatalogue(path.c_str(), first, count, "can't open lengths file %s\n");
     for (int i = 0; i < count; ++i) first[i] *= 2;
-    path = formatPath(kOutPathLimit, "%s%s%s", run.datasetDir.c_str(), s.prefix, ".stblengths");
+    path = formatPath(kPathLimit, "%s%s%s", run.datasetDir.c_str(), s.prefix, ".stblengths");
     writeCatalogue(path.c_str(), first, count, "can't open blengths file %s\n");
 }
 

@@ -38,14 +38,54 @@ void adviseHugePages(void* memory, int64_t used) {
     if (to > from) madvise((void*)from, to - from, MADV_HUGEPAGE);
 }
 
-// Reads input k's bases into the run text.
-void readDna(const DataSetPaths& paths, int k, int32_t length, uint8_t* place) {
+// The bytes a .stdna file may hold, as rejection tables: the four bases in the data
+// set's case (lower, or upper as dnaprep -u writes them). Any other byte would be
+// sorted as if it were a base, and a 0 byte would pass for an input's end.
+struct BaseTable {
+    uint8_t reject[256];
+    const char* letters;
+};
+
+constexpr BaseTable makeBaseTable(const char* bases, const char* letters) {
+    BaseTable table{};
+    for (int b = 0; b < 256; b++) table.reject[b] = 1;
+    for (int i = 0; i < 4; i++) table.reject[(uint8_t)bases[i]] = 0;
+    table.letters = letters;
+    return table;
+}
+
+constexpr BaseTable kLowerBases = makeBaseTable("acgt", "a, c, g, t");
+constexpr BaseTable kUpperBases = makeBaseTable("ACGT", "A, C, G, T");
+
+// Checks input k's bases in one table pass. The data set's first base decides its
+// case (*table is null until then); a base of the other case is refused like any
+// other byte, since the two cases sort apart from their codes.
+void checkBases(const uint8_t* bases, int32_t length, const BaseTable** table, const std::string& path) {
+    if (length == 0) return;
+    if (!*table) *table = kUpperBases.reject[bases[0]] ? &kLowerBases : &kUpperBases;
+    const uint8_t* reject = (*table)->reject;
+    uint8_t bad = 0;
+    for (int32_t i = 0; i < length; i++) bad |= reject[bases[i]];
+    if (!bad) return;
+    int32_t at = 0;
+    while (!reject[bases[at]]) at++;
+    uint8_t byte = bases[at];
+    char shown[8];
+    if (byte > ' ' && byte < 127) snprintf(shown, sizeof shown, "'%c'", byte);
+    else snprintf(shown, sizeof shown, "0x%02x", byte);
+    fatal("DNA file %s: byte %s at offset %d is not one of %s (the bases of this data set)\n", path.c_str(), shown,
+          at, (*table)->letters);
+}
+
+// Reads input k's bases into the run text and checks them.
+void readDna(const DataSetPaths& paths, int k, int32_t length, uint8_t* place, const BaseTable** table) {
     std::string path = formatPath(kPathLimit, "%s_%d%s", paths.base.c_str(), k, ".stdna");
     FileDescriptor in(openFile(path.c_str(), 0));
     if (!in.ok()) fatal("can't open DNA file %d (%s)\n", k, path.c_str());
     // A longer file contributes only its catalogue length.
     size_t got = readFully(in.fd, place, (size_t)length, path.c_str());
     if (got < (size_t)length) fatal("couldn't read %d bytes from DNA input %d\n", length, k);
+    checkBases(place, length, table, path);
 }
 
 // Sorts the run of inputs first .. end-1 whose text (count bytes) is in buffers.text.
@@ -218,9 +258,10 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
     }
     int64_t pos = 0;
     int run = 0, first = 0;
+    const BaseTable* bases = nullptr;
     for (int k = 0; k < inputs.count; k++) {
         int32_t length = inputs.lengths[k];
-        readDna(paths, k, length, buffers.text + pos);
+        readDna(paths, k, length, buffers.text + pos, &bases);
         buffers.text[pos + length] = 0;
         int64_t count = pos + length + 1;
         if (k == inputs.count - 1) {

@@ -102,3 +102,7 @@ void FileDescriptor::reset(int d) {
     if (fd >= 0) close(fd);
     fd = d;
 }
+
+std::string dataSetFile(const std::string& base, int number, const char* extension) {
+    return formatPath(kPathLimit, "%s_%d%s", base.c_str(), number, extension);
+}

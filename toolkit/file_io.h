@@ -2,6 +2,7 @@
 #pragma once
 
 #include <bit>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,9 +10,9 @@
 static_assert(std::endian::native == std::endian::little,
               "data-set files are little-endian and read and written as they lie in memory");
 
-// Path limits: 200 bytes for most paths, 256 for the outputs of dnaprep.
-constexpr size_t kPathLimit = 200;
-constexpr size_t kOutPathLimit = 256;
+// One limit for every path the four programs form, terminator included: the system's
+// own, so that any data set one stage can write the next stages can open.
+constexpr size_t kPathLimit = PATH_MAX;
 
 // Formats a path; a path that would not fit in `limit` bytes (terminator included)
 // is a fatal error naming it.
@@ -54,3 +55,7 @@ struct FileDescriptor {
     void reset(int d = -1);
     bool ok() const { return fd >= 0; }
 };
+
+// Path of a numbered data-set file: "<base>_<number><extension>" (for example the
+// third input's ".stdna" or the first tree's ".stree"), within the path limit.
+std::string dataSetFile(const std::string& base, int number, const char* extension);

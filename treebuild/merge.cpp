@@ -57,8 +57,9 @@ inline uint32_t lcpOf(const PsaRecord& a, const PsaRecord& b, int stream) {
         uint32_t shorter = std::min(remainingBits(a), remainingBits(b));
         // A stored value may claim more shared bits than the shorter suffix holds.
         if (lcpBits(lcp) >= shorter && lcp != lcpValue(shorter, 0)) lcp = lcpValue(shorter, 0);
-    } else {
-        compareSuffixes(a, b, 0, true, &lcp);
+    } else if (compareSuffixes(a, b, 0, true, &lcp)) {
+        // b follows a in the same run, so it may not sort before it.
+        streamOutOfOrder(stream);
     }
     return lcp;
 }
@@ -178,13 +179,17 @@ void deliver(const PsaRecord& suffix, const PsaRecord& previous, bool havePrevio
         if (!gSettings.heap) {
             lcp = gMerge.lcpv[row];
         } else if (havePrevious) {
+            bool after;
             if (++gLcpTick % kLcpSample) {
-                compareSuffixes(previous, suffix, 0, true, &lcp);
+                after = compareSuffixes(previous, suffix, 0, true, &lcp);
             } else {
                 double t0 = lcpClock();
-                compareSuffixes(previous, suffix, 0, true, &lcp);
+                after = compareSuffixes(previous, suffix, 0, true, &lcp);
                 gBuild.lcpNs += kLcpSample * (lcpClock() - t0);
             }
+            // Every other current suffix sorted at or after the previous one when it was
+            // delivered, so one before it can only be its successor in its own run.
+            if (after) streamOutOfOrder(row);
         }
     }
     addSuffix(suffix, lcp);

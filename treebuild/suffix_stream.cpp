@@ -144,6 +144,18 @@ void openStreams() {
         st.total = size / static_cast<int64_t>(sizeof(PsaRecord));
         st.firstInput = static_cast<uint32_t>(b.streamFirstInput[s]);
         st.inputCount = static_cast<uint32_t>(b.streamInputCount[s]);
+        // A run holds one record per base of its inputs: a record short loses an
+        // occurrence, one too many repeats one, and neither shows in the merge.
+        int64_t suffixes = 0;
+        for (uint32_t i = 0; i < st.inputCount; i++) suffixes += b.lengths[st.firstInput + i];
+        if (st.total != suffixes) {
+            std::string catalogues = "\"" + b.lengthsPath + "\"";
+            if (b.numParts > 0) catalogues += " and \"" + b.partitionsPath + "\"";
+            fatal("Suffix file %s holds %lld records, but the inputs %u to %d of its run hold %lld bases (%s)\n",
+                  st.psaPath.c_str(), static_cast<long long>(st.total), st.firstInput,
+                  static_cast<int>(st.firstInput + st.inputCount) - 1, static_cast<long long>(suffixes),
+                  catalogues.c_str());
+        }
         st.inputOffset = set.zeroOrigin ? st.firstInput : 0;
         st.capacity = std::min(b.bufferRecords, kBlockRecords);
         if (st.total < st.capacity) st.capacity = st.total > 0 ? static_cast<uint32_t>(st.total) : 1u;
@@ -197,6 +209,13 @@ const PsaRecord* nextRecord(int s) {
         }
     }
     return &st.current;
+}
+
+void streamOutOfOrder(int s) {
+    const Stream& st = gStreams[static_cast<size_t>(s)];
+    long long record = static_cast<long long>(st.consumed - st.held + st.index) - 1;
+    fatal("Suffix file %s is out of order: record %lld sorts before record %lld\n", st.psaPath.c_str(), record,
+          record - 1);
 }
 
 uint32_t nextLcp(int s) {

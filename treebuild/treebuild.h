@@ -152,6 +152,9 @@ void openStreams();
 // Next record of stream s, or null when the stream is exhausted. The record stays
 // valid until the next call for the same stream.
 const PsaRecord* nextRecord(int s);
+// Stops the run naming stream s's file: its last record handed out sorts before the
+// one handed out before it.
+[[noreturn]] void streamOutOfOrder(int s);
 uint32_t nextLcp(int s);         // -Z
 
 // compare.cpp: the order of all suffixes. Returns whether x sorts after y; with

@@ -55,6 +55,26 @@ TreeMaps gTreeMaps;
 
 std::string inexactTreePath(int t) { return formatPath(kPathLimit, "%s_%d%s", gQuery.treeBase, t, ".stree"); }
 
+// Opens tree t's file. A file that cannot be opened ends the search on standard
+// output as this search's failures do, and on standard error as every other load
+// failure does, so that a script sees it in either place. A file without one whole
+// record ends the run with status 255; any other size than the divider's node count
+// is the tree store's error.
+FileDescriptor openInexactTree(int t, const std::string& path, TreeAccess access) {
+    FileDescriptor fd(openFile(path.c_str(), 0));
+    if (!fd.ok()) {
+        fprintf(stderr, "## ERROR: can't open suffix tree file \"%s\"\n", path.c_str());
+        searchFailure("ERROR: Could not open tree file %s\n", path.c_str());
+    }
+    struct stat info;
+    if (fstat(fd.fd, &info) == 0 && info.st_size < (off_t)sizeof(Node)) {
+        fprintf(stderr, "## ERROR: tree file %s holds no node records\n", path.c_str());
+        exit(255);
+    }
+    checkTreeFileSize(t, fd.fd, path, access);
+    return fd;
+}
+
 void mapInexactTree(int t) {
     if (gTreeMaps.maps.empty()) {
         releaseTree();  // the exact search's mapping, if any
@@ -63,22 +83,15 @@ void mapInexactTree(int t) {
     TreeMap& map = gTreeMaps.maps[(size_t)t];
     if (!map.address) {
         std::string path = inexactTreePath(t);
-        FileDescriptor fd(openFile(path.c_str(), 0));
-        if (!fd.ok()) searchFailure("ERROR: Could not open tree file %s\n", path.c_str());
-        struct stat info;
-        long long size = fstat(fd.fd, &info) == 0 ? (long long)info.st_size : 0;
-        long long records = std::min<long long>(gQuery.dividers[t].nodes, size / (long long)sizeof(Node));
-        if (records < 1) {
-            fprintf(stderr, "## ERROR: tree file %s holds no node records\n", path.c_str());
-            exit(255);
-        }
+        FileDescriptor fd = openInexactTree(t, path, kMapTree);
+        const int records = gQuery.dividers[t].nodes;
         size_t bytes = (size_t)records * sizeof(Node);
         void* address = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd.fd, 0);
         if (address == MAP_FAILED) fatal("problem with mmap of tree file %s\n", path.c_str());
         if (!gRun.quiet) note("mmap %ld (%d bytes) with fd %d\n", (long)address, (int)bytes, fd.fd);
         map.address = address;
         map.bytes = bytes;
-        map.records = (int)records;
+        map.records = records;
     }
     gQuery.tree = static_cast<const Node*>(map.address);
     gQuery.treeNodes = map.records;
@@ -86,25 +99,21 @@ void mapInexactTree(int t) {
     if (isLeaf(gQuery.tree[0])) corruptTree("root record", 0);
 }
 
-// Reads tree t whole into the tree buffer (as many records as its divider counts, or
-// fewer when the file is shorter); a tree still in the buffer is not read again.
+// Reads tree t whole into the tree buffer, exactly as many records as its divider
+// counts; a tree still in the buffer is not read again.
 void readInexactTree(int t) {
     const int nodes = gQuery.dividers[t].nodes;
     if (gQuery.treeIndex == t && gQuery.tree == gQuery.treeBuffer && gQuery.treeNodes == nodes) return;
     std::string path = inexactTreePath(t);
-    FileDescriptor fd(openFile(path.c_str(), 0));
-    if (!fd.ok()) searchFailure("ERROR: Could not open tree file %s\n", path.c_str());
+    FileDescriptor fd = openInexactTree(t, path, kReadForSearch);
     gQuery.tree = nullptr;  // the buffer is about to change under the store's record of it
     gQuery.treeIndex = -1;
     gQuery.treeNodes = 0;
-    size_t got = readFully(fd.fd, gQuery.treeBuffer, sizeof(Node) * (size_t)nodes, path.c_str());
-    int records = (int)(got / sizeof(Node));
-    if (records < 1) {
-        fprintf(stderr, "## ERROR: tree file %s holds no node records\n", path.c_str());
-        exit(255);
-    }
+    const size_t bytes = sizeof(Node) * (size_t)nodes;
+    if (readFully(fd.fd, gQuery.treeBuffer, bytes, path.c_str()) != bytes)
+        fatal("problem loading tree from file \"%s\"\n", path.c_str());
     gQuery.tree = gQuery.treeBuffer;
-    gQuery.treeNodes = records;
+    gQuery.treeNodes = nodes;
     gQuery.treeIndex = t;
     if (isLeaf(gQuery.tree[0])) corruptTree("root record", 0);
 }

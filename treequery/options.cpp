@@ -1,5 +1,6 @@
 // Command line of treequery: the scan, the settings echo, the usage text, the paths
 // and the output destination.
+#include <cstdarg>
 #include <cstring>
 #include <string>
 
@@ -98,6 +99,15 @@ int* flagOption(char letter) {
     }
 }
 
+// The text that printf would print, whole.
+__attribute__((format(printf, 1, 2))) std::string formatString(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string text = formatText(fmt, args);
+    va_end(args);
+    return text;
+}
+
 // -0 and -K take their value only when one follows; otherwise these defaults.
 int optionalDefault(char letter) { return letter == '0' ? kDefaultSresults : kDefaultKresults; }
 
@@ -172,16 +182,12 @@ void echoSettings() {
     const Settings& s = gSettings;
     std::string line = "search options: ";
     size_t heading = line.size();
-    char item[512];
+    // Values are printed whole, however long a -s or -k list runs.
     auto text = [&](const char* fmt, const char* value) {
-        if (!value) return;
-        snprintf(item, sizeof item, fmt, value);
-        line += item;
+        if (value) line += formatString(fmt, value);
     };
     auto number = [&](const char* fmt, int value, bool show) {
-        if (!show) return;
-        snprintf(item, sizeof item, fmt, value);
-        line += item;
+        if (show) line += formatString(fmt, value);
     };
     auto flag = [&](const char* word, int on) {
         if (on) line += word;

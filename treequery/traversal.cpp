@@ -634,6 +634,7 @@ void sdfs(int mode) {
                  gQuery.treeNodes, gWalk.visits, r, gQuery.treeReadMs, cpuMs() - treeCpu);
         leafSum += r;
     }
+    checkSuffixTotal();
     releaseTree();
     if (!gRun.quiet) {
         note("Complete traversal finished: %d subtrees", end);

@@ -62,6 +62,9 @@ void useMapping(const TreeMapping& m) {
 
 std::string treePath(int t) { return formatPath(kPathLimit, "%s_%d%s", gQuery.treeBase, t, ".stree"); }
 
+// Leaves of each tree that validateTree() has counted, -1 for a tree not yet counted.
+std::vector<long long> gTreeLeaves;
+
 }  // namespace
 
 void corruptTree(const char* what, long long value) {
@@ -81,8 +84,50 @@ void keyLetters(uint32_t key, char* text) {
     text[16] = '\0';
 }
 
+namespace {
+
+std::string dividersPath() { return formatPath(kPathLimit, "%s%s", gQuery.treeBase, ".stdiv"); }
+
+// Suffixes of the data set: one per base of every input.
+long long suffixTotal() {
+    long long total = 0;
+    for (int i = 0; i < gQuery.inputs; i++) total += gQuery.lengths[i];
+    return total;
+}
+
+// Checks each divider against its neighbours and all of them against the catalogue.
+// Trees hold consecutive ranges of the sorted suffixes, so their numbers run 0, 1, 2,
+// ... and their keys never fall from one tree to the next. A tree of s suffixes has
+// at least s + 1 records (root and one leaf each) and at most 2s (the first suffix
+// adds one record, every later one at most two), so the node counts bound how many
+// suffixes the trees can hold between them; the exact count needs the leaves
+// themselves (checkSuffixTotal).
+void checkDividers(const std::string& path) {
+    long long fewest = 0, most = 0;
+    for (int t = 0; t < gQuery.trees; t++) {
+        const Divider& d = gQuery.dividers[t];
+        if (d.nodes < 1 || d.nodes > kMaxTreeNodes)
+            fatal("ST dividers file \"%s\": divider %d has an impossible node count %d\n", path.c_str(), t, d.nodes);
+        if (d.tree != t)
+            fatal("ST dividers file \"%s\": divider %d names tree %d, not tree %d\n", path.c_str(), t, d.tree, t);
+        if (d.from > d.to)
+            fatal("ST dividers file \"%s\": divider %d has its first key above its last\n", path.c_str(), t);
+        if (t > 0 && gQuery.dividers[t - 1].to > d.from)
+            fatal("ST dividers file \"%s\": divider %d has its first key below the last key of divider %d\n",
+                  path.c_str(), t, t - 1);
+        fewest += (d.nodes + 1) / 2;
+        most += d.nodes - 1;
+    }
+    const long long suffixes = suffixTotal();
+    if (suffixes < fewest || suffixes > most)
+        fatal("ST dividers file \"%s\": its %d trees hold between %lld and %lld suffixes, but the inputs have %lld\n",
+              path.c_str(), gQuery.trees, fewest, most, suffixes);
+}
+
+}  // namespace
+
 void readDividers() {
-    std::string path = formatPath(kPathLimit, "%s%s", gQuery.treeBase, ".stdiv");
+    std::string path = dividersPath();
     FILE* file = fopen(path.c_str(), "rb");
     if (!file) fatal("can't open ST dividers file \"%s\" \n", path.c_str());
     long size = -1;
@@ -91,8 +136,17 @@ void readDividers() {
         fclose(file);
         fatal("problem reading ST dividers file \"%s\"\n", path.c_str());
     }
+    gQuery.treeIndex = -1;
+    gQuery.maxTreeNodes = 0;
+    gQuery.maxDepth = 0;
     if (size == 0) {
         fclose(file);
+        // The tree builder writes no tree for a data set without bases: nothing to
+        // find, and every answer is empty. Inputs with bases must have trees.
+        if (suffixTotal() == 0) {
+            gQuery.trees = 0;
+            return;
+        }
         fatal("ST dividers file \"%s\" is empty\n", path.c_str());
     }
     if (size % (long)sizeof(Divider) != 0) {
@@ -115,16 +169,13 @@ void readDividers() {
     if (got < (size_t)count) fatal("problem reading ST dividers file \"%s\"\n", path.c_str());
     gQuery.trees = (int)count;
 
-    gQuery.maxTreeNodes = 0;
-    gQuery.maxDepth = 0;
+    checkDividers(path);
+    gTreeLeaves.assign((size_t)gQuery.trees, -1);
     for (int t = 0; t < gQuery.trees; t++) {
         const Divider& d = gQuery.dividers[t];
-        if (d.nodes < 1 || d.nodes > kMaxTreeNodes)
-            fatal("ST dividers file \"%s\": divider %d has an impossible node count %d\n", path.c_str(), t, d.nodes);
         if (d.nodes > gQuery.maxTreeNodes) gQuery.maxTreeNodes = d.nodes;
         if (d.maxDepth > gQuery.maxDepth) gQuery.maxDepth = d.maxDepth;
     }
-    gQuery.treeIndex = -1;
     if (gSettings.usemmap) return;
     if (!gRun.quiet) note("Allocate treebuff: %d nodes\n", gQuery.maxTreeNodes);
     size_t bytes = sizeof(Node) * (size_t)gQuery.maxTreeNodes;
@@ -184,10 +235,9 @@ void loadTree(int t, LoadCaller caller) {
     const size_t bytes = sizeof(Node) * (size_t)n;
     gQuery.tree = nullptr;
     gQuery.treeIndex = -1;
+    checkTreeFileSize(t, fd.fd, path,
+                      gSettings.usemmap ? kMapTree : caller == kLoadForTraversal ? kReadForTraversal : kReadForSearch);
     if (gSettings.usemmap) {
-        struct stat info;
-        if (fstat(fd.fd, &info) != 0 || (unsigned long long)info.st_size < bytes)
-            fatal("problem with mmap: suffix tree file \"%s\" is shorter than its %d nodes\n", path.c_str(), n);
         void* address = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd.fd, 0);
         if (address == MAP_FAILED) fatal("problem with mmap\n");
         if (!gRun.quiet) note("mmap %ld (%d bytes) with fd %d\n", (long)address, (int)bytes, fd.fd);
@@ -216,16 +266,55 @@ void loadTree(int t, LoadCaller caller) {
 
 void validateTree() {
     const uint32_t n = (uint32_t)gQuery.treeNodes;
+    long long leaves = 0;
     for (uint32_t i = 0; i < n; i++) {
         const Node& x = gQuery.tree[i];
         if (isLeaf(x)) {
             leafInputChecked(x);
+            leaves++;
         } else {
             if (child0(x) >= n) corruptTree("record index", child0(x));
             if (child1(x) >= n) corruptTree("record index", child1(x));
         }
     }
     if (moreFollows(gQuery.tree[n - 1])) corruptTree("leaf chain end", n);
+    if (gQuery.treeIndex >= 0 && (size_t)gQuery.treeIndex < gTreeLeaves.size())
+        gTreeLeaves[(size_t)gQuery.treeIndex] = leaves;
+}
+
+void checkSuffixTotal() {
+    long long leaves = 0;
+    for (long long count : gTreeLeaves) {
+        if (count < 0) return;
+        leaves += count;
+    }
+    const long long suffixes = suffixTotal();
+    if (leaves != suffixes) {
+        std::string path = dividersPath();
+        fatal("ST dividers file \"%s\": its %d trees hold %lld suffixes, but the inputs have %lld\n", path.c_str(),
+              gQuery.trees, leaves, suffixes);
+    }
+}
+
+void checkTreeFileSize(int t, int fd, const std::string& path, TreeAccess access) {
+    const int n = gQuery.dividers[t].nodes;
+    const long long bytes = (long long)sizeof(Node) * n;
+    struct stat info;
+    if (fstat(fd, &info) != 0) fatal("can't find the size of suffix tree file \"%s\"\n", path.c_str());
+    const long long size = (long long)info.st_size;
+    if (size < bytes) {
+        if (access == kMapTree)
+            fatal("problem with mmap: suffix tree file \"%s\" is shorter than its %d nodes\n", path.c_str(), n);
+        if (access == kReadForTraversal)
+            fatal("problem loading tree from file \"%s\", nb=%d, tn=%d\n", path.c_str(), (int)bytes, (int)size);
+        fatal("problem loading tree from file \"%s\"\n", path.c_str());
+    }
+    if (size > bytes) {
+        std::string dividers = dividersPath();
+        fatal("suffix tree file \"%s\" has %lld bytes, but divider %d of ST dividers file \"%s\" gives it %d nodes "
+              "(%lld bytes)\n",
+              path.c_str(), size, t, dividers.c_str(), n, bytes);
+    }
 }
 
 void fetchSubstring(int input, int offset, int n, char* buffer) {
@@ -288,9 +377,7 @@ void openTreeRecords(int t) {
     gRecords.path = treePath(t);
     gRecords.fd.reset(openFile(gRecords.path.c_str(), 0));
     if (!gRecords.fd.ok()) fatal("can't open suffix tree file \"%s\"\n", gRecords.path.c_str());
-    struct stat info;
-    if (fstat(gRecords.fd.fd, &info) != 0 || (unsigned long long)info.st_size < sizeof(Node) * (size_t)n)
-        fatal("problem loading tree from file \"%s\"\n", gRecords.path.c_str());
+    checkTreeFileSize(t, gRecords.fd.fd, gRecords.path, kReadForSearch);
     // Blocks hold whole records, so a tree's blocks never take more room than its records.
     const size_t blocks = (size_t)gQuery.maxTreeNodes / kBlockRecords + 1;
     if (gRecords.stamps.size() < blocks) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "treequery/treequery.h"
 
@@ -30,8 +31,12 @@ inline int leafInputChecked(const Node& n) {
 int leafPosition(int input, long long depth);
 
 // Reads "<tree base>.stdiv": dividers, tree count, greatest node count and depth.
-// Refuses a missing, empty or ragged file and node counts below 1 or beyond 2 GiB of
-// records. Allocates the tree buffer unless -U ("Allocate treebuff: %d nodes").
+// Refuses a missing or ragged file, node counts below 1 or beyond 2 GiB of records,
+// trees numbered out of order, keys that fall within a tree or from one tree to the
+// next, and node counts that cannot hold the catalogue's suffixes (the catalogue must
+// be read first). An empty file is a data set of no trees when the inputs hold no
+// bases, else an error. Allocates the tree buffer unless -U or there is no tree
+// ("Allocate treebuff: %d nodes").
 void readDividers();
 // -D: one line per divider on standard output.
 void printDividers();
@@ -40,6 +45,14 @@ void keyLetters(uint32_t key, char* text);
 
 // Who loads: the messages for an oversized tree and a short read differ.
 enum LoadCaller { kLoadForSearch = 0, kLoadForTraversal = 1 };
+
+// How a tree file is brought in, which words a file too short for its divider gets:
+// "problem loading tree from file" (with the byte counts for the traversal) when
+// read, "problem with mmap: ... is shorter" when mapped.
+enum TreeAccess { kReadForSearch, kReadForTraversal, kMapTree };
+// Stops the run unless the open file `fd` of tree t holds exactly the records that
+// divider t counts: a longer file is a divider that does not describe its tree.
+void checkTreeFileSize(int t, int fd, const std::string& path, TreeAccess access);
 
 // Loads tree `t` (divider index, also its file number) into gQuery.tree/treeNodes/
 // treeIndex/treeReadMs. Read mode keeps the buffer and skips the read when tree t is
@@ -62,8 +75,14 @@ void openTreeRecords(int t);
 const Node& treeRecord(uint32_t index);
 void closeTreeRecords();
 // Checks every record of the loaded tree once: child indices and chain ends inside
-// the tree, leaf inputs inside the catalogue.
+// the tree, leaf inputs inside the catalogue. Counts the tree's leaves for
+// checkSuffixTotal().
 void validateTree();
+// After validateTree() has seen every tree: stops the run unless the trees' leaves
+// are exactly the suffixes of the catalogue's inputs (a dividers file cut at a record
+// boundary passes its own checks but loses the suffixes of the trees it no longer
+// lists). Does nothing when some tree was not validated.
+void checkSuffixTotal();
 
 // Reads n characters at offset o of input i's .stdna file into buffer (n + 1 bytes,
 // terminated). An input file that cannot be opened prints "## ERROR: can't read file

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "toolkit/file_io.h"
 #include "toolkit/records.h"
 
 #include "toolkit/run.h"
@@ -136,9 +137,9 @@ struct PatternTriple {
 
 struct QueryState {
     // Paths: "<dir><prefix>.ST/<prefix>" for the inputs, the trees and the catalogues.
-    char inputBase[200];
-    char treeBase[200];
-    char catalogueBase[200];
+    char inputBase[kPathLimit];
+    char treeBase[kPathLimit];
+    char catalogueBase[kPathLimit];
 
     FILE* out;  // -o file or stdout: every result table
 

@@ -5,10 +5,13 @@
 #   GOLDEN_UPDATE=1 run_case.sh ...         rewrite expected/ from this run
 #
 # A case directory holds `cmd`, a bash script run in an empty work directory with
-# DNAPREP, RUNARRAY, TREEBUILD, TREEQUERY (the binaries), CASE (the case directory,
-# for its input files) and EXAMPLES (the shipped genomes) set. Its stdout, stderr and
-# exit status and every file it leaves in the work directory are compared byte for
-# byte with expected/stdout, expected/stderr, expected/status and expected/files/.
+# DNAPREP, RUNARRAY, TREEBUILD, TREEQUERY (the binaries), RANDOM_FASTA (seeded random
+# FASTA text: tests/tools/random_fasta.cpp), CASE (the case directory, for its input
+# files) and EXAMPLES (the shipped genomes) set, in the C locale (so that sorting,
+# listing and character classes do not depend on the machine's language). Its stdout,
+# stderr and exit status and every file it leaves in the work directory are compared
+# byte for byte with expected/stdout, expected/stderr, expected/status and
+# expected/files/.
 # Lines that carry the command echo, the version, times or memory are masked in
 # stderr (and in stdout); a case may add extended regexes of its own, one per line,
 # in `mask`.
@@ -20,8 +23,10 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/golden.XXXXXX")
 actual=$(mktemp -d "${TMPDIR:-/tmp}/golden-actual.XXXXXX")
 trap 'rm -rf "$work" "$actual"' EXIT
 
+export LC_ALL=C
 export DNAPREP="$bin_dir/dnaprep" RUNARRAY="$bin_dir/runarray" TREEBUILD="$bin_dir/treebuild" \
-       TREEQUERY="$bin_dir/treequery" CASE="$case_dir" EXAMPLES="$(cd "$case_dir/../../../../examples" && pwd)"
+       TREEQUERY="$bin_dir/treequery" RANDOM_FASTA="$bin_dir/random_fasta" CASE="$case_dir" \
+       EXAMPLES="$(cd "$case_dir/../../../../examples" && pwd)"
 (cd "$work" && bash "$case_dir/cmd") >"$actual/stdout" 2>"$actual/stderr"
 echo $? >"$actual/status"
 

@@ -1,68 +1,89 @@
 // Random FASTA text through the real dnaprep binary, against a brute-force filter:
 // header lines name the sequences, bases are kept (in the chosen case), everything
-// else is dropped and counted, and the kept bases are packed two bits each.
+// else is dropped and counted, and the kept bases are packed two bits each. The
+// buffer sizes change nothing that dnaprep writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/dna.h"
+#include "tests/support/files.h"
+#include "tests/support/seed.h"
+#include "tests/support/temp_dir.h"
+#include "toolkit/names_map.h"
+
 namespace {
+
+using namespace testsupport;
 
 struct Expected {
     std::string name;
+    std::string word;   // the header's first word: the name in the names catalogue
+    std::string fasta;  // the DNA section without its line breaks
     std::string bases;
     long long origSize = 0, wild = 0, chunks = 0, garbage = 0;
+    long long tailRun = 0, chopped = 0;
 };
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+std::string firstWord(const std::string& header) {
+    size_t from = !header.empty() && header[0] == '>' ? 1 : 0;
+    from = std::min(header.find_first_not_of(" \t", from), header.size());
+    return header.substr(from, header.find_first_of(" \t", from) - from);
 }
 
-int baseCode(char letter) {
-    switch (letter | 32) {
-    case 'a': return 0;
-    case 'c': return 1;
-    case 'g': return 2;
-    default: return 3;
+// The tail chop on the brute force's bases.
+void chopTail(Expected& e, int tailchop) {
+    size_t start = e.bases.size();
+    while (start > 0 && e.bases[start - 1] == e.bases.back()) --start;
+    e.tailRun = static_cast<long long>(e.bases.size() - start);
+    if (tailchop && e.tailRun >= tailchop) {
+        e.chopped = e.tailRun - 1;
+        e.bases.resize(start + 1);
     }
 }
 
 // The brute-force filter, byte by byte and file by file.
-std::vector<Expected> filter(const std::vector<std::string>& files, bool ucase, bool trmask) {
+std::vector<Expected> filter(const std::vector<std::string>& files, bool ucase, bool trmask, int tailchop) {
     std::vector<Expected> out;
     const std::string wildcards = "BDHKMNRSUVWYbdhkmnrsuvwy";
     for (const std::string& text : files) {
         Expected seq;
-        std::string key;
+        std::string key, raw;
         bool header = true, open = false;
         for (unsigned char b : text) {
             if (header) {
                 if (b == '\n' || b == '\r') {
                     header = false;
                     seq.name = (key.empty() || key[0] == '"') ? key : key.substr(1);
+                    seq.word = firstWord(raw);
                 } else {
                     key += (b == ' ') ? '-' : static_cast<char>(b);
+                    raw += static_cast<char>(b);
                     continue;
                 }
             }
             if (b == '>') {
+                chopTail(seq, tailchop);
                 out.push_back(seq);
                 seq = Expected();
                 key.assign(1, '>');
+                raw = key;
                 header = true;
                 open = false;
                 continue;
             }
             ++seq.origSize;
+            if (b != '\n' && b != '\r') seq.fasta += static_cast<char>(b);
             const bool lower = b == 'a' || b == 'c' || b == 'g' || b == 't';
             const bool upper = b == 'A' || b == 'C' || b == 'G' || b == 'T';
             if ((lower && !trmask) || upper) {
@@ -77,22 +98,21 @@ std::vector<Expected> filter(const std::vector<std::string>& files, bool ucase, 
                 open = false;
             }
         }
-        if (header) seq.name = (key.empty() || key[0] == '"') ? key : key.substr(1);
+        if (header) {
+            seq.name = (key.empty() || key[0] == '"') ? key : key.substr(1);
+            seq.word = firstWord(raw);
+        }
+        chopTail(seq, tailchop);
         out.push_back(seq);
     }
     return out;
 }
 
+// The .stbin bytes: packed words, little-endian.
 std::string packed(const std::string& bases) {
     std::string bytes;
-    for (size_t w = 0; w < (bases.size() + 15) / 16; ++w) {
-        uint32_t word = 0;
-        for (size_t j = 0; j < 16; ++j) {
-            size_t i = w * 16 + j;
-            if (i < bases.size()) word |= static_cast<uint32_t>(baseCode(bases[i])) << (30 - 2 * j);
-        }
+    for (uint32_t word : packBases(bases))
         for (int k = 0; k < 4; ++k) bytes += static_cast<char>(word >> (8 * k));
-    }
     return bytes;
 }
 
@@ -148,13 +168,12 @@ std::string randomFasta(std::mt19937& rng, int fileIndex) {
 }
 
 TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
-    const unsigned firstSeed = 20261208;
-    char dirTemplate[] = "/tmp/dnaprep_filter.XXXXXX";
-    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-    const std::string dir = std::string(dirTemplate) + "/";
+    const unsigned first = firstSeed(20261208);
+    TempDir temp("dnaprep_filter");
+    const std::string& dir = temp.path;
 
-    for (unsigned seed = firstSeed; seed < firstSeed + 80; ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
+    for (unsigned seed = first; seed < first + 80; ++seed) {
+        SCOPED_TRACE(seedNote(seed));
         std::mt19937 rng(seed);
         auto pick = [&](int n) { return static_cast<int>(rng() % n); };
 
@@ -168,7 +187,8 @@ TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
         const bool ucase = pick(3) == 0, trmask = pick(4) == 0;
         const int inputSizes[] = {0, 1, 2, 7, 16, 61};
         const int dnaSizes[] = {0, 16, 32, 48};
-        std::string options = " -q -C 0";
+        const int tailchop = pick(3) ? 0 : 1 + pick(6);
+        std::string options = " -q -N -C 0 -T " + std::to_string(tailchop);
         if (ucase) options += " -u";
         if (trmask) options += " -t";
         if (int m = inputSizes[pick(6)]) options += " -m " + std::to_string(m);
@@ -180,10 +200,10 @@ TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
         const std::string command = std::string(BIN_DIR) + "/dnaprep " + dir + " " + dir + " " + prefix + options + args +
                                     " >" + dir + "table.txt 2>" + dir + "stderr.txt";
         SCOPED_TRACE(command);
-        ASSERT_EQ(system(command.c_str()), 0) << readAll(dir + "stderr.txt");
+        ASSERT_EQ(system(command.c_str()), 0) << readFile(dir + "stderr.txt");
 
-        const std::vector<Expected> expected = filter(files, ucase, trmask);
-        std::istringstream table(readAll(dir + "table.txt"));
+        const std::vector<Expected> expected = filter(files, ucase, trmask, tailchop);
+        std::istringstream table(readFile(dir + "table.txt"));
         std::string line;
         std::getline(table, line);
         std::getline(table, line);
@@ -193,10 +213,10 @@ TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
             ASSERT_TRUE(static_cast<bool>(std::getline(table, line))) << "missing table line " << i + 1;
             int number = 0;
             char nameField[512] = "", fileField[64] = "";
-            long long orig = -1, dna = -1, wild = -1, chunks = -1, garbage = -1;
-            int fields = sscanf(line.c_str(), "%d %511s %63s %lld %lld %lld %lld %lld", &number, nameField, fileField,
-                                &orig, &dna, &wild, &chunks, &garbage);
-            ASSERT_EQ(fields, 8) << line;
+            long long orig = -1, dna = -1, wild = -1, chunks = -1, garbage = -1, tail = -1;
+            int fields = sscanf(line.c_str(), "%d %511s %63s %lld %lld %lld %lld %lld %lld", &number, nameField,
+                                fileField, &orig, &dna, &wild, &chunks, &garbage, &tail);
+            ASSERT_EQ(fields, 9) << line;
             EXPECT_EQ(number, static_cast<int>(i) + 1);
             EXPECT_EQ(nameField, e.name) << line;
             EXPECT_EQ(orig, e.origSize) << line;
@@ -204,20 +224,117 @@ TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
             EXPECT_EQ(wild, e.wild) << line;
             EXPECT_EQ(chunks, e.chunks) << line;
             EXPECT_EQ(garbage, e.garbage) << line;
+            EXPECT_EQ(tail, e.tailRun) << line;
 
             const std::string base = dir + prefix + ".ST/" + prefix + "_" + std::to_string(i);
-            EXPECT_EQ(readAll(base + ".stdna"), e.bases) << "input " << i;
-            EXPECT_EQ(readAll(base + ".stbin"), packed(e.bases)) << "input " << i;
+            EXPECT_EQ(readFile(base + ".stdna"), e.bases) << "input " << i;
+            EXPECT_EQ(readFile(base + ".stbin"), packed(e.bases)) << "input " << i;
             lengths.push_back(static_cast<int32_t>(e.bases.size()));
         }
         EXPECT_FALSE(static_cast<bool>(std::getline(table, line))) << "extra table line " << line;
         const std::string catalogue = dir + prefix + ".ST/" + prefix;
-        EXPECT_EQ(readAll(catalogue + ".stlengths"), int32s(lengths));
+        EXPECT_EQ(readFile(catalogue + ".stlengths"), int32s(lengths));
         for (int32_t& l : lengths) l *= 2;
-        EXPECT_EQ(readAll(catalogue + ".stblengths"), int32s(lengths));
+        EXPECT_EQ(readFile(catalogue + ".stblengths"), int32s(lengths));
+
+        // Names and map: every base maps back to its own letter in the FASTA section,
+        // and an interval spans a removed stretch exactly when its letters lie apart.
+        const std::vector<SequenceName> names = readNamesCatalogue(catalogue + ".stnames");
+        const std::vector<InputMap> maps = readCoordinateMap(catalogue + ".stmap");
+        ASSERT_EQ(names.size(), expected.size());
+        ASSERT_EQ(maps.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            const Expected& e = expected[i];
+            SCOPED_TRACE("input " + std::to_string(i));
+            EXPECT_EQ(names[i].name, e.word);
+            EXPECT_EQ(names[i].fastaLength, static_cast<int64_t>(e.fasta.size()));
+            EXPECT_EQ(names[i].filteredLength, static_cast<int64_t>(e.bases.size()));
+            EXPECT_EQ(maps[i].kept, static_cast<int64_t>(e.bases.size()));
+            EXPECT_EQ(maps[i].chopped, e.chopped);
+            EXPECT_EQ(fastaLength(maps[i]), static_cast<int64_t>(e.fasta.size()));
+            for (size_t k = 0; k < e.bases.size(); ++k) {
+                const int64_t at = fastaOffset(maps[i], static_cast<int64_t>(k));
+                ASSERT_LT(at, static_cast<int64_t>(e.fasta.size()));
+                EXPECT_EQ(e.fasta[at] | 32, e.bases[k] | 32) << "base " << k;
+                if (k > 0) {
+                    EXPECT_EQ(spansRemoved(maps[i], static_cast<int64_t>(k) - 1, static_cast<int64_t>(k) + 1),
+                              at - fastaOffset(maps[i], static_cast<int64_t>(k) - 1) != 1);
+                }
+            }
+        }
         if (HasFailure()) break;
     }
-    if (system(("rm -rf " + dir).c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir;
+}
+
+// Sequences that end in runs of one base (with wildcards and line breaks inside the
+// runs, runs as long as whole buffers, and sequences that are nothing but a run),
+// so that the runs straddle the buffer-full flushes of small DNA buffers.
+std::string fastaWithTailRuns(std::mt19937& rng) {
+    auto pick = [&](int n) { return static_cast<int>(rng() % n); };
+    const std::string bases = "acgtACGT";
+    std::string text;
+    const int sequences = 1 + pick(5);
+    for (int k = 0; k < sequences; ++k) {
+        text += ">r" + std::to_string(k) + (pick(3) ? "\n" : "\r\n");
+        int body = pick(4) == 0 ? 0 : pick(3) == 0 ? 16 * (1 + pick(4)) - 1 : pick(90);
+        for (int i = 0; i < body; ++i) {
+            const int r = pick(40);
+            text += r == 0 ? '\n' : r == 1 ? 'N' : bases[pick(8)];
+        }
+        const char run = "acgt"[pick(4)];
+        const int length = pick(3) == 0 ? 16 * pick(6) + pick(3) : pick(40);
+        for (int i = 0; i < length; ++i) {
+            const int r = pick(30);
+            if (r == 0) text += '\n';
+            else if (r == 1) text += "nN"[pick(2)];
+            text += pick(2) ? run : static_cast<char>(run - 32);
+        }
+        if (pick(2)) text += '\n';
+    }
+    return text;
+}
+
+// Everything one run left: its table, then each data-set file by name.
+std::map<std::string, std::string> runOutputs(const std::string& dir, const std::string& options) {
+    std::filesystem::remove_all(dir + "out");
+    std::filesystem::create_directory(dir + "out");
+    const std::string command = std::string(BIN_DIR) + "/dnaprep " + dir + " " + dir + "out/ p -q" + options +
+                                " r.fa >" + dir + "table.txt 2>" + dir + "stderr.txt";
+    std::map<std::string, std::string> outputs;
+    if (system(command.c_str()) != 0) {
+        ADD_FAILURE() << command << "\n" << readFile(dir + "stderr.txt");
+        return outputs;
+    }
+    outputs["table"] = readFile(dir + "table.txt");
+    for (const auto& entry : std::filesystem::directory_iterator(dir + "out/p.ST")) {
+        outputs[entry.path().filename().string()] = readFile(entry.path().string());
+    }
+    return outputs;
+}
+
+TEST(DnaprepFilter, BufferSizesChangeNothing) {
+    const unsigned first = firstSeed(20261211);
+    TempDir temp("dnaprep_buffers");
+    const std::string dir = temp.path;
+
+    for (unsigned seed = first; seed < first + 60; ++seed) {
+        SCOPED_TRACE(seedNote(seed));
+        std::mt19937 rng(seed);
+        auto pick = [&](int n) { return static_cast<int>(rng() % n); };
+        std::ofstream(dir + "r.fa", std::ios::binary) << fastaWithTailRuns(rng);
+
+        const int chops[] = {0, 1, 2, 3, 5, 17, 40};
+        const int contexts[] = {0, 3, 16, 40};
+        std::string options = " -T " + std::to_string(chops[pick(7)]) + " -C " + std::to_string(contexts[pick(4)]);
+        const auto reference = runOutputs(dir, options);
+        ASSERT_FALSE(reference.empty());
+        for (int variant = 0; variant < 3; ++variant) {
+            const std::string sizes = " -d " + std::to_string(16 * (1 + pick(5))) + " -m " + std::to_string(1 + pick(40));
+            SCOPED_TRACE(options + sizes);
+            EXPECT_EQ(runOutputs(dir, options + sizes), reference);
+        }
+        if (HasFailure()) break;
+    }
 }
 
 }  // namespace

@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <random>
 
-#include <unistd.h>
-
 #include "tests/property/runarray_dataset.h"
 
 using namespace runarray_test;
@@ -76,13 +74,13 @@ int64_t expectedMaxSize(const Case& c) {
 }
 
 void checkCase(const Case& c, const std::string& dir, unsigned seed) {
-    SCOPED_TRACE("seed " + std::to_string(seed) + ", options" + c.options);
+    SCOPED_TRACE(seedNote(seed) + ", options" + c.options);
     std::filesystem::remove_all(dir);
     std::string ds = makeDataSet(dir, "ds", c.inputs);
     std::string log = dir + "stderr.txt";
     ASSERT_EQ(runCommand(runarrayBinary() + " " + dir + " ds -q" + c.options + " 2>" + log), 0) << readFile(log);
 
-    std::vector<uint32_t> partitions = readWords(ds + "ds.stplengths");
+    std::vector<uint32_t> partitions = readRecords<uint32_t>(ds + "ds.stplengths");
     const int64_t maxSize = expectedMaxSize(c);
     const int n = (int)c.inputs.size();
     int first = 0;
@@ -102,12 +100,12 @@ void checkCase(const Case& c, const std::string& dir, unsigned seed) {
             EXPECT_GE(count + (int64_t)c.inputs[end].size() + 1, maxSize);
         }
 
-        std::vector<Suffix> order = bruteForceOrder(c.inputs, first, end);
-        std::vector<uint32_t> psa = readWords(ds + "ds_" + std::to_string(run) + ".stpsa");
+        std::vector<Suffix> order = runOrder(c.inputs, first, end);
+        std::vector<uint32_t> psa = readRecords<uint32_t>(ds + "ds_" + std::to_string(run) + ".stpsa");
         ASSERT_EQ(psa.size(), 4 * order.size());
         std::vector<uint32_t> lcp;
         if (c.lcp) {
-            lcp = readWords(ds + "ds_" + std::to_string(run) + ".stlcp");
+            lcp = readRecords<uint32_t>(ds + "ds_" + std::to_string(run) + ".stlcp");
             ASSERT_EQ(lcp.size(), order.size());
         }
         for (size_t i = 0; i < order.size(); i++) {
@@ -116,7 +114,7 @@ void checkCase(const Case& c, const std::string& dir, unsigned seed) {
             uint32_t number = want.input - (c.zeroOrigin ? (uint32_t)first : 0);
             uint32_t preceding = want.offset ? baseCode(input[want.offset - 1]) : 0;
             uint32_t word1, word2;
-            bruteForcePrefix(input, want.offset, word1, word2);
+            prefixWords(input, want.offset, word1, word2);
             ASSERT_EQ(psa[4 * i], number << 2 | preceding) << "record " << i;
             ASSERT_EQ(psa[4 * i + 1], want.offset) << "record " << i;
             ASSERT_EQ(psa[4 * i + 2], word1) << "record " << i;
@@ -124,7 +122,7 @@ void checkCase(const Case& c, const std::string& dir, unsigned seed) {
             if (c.lcp) {
                 std::string s = input.substr(want.offset);
                 std::string p = i ? c.inputs[order[i - 1].input].substr(order[i - 1].offset) : "";
-                ASSERT_EQ(lcp[i], bruteForceLcp(s, i ? &p : nullptr)) << "record " << i;
+                ASSERT_EQ(lcp[i], runLcpValue(s, p)) << "record " << i;
             }
         }
         first = end;
@@ -133,15 +131,14 @@ void checkCase(const Case& c, const std::string& dir, unsigned seed) {
 }
 
 TEST(RunarraySort, RandomDataSetsMatchBruteForce) {
-    const unsigned base = 20261208;
-    std::string dir = std::filesystem::temp_directory_path().string() + "/runarray_sort_" +
-                      std::to_string(getpid()) + "/";
+    const unsigned base = firstSeed(20261208);
+    TempDir temp("runarray_sort");
+    std::string dir = temp.path + "case/";
     for (unsigned i = 0; i < 150; i++) {
         std::mt19937 rng(base + i);
         checkCase(randomCase(rng), dir, base + i);
         if (HasFatalFailure() || HasFailure()) break;
     }
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -3,39 +3,24 @@
 // the path-stack construction of the tree builder, cut every maxNodes records.
 #pragma once
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "temp_dir.h"
-
+#include "tests/support/data_set.h"
+#include "tests/support/dna.h"
+#include "tests/support/files.h"
+#include "tests/support/seed.h"
+#include "tests/support/temp_dir.h"
 #include "toolkit/records.h"
 
 namespace tqdata {
 
+using namespace testsupport;
 using Node = TreeNode;
 using Divider = TreeDivider;
-
-inline uint32_t code(char c) { return c == 'a' ? 0 : c == 'c' ? 1 : c == 'g' ? 2 : 3; }
-
-template <class T>
-void writeFile(const std::string& path, const std::vector<T>& v) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(v.data()), static_cast<std::streamsize>(v.size() * sizeof(T)));
-}
-
-using testsupport::tempDir;
-
-struct Suffix {
-    int input, offset;
-};
 
 class Builder {
   public:
@@ -43,12 +28,7 @@ class Builder {
         : inputs_(inputs), maxNodes_(maxNodes), base_(std::move(base)) {}
 
     void build() {
-        std::vector<Suffix> order;
-        for (int i = 0; i < (int)inputs_.size(); i++)
-            for (int p = 0; p < (int)inputs_[i].size(); p++) order.push_back({i, p});
-        std::stable_sort(order.begin(), order.end(), [&](const Suffix& a, const Suffix& b) {
-            return inputs_[a.input].compare(a.offset, std::string::npos, inputs_[b.input], b.offset) < 0;
-        });
+        std::vector<Suffix> order = globalOrder(inputs_);
         nodes_.assign(1, Node{0, 0, 0});
         for (size_t k = 0; k < order.size(); k++) {
             add(order[k], k == 0 ? 0 : bitLcp(order[k - 1], order[k]));
@@ -59,25 +39,13 @@ class Builder {
     }
 
   private:
-    uint32_t bitsLeft(const Suffix& s) const { return 2 * (uint32_t)(inputs_[s.input].size() - s.offset); }
-    uint32_t bit(const Suffix& s, uint32_t k) const {
-        return (code(inputs_[s.input][s.offset + k / 2]) >> (1 - k % 2)) & 1u;
-    }
-    uint32_t prefixWord(const Suffix& s) const {
-        uint32_t w = 0;
-        for (int j = 0; j < 16; j++) {
-            size_t at = (size_t)s.offset + j;
-            w |= (at < inputs_[s.input].size() ? code(inputs_[s.input][at]) : 0u) << (30 - 2 * j);
-        }
-        return w;
-    }
-    uint32_t bitLcp(const Suffix& a, const Suffix& b) const {
-        uint32_t limit = std::min(bitsLeft(a), bitsLeft(b)), k = 0;
-        while (k < limit && bit(a, k) == bit(b, k)) k++;
-        return k;
-    }
+    std::string_view text(const Suffix& s) const { return std::string_view(inputs_[s.input]).substr(s.offset); }
+    uint32_t bitsLeft(const Suffix& s) const { return 2 * (uint32_t)text(s).size(); }
+    uint32_t bit(const Suffix& s, uint32_t k) const { return bitAt(text(s), k); }
+    uint32_t prefixWord(const Suffix& s) const { return testsupport::prefixWord(text(s), 0); }
+    uint32_t bitLcp(const Suffix& a, const Suffix& b) const { return bitLcpValue(text(a), text(b)) >> 1; }
     uint32_t leaf(const Suffix& s, uint32_t edge) {
-        uint32_t pre = s.offset ? code(inputs_[s.input][s.offset - 1]) : 0;
+        uint32_t pre = s.offset ? baseCode(inputs_[s.input][s.offset - 1]) : 0;
         nodes_.push_back(Node{edge, ((uint32_t)s.input << 2) | 1u, pre});
         return (uint32_t)nodes_.size() - 1;
     }
@@ -167,20 +135,7 @@ class Builder {
 // trees of at most maxNodes records; returns the data-set base.
 inline std::string writeDataSet(const std::string& dir, const std::string& prefix,
                                 const std::vector<std::string>& inputs, int maxNodes, bool upper = false) {
-    std::string setDir = dir + prefix + ".ST/";
-    mkdir(setDir.c_str(), 0755);
-    std::string base = setDir + prefix;
-    std::vector<int32_t> lengths, bits;
-    for (size_t i = 0; i < inputs.size(); i++) {
-        std::string text = inputs[i];
-        if (upper)
-            for (char& c : text) c = (char)toupper(c);
-        std::ofstream(base + "_" + std::to_string(i) + ".stdna", std::ios::binary | std::ios::trunc) << text;
-        lengths.push_back((int32_t)inputs[i].size());
-        bits.push_back((int32_t)(2 * inputs[i].size()));
-    }
-    writeFile(base + ".stlengths", lengths);
-    writeFile(base + ".stblengths", bits);
+    std::string base = writeInputs(dir, prefix, inputs, upper);
     Builder(inputs, maxNodes, base).build();
     return base;
 }

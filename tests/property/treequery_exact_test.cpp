@@ -21,7 +21,7 @@
 
 namespace {
 
-int run(const std::string& command) { return system((command + " >/dev/null 2>&1").c_str()); }
+int run(const std::string& command) { return tqdata::runCommand(command + " >/dev/null 2>&1"); }
 
 // Inputs with repeats: random bases over 2 to 4 letters, copied pieces of earlier
 // text, runs of one base, and now and then a copy of a whole earlier input.
@@ -135,29 +135,32 @@ void checkPatterns(const std::string& dir, const std::vector<std::string>& input
 }
 
 TEST(TreequeryExactProperty, OccurrencesEqualScanOfTexts) {
-    for (unsigned seed = 1; seed <= 30; seed++) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
+    const unsigned first = tqdata::firstSeed(1);
+    for (unsigned seed = first; seed < first + 30; seed++) {
+        SCOPED_TRACE(tqdata::seedNote(seed));
         std::mt19937 rng(seed);
         std::vector<std::string> inputs = randomInputs(rng);
-        std::string dir = tqdata::tempDir("tqexact");
+        tqdata::TempDir temp("tqexact");
+        const std::string& dir = temp.path;
         int maxNodes = 3 + (int)(rng() % 60);
         SCOPED_TRACE("maxNodes " + std::to_string(maxNodes));
         tqdata::writeDataSet(dir, "ds", inputs, maxNodes, rng() % 4 == 0);
         std::vector<std::string> patterns;
         for (int p = 0; p < 60; p++) patterns.push_back(randomPattern(rng, inputs));
         checkPatterns(dir, inputs, patterns);
-        if (!HasFailure()) run("rm -rf " + dir);
     }
 }
 
 // The same through dnaprep, runarray and treebuild.
 TEST(TreequeryExactProperty, OccurrencesEqualScanOfTextsThroughPipeline) {
     const std::string bin = BIN_DIR;
-    for (unsigned seed = 1; seed <= 6; seed++) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
+    const unsigned first = tqdata::firstSeed(1);
+    for (unsigned seed = first; seed < first + 6; seed++) {
+        SCOPED_TRACE(tqdata::seedNote(seed));
         std::mt19937 rng(seed);
         std::vector<std::string> inputs = randomInputs(rng);
-        std::string dir = tqdata::tempDir("tqexact");
+        tqdata::TempDir temp("tqexact");
+        const std::string& dir = temp.path;
         {
             std::ofstream fasta(dir + "in.fa");
             for (size_t i = 0; i < inputs.size(); i++) fasta << ">s" << i << "\n" << inputs[i] << "\n";
@@ -170,7 +173,6 @@ TEST(TreequeryExactProperty, OccurrencesEqualScanOfTextsThroughPipeline) {
         std::vector<std::string> patterns;
         for (int p = 0; p < 60; p++) patterns.push_back(randomPattern(rng, inputs));
         checkPatterns(dir, inputs, patterns);
-        if (!HasFailure()) run("rm -rf " + dir);
     }
 }
 

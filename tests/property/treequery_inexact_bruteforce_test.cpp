@@ -14,21 +14,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/dna.h"
+#include "tests/support/files.h"
+#include "tests/support/seed.h"
+#include "tests/support/temp_dir.h"
+
 namespace {
+
+using namespace testsupport;
 
 const std::string kBin = BIN_DIR;
 
-int run(const std::string& command) {
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+int run(const std::string& command) { return runCommand(command); }
 
 struct Table {
     std::string shown;  // the pattern as the title shows it
@@ -84,12 +81,6 @@ struct DataSet {
     std::string dir;
     std::vector<std::string> texts;  // as dnaprep wrote them
 };
-
-std::string randomBases(std::mt19937& rng, size_t n, int letters) {
-    std::string s(n, 'a');
-    for (char& c : s) c = "acgt"[rng() % (unsigned)letters];
-    return s;
-}
 
 // Inputs that repeat themselves and each other, so that trees have deep paths,
 // leaf chains (identical inputs) and inputs that are prefixes of others.
@@ -198,14 +189,13 @@ void checkRun(const DataSet& ds, const std::vector<std::string>& patterns, int h
 }
 
 TEST(InexactSearchProperty, EqualsABruteForceScan) {
-    const unsigned base = std::getenv("INEXACT_SEED") ? (unsigned)std::atoi(std::getenv("INEXACT_SEED")) : 20261208u;
+    const unsigned base = firstSeed(20261208);
     for (unsigned c = 0; c < 8; c++) {
         const unsigned seed = base + c;
-        SCOPED_TRACE("seed " + std::to_string(seed) + " (rerun with INEXACT_SEED=" + std::to_string(seed) + ")");
+        SCOPED_TRACE(seedNote(seed));
         std::mt19937 rng(seed);
-        char templ[] = "/tmp/inexact_prop.XXXXXX";
-        ASSERT_NE(mkdtemp(templ), nullptr);
-        const std::string dir = templ;
+        TempDir temp("inexact_prop");
+        const std::string dir = temp.path.substr(0, temp.path.size() - 1);  // without the final "/"
         DataSet ds = buildDataSet(rng, dir, c % 4 == 3);
         if (!HasFailure()) {
             for (int hd = 0; hd <= 3; hd++) {
@@ -216,11 +206,7 @@ TEST(InexactSearchProperty, EqualsABruteForceScan) {
                 if (hd == 2) checkRun(ds, patterns, hd, "-I");
             }
         }
-        if (HasFailure()) {
-            ADD_FAILURE() << "data set kept in " << dir;
-            return;
-        }
-        if (!std::getenv("INEXACT_KEEP")) run("rm -rf '" + dir + "'");
+        if (HasFailure()) return;
     }
 }
 

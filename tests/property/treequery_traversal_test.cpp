@@ -27,7 +27,14 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/support/dna.h"
+#include "tests/support/files.h"
+#include "tests/support/seed.h"
+#include "tests/support/temp_dir.h"
+
 namespace {
+
+using namespace testsupport;
 
 struct Suffix {
     int input;
@@ -40,22 +47,7 @@ struct Dataset {
     std::vector<std::vector<Suffix>> trees;
 };
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
-void run(const std::string& command) {
-    int status = std::system(command.c_str());
-    ASSERT_EQ(status, 0) << command;
-}
+void run(const std::string& command) { ASSERT_EQ(runCommand(command), 0) << command; }
 
 // The suffixes each tree holds: every leaf record, at the bit depth of its chain.
 std::vector<Suffix> treeSuffixes(const std::string& path, const std::vector<int>& bitLengths) {
@@ -388,8 +380,6 @@ Options randomOptions(std::mt19937& rng, int inputs) {
     return o;
 }
 
-int code(char c) { return c == 'a' ? 0 : c == 'c' ? 1 : c == 'g' ? 2 : 3; }
-int bitAt(std::string_view v, size_t d) { return code(v[d / 2]) >> (1 - d % 2) & 1; }
 
 // A node a set accepted: the leaves [first, first + count) of the tree's sorted suffixes.
 struct Candidate {
@@ -434,7 +424,7 @@ void setsOfTree(const Dataset& d, const SortedTree& t, int tree, const Options& 
         const std::string_view a = t.views[i - 1], b = t.views[i];
         size_t l = 0;
         while (l < a.size() && l < b.size() && a[l] == b[l]) l++;
-        lcpBits[i] = 2 * l + (l < a.size() && l < b.size() && (code(a[l]) >> 1) == (code(b[l]) >> 1) ? 1 : 0);
+        lcpBits[i] = 2 * l + (l < a.size() && l < b.size() && (baseCode(a[l]) >> 1) == (baseCode(b[l]) >> 1) ? 1 : 0);
     }
     for (size_t D = 0; D <= longest; D++) {
         size_t i = 0;
@@ -462,7 +452,7 @@ void setsOfTree(const Dataset& d, const SortedTree& t, int tree, const Options& 
                 const Suffix& s = t.suffixes[x];
                 if (2 * v.size() == D) ends = true;
                 else (bitAt(v, D) ? one : zero) = true;
-                const int p = s.pos > 0 ? code(d.texts[s.input][s.pos - 1]) : 0;
+                const int p = s.pos > 0 ? (int)baseCode(d.texts[s.input][s.pos - 1]) : 0;
                 count++;
                 inputs |= 1ull << s.input;
                 C[s.input]++;
@@ -647,21 +637,17 @@ void checkCase(unsigned seed, const std::string& dir) {
 }
 
 TEST(TraversalProperty, TablesAndEquivalenceAgreeWithBruteForce) {
-    char pattern[] = "/tmp/tqtraverse-prop.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string root = std::string(pattern) + "/";
-    // TRAVERSAL_SEED replays a reported seed.
-    const char* replay = std::getenv("TRAVERSAL_SEED");
-    const unsigned first = replay ? (unsigned)std::strtoul(replay, nullptr, 10) : (unsigned)std::random_device{}();
+    TempDir temp("tqtraverse-prop");
+    const std::string& root = temp.path;
+    const unsigned first = firstSeed(20261208);
     for (unsigned c = 0; c < 14; c++) {
         const unsigned seed = first + c;
-        SCOPED_TRACE("seed " + std::to_string(seed));
+        SCOPED_TRACE(seedNote(seed));
         const std::string dir = root + std::to_string(c) + "/";
         mkdir(dir.c_str(), 0755);
         checkCase(seed, dir);
         if (HasFailure()) break;
     }
-    std::system(("rm -rf " + root).c_str());
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "dnaprep/prep.h"
+#include "tests/support/seed.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -72,7 +74,9 @@ TEST(DnaprepPack, FirstBaseInTopBitsBothCasesAndZeroPadding) {
 }
 
 TEST(DnaprepPack, MatchesBaseByBaseCodes) {
-    std::mt19937 rng(7);
+    const unsigned seed = testsupport::firstSeed(7);
+    SCOPED_TRACE(testsupport::seedNote(seed));
+    std::mt19937 rng(seed);
     const char letters[] = "acgtACGT";
     std::vector<uint8_t> bases(16 * 64);
     for (uint8_t& b : bases) b = static_cast<uint8_t>(letters[rng() % 8]);
@@ -84,22 +88,11 @@ TEST(DnaprepPack, MatchesBaseByBaseCodes) {
     }
 }
 
-TEST(DnaprepTailRun, WithinFlushAndIntoThePreviousFill) {
-    int start = -1;
-    // buffer of 16: "acgttt" just flushed, positions 6.. still hold the previous fill
-    uint8_t dna[16];
-    memcpy(dna, "acgtttggggggtttt", 16);
-    EXPECT_EQ(tailRunLength(dna, 6, 16, &start), 3);
-    EXPECT_EQ(start, 3);
-    // a run that fills the flush goes on downward from the buffer's last byte
-    memcpy(dna, "tttgggggggggtttt", 16);
-    EXPECT_EQ(tailRunLength(dna, 3, 16, &start), 7);
-    EXPECT_EQ(start, 0);
-    // ... up to all of it, and it stops at bytes never filled (cleared to 0)
-    memset(dna, 't', 16);
-    EXPECT_EQ(tailRunLength(dna, 5, 16, &start), 16);
-    memset(dna + 5, 0, 11);
-    EXPECT_EQ(tailRunLength(dna, 5, 16, &start), 5);
+TEST(DnaprepTailRun, StartOfTheRunThatEndsTheBuffer) {
+    const uint8_t dna[] = {'a', 'c', 'g', 't', 't', 't', 'g'};
+    EXPECT_EQ(tailRunStart(dna, 6), 3);
+    EXPECT_EQ(tailRunStart(dna, 7), 6);
+    EXPECT_EQ(tailRunStart(dna + 3, 3), 0);  // a run that fills the buffer
 }
 
 TEST(DnaprepFileName, CutsTheExtensionOfTheLastPathPart) {
@@ -115,9 +108,6 @@ TEST(DnaprepFileName, CutsTheExtensionOfTheLastPathPart) {
 class ParserRun : public ::testing::Test {
 protected:
     void SetUp() override {
-        char dir[] = "/tmp/dnaprep_parser.XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = std::string(dir) + "/";
         settings_.prefix = "t";
         settings_.keybset = 8;
         run_.settings = &settings_;
@@ -132,7 +122,6 @@ protected:
                              static_cast<void*>(run_.key)}) {
             free(buffer);
         }
-        if (system(("rm -rf " + dir_).c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir_;
     }
     // Parses `text` as one file, cut into chunks at the given positions.
     void parseFile(const std::string& text, std::vector<size_t> cuts) {
@@ -147,7 +136,8 @@ protected:
     }
     PrepSettings settings_;
     PrepRun run_;
-    std::string dir_;
+    testsupport::TempDir temp_{"dnaprep_parser"};
+    const std::string dir_ = temp_.path;
 };
 
 TEST_F(ParserRun, WildcardSectionsJoinOnlyAcrossLineBreaksAndChunkEnds) {

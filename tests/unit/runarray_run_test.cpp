@@ -2,8 +2,6 @@
 // that does not fit in memory.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include "runarray/runarray.h"
 #include "tests/property/runarray_dataset.h"
 
@@ -49,9 +47,8 @@ TEST(RunarrayMaxSize, LimitsInTheirOrder) {
 
 class RunarrayRun : public ::testing::Test {
 protected:
-    std::string dir = std::filesystem::temp_directory_path().string() + "/runarray_run_" +
-                      std::to_string(getpid()) + "/";
-    void TearDown() override { std::filesystem::remove_all(dir); }
+    TempDir temp{"runarray_run"};
+    const std::string dir = temp.path;
 
     // Runs the sorter and returns its stderr; `status` gets the exit status.
     std::string sort(const std::string& options, int& status) {
@@ -85,7 +82,7 @@ TEST_F(RunarrayRun, NoInputsMakeOneEmptyRun) {
     std::string err = sort("-r 64", status);
     ASSERT_EQ(status, 0) << err;
     EXPECT_EQ(summary(err), "# sort: 0 0, 1 run, 0 flushes,");
-    EXPECT_EQ(readWords(dir + "ds.ST/ds.stplengths"), std::vector<uint32_t>{0});
+    EXPECT_EQ(readRecords<uint32_t>(dir + "ds.ST/ds.stplengths"), std::vector<uint32_t>{0});
 }
 
 TEST_F(RunarrayRun, ExactFitOfTheBinaryBuffer) {

@@ -1,29 +1,31 @@
 // Unit tests of the shared toolkit: number parsing, the chunked writer, bit vectors,
-// paths and the catalogue readers.
+// paths, the catalogue readers, the names catalogue and coordinate map, and the
+// input stream (plain, gzip, multi-member gzip).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/seed.h"
+#include "tests/support/temp_dir.h"
 #include "toolkit/bit_vector.h"
 #include "toolkit/catalogue.h"
 #include "toolkit/file_io.h"
+#include "toolkit/input_stream.h"
+#include "toolkit/names_map.h"
 #include "toolkit/run.h"
 
 namespace {
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/toolkit-test.XXXXXX";
-        path = mkdtemp(tmpl);
-        path += "/";
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
+struct TempDir : testsupport::TempDir {
+    TempDir() : testsupport::TempDir("toolkit-test") {}
 };
 
 void writeInts(const std::string& path, std::vector<int32_t> values, size_t extraBytes = 0) {
@@ -212,6 +214,172 @@ TEST(RunConventions, VersionAndClocks) {
     free(p);
     free(q);
     EXPECT_GE(cpuMs(), 0);
+}
+
+// A sequence layout as text: 'b' a base, 'x' a removed character. The map is coded
+// here from the layout, the way the format says, independently of dnaprep's writer.
+std::string mapRecordOf(const std::string& layout, int64_t chopped) {
+    std::string record;
+    int64_t bases = 0, lastAt = 0;
+    for (size_t i = 0; i < layout.size();) {
+        if (layout[i] == 'b') {
+            ++bases, ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < layout.size() && layout[j] == 'x') ++j;
+        appendVarint(record, j - i);
+        appendVarint(record, static_cast<uint64_t>(bases - lastAt));
+        lastAt = bases;
+        i = j;
+    }
+    appendVarint(record, 0);
+    appendVarint(record, static_cast<uint64_t>(bases - chopped));
+    appendVarint(record, static_cast<uint64_t>(chopped));
+    return record;
+}
+
+std::string mapFileOf(const std::vector<std::string>& records) {
+    std::string file = kMapMagic;
+    for (const std::string& r : records) file += r;
+    const uint64_t count = records.size();
+    file.append(reinterpret_cast<const char*>(&count), 8);
+    return file + kMapEnd;
+}
+
+TEST(CoordinateMap, OffsetsAndSpansAgreeWithBruteForce) {
+    TempDir dir;
+    const unsigned seed = testsupport::firstSeed(20261213);
+    SCOPED_TRACE(testsupport::seedNote(seed));
+    std::mt19937 rng(seed);
+    // start, end, adjacent stretches (one base apart), all removed, no stretch, empty
+    std::vector<std::string> layouts = {"xxbbxbxbbxx", "bxbxbxb", "xxxx", "bbbb", "", "x", "b", "xbbbbx"};
+    for (int k = 0; k < 300; ++k) {
+        std::string layout(rng() % 60, 'b');
+        for (char& c : layout) c = rng() % 3 == 0 ? 'x' : 'b';
+        layouts.push_back(layout);
+    }
+    std::vector<std::string> records;
+    std::vector<int64_t> chops;
+    for (const std::string& layout : layouts) {
+        const int64_t bases = std::count(layout.begin(), layout.end(), 'b');
+        chops.push_back(bases ? static_cast<int64_t>(rng() % (bases + 1)) / 2 : 0);
+        records.push_back(mapRecordOf(layout, chops.back()));
+    }
+    std::ofstream(dir.path + "p.stmap", std::ios::binary) << mapFileOf(records);
+    const std::vector<InputMap> maps = readCoordinateMap(dir.path + "p.stmap");
+    ASSERT_EQ(maps.size(), layouts.size());
+
+    for (size_t k = 0; k < layouts.size(); ++k) {
+        const std::string& layout = layouts[k];
+        const InputMap& map = maps[k];
+        SCOPED_TRACE(layout);
+        std::vector<int64_t> offsets;  // FASTA offset of every base, chopped ones included
+        for (size_t i = 0; i < layout.size(); ++i) {
+            if (layout[i] == 'b') offsets.push_back(static_cast<int64_t>(i));
+        }
+        EXPECT_EQ(map.kept + map.chopped, static_cast<int64_t>(offsets.size()));
+        EXPECT_EQ(map.chopped, chops[k]);
+        EXPECT_EQ(fastaLength(map), static_cast<int64_t>(layout.size()));
+        for (size_t i = 0; i < offsets.size(); ++i) EXPECT_EQ(fastaOffset(map, i), offsets[i]) << "base " << i;
+        for (size_t a = 0; a < offsets.size(); ++a) {
+            for (size_t b = a + 1; b <= offsets.size(); ++b) {
+                const bool gap = offsets[b - 1] - offsets[a] != static_cast<int64_t>(b - 1 - a);
+                EXPECT_EQ(spansRemoved(map, a, b), gap) << "[" << a << ", " << b << ")";
+            }
+        }
+    }
+}
+
+TEST(CoordinateMap, DamageAndAbsenceAreErrors) {
+    TempDir dir;
+    const std::string good = mapFileOf({mapRecordOf("xbbxb", 1), mapRecordOf("bb", 0)});
+    auto readBytes = [&](const std::string& bytes) {
+        std::ofstream(dir.path + "m.stmap", std::ios::binary) << bytes;
+        readCoordinateMap(dir.path + "m.stmap");
+    };
+    EXPECT_EXIT(readCoordinateMap(dir.path + "none.stmap"), ::testing::ExitedWithCode(1),
+                "## ERROR: coordinate map .*none.stmap is missing: the data set was made without it");
+    EXPECT_EXIT(readBytes(good.substr(0, good.size() - 1)), ::testing::ExitedWithCode(1), "incomplete");
+    std::string miscounted = good;
+    miscounted[miscounted.size() - 16] = 3;
+    EXPECT_EXIT(readBytes(miscounted), ::testing::ExitedWithCode(1), "fewer inputs than its trailer counts");
+    std::string cut = good;
+    cut.erase(9, 1);  // the first record loses a byte
+    EXPECT_EXIT(readBytes(cut), ::testing::ExitedWithCode(1), "damaged");
+}
+
+TEST(NamesCatalogue, EscapedFieldsRoundTripAndBadLinesStop) {
+    TempDir dir;
+    const std::string odd = "a\tb\\c\nd\re";
+    std::ofstream(dir.path + "p.stnames") << kNamesHeader << "chr1\tin/x.fa\t100\t90\n"
+                                          << escapeField(odd) << "\t" << escapeField(odd) << "\t0\t0\n";
+    const auto names = readNamesCatalogue(dir.path + "p.stnames");
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0].name, "chr1");
+    EXPECT_EQ(names[0].file, "in/x.fa");
+    EXPECT_EQ(names[0].fastaLength, 100);
+    EXPECT_EQ(names[0].filteredLength, 90);
+    EXPECT_EQ(names[1].name, odd);
+    EXPECT_EQ(names[1].file, odd);
+
+    auto readText = [&](const std::string& text) {
+        std::ofstream(dir.path + "n.stnames") << text;
+        readNamesCatalogue(dir.path + "n.stnames");
+    };
+    EXPECT_EXIT(readText("chr1\tx\t1\t1\n"), ::testing::ExitedWithCode(1), "header line");
+    EXPECT_EXIT(readText(std::string(kNamesHeader) + "chr1\tx\t1\n"), ::testing::ExitedWithCode(1),
+                "line 2: 3 fields instead of 4");
+    EXPECT_EXIT(readText(std::string(kNamesHeader) + "chr1\tx\t1\t2\n"), ::testing::ExitedWithCode(1),
+                "more bases than FASTA characters");
+    EXPECT_EXIT(readText(std::string(kNamesHeader) + "chr1\tx\t1\t-1\n"), ::testing::ExitedWithCode(1),
+                "is not a length");
+    EXPECT_EXIT(readText(std::string(kNamesHeader) + "chr1\tx\t1\t1"), ::testing::ExitedWithCode(1), "incomplete");
+    EXPECT_EXIT(readNamesCatalogue(dir.path + "none.stnames"), ::testing::ExitedWithCode(1), "is missing");
+}
+
+// Everything the stream gives for `path`, read in pieces of `piece` bytes.
+std::string readStream(const std::string& path, size_t piece) {
+    InputStream in;
+    if (!openInputStream(in, path)) return "(cannot open)";
+    std::string out(piece, 0), all;
+    for (;;) {
+        const size_t got = readInputStream(in, reinterpret_cast<uint8_t*>(out.data()), piece);
+        all.append(out, 0, got);
+        if (got < piece) return all;
+    }
+}
+
+TEST(InputStream, PlainGzipAndMultiMemberGiveTheSameBytes) {
+    TempDir dir;
+    std::mt19937 rng(7);
+    std::string text;
+    for (int i = 0; i < 300000; ++i) text += "acgtN\n"[rng() % 6];
+    std::ofstream(dir.path + "t.fa", std::ios::binary) << text.substr(0, 1000) << text.substr(1000);
+    std::ofstream(dir.path + "a.fa", std::ios::binary) << text.substr(0, 1000);
+    std::ofstream(dir.path + "b.fa", std::ios::binary) << text.substr(1000);
+    const std::string d = dir.path;
+    ASSERT_EQ(system(("gzip -c " + d + "t.fa > " + d + "t.dat && gzip -c " + d + "a.fa > " + d + "two.gz && gzip -c " +
+                      d + "b.fa >> " + d + "two.gz")
+                         .c_str()),
+              0);
+    for (size_t piece : {size_t{1} << 20, size_t{4096}, size_t{7}}) {
+        SCOPED_TRACE(piece);
+        EXPECT_EQ(readStream(d + "t.fa", piece), text);
+        EXPECT_EQ(readStream(d + "t.dat", piece), text);  // recognised by its bytes, not its name
+        EXPECT_EQ(readStream(d + "two.gz", piece), text);
+    }
+    std::ifstream in(d + "two.gz", std::ios::binary);
+    const std::string gz((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ofstream(d + "cut.gz", std::ios::binary) << gz.substr(0, gz.size() / 2);
+    EXPECT_EXIT(readStream(d + "cut.gz", 4096), ::testing::ExitedWithCode(1), "gzip data in .*cut.gz is truncated");
+    std::string flipped = gz;
+    flipped[gz.size() - 6] ^= 0x40;  // the last member's checksum
+    std::ofstream(d + "bad.gz", std::ios::binary) << flipped;
+    EXPECT_EXIT(readStream(d + "bad.gz", 4096), ::testing::ExitedWithCode(1), "gzip data in .*bad.gz is corrupt");
+    std::ofstream(d + "tail.gz", std::ios::binary) << gz << "junk";
+    EXPECT_EXIT(readStream(d + "tail.gz", 4096), ::testing::ExitedWithCode(1), "bytes after its gzip data");
+    EXPECT_EQ(readStream(d + "missing.fa", 10), "(cannot open)");
 }
 
 }  // namespace

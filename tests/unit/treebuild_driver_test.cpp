@@ -17,27 +17,26 @@ struct Result {
 
 class TreebuildDriver : public ::testing::Test {
 protected:
-    std::string dir;
+    TempDir temp{"tbdriver"};
+    const std::string dir = temp.path;
     std::string base;
     std::vector<std::string> inputs{"acgtacgtaacc", "ggt", "", "acgtacgtaacc", "tttttttttttttttttttttttttttttttttttgca"};
 
     void SetUp() override {
-        dir = tempDir("tbdriver");
         base = writeInputs(dir, "ds", inputs);
         writeRuns(base, inputs, {2, 2, 1}, false);
     }
-    void TearDown() override { run("rm -rf " + dir); }
 
     Result treebuild(const std::string& options) {
-        int status = run(kTreebuild + " " + options + " 2>" + dir + "err.txt");
-        return {status, slurp(dir + "err.txt")};
+        int status = runCommand(kTreebuild + " " + options + " 2>" + dir + "err.txt");
+        return {status, readFile(dir + "err.txt")};
     }
     Result merge(const std::string& options) { return treebuild(dir + " ds " + options); }
     std::vector<Record> merged(const std::string& prefix) {
-        return readFile<Record>(dir + prefix + ".ST/" + prefix + ".stpsa");
+        return readRecords<Record>(dir + prefix + ".ST/" + prefix + ".stpsa");
     }
     std::vector<uint32_t> mergedLcps(const std::string& prefix) {
-        return readFile<uint32_t>(dir + prefix + ".ST/" + prefix + ".stlcp");
+        return readRecords<uint32_t>(dir + prefix + ".ST/" + prefix + ".stlcp");
     }
     void expectError(const Result& r, const std::string& fragment) {
         EXPECT_EQ(r.status, 1) << r.err;
@@ -121,15 +120,15 @@ TEST_F(TreebuildDriver, ArrayFlushesInBlocksOfMaxNodes) {
     EXPECT_NE(r.err.find("#   maxp=0 tnlcp=0 alcp=0 maxlcp=0 nmlcp=0/0  tngpf="), std::string::npos);
     // The dividers file is there and empty, and no tree is written.
     EXPECT_TRUE(exists(dir + "five.ST/five.stdiv"));
-    EXPECT_TRUE(readFile<char>(dir + "five.ST/five.stdiv").empty());
+    EXPECT_TRUE(readRecords<char>(dir + "five.ST/five.stdiv").empty());
     EXPECT_FALSE(exists(dir + "five.ST/five_0.stree"));
     // A full buffer is written when the next suffix arrives, so a count that is a
     // multiple of maxNodes is written whole by the final flush.
     r = treebuild(dir + " five -a -n 5");
     EXPECT_NE(r.err.find("# Flush array   0: nbuff=5 t="), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("# Flush array   1:"), std::string::npos) << r.err;
-    EXPECT_EQ(readFile<Record>(dir + "five.ST/five.stpsa").size(), 5u);
-    EXPECT_EQ(readFile<uint32_t>(dir + "five.ST/five.stlcp")[0], 0u);
+    EXPECT_EQ(readRecords<Record>(dir + "five.ST/five.stpsa").size(), 5u);
+    EXPECT_EQ(readRecords<uint32_t>(dir + "five.ST/five.stlcp")[0], 0u);
 }
 
 TEST_F(TreebuildDriver, OptionsWithoutEffectAreEchoedOnly) {
@@ -162,10 +161,10 @@ TEST_F(TreebuildDriver, CommandLineErrors) {
 
 TEST_F(TreebuildDriver, DamagedStreamFilesAreNamed) {
     std::string psa1 = base + "_1.stpsa";
-    std::vector<Record> good = readFile<Record>(psa1);
+    std::vector<Record> good = readRecords<Record>(psa1);
 
     // A partial record at the end.
-    std::vector<char> bytes = readFile<char>(psa1);
+    std::vector<char> bytes = readRecords<char>(psa1);
     bytes.push_back(0);
     writeFile(psa1, bytes);
     expectError(merge("-a -p o"), psa1);
@@ -201,7 +200,7 @@ TEST_F(TreebuildDriver, DamagedStreamFilesAreNamed) {
 
     // LCP files: missing, or shorter than their suffix arrays.
     std::string lcp0 = base + "_0.stlcp";
-    std::vector<uint32_t> lcps = readFile<uint32_t>(lcp0);
+    std::vector<uint32_t> lcps = readRecords<uint32_t>(lcp0);
     remove(lcp0.c_str());
     expectError(merge("-a -p o -Z"), "can't open LCP file " + lcp0);
     lcps.pop_back();
@@ -210,17 +209,54 @@ TEST_F(TreebuildDriver, DamagedStreamFilesAreNamed) {
     EXPECT_EQ(merge("-a -p o").status, 0);  // without -Z the LCP files are not read
 }
 
+TEST_F(TreebuildDriver, RunsOfTheWrongSizeOrOrderAreNamed) {
+    std::string psa1 = base + "_1.stpsa";
+    std::vector<Record> good = readRecords<Record>(psa1);
+
+    // A record short would lose an occurrence, a record too many repeat one.
+    for (int extra : {-1, 1}) {
+        std::vector<Record> bad = good;
+        if (extra < 0) bad.pop_back();
+        else bad.push_back(bad.back());
+        writeFile(psa1, bad);
+        for (const char* options : {"-a -p o", "-p o -H", "-p o -Z"}) {
+            expectError(merge(options), psa1);
+            EXPECT_NE(merge(options).err.find("holds " + std::to_string(bad.size()) + " records"), std::string::npos);
+        }
+    }
+    // Without a partitions catalogue every input is a run of its own.
+    writeRuns(base, inputs, {1, 1, 1, 1, 1}, false);
+    std::string psa3 = base + "_3.stpsa";
+    std::vector<Record> single = readRecords<Record>(psa3);
+    single.pop_back();
+    writeFile(psa3, single);
+    expectError(merge("-a -p o"), psa3);
+    writeRuns(base, inputs, {2, 2, 1}, false);
+
+    // Two records swapped: wherever the merge compares neighbours of a run.
+    std::vector<Record> swapped = good;
+    std::swap(swapped[4], swapped[5]);
+    writeFile(psa1, swapped);
+    for (const char* options : {"-a -p o", "-p o", "-p o -H", "-p o -X -f"}) {
+        expectError(merge(options), psa1);
+        EXPECT_NE(merge(options).err.find("out of order: record 5 sorts before record 4"), std::string::npos)
+            << options;
+    }
+    writeFile(psa1, good);
+    EXPECT_EQ(merge("-p o -H").status, 0);
+}
+
 TEST_F(TreebuildDriver, DamagedCataloguesAndInputsAreNamed) {
     std::string bin = base + "_3.stbin";
-    std::vector<char> words = readFile<char>(bin);
+    std::vector<char> words = readRecords<char>(bin);
     remove(bin.c_str());
     expectError(merge("-a -p o"), "can't open input string binary file " + bin);
     words.resize(2);
     writeFile(bin, words);
     expectError(merge("-a -p o"), "binary string 3 reading error");
-    writeFile(bin, pack(inputs[3]));
+    writeFile(bin, packBases(inputs[3]));
 
-    std::vector<int32_t> bits = readFile<int32_t>(base + ".stblengths");
+    std::vector<int32_t> bits = readRecords<int32_t>(base + ".stblengths");
     bits[1] = 5;
     writeFile(base + ".stblengths", bits);
     expectError(merge("-a -p o"), "bad lengths");
@@ -241,7 +277,7 @@ TEST_F(TreebuildDriver, StoredLcpValuesAreCappedAtTheShorterSuffix) {
     int raised = 0;
     for (int r = 0; r < 3; r++) {
         std::string path = base + "_" + std::to_string(r) + ".stlcp";
-        std::vector<uint32_t> lcps = readFile<uint32_t>(path);
+        std::vector<uint32_t> lcps = readRecords<uint32_t>(path);
         for (size_t k = 1; k < lcps.size(); k++)
             if ((lcps[k] & 1) == 0) lcps[k] += 2, raised++;
         writeFile(path, lcps);
@@ -252,13 +288,13 @@ TEST_F(TreebuildDriver, StoredLcpValuesAreCappedAtTheShorterSuffix) {
     EXPECT_EQ(mergedLcps("capped"), mergedLcps("ref"));
     r = merge("-p tree -Z");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(readFile<char>(dir + "tree.ST/tree_0.stree"), readFile<char>(dir + "reftree.ST/reftree_0.stree"));
+    EXPECT_EQ(readRecords<char>(dir + "tree.ST/tree_0.stree"), readRecords<char>(dir + "reftree.ST/reftree_0.stree"));
 }
 
 TEST_F(TreebuildDriver, StoppedMergeLeavesNoArraysThatLookComplete) {
     ASSERT_EQ(merge("-a -p o").status, 0);
     ASSERT_TRUE(exists(dir + "o.ST/o.stpsa"));
-    std::vector<Record> bad = readFile<Record>(base + "_2.stpsa");
+    std::vector<Record> bad = readRecords<Record>(base + "_2.stpsa");
     bad.back().offset = 999;
     writeFile(base + "_2.stpsa", bad);
     expectError(merge("-a -p o -n 2"), base + "_2.stpsa");

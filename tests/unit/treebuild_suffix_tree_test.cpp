@@ -140,7 +140,7 @@ TEST(Totals, LcpFiguresAndPathHeight) {
     double sum = 0;
     uint32_t maxLcp = 0;
     for (size_t k = 1; k < order.size(); ++k) {
-        uint32_t bits = lcpOf(ds.text(order[k - 1]), ds.text(order[k])) >> 1;
+        uint32_t bits = bitLcpValue(ds.text(order[k - 1]), ds.text(order[k])) >> 1;
         sum += bits;
         maxLcp = std::max(maxLcp, bits);
     }
@@ -214,7 +214,7 @@ TEST(DividersFile, WrittenUnderTemporaryNameAndRenamedAtTheEnd) {
     setUpTrees();
     std::vector<Suffix> order = ds.sortedSuffixes();
     for (size_t k = 0; k < order.size(); ++k) {
-        addSuffix(ds.record(order[k]), k == 0 ? 0 : lcpOf(ds.text(order[k - 1]), ds.text(order[k])));
+        addSuffix(ds.record(order[k]), k == 0 ? 0 : bitLcpValue(ds.text(order[k - 1]), ds.text(order[k])));
         if (treeIsFull()) writeFullTree();
     }
     finishTrees();

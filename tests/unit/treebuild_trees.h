@@ -4,61 +4,24 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "tests/support/dna.h"
+#include "tests/support/files.h"
+#include "tests/support/seed.h"
+#include "tests/support/temp_dir.h"
 #include "toolkit/run.h"
 #include "treebuild/suffix_tree.h"
 #include "treebuild/treebuild.h"
 
 namespace treetest {
 
-inline uint32_t baseCode(char c) {
-    switch (c) {
-        case 'a': return 0;
-        case 'c': return 1;
-        case 'g': return 2;
-        default: return 3;
-    }
-}
-
-// Packed form: 16 codes per word, first base in bits 31-30, then one zero word.
-inline std::vector<uint32_t> pack(const std::string& s) {
-    std::vector<uint32_t> words((s.size() + 15) / 16 + 1, 0);
-    for (size_t i = 0; i < s.size(); ++i) words[i / 16] |= baseCode(s[i]) << (30 - 2 * (i % 16));
-    return words;
-}
-
-inline uint32_t prefixWord(const std::string& s, size_t from) {
-    uint32_t w = 0;
-    for (size_t i = 0; i < 16; ++i)
-        if (from + i < s.size()) w |= baseCode(s[from + i]) << (30 - 2 * i);
-    return w;
-}
-
-struct Suffix {
-    int input;
-    uint32_t offset;
-};
-
-// LCP value of two suffixes: bit LCP x 2 + continuation bit.
-inline uint32_t lcpOf(std::string_view x, std::string_view y) {
-    size_t n = std::min(x.size(), y.size());
-    size_t k = 0;
-    while (k < n && x[k] == y[k]) ++k;
-    if (k == n) return static_cast<uint32_t>(2 * k) << 1;
-    uint32_t a = baseCode(x[k]), b = baseCode(y[k]);
-    uint32_t bits = 2 * static_cast<uint32_t>(k) + (((a ^ b) & 2) ? 0 : 1);
-    return (bits << 1) | 1;
-}
+using namespace testsupport;
 
 // A data set in memory, installed into gBuild, with trees written under `dir`.
 struct DataSet {
@@ -66,18 +29,16 @@ struct DataSet {
     std::vector<int32_t> bitLengths;
     std::vector<std::vector<uint32_t>> packedWords;
     std::vector<uint32_t*> packedTable;
-    std::string dir;
+    TempDir temp{"treebuild-test"};
+    std::string dir = temp.path.substr(0, temp.path.size() - 1);  // without the final "/"
 
     explicit DataSet(std::vector<std::string> in) : inputs(std::move(in)) {
-        char templ[] = "/tmp/treebuild-test.XXXXXX";
-        dir = mkdtemp(templ);
         for (const std::string& s : inputs) {
             bitLengths.push_back(static_cast<int32_t>(2 * s.size()));
-            packedWords.push_back(pack(s));
+            packedWords.push_back(packBases(s, 1));  // and the readers' zero word
         }
         for (auto& w : packedWords) packedTable.push_back(w.data());
     }
-    ~DataSet() { std::system(("rm -rf '" + dir + "'").c_str()); }
 
     std::string base() const { return dir + "/t"; }
 
@@ -86,23 +47,9 @@ struct DataSet {
     }
 
     // Every suffix in the global order; identical suffixes by input number.
-    std::vector<Suffix> sortedSuffixes() const {
-        std::vector<Suffix> all;
-        for (size_t i = 0; i < inputs.size(); ++i)
-            for (uint32_t p = 0; p < inputs[i].size(); ++p) all.push_back({static_cast<int>(i), p});
-        std::sort(all.begin(), all.end(), [&](const Suffix& a, const Suffix& b) {
-            int c = text(a).compare(text(b));
-            return c != 0 ? c < 0 : a.input < b.input;
-        });
-        return all;
-    }
+    std::vector<Suffix> sortedSuffixes() const { return globalOrder(inputs); }
 
-    PsaRecord record(const Suffix& s) const {
-        const std::string& in = inputs[s.input];
-        uint32_t pre = s.offset == 0 ? 0 : baseCode(in[s.offset - 1]);
-        return PsaRecord{(static_cast<uint32_t>(s.input) << 2) | pre, s.offset, prefixWord(in, s.offset),
-                         prefixWord(in, s.offset + 16)};
-    }
+    PsaRecord record(const Suffix& s) const { return suffixRecord(inputs[s.input], s.input, s.offset).psa(); }
 
     void install(int maxNodes, bool compact) {
         gBuild = BuildState{};
@@ -126,7 +73,7 @@ struct DataSet {
         openDividers();
         setUpTrees();
         for (size_t k = 0; k < order.size(); ++k) {
-            uint32_t lcp = lcps ? (*lcps)[k] : k == 0 ? 0 : lcpOf(text(order[k - 1]), text(order[k]));
+            uint32_t lcp = lcps ? (*lcps)[k] : k == 0 ? 0 : bitLcpValue(text(order[k - 1]), text(order[k]));
             addSuffix(record(order[k]), lcp);
             if (treeIsFull()) writeFullTree();
         }
@@ -144,24 +91,14 @@ inline std::string buildAndCapture(DataSet& ds, int maxNodes, bool compact = fal
     return testing::internal::GetCapturedStderr();
 }
 
-inline std::vector<char> readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<char>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
 inline std::vector<TreeDivider> readDividers(const std::string& base) {
-    std::vector<char> bytes = readFile(base + ".stdiv");
-    std::vector<TreeDivider> d(bytes.size() / sizeof(TreeDivider));
-    if (!d.empty()) std::memcpy(d.data(), bytes.data(), d.size() * sizeof(TreeDivider));
-    return d;
+    return readRecords<TreeDivider>(base + ".stdiv");
 }
 
 inline std::vector<TreeNode> readTree(const std::string& base, int t) {
-    std::vector<char> bytes = readFile(base + "_" + std::to_string(t) + ".stree");
-    std::vector<TreeNode> n(bytes.size() / sizeof(TreeNode));
-    if (!n.empty()) std::memcpy(n.data(), bytes.data(), n.size() * sizeof(TreeNode));
-    EXPECT_EQ(bytes.size() % sizeof(TreeNode), 0u);
-    return n;
+    const std::string path = base + "_" + std::to_string(t) + ".stree";
+    EXPECT_EQ(readFile(path).size() % sizeof(TreeNode), 0u) << path;
+    return readRecords<TreeNode>(path);
 }
 
 struct LeafAt {
@@ -218,7 +155,7 @@ inline uint32_t descend(const std::vector<TreeNode>& t, std::string_view s) {
     uint32_t node = 0, depth = 0;
     const uint32_t length = static_cast<uint32_t>(2 * s.size());
     while (depth < length) {
-        uint32_t bit = (baseCode(s[depth / 2]) >> (1 - depth % 2)) & 1;
+        uint32_t bit = bitAt(s, depth);
         if (isLeaf(t[node])) return 0;
         uint32_t child = bit ? child1(t[node]) : child0(t[node]);
         if (child == 0) return 0;

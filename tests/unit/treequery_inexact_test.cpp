@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
 #include "toolkit/run.h"
 #include "treequery/inexact_search.h"
 #include "treequery/tree_store.h"
@@ -69,24 +70,18 @@ TEST(InexactTreeSelection, ShortPatternsCompareOnlyTheirLeadingBits) {
 // A data set directory with one input, and a hand-made tree loaded as the store's tree.
 class HandTree : public ::testing::Test {
   protected:
-    std::string dir;
+    testsupport::TempDir temp{"inexact_unit"};
+    const std::string dir = temp.path.substr(0, temp.path.size() - 1);  // without the final "/"
     std::vector<Node> nodes;
     std::vector<int32_t> bitLengths;
 
     void SetUp() override {
-        char pattern[] = "/tmp/inexact_unit.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
         ASSERT_EQ(mkdir((dir + "/h.ST").c_str(), 0755), 0);
         snprintf(gQuery.treeBase, sizeof gQuery.treeBase, "%s/h.ST/h", dir.c_str());
         gRun.quiet = 1;
         gSettings.indexOrigin = 0;
     }
-    void TearDown() override {
-        closeConfirmFiles();
-        std::string command = "rm -rf '" + dir + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
-    }
+    void TearDown() override { closeConfirmFiles(); }
     void writeInput(int input, const std::string& text) {
         std::string path = dir + "/h.ST/h_" + std::to_string(input) + ".stdna";
         FILE* f = fopen(path.c_str(), "wb");

@@ -93,6 +93,21 @@ TEST(TreequeryOptions, LettersDefaultsAndStrings) {
     EXPECT_STREQ(gQuery.catalogueBase, "in/pre.ST/pre");
 }
 
+TEST(TreequeryOptions, EchoPrintsLongValuesWhole) {
+    std::string sets, ks;
+    for (int i = 0; i < 150; i++) sets += std::to_string(i % 10) + ":";
+    for (int i = 0; i < 300; i++) ks += std::to_string(i % 9 + 1) + ",";
+    Args a({"d/", "p", "-s", sets, "-k", ks, "-n", "2,3", "-p", std::string(40, 'a')});
+    scan(a);
+    gRun.quiet = 0;
+    testing::internal::CaptureStderr();
+    echoSettings();
+    std::string echo = testing::internal::GetCapturedStderr();
+    gRun.quiet = 1;
+    EXPECT_EQ(echo, "# search options: pattern=" + std::string(30, 'a') + " strsets=" + sets + " kstring=" + ks +
+                        " nstring=2,3 prlength=100 \n");
+}
+
 TEST(TreequeryOptionsDeath, ScanErrors) {
     Args pendingAtEnd({"d/", "p", "-t", "5", "-m"});
     EXPECT_EXIT(scan(pendingAtEnd), testing::ExitedWithCode(1),

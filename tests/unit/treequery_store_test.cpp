@@ -38,27 +38,31 @@ const std::vector<std::string> kInputs = {"acgtacgtaacctgacgtagg", "ttgacgtaccga
 
 class Store : public testing::Test {
   protected:
-    void SetUp() override {
-        dir = tqdata::tempDir("tqstore");
-        base = tqdata::writeDataSet(dir, "ds", kInputs, 12);
-    }
-    void TearDown() override {
-        if (!HasFailure()) system(("rm -rf " + dir).c_str());
-    }
-    void writeBytes(const std::string& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    }
-    std::string readBytes(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
+    void SetUp() override { base = tqdata::writeDataSet(dir, "ds", kInputs, 12); }
+    static void writeBytes(const std::string& path, const std::string& bytes) { tqdata::writeFile(path, bytes); }
+    static std::string readBytes(const std::string& path) { return tqdata::readFile(path); }
     void patchWord(const std::string& path, size_t offset, uint32_t value) {
         std::string bytes = readBytes(path);
         memcpy(&bytes[offset], &value, 4);
         writeBytes(path, bytes);
     }
     std::string query(const std::string& options) { return dir + " ds " + options; }
-    std::string dir, base;
+    std::vector<tqdata::Divider> readDividers() {
+        std::string bytes = readBytes(base + ".stdiv");
+        std::vector<tqdata::Divider> d(bytes.size() / sizeof(tqdata::Divider));
+        memcpy(d.data(), bytes.data(), d.size() * sizeof(tqdata::Divider));
+        return d;
+    }
+    void writeDividers(const std::vector<tqdata::Divider>& d) { tqdata::writeFile(base + ".stdiv", d); }
+    // Runs treequery with `options` and expects status 1 and "## ERROR: " followed by `message`.
+    void expectError(const std::string& options, const std::string& message) {
+        Result r = run(query(options));
+        EXPECT_EQ(r.status, 1) << options << "\n" << r.output;
+        EXPECT_NE(r.output.find("## ERROR: " + message), std::string::npos) << options << "\n" << r.output;
+    }
+    tqdata::TempDir temp{"tqstore"};
+    const std::string dir = temp.path;
+    std::string base;
 };
 
 TEST_F(Store, DividerFilesThatCannotBeTrusted) {
@@ -95,19 +99,85 @@ TEST_F(Store, DividerFilesThatCannotBeTrusted) {
     EXPECT_NE(r.output.find("## ERROR: can't open ST dividers file \"" + divs + "\""), std::string::npos);
 }
 
-TEST_F(Store, TreeFileShorterThanItsDivider) {
+TEST_F(Store, TreeFileOfAnotherSizeThanItsDivider) {
+    // Tree 0 holds the suffixes that begin with a: every search below loads it.
     std::string tree = base + "_0.stree";
     std::string bytes = readBytes(tree);
     writeBytes(tree, bytes.substr(0, bytes.size() - 12));
-    Result r = run(query("-p a"));  // tree 0 holds the suffixes that begin with a
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.output.find("## ERROR: problem loading tree from file \"" + tree + "\""), std::string::npos)
-        << r.output;
-    r = run(query("-p a -U"));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.output.find("## ERROR: problem with mmap: suffix tree file \"" + tree + "\" is shorter"),
-              std::string::npos)
-        << r.output;
+    for (const char* search : {"-p a", "-p acgt -H 1"}) {
+        expectError(search, "problem loading tree from file \"" + tree + "\"");
+        expectError(std::string(search) + " -U", "problem with mmap: suffix tree file \"" + tree + "\" is shorter");
+    }
+    expectError("-0", "problem loading tree from file \"" + tree + "\", nb=" + std::to_string(bytes.size()) +
+                          ", tn=" + std::to_string(bytes.size() - 12));
+    // A record too many: the divider does not describe this tree.
+    writeBytes(tree, bytes + bytes.substr(0, 12));
+    const std::string longer = "suffix tree file \"" + tree + "\" has " + std::to_string(bytes.size() + 12) +
+                               " bytes, but divider 0 of ST dividers file \"" + base + ".stdiv\" gives it";
+    for (const char* options : {"-p a", "-p a -U", "-p acgt -H 1", "-p acgt -H 1 -U", "-0", "-0 -U"})
+        expectError(options, longer);
+}
+
+TEST_F(Store, DamagedDividersAreRefused) {
+    const std::vector<tqdata::Divider> good = readDividers();
+    ASSERT_GE(good.size(), 4u);
+    ASSERT_LT(good[0].from, good[0].to);
+    const std::string file = "ST dividers file \"" + base + ".stdiv\": ";
+    auto damaged = [&](auto change, const std::string& message) {
+        std::vector<tqdata::Divider> d = good;
+        change(d);
+        writeDividers(d);
+        for (const char* options : {"-p acgt", "-p acgt -H 1", "-0"}) expectError(options, file + message);
+    };
+    damaged([](auto& d) { std::swap(d[1], d[2]); }, "divider 1 names tree 2, not tree 1");
+    damaged([](auto& d) { d[1] = d[0], d[1].tree = 1; }, "divider 1 has its first key below the last key of divider 0");
+    damaged([](auto& d) { d[2].from = d[2].to + 1; }, "divider 2 has its first key above its last");
+    damaged([](auto& d) { d[3].to = d[3 + 1].from + 1; },
+            "divider 4 has its first key below the last key of divider 3");
+    damaged([](auto& d) { d.resize(1); }, "its 1 trees hold between ");
+    damaged([](auto& d) { d.push_back(d[0]), d.back().tree = (int)d.size() - 1, d.back().from = d.back().to = ~0u; },
+            "its " + std::to_string(good.size() + 1) + " trees hold between ");
+
+    // Cut at a record boundary: node counts still allow the suffixes, but a traversal
+    // of every tree counts the leaves.
+    std::vector<tqdata::Divider> cut(good.begin(), good.end() - 1);
+    writeDividers(cut);
+    long long leaves = 0;
+    for (size_t t = 0; t + 1 < good.size(); t++) {
+        std::string tree = readBytes(base + "_" + std::to_string(t) + ".stree");
+        for (size_t at = 0; at < tree.size(); at += 12) leaves += tree[at + 4] & 1;
+    }
+    for (const char* options : {"-0", "-0 -U", "-a"})
+        expectError(options, file + "its " + std::to_string(cut.size()) + " trees hold " + std::to_string(leaves) +
+                                 " suffixes, but the inputs have 50");
+    EXPECT_EQ(run(query("-0 -i 2")).status, 0);  // a partial traversal cannot tell
+
+    // A divider whose tree file is not there (one divider too many, or a file lost):
+    // the Hamming search says so on standard output (status 255) and standard error.
+    writeDividers(good);
+    const std::string missing = base + "_" + std::to_string(good.size() - 1) + ".stree";
+    ASSERT_EQ(rename(missing.c_str(), (missing + ".away").c_str()), 0);
+    Result r = run(query("-q -p ttttt -H 1"));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_NE(r.output.find("ERROR: Could not open tree file " + missing + "\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("## ERROR: can't open suffix tree file \"" + missing + "\""), std::string::npos);
+}
+
+TEST_F(Store, DataSetWithoutBasesAnswersEmpty) {
+    std::string emptyDir = tqdata::tempDir("tqstore");
+    tqdata::writeDataSet(emptyDir, "ds", {"", ""}, 12);
+    for (const char* options : {"-p acgt", "-p acgt -U", "-p acgt -H 1", "-p ac*t -H 1 -U"}) {
+        Result r = run(emptyDir + " ds -q " + options);
+        EXPECT_EQ(r.status, 0) << options << "\n" << r.output;
+        EXPECT_NE(r.output.find("(0 times"), std::string::npos) << options << "\n" << r.output;
+    }
+    for (const char* options : {"-0 -K -s 0:1 -1 -2 -k 1 -n 1 -e", "-0 -U", "-a"}) {
+        Result r = run(emptyDir + " ds -q " + options);
+        EXPECT_EQ(r.status, 0) << options << "\n" << r.output;
+        EXPECT_EQ(r.output.find("## ERROR"), std::string::npos) << options << "\n" << r.output;
+    }
+    EXPECT_NE(run(emptyDir + " ds -q -0 -K -s 0,1:").output.find("Subset 0 1  (0 results total)"), std::string::npos);
+    system(("rm -rf " + emptyDir).c_str());
 }
 
 TEST_F(Store, CorruptRecordsAreErrorsNotCrashes) {
@@ -196,14 +266,14 @@ TEST_F(Store, LetterCaseOfPatternAndTextDoesNotMatter) {
     EXPECT_NE(lower.output.find("(7 times in 3 files"), std::string::npos) << lower.output;
     auto rows = [](const std::string& out) { return out.substr(out.find("#cols:")); };
     EXPECT_EQ(rows(lower.output), rows(upper.output));
-    std::string upperDir = tqdata::tempDir("tqstore");
+    tqdata::TempDir upperTemp("tqstore");
+    const std::string upperDir = upperTemp.path;
     tqdata::writeDataSet(upperDir, "ds", kInputs, 12, true);
     Result stored = run(upperDir + " ds -q -p acgt,AcGt");
     EXPECT_EQ(stored.status, 0);
     size_t first = stored.output.find("(7 times in 3 files");
     EXPECT_NE(first, std::string::npos) << stored.output;
     EXPECT_NE(stored.output.find("(7 times in 3 files", first + 1), std::string::npos) << stored.output;
-    system(("rm -rf " + upperDir).c_str());
 }
 
 TEST_F(Store, MappedTreesAreKeptAcrossPatternsAndReleasedAtTheEnd) {

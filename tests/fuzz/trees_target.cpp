@@ -1,0 +1,182 @@
+// Fuzz target: treequery on a data set whose dividers and tree files were damaged.
+// A small data set is built once through the whole pipeline; each input names one
+// query (exact search read or mapped, Hamming search read or mapped, traversal) and
+// a list of damage steps. The query must never crash, hang, draw a sanitizer report
+// or fail without a "## ERROR: " line. When only the dividers were damaged, the
+// query must give the undamaged answer or stop with a "## ERROR: " line: the trees
+// themselves are intact, so any other answer is a silent wrong one. Damage inside a
+// tree that stays within valid ranges cannot be told from good data, so there only
+// the first rule holds.
+//
+// Input: one byte choosing the query, then steps of five bytes
+//   file (dividers or tree k), operation, offset (two bytes, little-endian), value.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "child_run.h"
+#include "scratch_dir.h"
+
+#include "toolkit/records.h"
+
+namespace {
+
+struct DataSet {
+    std::string dir;                 // holds ds.ST/
+    std::string dividers;            // undamaged .stdiv
+    std::vector<std::string> trees;  // undamaged .stree files, by tree number
+    std::vector<std::vector<std::string>> queries;
+    std::vector<ChildOutcome> answers;  // undamaged outcome of each query
+};
+
+std::string dividerPath(const DataSet& d) { return d.dir + "ds.ST/ds.stdiv"; }
+std::string treePath(const DataSet& d, size_t t) { return d.dir + "ds.ST/ds_" + std::to_string(t) + ".stree"; }
+
+void runOrStop(ProgramEntry entry, const std::vector<std::string>& args) {
+    ChildOutcome o = runProgram(entry, args, 60000);
+    if (o.status != 0) reportFault("building the undamaged data set failed", args, o);
+}
+
+// Inputs with repeats between and within them (so that the trees hold chains and
+// the traversal finds shared strings), drawn from a fixed seed.
+std::string fastaText(std::vector<std::string>& sequences) {
+    std::mt19937 random(20240611);
+    auto bases = [&](int n) {
+        std::string s;
+        for (int i = 0; i < n; i++) s += "acgt"[random() % 4];
+        return s;
+    };
+    std::string first = bases(120);
+    std::string second = bases(30) + first.substr(20, 40) + bases(20) + first.substr(20, 40);
+    second[50] = second[50] == 'a' ? 'c' : 'a';  // one mismatch for the Hamming search
+    sequences = {first, second, "acgtacgtacgtacgtacgtacgtacgt", first.substr(60, 30)};
+    std::string text;
+    for (size_t i = 0; i < sequences.size(); i++) text += ">s" + std::to_string(i) + "\n" + sequences[i] + "\n";
+    return text;
+}
+
+DataSet buildDataSet() {
+    DataSet d;
+    d.dir = scratchDir("fuzz-trees");
+    std::vector<std::string> seqs;
+    writeWhole(d.dir + "in.fa", fastaText(seqs));
+    runOrStop(dnaprepMain, {"dnaprep", d.dir, d.dir, "ds", "-q", "-Q", "in.fa"});
+    runOrStop(runarrayMain, {"runarray", d.dir, "ds", "-q"});
+    runOrStop(treebuildMain, {"treebuild", d.dir, "ds", "-q", "-n", "48"});
+    d.dividers = readWhole(dividerPath(d));
+    for (size_t t = 0; t < d.dividers.size() / sizeof(TreeDivider); t++) d.trees.push_back(readWhole(treePath(d, t)));
+
+    const std::string exact = seqs[0].substr(20, 12) + "," + seqs[1].substr(5, 6) + ",acgt,gat,tttttttttttttttt";
+    const std::string hamming = seqs[0].substr(20, 10);
+    std::vector<std::string> base = {"treequery", d.dir, "ds", "-q"};
+    auto query = [&](std::vector<std::string> extra) {
+        std::vector<std::string> q = base;
+        q.insert(q.end(), extra.begin(), extra.end());
+        d.queries.push_back(q);
+    };
+    query({"-p", exact});
+    query({"-U", "-p", exact});
+    query({"-p", hamming, "-H", "1"});
+    query({"-U", "-p", hamming, "-H", "1"});
+    query({"-t", "8", "-K", "-0"});
+    query({"-U", "-t", "8", "-2"});
+    for (const auto& q : d.queries) {
+        ChildOutcome o = runProgram(treequeryMain, q, 60000);
+        if (o.status != 0) reportFault("the undamaged data set does not answer", q, o);
+        d.answers.push_back(o);
+    }
+    return d;
+}
+
+// The files of the data set as one input leaves them; "missing" files are removed.
+struct Damage {
+    std::vector<std::string> files;  // [0] dividers, [1 + t] tree t
+    std::vector<bool> missing;
+};
+
+void applyStep(std::string& file, bool& missing, size_t recordSize, const uint8_t* step) {
+    const uint8_t op = step[1] % 8, value = step[4];
+    const size_t offset = step[2] | (size_t)step[3] << 8;
+    const size_t records = file.size() / recordSize;
+    auto record = [&](size_t r) { return r % records * recordSize; };
+    switch (op) {
+        case 0:  // one byte set
+            if (!file.empty()) file[offset % file.size()] = (char)value;
+            break;
+        case 1:  // one bit flipped
+            if (!file.empty()) file[offset % file.size()] ^= (char)(1u << (value % 8));
+            break;
+        case 2:  // cut short
+            file.resize(offset % (file.size() + 1));
+            break;
+        case 3:  // a record repeated at the end
+            if (records) file += file.substr(record(offset), recordSize);
+            break;
+        case 4:  // two records swapped
+            if (records) {
+                std::string a = file.substr(record(offset), recordSize);
+                file.replace(record(offset), recordSize, file.substr(record(value), recordSize));
+                file.replace(record(value), recordSize, a);
+            }
+            break;
+        case 5:  // a record copied over another
+            if (records) file.replace(record(value), recordSize, file.substr(record(offset), recordSize));
+            break;
+        case 6: {  // a word set to a boundary value
+            if (file.size() < 4) break;
+            static const uint32_t kWords[] = {0, 1, 2, 0x7fffffff, 0x80000000, 0xffffffff, 0xfffffffe, 0x10000};
+            size_t at = offset % (file.size() / 4) * 4;
+            uint32_t word;
+            memcpy(&word, &file[at], 4);
+            word = value < 8 ? kWords[value] : value < 128 ? word + (value - 64) : word ^ (1u << (value % 32));
+            memcpy(&file[at], &word, 4);
+            break;
+        }
+        case 7:  // the file removed
+            missing = true;
+            break;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const DataSet d = buildDataSet();
+    if (size == 0) return 0;
+    const size_t query = data[0] % d.queries.size();
+
+    Damage damage;
+    damage.files.push_back(d.dividers);
+    damage.files.insert(damage.files.end(), d.trees.begin(), d.trees.end());
+    damage.missing.assign(damage.files.size(), false);
+    for (size_t at = 1; at + 5 <= size; at += 5) {
+        size_t f = data[at] % damage.files.size();
+        bool missing = damage.missing[f];
+        applyStep(damage.files[f], missing, f == 0 ? sizeof(TreeDivider) : sizeof(TreeNode), data + at);
+        damage.missing[f] = missing;
+    }
+    bool treesIntact = true;
+    for (size_t f = 0; f < damage.files.size(); f++) {
+        std::string path = f == 0 ? dividerPath(d) : treePath(d, f - 1);
+        if (damage.missing[f])
+            fuzzfs::remove(path);
+        else
+            writeWhole(path, damage.files[f]);
+        if (f > 0 && (damage.missing[f] || damage.files[f] != d.trees[f - 1])) treesIntact = false;
+    }
+
+    const std::vector<std::string>& args = d.queries[query];
+    ChildOutcome o = runProgram(treequeryMain, args);
+    std::string fault = faultOf(o);
+    if (fault.empty() && treesIntact && o.status == 0 && o.out != d.answers[query].out)
+        fault = "damaged dividers give a different answer with status 0 (trees intact)";
+    if (!fault.empty()) {
+        fprintf(stderr, "\n==== undamaged answer:\n%s", d.answers[query].out.c_str());
+        reportFault(fault, args, o);
+    }
+    return 0;
+}

@@ -1,0 +1,56 @@
+// Whole-file reads and writes, and running a program, for the tests.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// The bytes of a file; empty when it cannot be read.
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A file of fixed-size records (words, suffix records, tree nodes); a partial record
+// at the end is dropped.
+template <class T>
+std::vector<T> readRecords(const std::string& path) {
+    std::string bytes = readFile(path);
+    std::vector<T> records(bytes.size() / sizeof(T));
+    if (!records.empty()) std::memcpy(records.data(), bytes.data(), records.size() * sizeof(T));
+    return records;
+}
+
+inline void writeBytes(const std::string& path, const void* data, size_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+inline void writeFile(const std::string& path, const std::string& bytes) {
+    writeBytes(path, bytes.data(), bytes.size());
+}
+
+template <class T>
+void writeFile(const std::string& path, const std::vector<T>& records) {
+    writeBytes(path, records.data(), records.size() * sizeof(T));
+}
+
+inline bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+// Runs a shell command; returns its exit status (-1 when it did not exit normally).
+inline int runCommand(const std::string& command) {
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline std::string binary(const std::string& program) { return std::string(BIN_DIR) + "/" + program; }
+
+}  // namespace testsupport
