@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <xxhash.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +18,8 @@ namespace {
 constexpr char kMagic[8] = {'D', 'T', 'S', 'U', 'M', 1, 0, 0};
 
 // Files written under their temporary name and not yet renamed: removed at exit, so
-// a failed run leaves no half-written file behind (and never one under its real name).
+// a failed run leaves no half-written file behind (and never one under its real
+// name). Part of the run conventions, like the exit status of fatal().
 std::vector<std::string> gTemporaries;
 void removeTemporaries() {
     for (const std::string& path : gTemporaries) unlink(temporaryName(path).c_str());
@@ -30,6 +32,7 @@ std::string baseName(const std::string& path) {
 
 uint64_t wholeHash(uint64_t bytes, const std::vector<uint64_t>& blocks) {
     XXH3_state_t* state = XXH3_createState();
+    if (!state) fatal("can't allocate a checksum state\n");
     XXH3_64bits_reset(state);
     XXH3_64bits_update(state, &bytes, sizeof bytes);
     XXH3_64bits_update(state, blocks.data(), blocks.size() * sizeof(uint64_t));
@@ -59,7 +62,78 @@ void preadExactly(int fd, void* buffer, size_t size, uint64_t offset, const std:
 
 }  // namespace
 
+std::string firstFault(const ChecksumFile& sums, const ChecksumFile::Item& item, const std::string& path) {
+    std::vector<uint64_t> table;
+    std::string problem = sums.readBlockTable(item, table);
+    if (!problem.empty()) return problem;
+    int64_t size = fileSizeByStat(path.c_str());
+    if (size < 0) return "missing";
+    if ((uint64_t)size != item.bytes)
+        return "holds " + std::to_string(size) + " bytes, its checksum says " + std::to_string(item.bytes);
+    FileDescriptor fd(openFile(path.c_str(), 0));
+    if (!fd.ok()) return std::string("can't open it: ") + strerror(errno);
+    std::vector<char> buffer(sums.blockSize);
+    for (size_t b = 0; b < table.size(); b++) {
+        uint64_t offset = b * sums.blockSize;
+        size_t size = (size_t)std::min<uint64_t>(sums.blockSize, item.bytes - offset);
+        preadExactly(fd.fd, buffer.data(), size, offset, path);
+        uint64_t found = blockHash(buffer.data(), size);
+        if (found != table[b]) {
+            char text[160];
+            snprintf(text, sizeof text, "block %zu (bytes %llu to %llu) has checksum %016llx, expected %016llx", b,
+                     (unsigned long long)offset, (unsigned long long)(offset + size - 1), (unsigned long long)found,
+                     (unsigned long long)table[b]);
+            return text;
+        }
+    }
+    return "";
+}
+
 uint64_t blockHash(const void* data, size_t size) { return XXH3_64bits(data, size); }
+
+struct BlockHasher::State {
+    XXH3_state_t* xxh = nullptr;
+    uint32_t fill = 0;  // bytes of the open block
+    ChecksumEntry entry;
+};
+
+BlockHasher::BlockHasher() : state_(std::make_unique<State>()) {
+    state_->xxh = XXH3_createState();
+    if (!state_->xxh) fatal("can't allocate a checksum state\n");
+    XXH3_64bits_reset(state_->xxh);
+}
+
+BlockHasher::~BlockHasher() { XXH3_freeState(state_->xxh); }
+
+void BlockHasher::add(const void* data, size_t size) {
+    State& s = *state_;
+    const char* p = static_cast<const char*>(data);
+    s.entry.bytes += size;
+    while (size > 0) {
+        size_t take = std::min<size_t>(size, kChecksumBlock - s.fill);
+        XXH3_64bits_update(s.xxh, p, take);
+        s.fill += (uint32_t)take;
+        p += take;
+        size -= take;
+        if (s.fill == kChecksumBlock) {
+            s.entry.blocks.push_back(XXH3_64bits_digest(s.xxh));
+            XXH3_64bits_reset(s.xxh);
+            s.fill = 0;
+        }
+    }
+}
+
+ChecksumEntry BlockHasher::finish(const std::string& path) {
+    State& s = *state_;
+    if (s.fill > 0) s.entry.blocks.push_back(XXH3_64bits_digest(s.xxh));
+    ChecksumEntry done = std::move(s.entry);
+    done.name = baseName(path);
+    done.whole = wholeHash(done.bytes, done.blocks);
+    s.entry = ChecksumEntry();
+    s.fill = 0;
+    XXH3_64bits_reset(s.xxh);
+    return done;
+}
 
 ChecksumEntry hashFile(const std::string& path) {
     FileDescriptor fd(openFile(path.c_str(), 0));
@@ -96,6 +170,7 @@ void writeChecksumFile(const std::string& path, const std::vector<ChecksumEntry>
     }
     put(head, blockHash(head.data(), head.size()));
     int fd = openTemporary(path);
+    if (fd < 0) fatal("can't create checksum file %s: %s\n", temporaryName(path).c_str(), strerror(errno));
     writeOrDie(fd, head.data(), head.size(), path.c_str());
     for (const ChecksumEntry& e : entries)
         writeOrDie(fd, e.blocks.data(), e.blocks.size() * sizeof(uint64_t), path.c_str());
@@ -103,33 +178,34 @@ void writeChecksumFile(const std::string& path, const std::vector<ChecksumEntry>
     commitFile(path);
 }
 
-bool ChecksumFile::load(const std::string& checksumPath) {
+std::string ChecksumFile::read(const std::string& checksumPath) {
+    *this = ChecksumFile();
     FileDescriptor fd(openFile(checksumPath.c_str(), 0));
-    if (!fd.ok()) return false;
-    path = checksumPath;
+    if (!fd.ok()) return "missing";
     int64_t size = fileSizeByStat(checksumPath.c_str());
     std::string data((size_t)std::max<int64_t>(size, 0), '\0');
-    size_t got = readFully(fd.fd, data.data(), data.size(), path.c_str());
-    auto damaged = [&](const char* what) {
-        fatal("checksum file %s is damaged (%s)\n", path.c_str(), what);
-    };
+    size_t got = readFully(fd.fd, data.data(), data.size(), checksumPath.c_str());
     if (got != data.size() || got < sizeof kMagic + 8 + 8 || memcmp(data.data(), kMagic, sizeof kMagic) != 0)
-        damaged("no checksum header");
+        return "no checksum header";
     size_t at = sizeof kMagic;
+    bool past = false;
     auto take = [&](void* out, size_t n) {
-        if (at + n > data.size()) damaged("directory runs past the end");
+        if (at + n > data.size()) {
+            past = true;
+            return;
+        }
         memcpy(out, data.data() + at, n);
         at += n;
     };
     uint32_t count = 0;
     take(&blockSize, 4);
     take(&count, 4);
-    if (blockSize == 0 || count > data.size() / 36) damaged("header fields out of range");
+    if (blockSize == 0 || count > data.size() / 36) return "header fields out of range";
     items.resize(count);
     for (Item& item : items) {
         uint32_t nameLength = 0;
         take(&nameLength, 4);
-        if (nameLength > data.size() - at) damaged("name runs past the end");
+        if (past || nameLength > data.size() - at) return "name runs past the end";
         item.name.assign(data.data() + at, nameLength);
         at += nameLength;
         take(&item.bytes, 8);
@@ -140,12 +216,21 @@ bool ChecksumFile::load(const std::string& checksumPath) {
     uint64_t headHash = 0;
     size_t headEnd = at;
     take(&headHash, 8);
-    if (headHash != blockHash(data.data(), headEnd)) damaged("directory checksum differs");
+    if (past) return "directory runs past the end";
+    if (headHash != blockHash(data.data(), headEnd)) return "directory checksum differs";
     for (const Item& item : items) {
-        uint64_t tableBytes = (item.bytes + blockSize - 1) / blockSize * sizeof(uint64_t);
+        uint64_t tableBytes = (item.bytes / blockSize + (item.bytes % blockSize != 0)) * sizeof(uint64_t);
         if (item.tableOffset > data.size() || tableBytes > data.size() - item.tableOffset)
-            damaged("block table runs past the end");
+            return "block table runs past the end";
     }
+    path = checksumPath;
+    return "";
+}
+
+bool ChecksumFile::load(const std::string& checksumPath) {
+    std::string problem = read(checksumPath);
+    if (problem == "missing") return false;
+    if (!problem.empty()) fatal("checksum file %s is damaged (%s)\n", checksumPath.c_str(), problem.c_str());
     return true;
 }
 
@@ -155,25 +240,36 @@ const ChecksumFile::Item* ChecksumFile::find(const std::string& name) const {
     return nullptr;
 }
 
-std::vector<uint64_t> ChecksumFile::blockTable(const Item& item) const {
-    std::vector<uint64_t> table((item.bytes + blockSize - 1) / blockSize);
+std::string ChecksumFile::readBlockTable(const Item& item, std::vector<uint64_t>& table) const {
+    table.assign(item.bytes / blockSize + (item.bytes % blockSize != 0), 0);
     FileDescriptor fd(openFile(path.c_str(), 0));
-    if (!fd.ok()) fatal("can't open checksum file %s: %s\n", path.c_str(), strerror(errno));
+    if (!fd.ok()) return "can't open checksum file " + path + ": " + strerror(errno);
     preadExactly(fd.fd, table.data(), table.size() * sizeof(uint64_t), item.tableOffset, path);
     if (blockHash(table.data(), table.size() * sizeof(uint64_t)) != item.tableHash)
-        fatal("checksum file %s is damaged (block table of %s differs from its checksum)\n", path.c_str(),
-              item.name.c_str());
+        return "block table of " + item.name + " differs from its checksum";
+    return "";
+}
+
+std::vector<uint64_t> ChecksumFile::blockTable(const Item& item) const {
+    std::vector<uint64_t> table;
+    std::string problem = readBlockTable(item, table);
+    if (!problem.empty()) fatal("checksum file %s is damaged (%s)\n", path.c_str(), problem.c_str());
     return table;
 }
 
-void VerifiedFile::attach(const ChecksumFile* checksums, const std::string& filePath, int64_t fileBytes) {
+bool loadChecksums(ChecksumFile& sums, const std::string& path, const char* what) {
+    if (sums.load(path)) return true;
+    if (gRun.verbose) note("no checksum file %s: %s are read unverified\n", path.c_str(), what);
+    return false;
+}
+
+void VerifiedFile::attach(const ChecksumFile* sums, const std::string& filePath, int64_t fileBytes) {
     path = filePath;
-    sums = checksums;
     covered = false;
     if (!sums || sums->path.empty()) return;
     const ChecksumFile::Item* item = sums->find(baseName(filePath));
     if (!item) fatal("%s is not listed in checksum file %s\n", filePath.c_str(), sums->path.c_str());
-    if ((uint64_t)fileBytes != item->bytes)
+    if (fileBytes < 0 || (uint64_t)fileBytes != item->bytes)
         fatal("%s holds %lld bytes, its checksum file %s says %llu\n", filePath.c_str(), (long long)fileBytes,
               sums->path.c_str(), (unsigned long long)item->bytes);
     bytes = item->bytes;
@@ -183,33 +279,42 @@ void VerifiedFile::attach(const ChecksumFile* checksums, const std::string& file
     covered = true;
 }
 
-void VerifiedFile::verifyBlock(uint64_t block, const void* mapped, int fd) {
-    uint64_t offset = block * blockSize;
-    size_t size = (size_t)std::min<uint64_t>(blockSize, bytes - offset);
+void VerifiedFile::verifyBlock(uint64_t block, uint64_t offset, uint64_t length, const void* data, int fd) {
+    uint64_t start = block * blockSize;
+    size_t size = (size_t)std::min<uint64_t>(blockSize, bytes - start);
     uint64_t found;
-    if (mapped) {
-        found = blockHash(static_cast<const char*>(mapped) + offset, size);
+    if (data && start >= offset && start + size <= offset + length) {
+        found = blockHash(static_cast<const char*>(data) + (start - offset), size);
     } else {
         std::vector<char> buffer(size);
-        preadExactly(fd, buffer.data(), size, offset, path);
+        preadExactly(fd, buffer.data(), size, start, path);
         found = blockHash(buffer.data(), size);
     }
     if (found != blocks[block])
         fatal("%s is damaged: block %llu (bytes %llu to %llu) has checksum %016llx, expected %016llx\n",
-              path.c_str(), (unsigned long long)block, (unsigned long long)offset,
-              (unsigned long long)(offset + size - 1), (unsigned long long)found,
+              path.c_str(), (unsigned long long)block, (unsigned long long)start,
+              (unsigned long long)(start + size - 1), (unsigned long long)found,
               (unsigned long long)blocks[block]);
     verified[block] = 1;
+}
+
+void verifyWholeFile(const ChecksumFile& sums, const std::string& path) {
+    if (sums.path.empty()) return;
+    const ChecksumFile::Item* item = sums.find(baseName(path));
+    if (!item) fatal("%s is not listed in checksum file %s\n", path.c_str(), sums.path.c_str());
+    std::string fault = firstFault(sums, *item, path);
+    if (!fault.empty()) fatal("%s is damaged: %s\n", path.c_str(), fault.c_str());
 }
 
 std::string temporaryName(const std::string& path) { return path + ".tmp"; }
 
 int openTemporary(const std::string& path) {
-    if (gTemporaries.empty()) atexit(removeTemporaries);
-    gTemporaries.push_back(path);
-    std::string temporary = temporaryName(path);
+    std::string temporary = formatPath(kPathLimit, "%s", temporaryName(path).c_str());
     int fd = openFile(temporary.c_str(), 1);
-    if (fd < 0) fatal("can't create %s: %s\n", temporary.c_str(), strerror(errno));
+    if (fd < 0) return fd;
+    static bool cleanupRegistered = false;
+    if (!cleanupRegistered) cleanupRegistered = atexit(removeTemporaries) == 0;
+    gTemporaries.push_back(path);
     return fd;
 }
 
@@ -217,9 +322,6 @@ void commitFile(const std::string& path) {
     std::string temporary = temporaryName(path);
     if (rename(temporary.c_str(), path.c_str()) != 0)
         fatal("can't rename %s to %s: %s\n", temporary.c_str(), path.c_str(), strerror(errno));
-    for (size_t i = 0; i < gTemporaries.size(); i++)
-        if (gTemporaries[i] == path) {
-            gTemporaries.erase(gTemporaries.begin() + (long)i);
-            break;
-        }
+    auto at = std::find(gTemporaries.begin(), gTemporaries.end(), path);
+    if (at != gTemporaries.end()) gTemporaries.erase(at);
 }

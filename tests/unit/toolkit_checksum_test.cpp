@@ -13,23 +13,19 @@
 
 #include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
-struct Folder {
-    std::string path;
-    Folder() {
-        char tmpl[] = "/tmp/checksum-test.XXXXXX";
-        path = std::string(mkdtemp(tmpl)) + "/";
-    }
-    ~Folder() { std::filesystem::remove_all(path); }
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+struct Folder : TempDir {
+    Folder() : TempDir("checksum-test") {}
 };
 
-void writeBytes(const std::string& path, const std::string& bytes) {
-    FILE* f = fopen(path.c_str(), "wb");
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-}
+void writeBytes(const std::string& path, const std::string& bytes) { writeFile(path, bytes); }
 
 std::string pseudoRandom(size_t n, unsigned seed) {
     std::string s(n, '\0');
@@ -76,6 +72,52 @@ TEST(Checksums, EveryBlockOfEverySizeVerifiesReadOrMapped) {
     EXPECT_FALSE(none.load(folder.path + "absent.streesum"));
 }
 
+// A writer hashes as it writes, in pieces of any size: the entry must be the one a
+// read-back gives, or every file it writes would fail to verify.
+TEST(Checksums, HashingWhileWritingMatchesReadingBack) {
+    Folder folder;
+    BlockHasher hasher;
+    for (size_t size : {size_t(0), size_t(5), size_t(kChecksumBlock), size_t(3 * kChecksumBlock + 11)}) {
+        std::string bytes = pseudoRandom(size, 7);
+        std::string path = folder.path + "f.stbin";
+        writeBytes(path, bytes);
+        ChecksumEntry read = hashFile(path);
+        for (size_t piece : {size_t(1000), size_t(kChecksumBlock - 1), size_t(4 * kChecksumBlock)}) {
+            for (size_t at = 0; at < size; at += piece) hasher.add(bytes.data() + at, std::min(piece, size - at));
+            ChecksumEntry written = hasher.finish(path);
+            EXPECT_EQ(written.name, "f.stbin");
+            EXPECT_EQ(written.bytes, read.bytes) << size << " " << piece;
+            EXPECT_EQ(written.blocks, read.blocks) << size << " " << piece;
+            EXPECT_EQ(written.whole, read.whole) << size << " " << piece;
+        }
+    }
+}
+
+// A block only partly inside the caller's bytes is read from the file, never from
+// beyond the caller's buffer.
+TEST(Checksums, PartlyReadBlocksAreReadFromTheFile) {
+    Folder folder;
+    std::string path = coveredSet(folder, {2 * kChecksumBlock + 50})[0];
+    ChecksumFile sums;
+    ASSERT_TRUE(sums.load(folder.path + "f.streesum"));
+    std::string bytes = testsupport::readFile(path);
+    FileDescriptor fd(openFile(path.c_str(), 0));
+    VerifiedFile file;
+    file.attach(&sums, path, (int64_t)bytes.size());
+    std::string head = bytes.substr(100, kChecksumBlock);  // parts of blocks 0 and 1
+    file.check(100, head.size(), head.data(), fd.fd);
+    EXPECT_EQ(file.verified, (std::vector<uint8_t>{1, 1, 0}));
+    EXPECT_EQ(firstFault(sums, sums.items[0], path), "");
+    std::string damaged = bytes;
+    damaged[kChecksumBlock + 3] ^= 4;
+    writeBytes(path, damaged);
+    EXPECT_NE(firstFault(sums, sums.items[0], path).find("block 1 (bytes 65536 to 131071)"), std::string::npos);
+    writeBytes(path, bytes.substr(1));
+    EXPECT_EQ(firstFault(sums, sums.items[0], path), "holds 131121 bytes, its checksum says 131122");
+    std::remove(path.c_str());
+    EXPECT_EQ(firstFault(sums, sums.items[0], path), "missing");
+}
+
 TEST(ChecksumsDeathTest, DamageIsCaughtInItsBlockOnly) {
     Folder folder;
     std::string path = coveredSet(folder, {3 * kChecksumBlock + 100})[0];
@@ -88,7 +130,7 @@ TEST(ChecksumsDeathTest, DamageIsCaughtInItsBlockOnly) {
     VerifiedFile file;
     file.attach(&sums, path, (int64_t)bytes.size());
     file.check(0, 2 * kChecksumBlock, nullptr, fd.fd);       // blocks 0 and 1: intact
-    file.check(3 * kChecksumBlock, 100, bytes.data(), fd.fd);  // block 3: intact
+    file.check(3 * kChecksumBlock, 100, bytes.data() + 3 * kChecksumBlock, fd.fd);  // block 3: intact
     EXPECT_DEATH(file.check(2 * kChecksumBlock + 5, 1, nullptr, fd.fd),
                  "## ERROR: .*f_0.stree is damaged: block 2 \\(bytes 131072 to 196607\\) has checksum [0-9a-f]{16}, "
                  "expected [0-9a-f]{16}");
@@ -129,6 +171,7 @@ TEST(AtomicFiles, OnlyCommittedFilesTakeTheirNames) {
     std::string done = folder.path + "done.stree", failed = folder.path + "failed.stree";
     pid_t child = fork();
     if (child == 0) {
+        EXPECT_LT(openTemporary(folder.path + "no/such/folder.stree"), 0);
         int fd = openTemporary(done);
         writeOrDie(fd, "abc", 3, done.c_str());
         closeFile(fd);
