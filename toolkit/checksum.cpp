@@ -30,6 +30,18 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string folderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The checksum file's name without its extension: the data set's prefix.
+std::string stemOf(const std::string& checksumPath) {
+    std::string name = baseName(checksumPath);
+    size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
 uint64_t wholeHash(uint64_t bytes, const std::vector<uint64_t>& blocks) {
     XXH3_state_t* state = XXH3_createState();
     if (!state) fatal("can't allocate a checksum state\n");
@@ -152,16 +164,27 @@ ChecksumEntry hashFile(const std::string& path) {
     return entry;
 }
 
+std::string checksumName(const std::string& checksumPath, const std::string& filePath) {
+    std::string name = baseName(filePath), stem = stemOf(checksumPath);
+    if (stem.empty() || name.compare(0, stem.size(), stem) != 0) return name;
+    std::string marked(1, '*');
+    marked.append(name, stem.size(), std::string::npos);
+    return marked;
+}
+
 void writeChecksumFile(const std::string& path, const std::vector<ChecksumEntry>& entries) {
+    std::vector<std::string> names;
+    for (const ChecksumEntry& e : entries) names.push_back(checksumName(path, e.name));
     std::string head(kMagic, sizeof kMagic);
     put(head, kChecksumBlock);
     put(head, (uint32_t)entries.size());
     size_t headBytes = head.size() + sizeof(uint64_t);
-    for (const ChecksumEntry& e : entries) headBytes += 4 + e.name.size() + 4 * sizeof(uint64_t);
+    for (const std::string& name : names) headBytes += 4 + name.size() + 4 * sizeof(uint64_t);
     uint64_t tableOffset = headBytes;
-    for (const ChecksumEntry& e : entries) {
-        put(head, (uint32_t)e.name.size());
-        head += e.name;
+    for (size_t i = 0; i < entries.size(); i++) {
+        const ChecksumEntry& e = entries[i];
+        put(head, (uint32_t)names[i].size());
+        head += names[i];
         put(head, e.bytes);
         put(head, e.whole);
         put(head, tableOffset);
@@ -234,10 +257,17 @@ bool ChecksumFile::load(const std::string& checksumPath) {
     return true;
 }
 
-const ChecksumFile::Item* ChecksumFile::find(const std::string& name) const {
+const ChecksumFile::Item* ChecksumFile::find(const std::string& filePath) const {
+    std::string name = checksumName(path, filePath);
     for (const Item& item : items)
         if (item.name == name) return &item;
     return nullptr;
+}
+
+std::string ChecksumFile::pathOf(const Item& item) const {
+    std::string name = item.name;
+    if (!name.empty() && name[0] == '*') name = stemOf(path) + name.substr(1);
+    return folderOf(path) + name;
 }
 
 std::string ChecksumFile::readBlockTable(const Item& item, std::vector<uint64_t>& table) const {
@@ -246,7 +276,7 @@ std::string ChecksumFile::readBlockTable(const Item& item, std::vector<uint64_t>
     if (!fd.ok()) return "can't open checksum file " + path + ": " + strerror(errno);
     preadExactly(fd.fd, table.data(), table.size() * sizeof(uint64_t), item.tableOffset, path);
     if (blockHash(table.data(), table.size() * sizeof(uint64_t)) != item.tableHash)
-        return "block table of " + item.name + " differs from its checksum";
+        return "block table of " + baseName(pathOf(item)) + " differs from its checksum";
     return "";
 }
 
@@ -267,7 +297,7 @@ void VerifiedFile::attach(const ChecksumFile* sums, const std::string& filePath,
     path = filePath;
     covered = false;
     if (!sums || sums->path.empty()) return;
-    const ChecksumFile::Item* item = sums->find(baseName(filePath));
+    const ChecksumFile::Item* item = sums->find(filePath);
     if (!item) fatal("%s is not listed in checksum file %s\n", filePath.c_str(), sums->path.c_str());
     if (fileBytes < 0 || (uint64_t)fileBytes != item->bytes)
         fatal("%s holds %lld bytes, its checksum file %s says %llu\n", filePath.c_str(), (long long)fileBytes,
@@ -300,7 +330,7 @@ void VerifiedFile::verifyBlock(uint64_t block, uint64_t offset, uint64_t length,
 
 void verifyWholeFile(const ChecksumFile& sums, const std::string& path) {
     if (sums.path.empty()) return;
-    const ChecksumFile::Item* item = sums.find(baseName(path));
+    const ChecksumFile::Item* item = sums.find(path);
     if (!item) fatal("%s is not listed in checksum file %s\n", path.c_str(), sums.path.c_str());
     std::string fault = firstFault(sums, *item, path);
     if (!fault.empty()) fatal("%s is damaged: %s\n", path.c_str(), fault.c_str());

@@ -8,7 +8,10 @@
 //
 // Checksum file (little-endian):
 //   magic "DTSUM\1\0\0", uint32 block size, uint32 file count
-//   per file: uint32 name length, name (relative to the checksum file's folder),
+//   per file: uint32 name length, name (the file's name in the checksum file's folder,
+//             its leading data-set prefix, the checksum file's own name without its
+//             extension, written "*": "*_0.stdna" beside "<prefix>.stinsum", so that
+//             the same files give the same checksum file under any prefix),
 //             uint64 bytes, uint64 whole-file hash, uint64 offset of its block table
 //             in this file, uint64 hash of that block table
 //   uint64 hash of everything above (the header protects itself)
@@ -56,6 +59,9 @@ private:
 // Hashes a finished file block by block (reading it back); a read error is fatal.
 ChecksumEntry hashFile(const std::string& path);
 
+// The name under which the checksum file at `checksumPath` lists `filePath`.
+std::string checksumName(const std::string& checksumPath, const std::string& filePath);
+
 // Writes the checksum file at `path` atomically (temporary name, then rename).
 void writeChecksumFile(const std::string& path, const std::vector<ChecksumEntry>& entries);
 
@@ -76,7 +82,10 @@ struct ChecksumFile {
     // Reads `path`; returns false when it does not exist, and stops with an error
     // naming it when it exists but is damaged.
     bool load(const std::string& checksumPath);
-    const Item* find(const std::string& name) const;
+    // The item of the file at `filePath` (its folder is not compared), or null.
+    const Item* find(const std::string& filePath) const;
+    // The path of an item's file: beside the checksum file, its prefix filled in.
+    std::string pathOf(const Item& item) const;
     // Reads the block table of `item` into `table`: "" when it matches its hash, else
     // what is wrong.
     std::string readBlockTable(const Item& item, std::vector<uint64_t>& table) const;

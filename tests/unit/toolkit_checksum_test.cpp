@@ -66,10 +66,18 @@ TEST(Checksums, EveryBlockOfEverySizeVerifiesReadOrMapped) {
     for (const std::string& path : paths) {
         verifyAll(sums, path, false);
         verifyAll(sums, path, true);
-        EXPECT_EQ(hashFile(path).whole, sums.find(hashFile(path).name)->whole);
+        EXPECT_EQ(hashFile(path).whole, sums.find(path)->whole);
+        EXPECT_EQ(sums.pathOf(*sums.find(path)), path);
     }
     ChecksumFile none;
     EXPECT_FALSE(none.load(folder.path + "absent.streesum"));
+    // The data set's prefix is not part of what the checksum file says.
+    EXPECT_EQ(sums.items[1].name, "*_1.stree");
+    std::vector<ChecksumEntry> renamed;
+    for (const std::string& path : paths) renamed.push_back(hashFile(path));
+    for (ChecksumEntry& e : renamed) e.name = "g" + e.name.substr(1);
+    writeChecksumFile(folder.path + "g.streesum", renamed);
+    EXPECT_EQ(testsupport::readFile(folder.path + "g.streesum"), testsupport::readFile(folder.path + "f.streesum"));
 }
 
 // A writer hashes as it writes, in pieces of any size: the entry must be the one a
