@@ -4,6 +4,7 @@
 
 #include "runarray/runarray.h"
 #include "toolkit/file_io.h"
+#include "toolkit/packed_input.h"
 #include "toolkit/run.h"
 
 void loadPackedInputs(const DataSetPaths& paths, const InputCatalogue& inputs, int first, int end,
@@ -15,18 +16,14 @@ void loadPackedInputs(const DataSetPaths& paths, const InputCatalogue& inputs, i
         if ((place - buffers.packed) + (int64_t)words + 2 > buffers.packedWords)
             fatal("binary buffer not big enough! k=%d l=%d\n", k, end);
         buffers.inputWords[k] = place;
-        std::string path = formatPath(kPathLimit, "%s_%d%s", paths.base.c_str(), k, ".stbin");
-        FileDescriptor in(openFile(path.c_str(), 0));
-        if (!in.ok()) fatal("bad open: can't open %s\n", path.c_str());
-        size_t wanted = 4 * (size_t)words;
-        VerifiedFile verified;
-        verified.attach(&inputs.sums, path, fileSizeByStat(path.c_str()));
-        size_t got = readFully(in.fd, place, wanted, path.c_str());
-        if (got < wanted) fatal("bad read, file %s: %d in, %d out\n", path.c_str(), words, (int)(got / 4));
-        verified.check(0, wanted, place, in.fd);
-        // Bits past the input's last base must be zero, whatever the file holds there.
-        int tail = inputs.lengths[k] % 16;
-        if (tail) place[words - 1] &= ~0u << (32 - 2 * tail);
+        std::string path = dataSetFile(paths.base, k, ".stbin");
+        size_t got = 0;
+        switch (readPackedInput(path.c_str(), place, inputs.bitLengths[k], &got, &inputs.sums)) {
+            case PackedRead::cannotOpen: fatal("bad open: can't open %s\n", path.c_str());
+            case PackedRead::shortFile:
+                fatal("bad read, file %s: %d in, %d out\n", path.c_str(), words, (int)(got / 4));
+            case PackedRead::whole: break;
+        }
         place[words] = 0;
         place[words + 1] = 0;
         place += words + 2;

@@ -80,7 +80,7 @@ void checkBases(const uint8_t* bases, int32_t length, const BaseTable** table, c
 // Reads input k's bases into the run text and checks them.
 void readDna(const DataSetPaths& paths, const ChecksumFile& sums, int k, int32_t length, uint8_t* place,
              const BaseTable** table) {
-    std::string path = formatPath(kPathLimit, "%s_%d%s", paths.base.c_str(), k, ".stdna");
+    std::string path = dataSetFile(paths.base, k, ".stdna");
     FileDescriptor in(openFile(path.c_str(), 0));
     if (!in.ok()) fatal("can't open DNA file %d (%s)\n", k, path.c_str());
     VerifiedFile verified;
@@ -112,7 +112,7 @@ void sortRun(int run, int first, int end, int count, const SortSettings& setting
     if (settings.manzini) {
         computeLcp(buffers.text, buffers.suffixes, buffers.map, count);
         int computed = msClock();
-        std::string path = formatPath(kPathLimit, "%s_%d%s", paths.base.c_str(), run, ".stlcp");
+        std::string path = dataSetFile(paths.base, run, ".stlcp");
         writeLcpFile(path, buffers.map, buffers.suffixes, len, count, buffers.lcpChunk, kLcpChunk, totals.sums);
         int written = msClock();
         if (talk) fprintf(stderr, ", LCP .. %d + %d ms", computed - sorted, written - computed);
@@ -125,7 +125,7 @@ void sortRun(int run, int first, int end, int count, const SortSettings& setting
     int64_t written = 0;
     if (!settings.noSuffixes) {
         loadPackedInputs(paths, inputs, first, end, buffers);
-        std::string path = formatPath(kPathLimit, "%s_%d%s", paths.base.c_str(), run, ".stpsa");
+        std::string path = dataSetFile(paths.base, run, ".stpsa");
         written = writeRunSuffixes(path, settings, inputs, first, end, count, buffers, totals);
     }
 
@@ -246,7 +246,7 @@ void deleteStaleOutputs(const DataSetPaths& paths) {
     remove(paths.partitions.c_str());
     remove((paths.base + kRunSums).c_str());
     for (int run = 0; run < 1000000; run++) {
-        std::string path = formatPath(kPathLimit, "%s_%d%s", paths.base.c_str(), run, ".stpsa");
+        std::string path = dataSetFile(paths.base, run, ".stpsa");
         if (remove(path.c_str()) != 0) break;
     }
 }

@@ -28,6 +28,15 @@ void fatal(const char* fmt, ...) {
     exit(1);
 }
 
+void fatalTo(FILE* stream, int status, const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    vfprintf(stream, fmt, args);
+    va_end(args);
+    fflush(stream);
+    exit(status);
+}
+
 void note(const char* fmt, ...) {
     fputs("# ", stderr);
     va_list args;

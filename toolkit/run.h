@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 // Process-wide state of one program run; zero at start.
@@ -17,6 +18,10 @@ extern RunState gRun;
 
 // Prints "## ERROR: " and the message (which ends in "\n") to stderr and exits 1.
 [[noreturn]] void fatal(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The same for failures with a stream and status of their own: prints the message
+// as it is (it carries its own words and "\n") to `stream`, flushes it and exits
+// with `status`.
+[[noreturn]] void fatalTo(FILE* stream, int status, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 
 // "# " plus the message on stderr (the prefix of every informational line).
 void note(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -4,57 +4,36 @@
 // Both are written under temporary names and renamed into place by the final flush, so
 // that a run stopped half-way never leaves arrays that look complete.
 #include <cstdio>
-#include <vector>
 
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 #include "treebuild/treebuild.h"
 
-namespace {
-
-struct ArrayOutput {
-    PsaRecord* records = nullptr;
-    uint32_t* lcps = nullptr;
-    int held = 0;  // nbuff
-    int flushes = 0;
-    int lastCpuMs = 0;
-    FileDescriptor psa;
-    FileDescriptor lcp;
-    std::string psaPath;
-    std::string lcpPath;
-    std::string psaTemp;
-    std::string lcpTemp;
-};
-
-ArrayOutput gArray;
-
-}  // namespace
-
-void allocateArrayBuffers() {
-    ArrayOutput& a = gArray;
-    size_t n = static_cast<size_t>(gBuild.maxNodes);
+void allocateArrayBuffers(const BuildState& build, ArrayOutput& array) {
+    ArrayOutput& a = array;
+    size_t n = static_cast<size_t>(build.maxNodes);
     a.records = static_cast<PsaRecord*>(trackedCalloc(n, sizeof(PsaRecord)));
     a.lcps = static_cast<uint32_t*>(trackedMalloc(n * sizeof(uint32_t)));
-    if (!a.records || !a.lcps) fatal("couldn't allocate %d Suffixes for suffBuff\n", gBuild.maxNodes);
-    a.psaPath = formatPath(kPathLimit, "%s%s", gBuild.outputBase.c_str(), ".stpsa");
-    a.lcpPath = formatPath(kPathLimit, "%s%s", gBuild.outputBase.c_str(), ".stlcp");
+    if (!a.records || !a.lcps) fatal("couldn't allocate %d Suffixes for suffBuff\n", build.maxNodes);
+    a.psaPath = formatPath(kPathLimit, "%s%s", build.outputBase.c_str(), ".stpsa");
+    a.lcpPath = formatPath(kPathLimit, "%s%s", build.outputBase.c_str(), ".stlcp");
     a.psaTemp = formatPath(kPathLimit, "%s%s", a.psaPath.c_str(), ".tmp");
     a.lcpTemp = formatPath(kPathLimit, "%s%s", a.lcpPath.c_str(), ".tmp");
     a.lastCpuMs = cpuMs();
 }
 
-void addToArray(const PsaRecord& record, uint32_t lcp) {
-    ArrayOutput& a = gArray;
-    if (a.held >= gBuild.maxNodes) flushArray(false);
+void addToArray(BuildState& build, ArrayOutput& array, const PsaRecord& record, uint32_t lcp) {
+    ArrayOutput& a = array;
+    if (a.held >= build.maxNodes) flushArray(build, array, false);
     a.lcps[a.held] = lcp;
     a.records[a.held] = record;
     a.held++;
 }
 
-void flushArray(bool final) {
-    ArrayOutput& a = gArray;
+void flushArray(BuildState& build, ArrayOutput& array, bool final) {
+    ArrayOutput& a = array;
     int now = cpuMs();
-    addCurrentToTotals();
+    addCurrentToTotals(build);
     if (!a.psa.ok()) {
         // Arrays of an earlier run would no longer match the inputs.
         remove(a.psaPath.c_str());

@@ -2,28 +2,36 @@
 // suffixes and builds the suffix trees from it, or writes the merged arrays (-a).
 #include "toolkit/run.h"
 #include "treebuild/suffix_tree.h"
+#include "treebuild/tree_state.h"
 #include "treebuild/treebuild.h"
 
 int main(int argc, char** argv) {
     commandEcho(argc, argv);
-    parseOptions(argc, argv);
-    echoOptions();
-    buildPaths();
-    gBuild.startCpuMs = cpuMs();
-    gBuild.startMs = msClock();
-    readInputCatalogues();
-    sizeBuffers();
-    loadPackedInputs();
-    if (gSettings.useFPs) openStreamFiles();
-    openDividers();
-    openStreams();
-    setUpMerge();
+    BuildSettings settings;
+    parseOptions(argc, argv, settings);
+    echoOptions(settings);
+    BuildState build;
+    buildPaths(settings, build);
+    build.startCpuMs = cpuMs();
+    build.startMs = msClock();
+    readInputCatalogues(settings, build);
+    sizeBuffers(settings, build);
+    loadPackedInputs(build);
+    SuffixStreams streams;
+    if (settings.useFPs) openStreamFiles(build, streams);
+    openDividers(build);
+    openStreams(settings, build, streams);
+    MergeState merge;
+    TreeState tree;
+    ArrayOutput array;
+    setUpMerge(settings, build, streams, merge, tree, array);
+    // SS and NS: the bytes of a suffix record and of a node record.
     if (!gRun.quiet)
         note("in buff: %d suffixes, out buff: %d nodes, SS=%u NS=%u,  real %d ms\n",
-             static_cast<int>(gBuild.bufferRecords), gBuild.maxNodes, 16u, 12u, msClock() - gBuild.startMs);
-    runMerge();
-    closeStreamFiles();
-    closeDividers();
-    printClosingStatistics();
+             static_cast<int>(build.bufferRecords), build.maxNodes, 16u, 12u, msClock() - build.startMs);
+    runMerge(settings, build, streams, merge, tree, array);
+    closeStreamFiles(streams);
+    closeDividers(build);
+    printClosingStatistics(build);
     return 0;
 }

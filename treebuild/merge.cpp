@@ -1,13 +1,15 @@
 // The multiway merge of all streams into one order of all suffixes, each delivered
 // with its LCP value against the suffix delivered before it.
+// Algorithm: LCP-assisted list merge of k sorted streams; time O(n k) list steps for
+// n suffixes plus the packed words compared past the shared bits; extra memory O(k).
 //
 // The default keeps the streams' current suffixes in a list sorted by suffix, where
 // every element holds its LCP value against the element before it (the head: against
 // the suffix delivered last). Consecutive output suffixes then need no comparison for
 // their LCP, and an insertion passes or places an element by comparing two stored
 // LCPs; suffixes are compared only when those are equal, and then only after the
-// bits known to be shared. -H keeps a heap of streams instead and compares each
-// delivered suffix with the one before it for its LCP.
+// bits known to be shared. -H keeps a heap of streams instead (O(n log k)
+// comparisons) and compares each delivered suffix with the one before it for its LCP.
 #include <time.h>
 
 #include <algorithm>
@@ -15,24 +17,12 @@
 #include <vector>
 
 #include "toolkit/run.h"
+#include "treebuild/compare.h"
 #include "treebuild/suffix_tree.h"
+#include "treebuild/tree_state.h"
 #include "treebuild/treebuild.h"
 
 namespace {
-
-struct MergeState {
-    std::vector<const PsaRecord*> current;  // per stream, null once exhausted
-    // Sorted list
-    int head = -1;
-    std::vector<int> next;
-    std::vector<uint32_t> lcpv;
-    int size = 0;
-    // Heap of stream numbers
-    std::vector<int> heap;
-    int heapSize = 0;
-};
-
-MergeState gMerge;
 
 // The LCP time is the sum of very short intervals, one per suffix, each about as long
 // as reading a clock. Only one interval in kLcpSample is timed and counted
@@ -40,7 +30,6 @@ MergeState gMerge;
 // the clock's cost. A coarse clock is enough, since each timed interval is counted in
 // proportion to its length.
 constexpr uint32_t kLcpSample = 16;
-uint32_t gLcpTick = 0;
 
 inline double lcpClock() {
     timespec ts;
@@ -50,33 +39,35 @@ inline double lcpClock() {
 
 // LCP value of b against a, the suffix delivered before it: from the stream's .stlcp
 // file with -Z (capped at the shorter suffix), else by one comparison.
-inline uint32_t lcpOf(const PsaRecord& a, const PsaRecord& b, int stream) {
+inline uint32_t lcpOf(const BuildSettings& settings, BuildState& build, SuffixStreams& streams, bool stored,
+                      const PsaRecord& a, const PsaRecord& b, int stream) {
     uint32_t lcp;
-    if (gSettings.manzini) {
-        lcp = nextLcp(stream);
-        uint32_t shorter = std::min(remainingBits(a), remainingBits(b));
+    if (stored) {
+        lcp = nextLcp(streams, stream);
+        uint32_t shorter = std::min(remainingBits(build, a), remainingBits(build, b));
         // A stored value may claim more shared bits than the shorter suffix holds.
         if (lcpBits(lcp) >= shorter && lcp != lcpValue(shorter, 0)) lcp = lcpValue(shorter, 0);
-    } else if (compareSuffixes(a, b, 0, true, &lcp)) {
+    } else if (compareSuffixes(settings, build, a, b, 0, &lcp)) {
         // b follows a in the same run, so it may not sort before it.
-        streamOutOfOrder(stream);
+        streamOutOfOrder(streams, stream);
     }
     return lcp;
 }
 
-uint32_t timedLcp(const PsaRecord& a, const PsaRecord& b, int stream) {
-    if (++gLcpTick % kLcpSample) return lcpOf(a, b, stream);
+// stored: -Z, read once by the caller.
+uint32_t timedLcp(const BuildSettings& settings, BuildState& build, SuffixStreams& streams, MergeState& m,
+                  bool stored, const PsaRecord& a, const PsaRecord& b, int stream) {
+    if (++m.lcpTick % kLcpSample) return lcpOf(settings, build, streams, stored, a, b, stream);
     double t0 = lcpClock();
-    uint32_t lcp = lcpOf(a, b, stream);
-    gBuild.lcpNs += kLcpSample * (lcpClock() - t0);
+    uint32_t lcp = lcpOf(settings, build, streams, stored, a, b, stream);
+    build.lcpNs += kLcpSample * (lcpClock() - t0);
     return lcp;
 }
 
 // Inserts stream s, whose current suffix has the LCP value `pending` against the
 // suffix delivered last.
-void insert(int s, uint32_t pending) {
-    MergeState& m = gMerge;
-    MergeCounters& c = gBuild.current;
+void insert(const BuildSettings& settings, BuildState& build, MergeState& m, int s, uint32_t pending) {
+    MergeCounters& c = build.current;
     m.size++;
     if (m.head < 0) {
         m.head = s;
@@ -99,7 +90,7 @@ void insert(int s, uint32_t pending) {
     for (;;) {
         if (a == f) {
             uint32_t lcp;
-            bool after = compareSuffixes(*m.current[cur], *m.current[s], a, true, &lcp);
+            bool after = compareSuffixes(settings, build, *m.current[cur], *m.current[s], a, &lcp);
             uint32_t shared = lcpBits(lcp);
             c.comparisons++;
             if (shared >= 65) c.longComparisons++;
@@ -130,104 +121,106 @@ void insert(int s, uint32_t pending) {
     }
 }
 
-void popHead() {
-    MergeState& m = gMerge;
+void popHead(MergeState& m) {
     m.head = m.next[m.head];
     m.size--;
 }
 
 // Heap order: identical suffixes by input number.
-inline bool heapAfter(int a, int b) {
-    gBuild.current.comparisons++;
-    return compareSuffixes(*gMerge.current[a], *gMerge.current[b], 0, false, nullptr);
+inline bool heapAfter(const BuildSettings& settings, BuildState& build, const MergeState& m, int a, int b) {
+    build.current.comparisons++;
+    return compareSuffixes(settings, build, *m.current[a], *m.current[b], 0, nullptr);
 }
 
-void heapPush(int s) {
-    MergeState& m = gMerge;
+void heapPush(const BuildSettings& settings, BuildState& build, MergeState& m, int s) {
     int at = m.heapSize++;
     m.heap[at] = s;
     while (at > 0) {
         int parent = (at - 1) / 2;
-        if (!heapAfter(m.heap[parent], s)) break;
+        if (!heapAfter(settings, build, m, m.heap[parent], s)) break;
         m.heap[at] = m.heap[parent];
         m.heap[parent] = s;
         at = parent;
     }
 }
 
-void siftDown() {
-    MergeState& m = gMerge;
+void siftDown(const BuildSettings& settings, BuildState& build, MergeState& m) {
     int moving = m.heap[0];
     int w = 0;
     for (int v = 1; v < m.heapSize; v = 2 * w + 1) {
         int t = v;
-        if (v + 1 < m.heapSize && heapAfter(m.heap[v], m.heap[v + 1])) t = v + 1;
-        if (!heapAfter(moving, m.heap[t])) break;
+        if (v + 1 < m.heapSize && heapAfter(settings, build, m, m.heap[v], m.heap[v + 1])) t = v + 1;
+        if (!heapAfter(settings, build, m, moving, m.heap[t])) break;
         m.heap[w] = m.heap[t];
         m.heap[t] = moving;
         w = t;
     }
 }
 
-void deliver(const PsaRecord& suffix, const PsaRecord& previous, bool havePrevious, int row) {
-    if (gSettings.arrayOutput) {
-        addToArray(suffix, gSettings.heap ? 0 : gMerge.lcpv[row]);
+// The settings are read once, into `arrayOutput` and `heap`, by the caller.
+inline void deliver(const BuildSettings& settings, BuildState& build, const SuffixStreams& streams, MergeState& m,
+                    TreeState& tree, ArrayOutput& array, bool arrayOutput, bool heap, const PsaRecord& suffix,
+                    const PsaRecord& previous, bool havePrevious, int row) {
+    if (arrayOutput) {
+        addToArray(build, array, suffix, heap ? 0 : m.lcpv[row]);
         return;
     }
     uint32_t lcp = 0;
-    if (!treeHoldsRootOnly()) {
-        if (!gSettings.heap) {
-            lcp = gMerge.lcpv[row];
+    if (!treeHoldsRootOnly(tree)) {
+        if (!heap) {
+            lcp = m.lcpv[row];
         } else if (havePrevious) {
             bool after;
-            if (++gLcpTick % kLcpSample) {
-                after = compareSuffixes(previous, suffix, 0, true, &lcp);
+            if (++m.lcpTick % kLcpSample) {
+                after = compareSuffixes(settings, build, previous, suffix, 0, &lcp);
             } else {
                 double t0 = lcpClock();
-                after = compareSuffixes(previous, suffix, 0, true, &lcp);
-                gBuild.lcpNs += kLcpSample * (lcpClock() - t0);
+                after = compareSuffixes(settings, build, previous, suffix, 0, &lcp);
+                build.lcpNs += kLcpSample * (lcpClock() - t0);
             }
             // Every other current suffix sorted at or after the previous one when it was
             // delivered, so one before it can only be its successor in its own run.
-            if (after) streamOutOfOrder(row);
+            if (after) streamOutOfOrder(streams, row);
         }
     }
-    addSuffix(suffix, lcp);
+    addSuffix(build, tree, suffix, lcp);
 }
 
 }  // namespace
 
-void setUpMerge() {
-    MergeState& m = gMerge;
-    int streams = gBuild.numStreams;
+void setUpMerge(const BuildSettings& settings, BuildState& build, SuffixStreams& input, MergeState& m,
+                TreeState& tree, ArrayOutput& array) {
+    int streams = build.numStreams;
     m.current.assign(static_cast<size_t>(streams), nullptr);
-    if (gSettings.heap) {
+    if (settings.heap) {
         m.heap.assign(static_cast<size_t>(streams), -1);
     } else {
         m.next.assign(static_cast<size_t>(streams), -1);
         m.lcpv.assign(static_cast<size_t>(streams), 0);
     }
-    if (gSettings.arrayOutput)
-        allocateArrayBuffers();
+    if (settings.arrayOutput)
+        allocateArrayBuffers(build, array);
     else
-        setUpTrees();
+        setUpTrees(settings, build, tree);
     for (int s = 0; s < streams; s++) {
-        const PsaRecord* first = nextRecord(s);
+        const PsaRecord* first = nextRecord(input, build, s);
         // A stream that is empty from the start takes no part in the merge.
         if (!first) continue;
         m.current[static_cast<size_t>(s)] = first;
-        if (gSettings.manzini) nextLcp(s);  // compares the file's first record with nothing
-        gBuild.current.suffixes++;
-        if (gSettings.heap)
-            heapPush(s);
+        if (settings.manzini) nextLcp(input, s);  // compares the file's first record with nothing
+        build.current.suffixes++;
+        if (settings.heap)
+            heapPush(settings, build, m, s);
         else
-            insert(s, 0);
+            insert(settings, build, m, s, 0);
     }
 }
 
-void runMerge() {
-    MergeState& m = gMerge;
-    const bool heap = gSettings.heap;
+void runMerge(const BuildSettings& settings, BuildState& build, SuffixStreams& streams, MergeState& m, TreeState& tree,
+              ArrayOutput& array) {
+    const bool heap = settings.heap;
+    const bool arrayOutput = settings.arrayOutput;
+    const bool stored = settings.manzini;
     PsaRecord suffix{};
     PsaRecord previous{};
     bool havePrevious = false;
@@ -241,39 +234,39 @@ void runMerge() {
             row = m.head;
         }
         suffix = *m.current[static_cast<size_t>(row)];
-        deliver(suffix, previous, havePrevious, row);
+        deliver(settings, build, streams, m, tree, array, arrayOutput, heap, suffix, previous, havePrevious, row);
 
-        const PsaRecord* r = nextRecord(row);
+        const PsaRecord* r = nextRecord(streams, build, row);
         m.current[static_cast<size_t>(row)] = r;
         if (r) {
-            gBuild.current.suffixes++;
+            build.current.suffixes++;
             if (heap) {
-                siftDown();
+                siftDown(settings, build, m);
             } else {
-                uint32_t lcp = timedLcp(suffix, *r, row);
+                uint32_t lcp = timedLcp(settings, build, streams, m, stored, suffix, *r, row);
                 m.lcpv[row] = lcp;
-                popHead();
-                insert(row, lcp);
+                popHead(m);
+                insert(settings, build, m, row, lcp);
             }
         } else if (heap) {
             m.heap[0] = m.heap[--m.heapSize];
-            if (m.heapSize > 0) siftDown();
+            if (m.heapSize > 0) siftDown(settings, build, m);
         } else {
-            popHead();
+            popHead(m);
         }
         previous = suffix;
         havePrevious = true;
-        if (!gSettings.arrayOutput && treeIsFull()) writeFullTree();
+        if (!arrayOutput && treeIsFull(tree)) writeFullTree(build, tree);
     }
 
-    if (gSettings.arrayOutput)
-        flushArray(true);
+    if (arrayOutput)
+        flushArray(build, array, true);
     else
-        finishTrees();
-    addCurrentToTotals();
+        finishTrees(build, tree);
+    addCurrentToTotals(build);
 
     if (gRun.quiet) return;
-    const RunTotals& t = gBuild.totals;
+    const RunTotals& t = build.totals;
     const MergeCounters& c = t.sums;
     note("Merge done: %.0f, %d ST%s, tnp1=%.0f tnp2=%.0f tlcmp=%.0f tncmp=%.0f tnrc=%.0f tnpc=%.0f\n", c.suffixes,
          t.trees, t.trees == 1 ? "" : "s", c.firstWordDecisions, c.prefixDecisions, c.listSteps, c.comparisons,

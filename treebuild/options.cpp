@@ -50,8 +50,7 @@ int usage(const char* program) {
     return printUsage(program, kUsage, static_cast<int>(sizeof kUsage / sizeof kUsage[0]));
 }
 
-int* flagFor(char letter) {
-    BuildSettings& s = gSettings;
+int* flagFor(BuildSettings& s, char letter) {
     switch (letter) {
         case 'c': return &s.check;
         case 'v': return &s.verbose;
@@ -72,8 +71,7 @@ int* flagFor(char letter) {
     }
 }
 
-const char** textFor(char letter) {
-    BuildSettings& s = gSettings;
+const char** textFor(BuildSettings& s, char letter) {
     switch (letter) {
         case 'o': return &s.outputDir;
         case 'p': return &s.outputPrefix;
@@ -84,8 +82,7 @@ const char** textFor(char letter) {
     }
 }
 
-int* numberFor(char letter) {
-    BuildSettings& s = gSettings;
+int* numberFor(BuildSettings& s, char letter) {
     switch (letter) {
         case 'n': return &s.maxNodes;
         case 'm': return reinterpret_cast<int*>(&s.maxSAMem);
@@ -99,7 +96,7 @@ int* numberFor(char letter) {
 
 }  // namespace
 
-void parseOptions(int argc, char** argv) {
+void parseOptions(int argc, char** argv, BuildSettings& settings) {
     if (argc < 3) exit(usage(argv[0]));
     const char** pendingText = nullptr;
     int* pendingNumber = nullptr;
@@ -111,12 +108,12 @@ void parseOptions(int argc, char** argv) {
             char letter = arg[1];
             if (letter == 'h') {
                 usage(argv[0]);
-            } else if (int* flag = flagFor(letter)) {
+            } else if (int* flag = flagFor(settings, letter)) {
                 *flag = 1;
                 if (letter == 'v') gRun.verbose = 1;
-            } else if (const char** text = textFor(letter)) {
+            } else if (const char** text = textFor(settings, letter)) {
                 pendingText = text;
-            } else if (int* number = numberFor(letter)) {
+            } else if (int* number = numberFor(settings, letter)) {
                 pendingNumber = number;
             } else {
                 fatal("Error: unrecognized option '%s'\n", arg);
@@ -128,10 +125,10 @@ void parseOptions(int argc, char** argv) {
             *pendingNumber = parseNumber(arg);
             pendingNumber = nullptr;
         } else if (mainParameters == 0) {
-            gSettings.inputDir = arg;
+            settings.inputDir = arg;
             mainParameters++;
         } else if (mainParameters == 1) {
-            gSettings.prefix = arg;
+            settings.prefix = arg;
             mainParameters++;
         } else {
             fatal("main parameters already defined, at option '%s'\n", arg);
@@ -142,14 +139,14 @@ void parseOptions(int argc, char** argv) {
         usage(argv[0]);
         fatal("missing main parameters: both <inputdir> and <inputfileprefix> are needed\n");
     }
-    if (gSettings.maxNodes < 0) fatal("bad number of nodes per tree (-n %d)\n", gSettings.maxNodes);
-    if (gSettings.sBuffSize < 0) fatal("bad stream buffer size (-M %d)\n", gSettings.sBuffSize);
-    if (gSettings.nmerge < 0) fatal("bad number of inputs to merge (-N %d)\n", gSettings.nmerge);
+    if (settings.maxNodes < 0) fatal("bad number of nodes per tree (-n %d)\n", settings.maxNodes);
+    if (settings.sBuffSize < 0) fatal("bad stream buffer size (-M %d)\n", settings.sBuffSize);
+    if (settings.nmerge < 0) fatal("bad number of inputs to merge (-N %d)\n", settings.nmerge);
 }
 
-void echoOptions() {
+void echoOptions(const BuildSettings& settings) {
     if (gRun.quiet) return;
-    const BuildSettings& s = gSettings;
+    const BuildSettings& s = settings;
     fprintf(stderr, "# merge options: ");
     int words = 0;
     auto flag = [&](int on, const char* word) {
@@ -193,9 +190,9 @@ void echoOptions() {
     if (s.joption && !gRun.quiet) note("WARNING: J option unimplemented!\n");
 }
 
-void buildPaths() {
-    BuildSettings& s = gSettings;
-    BuildState& b = gBuild;
+void buildPaths(BuildSettings& settings, BuildState& build) {
+    BuildSettings& s = settings;
+    BuildState& b = build;
     if (!s.outputDir) s.outputDir = s.inputDir;
     if (!s.outputPrefix) s.outputPrefix = s.prefix;
     if (!s.suffixDir) s.suffixDir = s.inputDir;
@@ -214,15 +211,15 @@ void buildPaths() {
     mkdir(b.outputDir.c_str(), 0755);
 }
 
-void readInputCatalogues() {
-    BuildState& b = gBuild;
+void readInputCatalogues(const BuildSettings& settings, BuildState& build) {
+    BuildState& b = build;
     int64_t lengthsSize = fileSizeByStat(b.lengthsPath.c_str());
     if (lengthsSize < 0) fatal("could not open lengths file \"%s\"\n", b.lengthsPath.c_str());
     if (lengthsSize / 4 > 0x7fffffff) fatal("lengths file \"%s\" is too large\n", b.lengthsPath.c_str());
     int n = static_cast<int>(lengthsSize / 4);
     int64_t partitionsSize = fileSizeByStat(b.partitionsPath.c_str());
     int p = partitionsSize < 4 ? 0 : static_cast<int>(partitionsSize / 4);
-    int nmerge = gSettings.nmerge;
+    int nmerge = settings.nmerge;
     if (nmerge >= 1 && nmerge < n) {
         // The runs of a partitions catalogue hold every input: merging them while
         // loading only some inputs would compare suffixes of inputs never loaded.
@@ -274,9 +271,9 @@ void readInputCatalogues() {
              b.totalLength, b.maxLength, n, p > 0 ? p : n);
 }
 
-void sizeBuffers() {
-    BuildState& b = gBuild;
-    const BuildSettings& s = gSettings;
+void sizeBuffers(const BuildSettings& settings, BuildState& build) {
+    BuildState& b = build;
+    const BuildSettings& s = settings;
     unsigned maxSAMem = s.maxSAMem ? s.maxSAMem : 300000000u;
     unsigned streams = b.numStreams > 0 ? static_cast<unsigned>(b.numStreams) : 1u;
     uint32_t records = s.sBuffSize ? static_cast<uint32_t>(s.sBuffSize) >> 4 : maxSAMem / (16u * streams);
@@ -292,10 +289,10 @@ void sizeBuffers() {
     }
 }
 
-void printClosingStatistics() {
+void printClosingStatistics(const BuildState& build) {
     if (gRun.quiet) return;
     int cpu = cpuMs();
     note("treebuild: mem %llu bytes, %d PFs, real %d ms, lcp %d ms, r/w %d/%d ms, time %d ms\n", memoryTotal(),
-         static_cast<int>(majorFaults()), msClock() - gBuild.startMs, static_cast<int>(gBuild.lcpNs / 1e6),
-         readTimeMs(), writeTimeMs(), cpu - gBuild.startCpuMs);
+         static_cast<int>(majorFaults()), msClock() - build.startMs, static_cast<int>(build.lcpNs / 1e6),
+         readTimeMs(), writeTimeMs(), cpu - build.startCpuMs);
 }

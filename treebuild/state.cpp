@@ -1,12 +1,9 @@
-// The process-wide settings and run state of treebuild.
+// The run totals: the counters of each tree (or array block) added up.
 #include "treebuild/treebuild.h"
 
-BuildSettings gSettings;
-BuildState gBuild;
-
-void addCurrentToTotals() {
-    MergeCounters& t = gBuild.totals.sums;
-    const MergeCounters& c = gBuild.current;
+void addCurrentToTotals(BuildState& build) {
+    MergeCounters& t = build.totals.sums;
+    const MergeCounters& c = build.current;
     t.suffixes += c.suffixes;
     t.listSteps += c.listSteps;
     t.comparisons += c.comparisons;
@@ -17,5 +14,5 @@ void addCurrentToTotals() {
     t.packedWords += c.packedWords;
     t.lcpSum += c.lcpSum;
     t.lcpCount += c.lcpCount;
-    gBuild.current = MergeCounters{};
+    build.current = MergeCounters{};
 }

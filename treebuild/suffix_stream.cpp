@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "toolkit/file_io.h"
+#include "toolkit/packed_input.h"
 #include "toolkit/run.h"
 #include "treebuild/treebuild.h"
 
@@ -18,29 +19,6 @@ constexpr uint32_t kLcpBufferValues = 131072;
 // runs' files, so larger blocks only add memory that is touched once per record.
 constexpr uint32_t kBlockRecords = 65536;
 constexpr uint32_t kPrefetchAhead = 8;
-
-struct Stream {
-    std::string psaPath;
-    std::string lcpPath;
-    PsaRecord* records = nullptr;  // capacity records
-    uint32_t capacity = 0;         // B, or fewer when the file or a block needs fewer
-    uint32_t held = 0;             // records in the buffer
-    uint32_t index = 0;            // next record to hand out
-    int64_t consumed = 0;          // records read from the file so far
-    int64_t total = 0;             // records in the file
-    int fd = -1;                   // -f: open for the whole run
-    uint32_t inputOffset = 0;      // -z: added to every input number
-    uint32_t firstInput = 0;       // inputs this stream may hold
-    uint32_t inputCount = 0;
-    uint32_t* lcps = nullptr;      // -Z, lcpCapacity values
-    uint32_t lcpCapacity = 0;
-    uint32_t lcpHeld = 0;
-    uint32_t lcpIndex = 0;
-    int64_t lcpConsumed = 0;
-    PsaRecord current{};           // the record handed out last, input number adjusted
-};
-
-std::vector<Stream> gStreams;
 
 // Reads `size` bytes at `offset` (or from the open descriptor); a failed read is an
 // error naming the file, never the end of the stream.
@@ -81,61 +59,62 @@ void fillRecords(Stream& st) {
 
 // Starts loading the packed words of a record's suffix past its prefix words (records
 // not yet checked: only one inside the catalogues).
-inline void prefetchPacked(const Stream& st, const PsaRecord& r) {
+inline void prefetchPacked(const BuildState& build, const Stream& st, const PsaRecord& r) {
     uint32_t input = (r.word0 >> 2) + st.inputOffset;
-    if (input < static_cast<uint32_t>(gBuild.numInputs) && r.offset < static_cast<uint32_t>(gBuild.lengths[input]))
-        __builtin_prefetch(gBuild.packed[input] + ((2ull * r.offset + 64) >> 5));
+    if (input < static_cast<uint32_t>(build.numInputs) && r.offset < static_cast<uint32_t>(build.lengths[input]))
+        __builtin_prefetch(build.packed[input] + ((2ull * r.offset + 64) >> 5));
 }
 
 }  // namespace
 
-void loadPackedInputs() {
-    BuildState& b = gBuild;
+void loadPackedInputs(BuildState& build) {
+    BuildState& b = build;
     b.packed = static_cast<uint32_t**>(trackedMalloc(sizeof(uint32_t*) * (b.numInputs > 0 ? b.numInputs : 1)));
     if (!b.packed) fatal("can't allocate the table of %d packed inputs\n", b.numInputs);
     for (int i = 0; i < b.numInputs; i++) {
-        std::string path = formatPath(kPathLimit, "%s_%d%s", b.inputBase.c_str(), i, ".stbin");
-        FileDescriptor file(openFile(path.c_str(), 0));
-        if (!file.ok()) fatal("can't open input string binary file %s\n", path.c_str());
+        std::string path = dataSetFile(b.inputBase, i, ".stbin");
         int32_t bits = b.bitLengths[i];
-        size_t words = bits > 0 ? static_cast<size_t>(((bits - 1) >> 5) + 1) : 0;
+        size_t words = packedWords(bits);
         uint32_t* packed = static_cast<uint32_t*>(trackedMalloc((words + 1) * sizeof(uint32_t)));
         if (!packed) fatal("can't allocate %zu words for packed input %d\n", words + 1, i);
-        if (readFully(file.fd, packed, words * sizeof(uint32_t), path.c_str()) < words * sizeof(uint32_t))
-            fatal("binary string %d reading error\n", i);
-        // The comparisons rely on zero bits past the last base.
-        if (bits & 31) packed[words - 1] &= ~0u << (32 - (bits & 31));
+        size_t got = 0;
+        switch (readPackedInput(path.c_str(), packed, bits, &got)) {
+            case PackedRead::cannotOpen: fatal("can't open input string binary file %s\n", path.c_str());
+            case PackedRead::shortFile: fatal("binary string %d reading error\n", i);
+            case PackedRead::whole: break;
+        }
         packed[words] = 0;
         b.packed[i] = packed;
     }
 }
 
-void openStreamFiles() {
-    BuildState& b = gBuild;
-    gStreams.resize(static_cast<size_t>(b.numStreams));
+void openStreamFiles(const BuildState& build, SuffixStreams& streams) {
+    const BuildState& b = build;
+    streams.streams.resize(static_cast<size_t>(b.numStreams));
     for (int s = 0; s < b.numStreams; s++) {
-        Stream& st = gStreams[static_cast<size_t>(s)];
-        st.psaPath = formatPath(kPathLimit, "%s_%d%s", b.suffixBase.c_str(), s, ".stpsa");
+        Stream& st = streams.streams[static_cast<size_t>(s)];
+        st.psaPath = dataSetFile(b.suffixBase, s, ".stpsa");
         st.fd = openFile(st.psaPath.c_str(), 0);
         if (st.fd < 0) fatal("can't open Suffix file %s\n", st.psaPath.c_str());
     }
 }
 
-void closeStreamFiles() {
-    for (Stream& st : gStreams)
+void closeStreamFiles(SuffixStreams& streams) {
+    for (Stream& st : streams.streams)
         if (st.fd >= 0) {
             closeFile(st.fd);
             st.fd = -1;
         }
 }
 
-void openStreams() {
-    BuildState& b = gBuild;
-    const BuildSettings& set = gSettings;
-    gStreams.resize(static_cast<size_t>(b.numStreams));
+void openStreams(const BuildSettings& settings, const BuildState& build, SuffixStreams& streams) {
+    const BuildState& b = build;
+    const BuildSettings& set = settings;
+    streams.noPrefix = settings.noPrefix != 0;
+    streams.streams.resize(static_cast<size_t>(b.numStreams));
     for (int s = 0; s < b.numStreams; s++) {
-        Stream& st = gStreams[static_cast<size_t>(s)];
-        st.psaPath = formatPath(kPathLimit, "%s_%d%s", b.suffixBase.c_str(), s, ".stpsa");
+        Stream& st = streams.streams[static_cast<size_t>(s)];
+        st.psaPath = dataSetFile(b.suffixBase, s, ".stpsa");
         int64_t size = fileSizeByStat(st.psaPath.c_str());
         if (size < 0) fatal("can't open Suffix file %s\n", st.psaPath.c_str());
         if (size % static_cast<int64_t>(sizeof(PsaRecord)))
@@ -162,7 +141,7 @@ void openStreams() {
         st.records = static_cast<PsaRecord*>(trackedMalloc(sizeof(PsaRecord) * st.capacity));
         if (!st.records) fatal("can't allocate %u suffixes for the buffer of stream %d\n", st.capacity, s);
         if (set.manzini) {
-            st.lcpPath = formatPath(kPathLimit, "%s_%d%s", b.suffixBase.c_str(), s, ".stlcp");
+            st.lcpPath = dataSetFile(b.suffixBase, s, ".stlcp");
             int64_t lcpSize = fileSizeByStat(st.lcpPath.c_str());
             if (lcpSize < 0) fatal("can't open LCP file %s\n", st.lcpPath.c_str());
             if (lcpSize != st.total * 4)
@@ -179,8 +158,8 @@ void openStreams() {
     }
 }
 
-const PsaRecord* nextRecord(int s) {
-    Stream& st = gStreams[static_cast<size_t>(s)];
+const PsaRecord* nextRecord(SuffixStreams& streams, const BuildState& build, int s) {
+    Stream& st = streams.streams[static_cast<size_t>(s)];
     if (st.index >= st.held) {
         if (st.consumed >= st.total) return nullptr;
         fillRecords(st);
@@ -188,7 +167,7 @@ const PsaRecord* nextRecord(int s) {
     const PsaRecord& raw = st.records[st.index];
     uint32_t input = (raw.word0 >> 2) + st.inputOffset;
     // A corrupt record must not lead the comparisons outside the packed inputs.
-    if (input - st.firstInput >= st.inputCount || raw.offset >= static_cast<uint32_t>(gBuild.lengths[input]))
+    if (input - st.firstInput >= st.inputCount || raw.offset >= static_cast<uint32_t>(build.lengths[input]))
         fatal("corrupt record %lld of Suffix file %s: input %u, offset %u lies outside the inputs %u to %d "
               "of this run\n",
               static_cast<long long>(st.consumed - st.held + st.index), st.psaPath.c_str(), raw.word0 >> 2,
@@ -203,23 +182,23 @@ const PsaRecord* nextRecord(int s) {
     if (st.index + kPrefetchAhead < st.held) {
         const PsaRecord& ahead = st.records[st.index + kPrefetchAhead];
         const PsaRecord& before = (&ahead)[-1];
-        if ((ahead.prefix1 == before.prefix1 && ahead.prefix2 == before.prefix2) || gSettings.noPrefix) {
-            prefetchPacked(st, ahead);
-            prefetchPacked(st, before);
+        if ((ahead.prefix1 == before.prefix1 && ahead.prefix2 == before.prefix2) || streams.noPrefix) {
+            prefetchPacked(build, st, ahead);
+            prefetchPacked(build, st, before);
         }
     }
     return &st.current;
 }
 
-void streamOutOfOrder(int s) {
-    const Stream& st = gStreams[static_cast<size_t>(s)];
+void streamOutOfOrder(const SuffixStreams& streams, int s) {
+    const Stream& st = streams.streams[static_cast<size_t>(s)];
     long long record = static_cast<long long>(st.consumed - st.held + st.index) - 1;
     fatal("Suffix file %s is out of order: record %lld sorts before record %lld\n", st.psaPath.c_str(), record,
           record - 1);
 }
 
-uint32_t nextLcp(int s) {
-    Stream& st = gStreams[static_cast<size_t>(s)];
+uint32_t nextLcp(SuffixStreams& streams, int s) {
+    Stream& st = streams.streams[static_cast<size_t>(s)];
     if (st.lcpIndex >= st.lcpHeld) {
         int64_t left = st.total - st.lcpConsumed;
         if (left <= 0) fatal("LCP file %s holds fewer values than its Suffix file\n", st.lcpPath.c_str());

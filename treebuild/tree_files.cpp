@@ -9,101 +9,101 @@
 
 namespace {
 
-std::string temporaryDividersPath() { return gBuild.dividersPath + ".tmp"; }
+std::string temporaryDividersPath(const BuildState& build) { return build.dividersPath + ".tmp"; }
 
 // Clears the root and leaves it alone on the path. The other records of the tree just
 // written stay as they are: each record is written in full when it comes into use.
-void startEmptyTree() {
-    gTree.nodes[0] = TreeNode{};
-    gTree.inUse = 1;
-    gTree.path.clear();
-    gTree.path.push_back(PathEntry{0, 0, 0});
-    gTree.suffixes = 0;
-    gTree.c3 = gTree.c4 = gTree.c5 = gTree.c6 = 0;
-    gTree.maxPath = 1;
-    gTree.lcpSum = gTree.lcpCount = 0;
-    gTree.from = gTree.to = 0;
-    if (gTree.compact) clearSets();
+void startEmptyTree(TreeState& tree) {
+    tree.nodes[0] = TreeNode{};
+    tree.inUse = 1;
+    tree.path.clear();
+    tree.path.push_back(PathEntry{0, 0, 0});
+    tree.suffixes = 0;
+    tree.c3 = tree.c4 = tree.c5 = tree.c6 = 0;
+    tree.maxPath = 1;
+    tree.lcpSum = tree.lcpCount = 0;
+    tree.from = tree.to = 0;
+    if (tree.compact) clearSets(tree);
 }
 
-void closeCurrentTree() {
-    if (gTree.compact) recordPathStack();
-    writeTree();
-    startEmptyTree();
+void closeCurrentTree(BuildState& build, TreeState& tree) {
+    if (tree.compact) recordPathStack(tree);
+    writeTree(build, tree);
+    startEmptyTree(tree);
 }
 
 }  // namespace
 
-void openDividers() {
-    const std::string temporary = temporaryDividersPath();
+void openDividers(BuildState& build) {
+    const std::string temporary = temporaryDividersPath(build);
     // A dividers file from an earlier build must not outlive a build that fails.
-    std::remove(gBuild.dividersPath.c_str());
-    gBuild.dividersFd = openFile(temporary.c_str(), 1);
-    if (gBuild.dividersFd < 0) fatal("can't open ST dividers file %s for writing\n", temporary.c_str());
+    std::remove(build.dividersPath.c_str());
+    build.dividersFd = openFile(temporary.c_str(), 1);
+    if (build.dividersFd < 0) fatal("can't open ST dividers file %s for writing\n", temporary.c_str());
 }
 
-void closeDividers() {
-    const std::string temporary = temporaryDividersPath();
-    if (closeFile(gBuild.dividersFd) != 0) fatal("can't close ST dividers file %s\n", temporary.c_str());
-    gBuild.dividersFd = -1;
-    if (std::rename(temporary.c_str(), gBuild.dividersPath.c_str()) != 0)
-        fatal("can't rename ST dividers file %s to %s\n", temporary.c_str(), gBuild.dividersPath.c_str());
+void closeDividers(BuildState& build) {
+    const std::string temporary = temporaryDividersPath(build);
+    if (closeFile(build.dividersFd) != 0) fatal("can't close ST dividers file %s\n", temporary.c_str());
+    build.dividersFd = -1;
+    if (std::rename(temporary.c_str(), build.dividersPath.c_str()) != 0)
+        fatal("can't rename ST dividers file %s to %s\n", temporary.c_str(), build.dividersPath.c_str());
 }
 
-void writeTree() {
+void writeTree(BuildState& build, TreeState& tree) {
     const int walkStart = cpuMs();
-    const int maxDepth = pathMaxDepth();
+    const int maxDepth = pathMaxDepth(tree);
     NodeCounts counts{};
-    if (gTree.compact) counts = countNodes(gTree.nodes);
+    if (tree.compact) counts = countNodes(tree.nodes);
     const int walkMs = cpuMs() - walkStart;
 
     TreeDivider divider{};
-    divider.to = gTree.to;
-    divider.from = gTree.from;
-    divider.tree = gTree.treeNumber;
-    divider.nodes = gTree.inUse;
+    divider.to = tree.to;
+    divider.from = tree.from;
+    divider.tree = tree.treeNumber;
+    divider.nodes = tree.inUse;
     // The field is 16 bits; a deeper tree is recorded as the largest value, not wrapped.
     divider.maxDepth = maxDepth > kMaxDividerDepth ? kMaxDividerDepth : static_cast<uint16_t>(maxDepth);
-    if (timedWriteChunked(gBuild.dividersFd, &divider, sizeof divider) != static_cast<int64_t>(sizeof divider))
+    if (timedWriteChunked(build.dividersFd, &divider, sizeof divider) != static_cast<int64_t>(sizeof divider))
         fatal("could not write current divider element\n");
 
-    const std::string path = formatPath(kPathLimit, "%s_%d%s", gBuild.outputBase.c_str(), gTree.treeNumber, ".stree");
+    const std::string path = dataSetFile(build.outputBase, tree.treeNumber, ".stree");
     FileDescriptor file(openFile(path.c_str(), 1));
     if (!file.ok()) fatal("cannot open suffix array %s for writing tree\n", path.c_str());
-    const size_t bytes = sizeof(TreeNode) * static_cast<size_t>(gTree.inUse);
-    const int64_t written = timedWriteChunked(file.fd, gTree.nodes, bytes);
+    const size_t bytes = sizeof(TreeNode) * static_cast<size_t>(tree.inUse);
+    const int64_t written = timedWriteChunked(file.fd, tree.nodes, bytes);
     if (written != static_cast<int64_t>(bytes))
         fatal("not all output tree nodes were written: %lld bytes and %d Nodes\n", static_cast<long long>(written),
-              gTree.inUse);
+              tree.inUse);
     if (closeFile(file.fd) != 0) fatal("cannot close tree file %s\n", path.c_str());
     file.fd = -1;
 
     if (!gRun.quiet) {
         const int cpuNow = cpuMs();
         const int wallNow = msClock();
-        const double meanLcp = gTree.lcpCount > 0 ? gTree.lcpSum / gTree.lcpCount : 0.0;
+        const double meanLcp = tree.lcpCount > 0 ? tree.lcpSum / tree.lcpCount : 0.0;
         note("Tree %3d:  c3 %2d  c4 %2d  c6 %6d  maxd=%d (%d ms), alcp=%.0f, time %d ms, real %d ms\n",
-             gTree.treeNumber, gTree.c3, gTree.c4, gTree.c6, maxDepth, walkMs, meanLcp, cpuNow - gTree.lastCpuMs,
-             wallNow - gTree.lastWallMs);
-        gTree.lastCpuMs = cpuNow;
-        gTree.lastWallMs = wallNow;
-        if (gTree.compact) printCompactionLines(counts);
+             tree.treeNumber, tree.c3, tree.c4, tree.c6, maxDepth, walkMs, meanLcp, cpuNow - tree.lastCpuMs,
+             wallNow - tree.lastWallMs);
+        tree.lastCpuMs = cpuNow;
+        tree.lastWallMs = wallNow;
+        if (tree.compact) printCompactionLines(tree, counts);
     } else {
-        gTree.lastCpuMs = cpuMs();
-        gTree.lastWallMs = msClock();
+        tree.lastCpuMs = cpuMs();
+        tree.lastWallMs = msClock();
     }
 
-    addCurrentToTotals();
-    gBuild.totals.trees += 1;
-    if (gTree.maxPath > gBuild.totals.maxPathHeight) gBuild.totals.maxPathHeight = gTree.maxPath;
-    gTree.treeNumber += 1;
+    addCurrentToTotals(build);
+    build.totals.trees += 1;
+    if (tree.maxPath > build.totals.maxPathHeight) build.totals.maxPathHeight = tree.maxPath;
+    tree.treeNumber += 1;
 }
 
-void writeFullTree() { closeCurrentTree(); }
+void writeFullTree(BuildState& build, TreeState& tree) { closeCurrentTree(build, tree); }
 
-void finishTrees() {
-    if (gTree.inUse > 1)
-        closeCurrentTree();
+void finishTrees(BuildState& build, TreeState& tree) {
+    if (tree.inUse > 1)
+        closeCurrentTree(build, tree);
     else
-        addCurrentToTotals();
+        addCurrentToTotals(build);
 }

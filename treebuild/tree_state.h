@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "toolkit/hash_set.h"
 #include "treebuild/suffix_tree.h"
 
 // One entry of the path from the root to the chain of the previous suffix: the record
@@ -27,21 +28,36 @@ struct TreeState {
     uint32_t from = 0;          // prefix word 1 of the tree's first suffix
     uint32_t to = 0;            // prefix word 1 of the suffix added last
     int suffixes = 0;           // suffixes in the tree
-    int c3 = 0, c4 = 0, c5 = 0, c6 = 0;
+    // Suffixes added by each way of hanging a leaf (suffix_tree.cpp), per tree; the
+    // "Tree" line prints c3, c4 and c6.
+    int c3 = 0;                 // case 3: identical to the previous suffix, joins its chain
+    int c4 = 0;                 // case 4: the previous suffix's leaf chain becomes an interior head
+    int c5 = 0;                 // case 5: a 1-child at an interior record with only a 0-child
+    int c6 = 0;                 // case 6: a new interior record splits an edge
     int maxPath = 0;            // largest path height of this tree
-    double lcpSum = 0, lcpCount = 0;  // this tree's, for its "alcp"
+    double lcpSum = 0, lcpCount = 0;  // this tree's bit LCPs, for their mean ("alcp")
     int lastCpuMs = 0, lastWallMs = 0;  // when the previous tree was written
-    bool compact = false;
+    bool compact = false;       // -C: compaction statistics
+    // -C: the distinct child offsets (0: below a record without a 1-child, 1: below one
+    // with) and edge lengths of interior records (2).
+    HashSet sets[3];
+
+    TreeState() = default;
+    TreeState(const TreeState&) = delete;
+    TreeState& operator=(const TreeState&) = delete;
+    ~TreeState();
 };
-extern TreeState gTree;
+
+inline bool treeHoldsRootOnly(const TreeState& tree) { return tree.inUse == 1; }
+inline bool treeIsFull(const TreeState& tree) { return tree.inUse >= tree.capacity - 1; }
 
 // suffix_tree.cpp
 // Most child-field steps from the root to any record of the current tree, from the
 // figures kept on the path.
-int pathMaxDepth();
+int pathMaxDepth(const TreeState& tree);
 
 // tree_files.cpp
-void writeTree();
+void writeTree(BuildState& build, TreeState& tree);
 
 // compaction_stats.cpp (-C)
 struct NodeCounts {
@@ -53,20 +69,12 @@ struct NodeCounts {
     int interiorSteps;  // ne: chain steps from an interior record
     int leafSteps;      // nd: chain steps from a leaf record
 };
-struct HashCounters {
-    int requested;  // n
-    int stored;     // h, also the last id given
-    int probes;     // c
-};
-constexpr int kHashSlots = 319993;
 
-void allocateHashSets();
-void clearSets();
-int hashInsert(int set, int32_t key);
-const HashCounters& hashCounters(int set);
+void allocateHashSets(TreeState& tree);
+void clearSets(TreeState& tree);
 // Feeds a parent/child pair of neighbouring path entries into the sets.
-void recordPair(const PathEntry& parent, const PathEntry& child);
+void recordPair(TreeState& tree, const PathEntry& parent, const PathEntry& child);
 // The pass over the whole path stack before a tree is written.
-void recordPathStack();
+void recordPathStack(TreeState& tree);
 NodeCounts countNodes(const TreeNode* nodes);
-void printCompactionLines(const NodeCounts& counts);
+void printCompactionLines(const TreeState& tree, const NodeCounts& counts);

@@ -8,52 +8,46 @@
 
 #include "treequery/traversal.h"
 #include "treequery/tree_store.h"
-#include "toolkit/file_io.h"
 
-void equivLeaf(ChainCheck& check, uint32_t record, long long depth) {
+void equivLeaf(QueryRun& q, ChainCheck& check, uint32_t record, long long depth) {
     if (check.state != 0) return;
-    const Node* tree = gQuery.tree;
+    const TreeStore& store = q.store;
+    const Node* tree = store.tree;
     const Node& leaf = tree[record];
     const int u = (int)leafInput(leaf);
-    if ((long long)gQuery.bitLengths[u] != depth) return;
+    if ((long long)q.catalogue.bitLengths[u] != depth) return;
 
-    const int io = gSettings.indexOrigin;
-    const int32_t length = gQuery.bitLengths[u];
+    const int io = q.settings->indexOrigin;
+    const int32_t length = q.catalogue.bitLengths[u];
     int further = 0;
     if (moreFollows(leaf)) {
         for (uint32_t y = record + 1;; y++) {
-            if (y >= (uint32_t)gQuery.treeNodes || !isLeaf(tree[y]))
+            if (y >= (uint32_t)store.treeNodes || !isLeaf(tree[y]))
                 fatal("getEquivs: record %u in a leaf chain of tree file \"%s\" is not a leaf\n", y,
-                      treeFileName(gQuery.treeIndex));
-            const int v = leafInputChecked(tree[y]);
-            if (gQuery.bitLengths[v] == length) {
+                      treePath(store, store.treeIndex).c_str());
+            const int v = leafInputChecked(store, tree[y]);
+            if (q.catalogue.bitLengths[v] == length) {
                 if (further == 0) {
-                    gQuery.equivClasses++;
-                    fprintf(gQuery.out, "Equiv (length %d): %d", length, u + io);
+                    q.equivClasses++;
+                    fprintf(q.out, "Equiv (length %d): %d", length, u + io);
                 }
-                gQuery.equivRedundant++;
+                q.equivRedundant++;
                 further++;
-                fprintf(gQuery.out, ", %d", v + io);
+                fprintf(q.out, ", %d", v + io);
             }
             if (!moreFollows(tree[y])) break;
         }
     }
-    if (further > 0) fputs("\n", gQuery.out);
+    if (further > 0) fputs("\n", q.out);
     check.state = 1 + further;
     check.firstInput = u;
-    if (further > gQuery.equivLargest) gQuery.equivLargest = further;
+    if (further > q.equivLargest) q.equivLargest = further;
 }
 
-void equivChainEnd(const ChainCheck& check, int leaves, bool belowHead) {
+void equivChainEnd(QueryRun& q, const ChainCheck& check, int leaves, bool belowHead) {
     if (check.state == 0) return;
     if (check.state < leaves || belowHead) {
-        gQuery.contained++;
-        fprintf(gQuery.out, "Containment: input %d\n", check.firstInput + gSettings.indexOrigin);
+        q.contained++;
+        fprintf(q.out, "Containment: input %d\n", check.firstInput + q.settings->indexOrigin);
     }
-}
-
-const char* treeFileName(int t) {
-    static std::string name;
-    name = formatPath(kPathLimit, "%s_%d%s", gQuery.treeBase, t, ".stree");
-    return name.c_str();
 }

@@ -17,26 +17,27 @@ std::string shownPattern(const char* pattern, int m) {
 
 }  // namespace
 
-void reportExact(const char* pattern, int m) {
-    const int count = gQuery.occurrenceCount;
-    const int files = vectorCount(gQuery.inputVector, gQuery.inputs);
-    const int origin = gSettings.indexOrigin;
+void reportExact(QueryRun& q, const char* pattern, int m) {
+    const QuerySettings& s = *q.settings;
+    const int count = q.occurrenceCount;
+    const int files = vectorCount(q.inputVector, q.catalogue.inputs);
+    const int origin = s.indexOrigin;
     std::string shown = shownPattern(pattern, m);
     if (!gRun.quiet && count > 0)
         note("Pattern %s (len=%d) occurs %d time%s in %d file%s\n", shown.c_str(), m, count, plural(count), files,
              plural(files));
-    if (gSettings.countonly) return;
-    FILE* out = gQuery.out;
-    if (!gSettings.consolidate || !gQuery.tableHeaderPrinted) {
+    if (s.countonly) return;
+    FILE* out = q.out;
+    if (!s.consolidate || !q.tableHeaderPrinted) {
         fprintf(out, "#tab: %s:  Exact Pattern Search Results:  (%d time%s in %d file%s, length=%d)   \"%s\"\n",
-                gSettings.treePrefix, count, plural(count), files, plural(files), m, shown.c_str());
+                s.treePrefix, count, plural(count), files, plural(files), m, shown.c_str());
         fprintf(out, "#cols: Number Sequence Position Length Right SeqLength Count\n");
-        gQuery.tableHeaderPrinted = 1;
+        q.tableHeaderPrinted = 1;
     }
-    const int rows = count < gSettings.maxNum ? count : gSettings.maxNum;
+    const int rows = count < s.maxNum ? count : s.maxNum;
     for (int k = 0; k < rows; k++) {
-        const Occurrence& o = gQuery.occurrences[k];
-        const int length = gQuery.lengths[o.input];
+        const Occurrence& o = q.occurrences[k];
+        const int length = q.catalogue.lengths[o.input];
         fprintf(out, "%5d %3d %6d %6d %6d %6d %d\n", k + origin, o.input + origin, o.position + origin, m,
                 length - o.position - m, length, count);
     }

@@ -22,274 +22,249 @@
 
 namespace {
 
-std::vector<uint8_t> gBits;  // pattern bits, one per byte, first base's high bit first
-
-// Where a search of a group puts its pattern's results and lines; null for the search
-// of one pattern (gQuery's arrays, lines straight to standard error).
-ExactResult* gTarget = nullptr;
-
-// Records come from the whole tree in memory, or (group search in read mode) through
-// the reader that fetches the blocks a walk reaches.
-bool gRecordsOnDemand = false;
-inline const Node& record(uint32_t index) { return gRecordsOnDemand ? treeRecord(index) : treeNode(index); }
-
-void searchNote(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void searchNote(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    std::string line = formatText(fmt, args);
-    va_end(args);
-    if (gTarget)
-        gTarget->notes.push_back(std::move(line));
-    else
-        note("%s", line.c_str());
-}
-
-void makePatternBits(const char* pattern, int m) {
-    gBits.assign(2 * (size_t)m, 0);
-    for (int j = 0; j < m; j++) {
-        int code = baseCode(pattern[j]);
-        if (code < 0) fatal("pattern \"%s\": character '%c' is not a base (a, c, g or t)\n", pattern, pattern[j]);
-        gBits[2 * j] = (uint8_t)(code >> 1);
-        gBits[2 * j + 1] = (uint8_t)(code & 1);
-    }
-}
-
-// Follows the pattern's bits at the branch points from the root. Returns the node
-// on whose incoming edge the pattern ends (its parent's bit depth in *parentDepth),
-// or 0 when the tree has no such path.
-uint32_t blindDescent(long long patternBits, long long* parentDepth) {
-    const Node& root = record(0);
-    uint32_t current = gBits[0] ? child1(root) : child0(root);
-    long long depth = 0;
-    long long steps = 0;
-    while (current != 0) {
-        const Node& x = record(current);
-        if (++steps > gQuery.treeNodes) corruptTree("path length", steps);
-        long long e = edgeLength(x);
-        if (e >= patternBits - depth) {
-            *parentDepth = depth;
-            return current;
-        }
-        if (isLeaf(x)) return 0;
-        depth += e;
-        current = gBits[(size_t)depth] ? child1(x) : child0(x);
-    }
-    return 0;
-}
-
-// The first leaf below `node` (0-child first): its index and bit depth.
-uint32_t firstLeaf(uint32_t node, long long parentDepth, long long* leafDepth) {
-    long long steps = 0;
-    for (;;) {
-        const Node& x = record(node);
-        if (++steps > gQuery.treeNodes) corruptTree("path length", steps);
-        if (isLeaf(x)) {
-            *leafDepth = parentDepth + edgeLength(x);
-            return node;
-        }
-        long long depth = parentDepth + edgeLength(x);
-        if (child0(x)) {
-            node = child0(x);
-            parentDepth = depth;
-        } else if (child1(x)) {
-            node = child1(x);
-            parentDepth = depth;
-        } else if (moreFollows(x)) {
-            node = node + 1;  // the chain's leaves end at the head's own depth
-        } else {
-            corruptTree("interior record without children", node);
-        }
-    }
-}
-
-// Descriptors of the .stdna files that verifications read, kept open across trees and
-// patterns; when kMaxOpenTexts are open they are all closed and the count restarts.
-constexpr int kMaxOpenTexts = 256;
-std::vector<FileDescriptor> gTexts;
-int gOpenTexts = 0;
-
-int textDescriptor(int input, const std::string& path) {
-    if (gTexts.size() != (size_t)gQuery.inputs) gTexts = std::vector<FileDescriptor>((size_t)gQuery.inputs);
-    FileDescriptor& fd = gTexts[(size_t)input];
-    if (fd.ok()) return fd.fd;
-    if (gOpenTexts >= kMaxOpenTexts) {
-        for (FileDescriptor& open : gTexts) open.reset();
-        gOpenTexts = 0;
-    }
-    fd.reset(openFile(path.c_str(), 0));
-    if (!fd.ok()) fatal("can't open input DNA file \"%s\"\n", path.c_str());
-    gOpenTexts++;
-    return fd.fd;
-}
-
-// Compares the pattern with m characters of input f from `start`, without regard to
-// letter case (inputs are stored all lower or all upper case).
-bool textMatches(const char* pattern, int m, int input, int start) {
-    std::string path = formatPath(kPathLimit, "%s_%d%s", gQuery.inputBase, input, ".stdna");
-    char* text = gQuery.verifyBuffer;
-    ssize_t got = timedPread64(textDescriptor(input, path), text, (size_t)m, start);
-    if (got < 0) fatal("fseek failure, file %s, offset %d\n", path.c_str(), start);
-    if (got != m)
-        fatal("problem reading DNA file \"%s\", %d bytes wanted, got %d, startchar %d\n", path.c_str(), m, (int)got,
-              start);
-    for (int j = 0; j < m; j++)
-        if (tolower((unsigned char)text[j]) != tolower((unsigned char)pattern[j])) return false;
-    return true;
-}
-
-void addOccurrence(const Node& leaf, long long parentDepth) {
-    int input = leafInputChecked(leaf);
-    int position = leafPosition(input, parentDepth + edgeLength(leaf));
-    if (gTarget) {
-        if (gTarget->count < gSettings.maxNum) gTarget->kept.push_back(Occurrence{input, position});
-        bitSet(gTarget->inputs.data(), input);
-        gTarget->count++;
-        return;
-    }
-    int& count = gQuery.occurrenceCount;
-    if (count < gSettings.maxNum) gQuery.occurrences[count] = Occurrence{input, position};
-    bitSet(gQuery.inputVector, input);
-    count++;
-}
-
-// Every leaf below `start`: a node's 0-child subtree, its 1-child subtree, then the
-// rest of its leaf chain; a leaf after the leaves that follow it in its chain. Kept
-// on an explicit stack: long runs of one base make paths far deeper than the stack
-// of a recursion allows.
-void collectAll(uint32_t start, long long parentDepth) {
-    struct Task {
-        uint32_t node;
-        bool emit;
-        long long parentDepth;
-    };
-    static std::vector<Task> stack;
-    stack.clear();
-    stack.push_back({start, false, parentDepth});
-    long long visits = 0;
-    while (!stack.empty()) {
-        Task task = stack.back();
-        stack.pop_back();
-        const Node& x = record(task.node);
-        if (task.emit) {
-            addOccurrence(x, task.parentDepth);
-            continue;
-        }
-        if (++visits > gQuery.treeNodes) corruptTree("records below a node", visits);
-        if (isLeaf(x)) {
-            stack.push_back({task.node, true, task.parentDepth});
-            if (moreFollows(x)) stack.push_back({task.node + 1, false, task.parentDepth});
-            continue;
-        }
-        long long depth = task.parentDepth + edgeLength(x);
-        if (moreFollows(x)) stack.push_back({task.node + 1, false, task.parentDepth});
-        if (child1(x)) stack.push_back({child1(x), false, depth});
-        if (child0(x)) stack.push_back({child0(x), false, depth});
-    }
-}
-
-// Searches tree t; true when the pattern was found (and its leaves collected).
-bool searchTree(int t, const char* pattern, int m) {
-    const long long patternBits = 2LL * m;
-    long long depth = 0;
-    uint32_t candidate = blindDescent(patternBits, &depth);
-    if (candidate == 0) {
-        if (!gRun.quiet) searchNote("Pattern not found (blind search)\n");
-        return false;
-    }
-    if (!gRun.quiet) searchNote("Blind search: pattern may exist - depth %lld\n", depth);
-    long long leafDepth = 0;
-    uint32_t leaf = firstLeaf(candidate, depth, &leafDepth);
-    const Node& first = record(leaf);
-    int input = leafInputChecked(first);
-    int position = leafPosition(input, leafDepth);
-    long long bitPosition = gQuery.bitLengths[input] - leafDepth;
-    if (!gRun.quiet)
-        searchNote("First leaf (real leaf): n=%u d=%lld(pos=%lld) f/s=(%d %lld)\n", leaf, leafDepth, bitPosition, input,
-             bitPosition);
-    if (!textMatches(pattern, m, input, position)) {
-        if (gRun.verbose) searchNote("Pattern not found after verification, tree %d\n", t);
-        return false;
-    }
-    if (gRun.verbose) searchNote("Pattern verified.\n");
-    if (!gRun.quiet) searchNote("Collect all: depth=%lld\n", depth);
-    collectAll(candidate, depth);
-    return true;
-}
-
 // The pattern's leading bits as a divider key (all 32 bits from 16 bases on) and the
 // shift that brings a divider key down to as many bits.
 struct PatternKey {
     uint32_t key;
     int shift;
 };
-PatternKey patternKey(int m) {
+PatternKey patternKey(const std::vector<uint8_t>& bits, int m) {
     const int keyBits = m >= 16 ? 32 : 2 * m;
     uint32_t key = 0;
-    for (int b = 0; b < keyBits; b++) key = (key << 1) | gBits[(size_t)b];
+    for (int b = 0; b < keyBits; b++) key = (key << 1) | bits[(size_t)b];
     return PatternKey{key, 32 - keyBits};
 }
 bool selects(const PatternKey& k, const Divider& d) {
     return k.key >= (d.from >> k.shift) && k.key <= (d.to >> k.shift);
 }
 
-void noteTreeFile(int t) {
-    if (!gRun.verbose) return;
-    std::string path = formatPath(kPathLimit, "%s_%d%s", gQuery.treeBase, t, ".stree");
-    searchNote("Looking in tree file \"%s\", totalNodes %d\n", path.c_str(), gQuery.treeNodes);
-}
+// One search (of a pattern, or of a group of patterns tree by tree).
+struct ExactSearch {
+    QueryRun& q;
+    const QuerySettings& s;
+    TreeStore& store;
+    std::vector<uint8_t> bits;  // pattern bits, one per byte, first base's high bit first
+    // Where a search of a group puts its pattern's results and lines; null for the
+    // search of one pattern (the run's arrays, lines straight to standard error).
+    ExactResult* target = nullptr;
+    // Records come from the whole tree in memory, or (group search in read mode)
+    // through the reader that fetches the blocks a walk reaches.
+    bool recordsOnDemand = false;
+    struct Task {
+        uint32_t node;
+        bool emit;
+        long long parentDepth;
+    };
+    std::vector<Task> collectStack;
+
+    explicit ExactSearch(QueryRun& run) : q(run), s(*run.settings), store(run.store) {}
+
+    const Node& record(uint32_t index) {
+        return recordsOnDemand ? treeRecord(store, index) : treeNode(store, index);
+    }
+
+    __attribute__((format(printf, 2, 3))) void searchNote(const char* fmt, ...) {
+        va_list args;
+        va_start(args, fmt);
+        std::string line = formatText(fmt, args);
+        va_end(args);
+        if (target)
+            target->notes.push_back(std::move(line));
+        else
+            note("%s", line.c_str());
+    }
+
+    void makePatternBits(const char* pattern, int m) {
+        bits.assign(2 * (size_t)m, 0);
+        for (int j = 0; j < m; j++) {
+            int code = baseCode(pattern[j]);
+            if (code < 0) fatal("pattern \"%s\": character '%c' is not a base (a, c, g or t)\n", pattern, pattern[j]);
+            bits[2 * j] = (uint8_t)(code >> 1);
+            bits[2 * j + 1] = (uint8_t)(code & 1);
+        }
+    }
+
+    // Follows the pattern's bits at the branch points from the root. Returns the node
+    // on whose incoming edge the pattern ends (its parent's bit depth in *parentDepth),
+    // or 0 when the tree has no such path.
+    uint32_t blindDescent(long long patternBits, long long* parentDepth) {
+        const Node& root = record(0);
+        uint32_t current = bits[0] ? child1(root) : child0(root);
+        long long depth = 0;
+        long long steps = 0;
+        while (current != 0) {
+            const Node& x = record(current);
+            if (++steps > store.treeNodes) corruptTree(store, "path length", steps);
+            long long e = edgeLength(x);
+            if (e >= patternBits - depth) {
+                *parentDepth = depth;
+                return current;
+            }
+            if (isLeaf(x)) return 0;
+            depth += e;
+            current = bits[(size_t)depth] ? child1(x) : child0(x);
+        }
+        return 0;
+    }
+
+    // The first leaf below `node` (0-child first): its index and bit depth.
+    uint32_t firstLeaf(uint32_t node, long long parentDepth, long long* leafDepth) {
+        long long steps = 0;
+        for (;;) {
+            const Node& x = record(node);
+            if (++steps > store.treeNodes) corruptTree(store, "path length", steps);
+            if (isLeaf(x)) {
+                *leafDepth = parentDepth + edgeLength(x);
+                return node;
+            }
+            long long depth = parentDepth + edgeLength(x);
+            if (child0(x)) {
+                node = child0(x);
+                parentDepth = depth;
+            } else if (child1(x)) {
+                node = child1(x);
+                parentDepth = depth;
+            } else if (moreFollows(x)) {
+                node = node + 1;  // the chain's leaves end at the head's own depth
+            } else {
+                corruptTree(store, "interior record without children", node);
+            }
+        }
+    }
+
+    void addOccurrence(const Node& leaf, long long parentDepth) {
+        int input = leafInputChecked(store, leaf);
+        int position = leafPosition(store, input, parentDepth + edgeLength(leaf));
+        if (target) {
+            if (target->count < s.maxNum) target->kept.push_back(Occurrence{input, position});
+            bitSet(target->inputs.data(), input);
+            target->count++;
+            return;
+        }
+        int& count = q.occurrenceCount;
+        if (count < s.maxNum) q.occurrences[count] = Occurrence{input, position};
+        bitSet(q.inputVector, input);
+        count++;
+    }
+
+    // Every leaf below `start`: a node's 0-child subtree, its 1-child subtree, then the
+    // rest of its leaf chain; a leaf after the leaves that follow it in its chain. Kept
+    // on an explicit stack: long runs of one base make paths far deeper than the stack
+    // of a recursion allows.
+    void collectAll(uint32_t start, long long parentDepth) {
+        std::vector<Task>& stack = collectStack;
+        stack.clear();
+        stack.push_back({start, false, parentDepth});
+        long long visits = 0;
+        while (!stack.empty()) {
+            Task task = stack.back();
+            stack.pop_back();
+            const Node& x = record(task.node);
+            if (task.emit) {
+                addOccurrence(x, task.parentDepth);
+                continue;
+            }
+            if (++visits > store.treeNodes) corruptTree(store, "records below a node", visits);
+            if (isLeaf(x)) {
+                stack.push_back({task.node, true, task.parentDepth});
+                if (moreFollows(x)) stack.push_back({task.node + 1, false, task.parentDepth});
+                continue;
+            }
+            long long depth = task.parentDepth + edgeLength(x);
+            if (moreFollows(x)) stack.push_back({task.node + 1, false, task.parentDepth});
+            if (child1(x)) stack.push_back({child1(x), false, depth});
+            if (child0(x)) stack.push_back({child0(x), false, depth});
+        }
+    }
+
+    // Searches tree t; true when the pattern was found (and its leaves collected).
+    bool searchTree(int t, const char* pattern, int m) {
+        const long long patternBits = 2LL * m;
+        long long depth = 0;
+        uint32_t candidate = blindDescent(patternBits, &depth);
+        if (candidate == 0) {
+            if (!gRun.quiet) searchNote("Pattern not found (blind search)\n");
+            return false;
+        }
+        if (!gRun.quiet) searchNote("Blind search: pattern may exist - depth %lld\n", depth);
+        long long leafDepth = 0;
+        uint32_t leaf = firstLeaf(candidate, depth, &leafDepth);
+        const Node& first = record(leaf);
+        int input = leafInputChecked(store, first);
+        int position = leafPosition(store, input, leafDepth);
+        long long bitPosition = q.catalogue.bitLengths[input] - leafDepth;
+        if (!gRun.quiet)
+            searchNote("First leaf (real leaf): n=%u d=%lld(pos=%lld) f/s=(%d %lld)\n", leaf, leafDepth, bitPosition, input,
+                 bitPosition);
+        if (!textMatches(q.texts, pattern, m, input, position, q.verifyBuffer)) {
+            if (gRun.verbose) searchNote("Pattern not found after verification, tree %d\n", t);
+            return false;
+        }
+        if (gRun.verbose) searchNote("Pattern verified.\n");
+        if (!gRun.quiet) searchNote("Collect all: depth=%lld\n", depth);
+        collectAll(candidate, depth);
+        return true;
+    }
+
+    void noteTreeFile(int t) {
+        if (!gRun.verbose) return;
+        std::string path = treePath(store, t);
+        searchNote("Looking in tree file \"%s\", totalNodes %d\n", path.c_str(), store.treeNodes);
+    }
+};
 
 }  // namespace
 
-int exactSearch(const char* pattern, int m) {
+int exactSearch(QueryRun& q, const char* pattern, int m) {
     if (m <= 0) fatal("bad pattern parameter\n");
-    makePatternBits(pattern, m);
-    const PatternKey key = patternKey(m);
+    ExactSearch e(q);
+    e.makePatternBits(pattern, m);
+    const PatternKey key = patternKey(e.bits, m);
 
     int visited = 0;
-    for (int t = 0; t < gQuery.trees; t++) {
-        if (!selects(key, gQuery.dividers[t])) continue;
-        loadTree(t, kLoadForSearch);
+    for (int t = 0; t < q.store.trees; t++) {
+        if (!selects(key, q.store.dividers[t])) continue;
+        loadTree(q.store, t, kLoadForSearch);
         visited++;
-        noteTreeFile(t);
-        searchTree(t, pattern, m);
+        e.noteTreeFile(t);
+        e.searchTree(t, pattern, m);
     }
     if (visited == 0 && !gRun.quiet) note("Pattern not found (tree location)\n");
     return visited;
 }
 
-void exactSearchGroup(const std::vector<std::string>& patterns, std::vector<ExactResult>& results) {
+void exactSearchGroup(QueryRun& q, const std::vector<std::string>& patterns, std::vector<ExactResult>& results) {
     const size_t count = patterns.size();
     results.assign(count, ExactResult());
+    ExactSearch e(q);
     std::vector<PatternKey> keys(count);
     for (size_t p = 0; p < count; p++) {
         const int m = (int)patterns[p].size();
         if (m <= 0) fatal("bad pattern parameter\n");
-        makePatternBits(patterns[p].c_str(), m);
-        keys[p] = patternKey(m);
-        results[p].inputs.assign((size_t)gQuery.vectorWords, 0);
+        e.makePatternBits(patterns[p].c_str(), m);
+        keys[p] = patternKey(e.bits, m);
+        results[p].inputs.assign((size_t)q.catalogue.vectorWords, 0);
     }
     // Trees in file order and each pattern's trees in that order too: every pattern
     // collects its occurrences in the order of the search of one pattern.
-    gRecordsOnDemand = true;
-    for (int t = 0; t < gQuery.trees; t++) {
+    e.recordsOnDemand = true;
+    for (int t = 0; t < q.store.trees; t++) {
         bool open = false;
         for (size_t p = 0; p < count; p++) {
-            if (!selects(keys[p], gQuery.dividers[t])) continue;
-            if (!open) openTreeRecords(t);
+            if (!selects(keys[p], q.store.dividers[t])) continue;
+            if (!open) openTreeRecords(q.store, t);
             open = true;
             const char* pattern = patterns[p].c_str();
             const int m = (int)patterns[p].size();
-            gTarget = &results[p];
-            makePatternBits(pattern, m);
-            gTarget->visited++;
-            noteTreeFile(t);
-            searchTree(t, pattern, m);
-            gTarget = nullptr;
+            e.target = &results[p];
+            e.makePatternBits(pattern, m);
+            e.target->visited++;
+            e.noteTreeFile(t);
+            e.searchTree(t, pattern, m);
+            e.target = nullptr;
         }
-        if (open) closeTreeRecords();
+        if (open) closeTreeRecords(q.store);
     }
-    gRecordsOnDemand = false;
     if (!gRun.quiet)
         for (ExactResult& r : results)
             if (r.visited == 0) r.notes.push_back("Pattern not found (tree location)\n");

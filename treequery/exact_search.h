@@ -20,4 +20,4 @@ struct ExactResult {
 
 // Searches every pattern of `patterns` (a, c, g, t in either case) into `results`
 // (one per pattern, cleared here).
-void exactSearchGroup(const std::vector<std::string>& patterns, std::vector<ExactResult>& results);
+void exactSearchGroup(QueryRun& q, const std::vector<std::string>& patterns, std::vector<ExactResult>& results);

@@ -1,13 +1,15 @@
 // Hamming-distance search: tree selection by the pattern's reachable key range, the
 // branch-and-bound walk over branching bits, confirmation against the input text,
 // leaf collection and the "Inexact Pattern Search Results" table.
+//  - Branch-and-bound walk: time O(V + C·m + L) for V records reached within the
+//    budget, C candidates confirmed and L leaves collected; extra memory O(V) for the
+//    pending branches and their marks.
+//  - Pieces (pigeonhole) split, with -U: the pattern cut into k <= HD + 1 pieces whose
+//    allowances add up to HD + 1 - k, each walked as above; then time O(P·m + P log P)
+//    to check and sort the P places the pieces name; extra memory O(P).
 #include "treequery/inexact_search.h"
 
-#include <sys/mman.h>
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cstdarg>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -19,162 +21,9 @@
 
 namespace {
 
-// Failures of this search are reported on standard output and end the run with
-// status 255, the confirmation and growth failures included: a search that could
-// not read its text or keep its results has no table to stand for.
-[[noreturn]] __attribute__((format(printf, 1, 2))) void searchFailure(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    vfprintf(stdout, fmt, args);
-    va_end(args);
-    fflush(stdout);
-    exit(255);
-}
-
 // Letters compare without regard to case: a pattern typed in either case finds what
 // the other finds, whichever case the converter wrote.
 inline bool sameBase(char pattern, char text) { return (pattern | 0x20) == (text | 0x20); }
-
-// ---- Trees ----
-
-// With -U every selected tree is mapped once and stays mapped for the rest of the run,
-// so later patterns find its pages in place.
-struct TreeMap {
-    void* address = nullptr;
-    size_t bytes = 0;
-    int records = 0;
-};
-struct TreeMaps {
-    std::vector<TreeMap> maps;
-    ~TreeMaps() {
-        for (TreeMap& map : maps)
-            if (map.address) munmap(map.address, map.bytes);
-    }
-};
-TreeMaps gTreeMaps;
-
-std::string inexactTreePath(int t) { return formatPath(kPathLimit, "%s_%d%s", gQuery.treeBase, t, ".stree"); }
-
-// Opens tree t's file. A file that cannot be opened ends the search on standard
-// output as this search's failures do, and on standard error as every other load
-// failure does, so that a script sees it in either place. A file without one whole
-// record ends the run with status 255; any other size than the divider's node count
-// is the tree store's error.
-FileDescriptor openInexactTree(int t, const std::string& path, TreeAccess access) {
-    FileDescriptor fd(openFile(path.c_str(), 0));
-    if (!fd.ok()) {
-        fprintf(stderr, "## ERROR: can't open suffix tree file \"%s\"\n", path.c_str());
-        searchFailure("ERROR: Could not open tree file %s\n", path.c_str());
-    }
-    struct stat info;
-    if (fstat(fd.fd, &info) == 0 && info.st_size < (off_t)sizeof(Node)) {
-        fprintf(stderr, "## ERROR: tree file %s holds no node records\n", path.c_str());
-        exit(255);
-    }
-    checkTreeFileSize(t, fd.fd, path, access);
-    return fd;
-}
-
-void mapInexactTree(int t) {
-    if (gTreeMaps.maps.empty()) {
-        releaseTree();  // the exact search's mapping, if any
-        gTreeMaps.maps.resize((size_t)gQuery.trees);
-    }
-    TreeMap& map = gTreeMaps.maps[(size_t)t];
-    if (!map.address) {
-        std::string path = inexactTreePath(t);
-        FileDescriptor fd = openInexactTree(t, path, kMapTree);
-        const int records = gQuery.dividers[t].nodes;
-        size_t bytes = (size_t)records * sizeof(Node);
-        void* address = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd.fd, 0);
-        if (address == MAP_FAILED) fatal("problem with mmap of tree file %s\n", path.c_str());
-        if (!gRun.quiet) note("mmap %ld (%d bytes) with fd %d\n", (long)address, (int)bytes, fd.fd);
-        map.address = address;
-        map.bytes = bytes;
-        map.records = records;
-    }
-    gQuery.tree = static_cast<const Node*>(map.address);
-    gQuery.treeNodes = map.records;
-    gQuery.treeIndex = t;
-    if (isLeaf(gQuery.tree[0])) corruptTree("root record", 0);
-}
-
-// Reads tree t whole into the tree buffer, exactly as many records as its divider
-// counts; a tree still in the buffer is not read again.
-void readInexactTree(int t) {
-    const int nodes = gQuery.dividers[t].nodes;
-    if (gQuery.treeIndex == t && gQuery.tree == gQuery.treeBuffer && gQuery.treeNodes == nodes) return;
-    std::string path = inexactTreePath(t);
-    FileDescriptor fd = openInexactTree(t, path, kReadForSearch);
-    gQuery.tree = nullptr;  // the buffer is about to change under the store's record of it
-    gQuery.treeIndex = -1;
-    gQuery.treeNodes = 0;
-    const size_t bytes = sizeof(Node) * (size_t)nodes;
-    if (readFully(fd.fd, gQuery.treeBuffer, bytes, path.c_str()) != bytes)
-        fatal("problem loading tree from file \"%s\"\n", path.c_str());
-    gQuery.tree = gQuery.treeBuffer;
-    gQuery.treeNodes = nodes;
-    gQuery.treeIndex = t;
-    if (isLeaf(gQuery.tree[0])) corruptTree("root record", 0);
-}
-
-// ---- Confirmation ----
-
-// The .stdna files of recent confirmations stay mapped, so that a tree with thousands
-// of candidates in one input opens that input once and compares the text in place;
-// at most kMappedLimit stay mapped, the oldest giving way first.
-constexpr int kMappedLimit = 64;
-struct MappedText {
-    int input = -1;
-    const char* text = nullptr;
-    size_t size = 0;
-    void release() {
-        if (text) munmap(const_cast<char*>(text), size);
-        input = -1;
-        text = nullptr;
-        size = 0;
-    }
-    ~MappedText() { release(); }
-};
-MappedText gTexts[kMappedLimit];
-int gTextNext = 0;  // the slot to reuse when all are taken
-int gTextLast = 0;  // the slot of the last confirmation
-std::vector<uint8_t> gMarked;  // per pattern character: its mismatch is charged
-
-std::string confirmPath(int input) { return formatPath(kPathLimit, "%s_%d%s", gQuery.treeBase, input, ".stdna"); }
-
-// The m characters of `input` from `position` on.
-const char* confirmText(int input, int position, int m) {
-    MappedText* mapped = &gTexts[gTextLast];
-    if (mapped->input != input) {
-        mapped = nullptr;
-        for (int k = 0; k < kMappedLimit && !mapped; k++)
-            if (gTexts[k].input == input) mapped = &gTexts[k];
-        if (!mapped) {
-            std::string path = confirmPath(input);
-            FileDescriptor fd(openFile(path.c_str(), 0));
-            if (!fd.ok()) searchFailure("Error: Could not open file %s to confirm a match.\n", path.c_str());
-            mapped = &gTexts[gTextNext];
-            gTextNext = (gTextNext + 1) % kMappedLimit;
-            mapped->release();
-            struct stat info;
-            if (fstat(fd.fd, &info) != 0)
-                searchFailure("Error: Problem reading file %s to confirm a match.\n", path.c_str());
-            if (info.st_size > 0) {
-                void* address = mmap(nullptr, (size_t)info.st_size, PROT_READ, MAP_SHARED, fd.fd, 0);
-                if (address == MAP_FAILED)
-                    searchFailure("Error: Problem reading file %s to confirm a match.\n", path.c_str());
-                mapped->text = static_cast<const char*>(address);
-                mapped->size = (size_t)info.st_size;
-            }
-            mapped->input = input;
-        }
-        gTextLast = (int)(mapped - gTexts);
-    }
-    if ((size_t)position + (size_t)m > mapped->size)
-        searchFailure("Error: Problem reading file %s to confirm a match.\n", confirmPath(input).c_str());
-    return mapped->text + position;
-}
 
 // The marks of a branch: the character positions whose mismatch the walk has charged.
 // A branch only ever adds marks at increasing positions and copies them to the
@@ -185,21 +34,22 @@ struct Mark {
     int next;  // -1 ends the list
 };
 
+// `marked` holds a zero byte per pattern character and is left so.
 bool confirmMatch(const Node& leaf, const char* text, int budget, int marks, const std::vector<Mark>& pool,
-                  const InexactPattern& pattern) {
+                  const InexactPattern& pattern, std::vector<uint8_t>& marked) {
     if (!isLeaf(leaf)) fatal("problem in confirmMatch\n");
     const int m = pattern.m;
-    for (int k = marks; k >= 0; k = pool[(size_t)k].next) gMarked[(size_t)pool[(size_t)k].position] = 1;
+    for (int k = marks; k >= 0; k = pool[(size_t)k].next) marked[(size_t)pool[(size_t)k].position] = 1;
     bool confirmed = true;
     for (int j = 0; j < m && confirmed; j++) {
         char c = pattern.text[j];
-        if (c == '*' || sameBase(c, text[j]) || gMarked[(size_t)j]) continue;
+        if (c == '*' || sameBase(c, text[j]) || marked[(size_t)j]) continue;
         if (budget > 0)
             budget--;
         else
             confirmed = false;
     }
-    for (int k = marks; k >= 0; k = pool[(size_t)k].next) gMarked[(size_t)pool[(size_t)k].position] = 0;
+    for (int k = marks; k >= 0; k = pool[(size_t)k].next) marked[(size_t)pool[(size_t)k].position] = 0;
     return confirmed;
 }
 
@@ -215,28 +65,55 @@ struct Branch {
 };
 
 struct TreeWalk {
+    const TreeStore& store;
+    // The loaded tree, kept here: the walk reads them at every record.
+    const Node* const tree;
+    const uint32_t nodes;
+    const uint32_t inputs;
+    InputTexts& texts;
     const InexactPattern& pattern;
     OccurrenceList& results;
+    std::vector<uint8_t> marked;  // per pattern character: its mismatch is charged
     std::vector<Mark> marks;
     std::vector<Branch> branches;
     std::vector<std::pair<uint32_t, long long>> collectStack;
     long long steps = 0;
     long long stepLimit;
 
-    TreeWalk(const InexactPattern& p, OccurrenceList& r)
-        : pattern(p), results(r), stepLimit(3LL * gQuery.treeNodes + 8) {}
+    TreeWalk(QueryRun& q, const InexactPattern& p, OccurrenceList& r)
+        : store(q.store),
+          tree(q.store.tree),
+          nodes((uint32_t)q.store.treeNodes),
+          inputs((uint32_t)q.catalogue.inputs),
+          texts(q.texts),
+          pattern(p),
+          results(r),
+          marked((size_t)p.m, 0),
+          stepLimit(3LL * q.store.treeNodes + 8) {}
+
+    // Record `index`; an index beyond the tree is a corrupt tree.
+    const Node& record(uint32_t index) const {
+        if (index >= nodes) corruptTree(store, "record index", index);
+        return tree[index];
+    }
+    // Input of a leaf; one beyond the catalogue is a corrupt tree.
+    int inputOf(const Node& leaf) const {
+        const uint32_t input = leafInput(leaf);
+        if (input >= inputs) corruptTree(store, "input number", input);
+        return (int)input;
+    }
 
     // In a sound tree the walk, the first-leaf descents and the collections each
     // reach a record at most once; more steps mean the child fields form a cycle.
     const Node& visit(uint32_t index) {
-        if (++steps > stepLimit) corruptTree("walk steps (the child fields form a cycle)", steps);
-        return treeNode(index);
+        if (++steps > stepLimit) corruptTree(store, "walk steps (the child fields form a cycle)", steps);
+        return record(index);
     }
 
     void appendLeaf(const Node& leaf, long long depth) {
-        int input = leafInputChecked(leaf);
-        if (depth < 2LL * pattern.m) corruptTree("leaf bit depth below the pattern", depth);
-        results.append(input, leafPosition(input, depth));
+        int input = inputOf(leaf);
+        if (depth < 2LL * pattern.m) corruptTree(store, "leaf bit depth below the pattern", depth);
+        results.append(input, leafPosition(store, input, depth));
     }
 
     // Every leaf below record v, whose parent lies at bit depth b.
@@ -250,10 +127,10 @@ struct TreeWalk {
                 const Node& node = visit(index);
                 if (moreFollows(node)) {
                     // Leaves that end at this record's depth follow it in its chain.
-                    const long long chainDepth = depth + edgeLength(treeNode(index + 1));
+                    const long long chainDepth = depth + edgeLength(record(index + 1));
                     for (uint32_t r = index + 1;; r++) {
                         const Node& leaf = visit(r);
-                        if (!isLeaf(leaf)) corruptTree("interior record inside a leaf chain", r);
+                        if (!isLeaf(leaf)) corruptTree(store, "interior record inside a leaf chain", r);
                         appendLeaf(leaf, chainDepth);
                         if (!moreFollows(leaf)) break;
                     }
@@ -296,18 +173,18 @@ struct TreeWalk {
             if (!next) fatal("problem in confirmMatch\n");
             index = next;
         }
-        const int input = leafInputChecked(treeNode(index));
-        if (depth < 2LL * pattern.m) corruptTree("leaf bit depth below the pattern", depth);
-        return Candidate{at, index, confirmText(input, leafPosition(input, depth), pattern.m)};
+        const int input = inputOf(record(index));
+        if (depth < 2LL * pattern.m) corruptTree(store, "leaf bit depth below the pattern", depth);
+        return Candidate{at, index, confirmText(texts, input, leafPosition(store, input, depth), pattern.m)};
     }
 
     void confirmCandidate(const Candidate& c) {
-        if (confirmMatch(treeNode(c.leaf), c.text, c.at.budget, c.at.marks, marks, pattern))
+        if (confirmMatch(record(c.leaf), c.text, c.at.budget, c.at.marks, marks, pattern, marked))
             collectMatchLeaves(c.at.node, c.at.depth);
     }
 
     void prefetchNode(uint32_t index) const {
-        if (index < (uint32_t)gQuery.treeNodes) __builtin_prefetch(&gQuery.tree[index]);
+        if (index < nodes) __builtin_prefetch(&tree[index]);
     }
 
     // One lane of the walk: a branch on its way down, or a candidate whose text is on
@@ -395,7 +272,7 @@ struct TreeWalk {
     }
 };
 
-// ---- Searching by pieces ----
+// ---- Searching by pieces (pigeonhole split) ----
 
 // An occurrence within HD of a pattern cut into k pieces, piece i allowed e_i
 // mismatches where the e_i + 1 add up to more than HD, has some piece within its own
@@ -445,9 +322,9 @@ PieceSplit cutIntoPieces(int m, int hd, int k) {
 }
 
 // The cut with the least expected work; one piece is the walk of the whole pattern.
-PieceSplit choosePieces(int m, int hd) {
+PieceSplit choosePieces(const QueryCatalogue& catalogue, int m, int hd) {
     double n = 0;
-    for (int i = 0; i < gQuery.inputs; i++) n += gQuery.bitLengths[i] / 2;
+    for (int i = 0; i < catalogue.inputs; i++) n += catalogue.bitLengths[i] / 2;
     PieceSplit best = cutIntoPieces(m, hd, 1);
     double bestCost = searchCost(m, hd, n);
     for (int k = 2; k <= hd + 1 && k <= kMaxPieces && k <= m; k++) {
@@ -470,7 +347,7 @@ bool withinDistance(const char* pattern, const char* text, int m, int hd) {
 
 // Every place where some piece occurs within its allowance, taken back to the start
 // of the whole pattern and kept when the text there is within HD of the pattern.
-void searchByPieces(const InexactPattern& pattern, const PieceSplit& split, OccurrenceList& results) {
+void searchByPieces(QueryRun& q, const InexactPattern& pattern, const PieceSplit& split, OccurrenceList& results) {
     OccurrenceList places;
     for (int i = 0; i < split.pieces; i++) {
         const char* piece = pattern.text + split.start[i];
@@ -479,11 +356,11 @@ void searchByPieces(const InexactPattern& pattern, const PieceSplit& split, Occu
         uint32_t minbits, maxbits;
         patternKeyRange(piece, length, budget, &minbits, &maxbits);
         places.count = 0;
-        for (int t = 0; t < gQuery.trees; t++) {
-            const Divider& d = gQuery.dividers[t];
+        for (int t = 0; t < q.store.trees; t++) {
+            const Divider& d = q.store.dividers[t];
             if (!treeAdmitsPattern(d.from, d.to, minbits, maxbits, length)) continue;
-            mapInexactTree(t);
-            searchLoadedTree(search, places);
+            loadTree(q.store, t, kLoadForHamming);
+            searchLoadedTree(q, search, places);
         }
         // The starts lie all over the text: a batch of them is asked for before the
         // first is compared, so that their cache misses overlap.
@@ -495,8 +372,8 @@ void searchByPieces(const InexactPattern& pattern, const PieceSplit& split, Occu
             for (; r < places.count && batch < kBatch; r++) {
                 const Occurrence& o = places.items[r];
                 const long long start = (long long)o.position - split.start[i];
-                if (start < 0 || start + pattern.m > gQuery.bitLengths[o.input] / 2) continue;
-                texts[batch] = confirmText(o.input, (int)start, pattern.m);
+                if (start < 0 || start + pattern.m > q.catalogue.bitLengths[o.input] / 2) continue;
+                texts[batch] = confirmText(q.texts, o.input, (int)start, pattern.m);
                 __builtin_prefetch(texts[batch]);
                 __builtin_prefetch(texts[batch] + pattern.m - 1);
                 starts[batch] = (int)start;
@@ -508,16 +385,17 @@ void searchByPieces(const InexactPattern& pattern, const PieceSplit& split, Occu
     }
 }
 
-void printTable(const char* pattern, int m, int hd, const char* treePrefix, const OccurrenceList& results) {
-    FILE* out = gQuery.out;
-    const int origin = gSettings.indexOrigin;
+void printTable(const QueryRun& q, const char* pattern, int m, int hd, const OccurrenceList& results) {
+    FILE* out = q.out;
+    const int origin = q.settings->indexOrigin;
+    const char* treePrefix = q.settings->treePrefix;
     fprintf(out, "#tab: %s:  Inexact Pattern Search Results:  ", treePrefix);
     fprintf(out, "(%d time%s, length=%d, HD=%d)   \"%.32s%s\"\n", results.count, plural(results.count), m, hd, pattern,
             m > 32 ? "..." : "");
     fprintf(out, "#cols: Number Sequence Position Length Right SeqLength\n");
     for (int r = 0; r < results.count; r++) {
         const Occurrence& o = results.items[r];
-        const int length = gQuery.bitLengths[o.input] / 2;
+        const int length = q.catalogue.bitLengths[o.input] / 2;
         fprintf(out, "%5d %3d %6d %6d %6d %6d\n", r + origin, o.input + origin, o.position + origin, m,
                 length - o.position - m, length);
     }
@@ -581,7 +459,7 @@ void OccurrenceList::append(int input, int position) {
     if (count == room) {
         int grown = room == 0 ? 10 : (room > 0x3fffffff ? -1 : room * 2);
         void* more = grown > 0 ? realloc(items, sizeof(Occurrence) * (size_t)grown) : nullptr;
-        if (!more) searchFailure("Error: Couldn't realloc memory to results array!\n");
+        if (!more) fatalTo(stdout, 255, "Error: Couldn't realloc memory to results array!\n");
         items = static_cast<Occurrence*>(more);
         room = grown;
     }
@@ -602,25 +480,15 @@ void OccurrenceList::sort() {
     });
 }
 
-void searchLoadedTree(const InexactPattern& pattern, OccurrenceList& results) {
-    if (gMarked.size() < (size_t)pattern.m) gMarked.assign((size_t)pattern.m, 0);
-    TreeWalk walk(pattern, results);
+void searchLoadedTree(QueryRun& q, const InexactPattern& pattern, OccurrenceList& results) {
+    TreeWalk walk(q, pattern, results);
     walk.suffixTraverse();
 }
 
-void closeConfirmFiles() {
-    for (MappedText& mapped : gTexts) mapped.release();
-    gTextNext = 0;
-    gTextLast = 0;
-}
-
-int inexactSearch(const char* pattern, int m, int hd, const char* /*treeDir*/, const char* treePrefix) {
-    // The tree base (gQuery.treeBase) is already made of the tree directory and prefix.
-    if (!inexactAlphabetOk(pattern, m)) {
-        printf("Error: Search characters must be from the alphabet {A, T, C, G, *}\n");
-        fflush(stdout);
-        exit(255);
-    }
+int inexactSearch(QueryRun& q, const char* pattern, int m, int hd) {
+    const QuerySettings& s = *q.settings;
+    if (!inexactAlphabetOk(pattern, m))
+        fatalTo(stdout, 255, "Error: Search characters must be from the alphabet {A, T, C, G, *}\n");
     InexactPattern search{pattern, m, hd, pattern01(pattern, m)};
     uint32_t minbits, maxbits;
     patternKeyRange(pattern, m, hd, &minbits, &maxbits);
@@ -634,23 +502,20 @@ int inexactSearch(const char* pattern, int m, int hd, const char* /*treeDir*/, c
     // Pieces need the trees of every piece at hand at once: only with mapped trees,
     // and not for "*", whose pieces would each reach far more than their length says.
     PieceSplit split;
-    if (gSettings.usemmap && hd > 0 && !strchr(pattern, '*')) split = choosePieces(m, hd);
+    if (s.usemmap && hd > 0 && !strchr(pattern, '*')) split = choosePieces(q.catalogue, m, hd);
 
     OccurrenceList results;
     int searched = 0;
-    for (int t = 0; t < gQuery.trees; t++) {
-        const Divider& d = gQuery.dividers[t];
+    for (int t = 0; t < q.store.trees; t++) {
+        const Divider& d = q.store.dividers[t];
         if (!treeAdmitsPattern(d.from, d.to, minbits, maxbits, m)) continue;
-        if (gSettings.usemmap)
-            mapInexactTree(t);
-        else
-            readInexactTree(t);
+        loadTree(q.store, t, kLoadForHamming);
         searched++;
-        if (split.pieces == 1) searchLoadedTree(search, results);
+        if (split.pieces == 1) searchLoadedTree(q, search, results);
     }
-    if (split.pieces > 1) searchByPieces(search, split, results);
+    if (split.pieces > 1) searchByPieces(q, search, split, results);
     results.sort();
     if (split.pieces > 1) results.dropRepeats();  // a start that more than one piece names
-    printTable(pattern, m, hd, treePrefix, results);
+    printTable(q, pattern, m, hd, results);
     return searched;
 }

@@ -58,9 +58,6 @@ struct InexactPattern {
     std::vector<uint8_t> bits;  // pattern01 of text
 };
 
-// Walks the tree loaded in gQuery.tree from its root and appends every occurrence
-// within the distance, confirmed against the .stdna files of the tree base.
-void searchLoadedTree(const InexactPattern& pattern, OccurrenceList& results);
-
-// Closes the .stdna files that the confirmations keep open.
-void closeConfirmFiles();
+// Walks the tree loaded in q.store from its root and appends every occurrence within
+// the distance, confirmed against the .stdna files of the tree base (q.texts).
+void searchLoadedTree(QueryRun& q, const InexactPattern& pattern, OccurrenceList& results);

@@ -9,26 +9,26 @@
 
 namespace {
 
-void printEquivalenceTotals() {
-    if (!gSettings.equiv || gRun.quiet) return;
-    note("Equivalence classes: %d with %d redundant members, max %d\n", gQuery.equivClasses, gQuery.equivRedundant,
-         gQuery.equivLargest + 1);
-    note("Containment: %d inputs\n", gQuery.contained);
+void printEquivalenceTotals(const QuerySettings& s, const QueryRun& q) {
+    if (!s.equiv || gRun.quiet) return;
+    note("Equivalence classes: %d with %d redundant members, max %d\n", q.equivClasses, q.equivRedundant,
+         q.equivLargest + 1);
+    note("Containment: %d inputs\n", q.contained);
 }
 
 // A result table that did not reach its file in full must not pass as good.
-void closeOutput() {
-    FILE* out = gQuery.out;
+void closeOutput(const QuerySettings& s, QueryRun& q) {
+    FILE* out = q.out;
     bool failed = fflush(out) != 0 || ferror(out);
     if (out != stdout && fclose(out) != 0) failed = true;
-    if (failed) fatal("can't write the results to %s\n", gSettings.outName ? gSettings.outName : "standard output");
+    if (failed) fatal("can't write the results to %s\n", s.outName ? s.outName : "standard output");
 }
 
-void printStatistics() {
+void printStatistics(const QueryRun& q) {
     if (gRun.quiet) return;
-    int cpu = cpuMs() - gQuery.startCpuMs;
+    int cpu = cpuMs() - q.startCpuMs;
     note("treequery: mem %llu bytes, %ld PFs, real %d ms, file %d ms, time %d ms\n", memoryTotal(), majorFaults(),
-         msClock() - gQuery.startMs, readTimeMs() + writeTimeMs(), cpu);
+         msClock() - q.startMs, readTimeMs() + writeTimeMs(), cpu);
 }
 
 }  // namespace
@@ -36,35 +36,40 @@ void printStatistics() {
 int main(int argc, char** argv) {
     commandEcho(argc, argv);
     if (argc < 3) return printQueryUsage(argv[0]);
-    scanOptions(argc, argv);
-    echoSettings();
-    makePaths();
-    openOutput();
+    QuerySettings settings{};
+    scanOptions(argc, argv, settings);
+    echoSettings(settings);
+    QueryRun run;
+    run.settings = &settings;
+    run.store.catalogue = &run.catalogue;
+    run.store.mapped = settings.usemmap != 0;
+    makePaths(settings, run);
+    openOutput(settings, run);
 
-    const bool patternMode = gSettings.patternArg != nullptr;
-    parsePatterns();
-    applyIndexOrigin();
-    readCatalogue();
+    const bool patternMode = settings.patternArg != nullptr;
+    parsePatterns(settings, run);
+    applyIndexOrigin(settings);
+    readCatalogue(run);
     if (patternMode) {
-        checkPatternTriples();
-        checkExactPatterns();
+        checkPatternTriples(run);
+        checkExactPatterns(run);
     } else {
-        buildSetTable();
+        buildSetTable(settings, run);
     }
 
-    gQuery.startMs = msClock();
-    gQuery.startCpuMs = cpuMs();
-    readDividers();
-    if (gSettings.printdivs) printDividers();
+    run.startMs = msClock();
+    run.startCpuMs = cpuMs();
+    readDividers(run.store);
+    if (settings.printdivs) printDividers(run.store);
 
     if (patternMode) {
-        searchPatterns();
+        searchPatterns(run);
     } else {
-        runTraversal();
-        releaseTree();
-        printEquivalenceTotals();
+        runTraversal(run);
+        releaseTree(run.store);
+        printEquivalenceTotals(settings, run);
     }
-    closeOutput();
-    printStatistics();
+    closeOutput(settings, run);
+    printStatistics(run);
     return 0;
 }

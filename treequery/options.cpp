@@ -8,9 +8,6 @@
 #include "toolkit/run.h"
 #include "treequery/treequery.h"
 
-Settings gQuerySettings;
-QueryState gQuery;
-
 namespace {
 
 const char* const kUsage[] = {
@@ -49,50 +46,50 @@ const char* const kUsage[] = {
     "\t-U\t# use mmap - try memory mapping instead of file reading\n",
 };
 
-const char** stringOption(char letter) {
+const char** stringOption(QuerySettings& s, char letter) {
     switch (letter) {
-        case 'd': return &gSettings.treeDir;
-        case 'x': return &gSettings.treePrefix;
-        case 'o': return &gSettings.outName;
-        case 'p': return &gSettings.patternArg;
-        case 's': return &gSettings.setString;
-        case 'k': return &gSettings.kString;
-        case 'n': return &gSettings.nString;
-        case 'J': return &gSettings.jString;
+        case 'd': return &s.treeDir;
+        case 'x': return &s.treePrefix;
+        case 'o': return &s.outName;
+        case 'p': return &s.patternArg;
+        case 's': return &s.setString;
+        case 'k': return &s.kString;
+        case 'n': return &s.nString;
+        case 'J': return &s.jString;
         default: return nullptr;
     }
 }
 
-int* numericOption(char letter) {
+int* numericOption(QuerySettings& s, char letter) {
     switch (letter) {
-        case 'l': return &gSettings.plen;
-        case 'm': return &gSettings.maxNum;
-        case 't': return &gSettings.threshold;
-        case 'u': return &gSettings.tfreq;
-        case 'b': return &gSettings.bestnum;
-        case 'r': return &gSettings.rgenome;
-        case 'S': return &gSettings.snumber;
-        case 'i': return &gSettings.inumber;
-        case 'L': return &gSettings.prlength;
-        case 'H': return &gSettings.hamming;
-        case 'X': return &gSettings.pcontext;
-        case '0': return &gSettings.sresults;
-        case 'K': return &gSettings.kresults;
+        case 'l': return &s.plen;
+        case 'm': return &s.maxNum;
+        case 't': return &s.threshold;
+        case 'u': return &s.tfreq;
+        case 'b': return &s.bestnum;
+        case 'r': return &s.rgenome;
+        case 'S': return &s.snumber;
+        case 'i': return &s.inumber;
+        case 'L': return &s.prlength;
+        case 'H': return &s.hamming;
+        case 'X': return &s.pcontext;
+        case '0': return &s.sresults;
+        case 'K': return &s.kresults;
         default: return nullptr;
     }
 }
 
-int* flagOption(char letter) {
+int* flagOption(QuerySettings& s, char letter) {
     switch (letter) {
-        case '1': return &gSettings.singles;
-        case '2': return &gSettings.pairs;
-        case 'C': return &gSettings.consolidate;
-        case 'D': return &gSettings.printdivs;
-        case 'I': return &gSettings.indexOrigin;
-        case 'U': return &gSettings.usemmap;
-        case 'a': return &gSettings.testdfs;
-        case 'c': return &gSettings.countonly;
-        case 'e': return &gSettings.equiv;
+        case '1': return &s.singles;
+        case '2': return &s.pairs;
+        case 'C': return &s.consolidate;
+        case 'D': return &s.printdivs;
+        case 'I': return &s.indexOrigin;
+        case 'U': return &s.usemmap;
+        case 'a': return &s.testdfs;
+        case 'c': return &s.countonly;
+        case 'e': return &s.equiv;
         case 'q': return &gRun.quiet;
         case 'v': return &gRun.verbose;
         default: return nullptr;
@@ -117,10 +114,10 @@ int printQueryUsage(const char* program) {
     return printUsage(program, kUsage, (int)(sizeof(kUsage) / sizeof(kUsage[0])));
 }
 
-void scanOptions(int argc, char** argv) {
-    gSettings.rgenome = -1;
-    gSettings.hamming = -1;
-    gSettings.prlength = 100;
+void scanOptions(int argc, char** argv, QuerySettings& s) {
+    s.rgenome = -1;
+    s.hamming = -1;
+    s.prlength = 100;
 
     const char** pendingString = nullptr;
     int* pendingNumber = nullptr;
@@ -136,10 +133,10 @@ void scanOptions(int argc, char** argv) {
                 *pendingString = arg;
                 pendingString = nullptr;
             } else if (positional == 0) {
-                gSettings.inputDir = arg;
+                s.inputDir = arg;
                 positional++;
             } else if (positional == 1) {
-                gSettings.inputPrefix = arg;
+                s.inputPrefix = arg;
                 positional++;
             } else {
                 fatal("at option '%s': main parameters already defined\n", arg);
@@ -157,11 +154,11 @@ void scanOptions(int argc, char** argv) {
         }
         if (letter == 'h') {
             printQueryUsage(argv[0]);
-        } else if (const char** s = stringOption(letter)) {
-            pendingString = s;
-        } else if (int* n = numericOption(letter)) {
+        } else if (const char** text = stringOption(s, letter)) {
+            pendingString = text;
+        } else if (int* n = numericOption(s, letter)) {
             pendingNumber = n;
-        } else if (int* f = flagOption(letter)) {
+        } else if (int* f = flagOption(s, letter)) {
             *f = 1;
         } else {
             fatal("Error: unrecognized option '%s'\n", arg);
@@ -173,13 +170,12 @@ void scanOptions(int argc, char** argv) {
     } else if (pendingNumber || pendingString) {
         fatal("command line: option value pending when end of args\n");
     }
-    if (!gSettings.inputPrefix) fatal("%s input prefix parameter specified!\n", "no");
-    if (!gSettings.inputPrefix[0]) fatal("%s input prefix parameter specified!\n", "empty");
+    if (!s.inputPrefix) fatal("%s input prefix parameter specified!\n", "no");
+    if (!s.inputPrefix[0]) fatal("%s input prefix parameter specified!\n", "empty");
 }
 
-void echoSettings() {
+void echoSettings(const QuerySettings& s) {
     if (gRun.quiet) return;
-    const Settings& s = gSettings;
     std::string line = "search options: ";
     size_t heading = line.size();
     // Values are printed whole, however long a -s or -k list runs.
@@ -228,23 +224,18 @@ void echoSettings() {
     if (s.jString) note("WARNING: J option unimplemented!\n");
 }
 
-void makePaths() {
-    Settings& s = gSettings;
+void makePaths(QuerySettings& s, QueryRun& q) {
     if (!s.treeDir) s.treeDir = s.inputDir;
     if (!s.treePrefix) s.treePrefix = s.inputPrefix;
-    const char* treeDir = s.treeDir;
-    const char* treePrefix = s.treePrefix;
-    auto store = [](char* target, const std::string& path) { memcpy(target, path.c_str(), path.size() + 1); };
-    store(gQuery.inputBase, formatPath(sizeof gQuery.inputBase, "%s%s%s/%s", s.inputDir, s.inputPrefix, ".ST",
-                                       s.inputPrefix));
-    store(gQuery.treeBase, formatPath(sizeof gQuery.treeBase, "%s%s%s/%s", treeDir, treePrefix, ".ST", treePrefix));
-    store(gQuery.catalogueBase, formatPath(sizeof gQuery.catalogueBase, "%s%s%s/%s", treeDir, s.inputPrefix, ".ST",
-                                           s.inputPrefix));
+    q.texts.inputBase = formatPath(kPathLimit, "%s%s%s/%s", s.inputDir, s.inputPrefix, ".ST", s.inputPrefix);
+    q.texts.treeBase = formatPath(kPathLimit, "%s%s%s/%s", s.treeDir, s.treePrefix, ".ST", s.treePrefix);
+    q.store.treeBase = q.texts.treeBase;
+    q.catalogueBase = formatPath(kPathLimit, "%s%s%s/%s", s.treeDir, s.inputPrefix, ".ST", s.inputPrefix);
 }
 
-void openOutput() {
-    gQuery.out = stdout;
-    if (!gSettings.outName) return;
-    gQuery.out = fopen(gSettings.outName, "w");
-    if (!gQuery.out) fatal("can't open file %s for output\n", gSettings.outName);
+void openOutput(const QuerySettings& s, QueryRun& q) {
+    q.out = stdout;
+    if (!s.outName) return;
+    q.out = fopen(s.outName, "w");
+    if (!q.out) fatal("can't open file %s for output\n", s.outName);
 }

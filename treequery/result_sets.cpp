@@ -15,7 +15,7 @@ void offerStandard(ResultRecord* array, int size, int index, const ResultRecord&
 
 void offerToSet(ResultSet& set, const ResultRecord& node) {
     set.total++;
-    const int capacity = gSettings.bestnum;
+    const int capacity = set.capacity;
     if (capacity <= 0) return;
     if (set.heapSize < capacity) {
         // Records are never freed during the walk, so the next free one is heapSize.

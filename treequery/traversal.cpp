@@ -1,4 +1,8 @@
-// The whole-tree traversal: every tree from -S up to -i is walked once, depth first,
+// The whole-tree traversal with per-level vectors: time O(R·(w + S)) for R records,
+// w words of an input vector and S result sets; extra memory O(D·(w + 2I)) for D
+// nodes with a 1-child on the current path and I inputs (plus O(depth) stack frames).
+//
+// Every tree from -S up to -i is walked once, depth first,
 // and every node is a candidate repeat (the string from the root to the node, cut to
 // whole characters). From the leaves below a node the walk learns how often the
 // string occurs, in which inputs, how often per input and which bases precede it,
@@ -11,6 +15,7 @@
 // a vector set of its own (for that child's subtree), taken from a pool that grows
 // with the tree instead of being sized from the dividers' 16-bit depth.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -119,6 +124,37 @@ struct SlotView {
     uint8_t* C;
 };
 
+constexpr int kHashSlots = 319993;
+constexpr int kHashStep = 113;
+
+// Open-addressing table of distinct keys; key 0 marks an empty slot.
+struct KeyTable {
+    std::vector<int32_t> keys, numbers;
+    int distinct = 0;
+    int lookups = 0;
+    void reset() {
+        keys.assign(kHashSlots, 0);
+        numbers.assign(kHashSlots, 0);
+        distinct = lookups = 0;
+    }
+    void enter(int32_t key, int table) {
+        lookups++;
+        if (key == 0) return;
+        int64_t r = key % kHashSlots;
+        if (r < 0) r = (159996 - r) % kHashSlots;
+        for (int probes = 0; probes < kHashSlots; probes++) {
+            if (keys[r] == key) return;
+            if (keys[r] == 0) {
+                keys[r] = key;
+                numbers[r] = ++distinct;
+                return;
+            }
+            r = (r + kHashStep) % kHashSlots;
+        }
+        fatal("hash full, table %d\n", table);
+    }
+};
+
 // One node on the walk's stack.
 struct Frame {
     uint32_t node;
@@ -149,36 +185,43 @@ struct Walk {
     // entryLength() of every set, kept beside the sets: one load per offer instead of
     // a walk through the set's heap.
     int entryLength[kMaxSets];
+    // Tables of distinct keys of the test walk.
+    KeyTable tables[3];
+    QueryRun* q = nullptr;
+    const QuerySettings* s = nullptr;
+    TreeStore* store = nullptr;
+    // What the hot paths read at every node, copied here once per run (and the tree
+    // once per tree) so that each is one load away.
+    const Node* tree = nullptr;
+    const int32_t* bitLengths = nullptr;
+    bool equiv = false;
+    int rgenome = -1, tfreq = 0, sresults = 0, kresults = 0, setCount = 0;
+    ResultRecord* standardN = nullptr;
+    ResultRecord* standardK = nullptr;
+    ResultSet* sets = nullptr;
 };
-Walk gWalk;
 
-[[noreturn]] void corrupt(const char* what, long long value) {
-    fatal("corrupt suffix tree file \"%s\": %s %lld\n", treeFileName(gQuery.treeIndex), what, value);
+[[noreturn]] void corrupt(const TreeStore& store, const char* what, long long value) {
+    fatal("corrupt suffix tree file \"%s\": %s %lld\n", treePath(store, store.treeIndex).c_str(), what, value);
 }
 
 bool singleCode(uint8_t mask) { return mask == 1 || mask == 2 || mask == 4 || mask == 8; }
-
-// Set bits of one word (no reliance on a population-count instruction).
-inline int bitCount(uint32_t v) {
-    v = v - ((v >> 1) & 0x55555555u);
-    v = (v & 0x33333333u) + ((v >> 2) & 0x33333333u);
-    return (int)((((v + (v >> 4)) & 0x0f0f0f0fu) * 0x01010101u) >> 24);
-}
 
 // A node about to be reported. Its occurrence (the first leaf of the chain processed
 // last, which lies in the node's subtree) is looked up only when a record is kept.
 struct Candidate {
     ResultRecord record;
     bool hasOccurrence = false;
-    const ResultRecord& located() {
+    const ResultRecord& located(const Walk& w) {
         if (hasOccurrence) return record;
-        if (!gWalk.chainSeen) corrupt("node without leaves below it, length", record.length);
-        const Node& leaf = treeNode(gWalk.lastChain);
+        const TreeStore& store = *w.store;
+        if (!w.chainSeen) corrupt(store, "node without leaves below it, length", record.length);
+        const Node& leaf = treeNode(store, w.lastChain);
         if (!isLeaf(leaf))
-            fatal("checkNode - node %u not a leaf (tree file \"%s\")\n", gWalk.lastChain,
-                  treeFileName(gQuery.treeIndex));
-        record.sequence = leafInputChecked(leaf);
-        record.position = leafPosition(record.sequence, gWalk.lastDepth);
+            fatal("checkNode - node %u not a leaf (tree file \"%s\")\n", w.lastChain,
+                  treePath(store, store.treeIndex).c_str());
+        record.sequence = leafInputChecked(store, leaf);
+        record.position = leafPosition(store, record.sequence, w.lastDepth);
         hasOccurrence = true;
         return record;
     }
@@ -187,31 +230,31 @@ struct Candidate {
 // The length a candidate must exceed to enter a set: none while its heap has room,
 // else the worst record's (a set that keeps nothing only counts).
 int entryLength(const ResultSet& set) {
-    if (set.heapSize < gSettings.bestnum) return INT32_MIN;
-    if (gSettings.bestnum <= 0) return INT32_MAX;
+    if (set.heapSize < set.capacity) return INT32_MIN;
+    if (set.capacity <= 0) return INT32_MAX;
     return set.records[set.order[0]].length;
 }
 
 // Offers the finished node to every result set whose condition it meets.
-void offerToSets(Candidate& node, int k, int leaves, int slot, const SlotView& view) {
-    Accumulators& a = gWalk.acc;
+void offerToSets(Walk& w, Candidate& node, int k, int leaves, int slot, const SlotView& view) {
+    Accumulators& a = w.acc;
     const uint32_t* V = view.V;
     const uint8_t* M = view.M;
     const uint8_t* C = view.C;
-    const int tfreq = gSettings.tfreq;
+    const int tfreq = w.tfreq;
     const int length = node.record.length;
     // Counts the candidate, and keeps it when the heap has room or it beats the worst.
-    int* entry = gWalk.entryLength;
+    int* entry = w.entryLength;
     auto offer = [&](ResultSet& set, int j) {
         if (length <= entry[j]) {
             set.total++;
             return;
         }
-        offerToSet(set, node.located());
+        offerToSet(set, node.located(w));
         entry[j] = entryLength(set);
     };
-    for (int j = 0; j < gQuery.setCount; j++) {
-        ResultSet& set = gQuery.sets[j];
+    for (int j = 0; j < w.setCount; j++) {
+        ResultSet& set = w.sets[j];
         if (set.kind == kCustomSet) {
             const int o = set.memberCount;
             if (k < o || V == nullptr) continue;
@@ -244,24 +287,26 @@ void offerToSets(Candidate& node, int k, int leaves, int slot, const SlotView& v
 // Processes the leaf chain starting at record `first` at bit depth D into the
 // vectors of the node's slot and its masks; `belowHead`: the chain hangs below an interior head.
 // Returns the leaves of the chain.
-int leafChain(uint32_t first, const SlotView& view, int64_t D, bool belowHead, uint8_t& andLocal, uint8_t& orLocal) {
-    const Node* tree = gQuery.tree;
+int leafChain(Walk& w, uint32_t first, const SlotView& view, int64_t D, bool belowHead, uint8_t& andLocal, uint8_t& orLocal) {
+    const TreeStore& store = *w.store;
+    const Node* tree = w.tree;
+    const int32_t* bitLengths = w.bitLengths;
     uint32_t* V = view.V;
     uint8_t* M = view.M;
     uint8_t* C = view.C;
-    const bool equiv = gSettings.equiv != 0;
+    const bool equiv = w.equiv;
     ChainCheck check{0, 0};
-    gWalk.lastChain = first;
-    gWalk.lastDepth = D;
-    gWalk.chainSeen = true;
+    w.lastChain = first;
+    w.lastDepth = D;
+    w.chainSeen = true;
     int count = 0;
     for (uint32_t y = first;; y++) {
         const Node& leaf = tree[y];  // chain ends lie inside the tree (validated)
-        if (!isLeaf(leaf)) corrupt("interior record inside a leaf chain, record", y);
+        if (!isLeaf(leaf)) corrupt(store, "interior record inside a leaf chain, record", y);
         const int c = (int)leafInput(leaf);
         const int p = 1 << precedingCode(leaf);
-        const int64_t bits = gQuery.bitLengths[c];
-        if (D > bits) corrupt("leaf deeper than its input, record", y);
+        const int64_t bits = bitLengths[c];
+        if (D > bits) corrupt(store, "leaf deeper than its input, record", y);
         const bool whole = bits == D;
         if (C) C[c]++;
         if (!whole) {
@@ -271,51 +316,51 @@ int leafChain(uint32_t first, const SlotView& view, int64_t D, bool belowHead, u
         if (V) bitSet(V, c);
         orLocal |= (uint8_t)p;
         count++;
-        if (equiv) equivLeaf(check, y, D);
+        if (equiv) equivLeaf(*w.q, check, y, D);
         if (!moreFollows(leaf)) break;
     }
-    if (equiv) equivChainEnd(check, count, belowHead);
+    if (equiv) equivChainEnd(*w.q, check, count, belowHead);
     return count;
 }
 
 // Offers a finished node of bit depth D, with `result` leaves below it and its
 // vectors in `slot`, to the standard arrays and the result sets.
-void reportNode(int slot, int64_t D, int result, const SlotView& view) {
+void reportNode(Walk& w, int slot, int64_t D, int result, const SlotView& view) {
     const uint32_t* V = view.V;
     int k = 0;
     if (V != nullptr) {
-        const int words = gWalk.acc.words;
+        const int words = w.acc.words;
         // Most nodes hold one input or none per word.
-        auto count = [](uint32_t bits) { return (bits & (bits - 1)) == 0 ? (int)(bits != 0) : bitCount(bits); };
+        auto count = [](uint32_t bits) { return (bits & (bits - 1)) == 0 ? (int)(bits != 0) : std::popcount(bits); };
         if (words == 1)
             k = count(V[0]);
         else
             for (int w = 0; w < words; w++) k += count(V[w]);
     }
-    if (V != nullptr && gSettings.rgenome >= 0 && !bitTest(V, gSettings.rgenome)) return;
+    if (V != nullptr && w.rgenome >= 0 && !bitTest(V, w.rgenome)) return;
 
     Candidate node;
     node.record = ResultRecord{k, result, V != nullptr ? (int32_t)V[0] : 0, (int32_t)(D & ~(int64_t)1), 0, 0, 0};
     const int length = node.record.length;
-    if (gQuery.standardN != nullptr && result > 1 && result < gSettings.sresults &&
-        length >= gQuery.standardN[result].length)
-        offerStandard(gQuery.standardN, gSettings.sresults, result,
-                      length > gQuery.standardN[result].length ? node.located() : node.record);
-    if (gQuery.standardK != nullptr && k > 1 && k < gSettings.kresults && length >= gQuery.standardK[k].length)
-        offerStandard(gQuery.standardK, gSettings.kresults, k,
-                      length > gQuery.standardK[k].length ? node.located() : node.record);
-    if (gQuery.setCount > 0) offerToSets(node, k, result, slot, view);
+    if (w.standardN != nullptr && result > 1 && result < w.sresults &&
+        length >= w.standardN[result].length)
+        offerStandard(w.standardN, w.sresults, result,
+                      length > w.standardN[result].length ? node.located(w) : node.record);
+    if (w.standardK != nullptr && k > 1 && k < w.kresults && length >= w.standardK[k].length)
+        offerStandard(w.standardK, w.kresults, k,
+                      length > w.standardK[k].length ? node.located(w) : node.record);
+    if (w.setCount > 0) offerToSets(w, node, k, result, slot, view);
 }
 
 // Everything done for a node after its children: merging its 1-child's vectors (and
 // giving back their slot), processing its leaf chain, and reporting it. Returns the
 // leaves counted below it.
-int finishNode(const Frame& f) {
-    Accumulators& a = gWalk.acc;
-    const Node& x = gQuery.tree[f.node];
+int finishNode(Walk& w, const Frame& f) {
+    Accumulators& a = w.acc;
+    const Node& x = w.tree[f.node];
     int result = f.leaves;
     const int64_t D = f.depth;
-    if (D < gWalk.minDepth) return result;  // too shallow: neither merged nor reported
+    if (D < w.minDepth) return result;  // too shallow: neither merged nor reported
 
     const int slot = f.acc;
     const SlotView view{a.kv(slot), a.lv(slot), a.cv(slot)};
@@ -333,12 +378,12 @@ int finishNode(const Frame& f) {
         orLocal = f.leafCode1;
     }
     if (isLeaf(x))
-        result += leafChain(f.node, view, D, false, andLocal, orLocal);
+        result += leafChain(w, f.node, view, D, false, andLocal, orLocal);
     else if (moreFollows(x))
-        result += leafChain(f.node + 1, view, D, true, andLocal, orLocal);
+        result += leafChain(w, f.node + 1, view, D, true, andLocal, orLocal);
     a.andMask[slot] &= andLocal;
     a.orMask[slot] |= orLocal;
-    if (gWalk.reporting) reportNode(slot, D, result, view);
+    if (w.reporting) reportNode(w, slot, D, result, view);
     return result;
 }
 
@@ -348,13 +393,12 @@ int finishNode(const Frame& f) {
 // could enter need two codes. Anything else takes the whole of finishNode. The slot
 // is clean when a leaf reaches it (a 0-child shares its parent's slot before anything
 // else went in, a 1-child gets a fresh one), so the leaf only sets its own bits.
-inline int loneLeaf(const Node& x, uint32_t node, int32_t slot, int64_t depth) {
-    Walk& w = gWalk;
+inline int loneLeaf(Walk& w, const Node& x, uint32_t node, int32_t slot, int64_t depth) {
     if (depth < w.minDepth) return 0;
     const int c = (int)leafInput(x);
-    const int64_t bits = gQuery.bitLengths[c];
-    if (depth > bits) corrupt("leaf deeper than its input, record", node);
-    if (depth == bits) return finishNode(Frame{node, slot, -1, 2, depth, 0});
+    const int64_t bits = w.bitLengths[c];
+    if (depth > bits) corrupt(*w.store, "leaf deeper than its input, record", node);
+    if (depth == bits) return finishNode(w, Frame{node, slot, -1, 2, depth, 0});
     Accumulators& a = w.acc;
     const uint8_t p = (uint8_t)(1 << precedingCode(x));
     if (a.haveK) bitSet(a.k.data() + (size_t)slot * a.words, c);
@@ -369,12 +413,13 @@ inline int loneLeaf(const Node& x, uint32_t node, int32_t slot, int64_t depth) {
 }
 
 // The result walk of the loaded tree; returns the leaves counted.
-int checkTree() {
-    Walk& w = gWalk;
+__attribute__((noinline)) int checkTree(Walk& w) {
     Accumulators& a = w.acc;
-    const Node* const tree = gQuery.tree;
+    const TreeStore& store = *w.store;
+    const int32_t* bitLengths = w.bitLengths;
+    const Node* const tree = w.tree;
     const int64_t deepest = w.deepestInput;
-    const int nodes = gQuery.treeNodes;
+    const int nodes = store.treeNodes;
     std::vector<Frame>& frames = w.frames;
     frames.clear();
     w.chainSeen = false;
@@ -387,9 +432,9 @@ int checkTree() {
         const Node& x = tree[node];  // index validated
         const int64_t depth = parentDepth + edgeLength(x);
         // Nothing in a sound tree lies deeper than the longest input.
-        if (depth > deepest) corrupt("node deeper than any input, record", node);
+        if (depth > deepest) corrupt(store, "node deeper than any input, record", node);
         // Each record is entered at most once in a sound tree; more means a cycle.
-        if (++visits > nodes) corrupt("record reached twice, record", node);
+        if (++visits > nodes) corrupt(store, "record reached twice, record", node);
         if (!isLeaf(x)) {
             // Both children are fetched together: the 1-child is read again when the
             // 0-child's subtree is done, usually after a few records only.
@@ -398,8 +443,8 @@ int checkTree() {
             frames.push_back(Frame{node, acc, -1, 0, depth, 0});
             return -1;
         }
-        if (moreFollows(x)) return finishNode(Frame{node, acc, -1, 2, depth, 0});
-        return loneLeaf(x, node, acc, depth);
+        if (moreFollows(x)) return finishNode(w, Frame{node, acc, -1, 2, depth, 0});
+        return loneLeaf(w, x, node, acc, depth);
     };
     frames.push_back(Frame{0, 0, -1, 0, edgeLength(tree[0]), 0});
     int total = 0;
@@ -421,15 +466,15 @@ int checkTree() {
             if (c1 != 0 && isLeaf(y) && !moreFollows(y)) {
                 // As enter() and loneLeaf() do, but the leaf's bits wait in the frame.
                 const int64_t depth = f->depth + edgeLength(y);
-                if (depth > deepest) corrupt("node deeper than any input, record", c1);
-                if (++visits > nodes) corrupt("record reached twice, record", c1);
+                if (depth > deepest) corrupt(store, "node deeper than any input, record", c1);
+                if (++visits > nodes) corrupt(store, "record reached twice, record", c1);
                 if (depth >= w.minDepth) {
                     const int c = (int)leafInput(y);
-                    const int64_t bits = gQuery.bitLengths[c];
-                    if (depth > bits) corrupt("leaf deeper than its input, record", c1);
+                    const int64_t bits = bitLengths[c];
+                    if (depth > bits) corrupt(store, "leaf deeper than its input, record", c1);
                     if (depth == bits) {
                         f->own = a.take();
-                        f->leaves += finishNode(Frame{c1, f->own, -1, 2, depth, 0});
+                        f->leaves += finishNode(w, Frame{c1, f->own, -1, 2, depth, 0});
                     } else {
                         f->leafInput1 = c;
                         f->leafCode1 = (uint8_t)(1 << precedingCode(y));
@@ -446,7 +491,7 @@ int checkTree() {
                 f->leaves += r;
             }
         }
-        const int r = finishNode(*f);
+        const int r = finishNode(w, *f);
         // finishNode gives back the slot of the 1-child subtree when it merges it.
         if (f->own >= 0 && f->depth < w.minDepth) a.release();
         frames.pop_back();
@@ -461,50 +506,25 @@ int checkTree() {
 
 // ---- Test walk (-a): tree statistics only ----
 
-constexpr int kHashSlots = 319993;
-constexpr int kHashStep = 113;
-
-// Open-addressing table of distinct keys; key 0 marks an empty slot.
-struct KeyTable {
-    std::vector<int32_t> keys, numbers;
-    int distinct = 0;
-    int lookups = 0;
-    void reset() {
-        keys.assign(kHashSlots, 0);
-        numbers.assign(kHashSlots, 0);
-        distinct = lookups = 0;
-    }
-    void enter(int32_t key, int table) {
-        lookups++;
-        if (key == 0) return;
-        int64_t r = key % kHashSlots;
-        if (r < 0) r = (159996 - r) % kHashSlots;
-        for (int probes = 0; probes < kHashSlots; probes++) {
-            if (keys[r] == key) return;
-            if (keys[r] == 0) {
-                keys[r] = key;
-                numbers[r] = ++distinct;
-                return;
-            }
-            r = (r + kHashStep) % kHashSlots;
-        }
-        fatal("hash full, table %d\n", table);
-    }
-};
-
+// Counts of the test walk; the short words of the statistics lines in brackets.
 struct TestCounts {
-    int visits, leaves, maxSteps, heads, leafRecords, with0, with1, afterHead, afterLeaf;
-    int bothAndChain, only0, only1, oneNoChain, longEdges, maxInterior, maxLeaf;
+    int visits, leaves, maxSteps;  // records visited, leaves (r), deepest step count (maxd)
+    int heads, leafRecords;        // chain heads (ne), leaf records (nl)
+    int with0, with1;              // interior records with a 0-child, with a 1-child (l/r)
+    // nche/l: leaf records reached along a chain after its head, when the head is an
+    // interior record (nche) and when it is a leaf (l).
+    int afterHead, afterLeaf;
+    int bothAndChain, only0, only1, oneNoChain;  // newk, nl, nr, nw
+    int longEdges, maxInterior, maxLeaf;         // edges above 32767 bits (nmbl), longest edges
     double interiorSum, leafSum;
     int interiorEdges, leafEdges;
 };
 
-KeyTable gTables[3];
-
-int testTree() {
-    const Node* tree = gQuery.tree;
-    const uint32_t nodes = (uint32_t)gQuery.treeNodes;
-    for (KeyTable& t : gTables) t.reset();
+int testTree(Walk& w) {
+    const TreeStore& store = *w.store;
+    const Node* tree = store.tree;
+    const uint32_t nodes = (uint32_t)store.treeNodes;
+    for (KeyTable& t : w.tables) t.reset();
     TestCounts n{};
     struct Step {
         uint32_t node;
@@ -522,9 +542,9 @@ int testTree() {
     while (!stack.empty()) {
         Step s = stack.back();
         stack.pop_back();
-        if (++n.visits > (int)nodes) corrupt("record reached twice, record", s.node);
+        if (++n.visits > (int)nodes) corrupt(store, "record reached twice, record", s.node);
         n.maxSteps = std::max(n.maxSteps, s.steps);
-        const Node& x = treeNode(s.node);
+        const Node& x = treeNode(store, s.node);
         if (isLeaf(x)) {
             leafRecord(x);
         } else {
@@ -543,10 +563,10 @@ int testTree() {
                 n.interiorSum += e;
                 n.interiorEdges++;
                 n.maxInterior = std::max(n.maxInterior, (int)std::min<uint32_t>(e, INT32_MAX));
-                gTables[2].enter((int32_t)e, 2);
+                w.tables[2].enter((int32_t)e, 2);
             }
-            if (c0) gTables[0].enter((int32_t)(c0 - s.node), 0);
-            if (c1) gTables[1].enter((int32_t)(c1 - s.node), 1);
+            if (c0) w.tables[0].enter((int32_t)(c0 - s.node), 0);
+            if (c1) w.tables[1].enter((int32_t)(c1 - s.node), 1);
             // The 1-child is pushed first so that the 0-child's subtree comes first.
             if (c1) stack.push_back(Step{c1, s.steps + 1});
             if (c0) stack.push_back(Step{c0, s.steps + 1});
@@ -555,16 +575,16 @@ int testTree() {
         bool afterHead = !isLeaf(x);
         for (uint32_t y = s.node; moreFollows(tree[y]);) {
             y++;
-            if (y >= nodes) corrupt("leaf chain past the end of the tree, record", y);
+            if (y >= nodes) corrupt(store, "leaf chain past the end of the tree, record", y);
             if (!isLeaf(tree[y]))
                 fatal("entered interior node along chain!? record %u of tree file \"%s\"\n", y,
-                      treeFileName(gQuery.treeIndex));
+                      treePath(store, store.treeIndex).c_str());
             if (afterHead)
                 n.afterHead++;
             else
                 n.afterLeaf++;
             afterHead = false;
-            if (++n.visits > (int)nodes) corrupt("record reached twice, record", y);
+            if (++n.visits > (int)nodes) corrupt(store, "record reached twice, record", y);
             leafRecord(tree[y]);
         }
     }
@@ -575,67 +595,84 @@ int testTree() {
         note("  nmbl=%d avgilen/llen=%.0f/%.0f maxilen/llen=%d/%d  nh=%d/%d/%d  na=%d/%d/%d\n",
              n.longEdges, n.interiorEdges ? n.interiorSum / n.interiorEdges : 0.0,
              n.leafEdges ? n.leafSum / n.leafEdges : 0.0, n.maxInterior, n.maxLeaf,
-             gTables[0].distinct, gTables[1].distinct, gTables[2].distinct, gTables[0].lookups,
-             gTables[1].lookups, gTables[2].lookups);
+             w.tables[0].distinct, w.tables[1].distinct, w.tables[2].distinct, w.tables[0].lookups,
+             w.tables[1].lookups, w.tables[2].lookups);
     }
-    gWalk.visits = n.visits;
+    w.visits = n.visits;
     return n.leaves;
 }
 
 }  // namespace
 
-void sdfs(int mode) {
+void sdfs(QueryRun& q, int mode) {
+    const QuerySettings& s = *q.settings;
+    TreeStore& store = q.store;
+    Walk w;
+    w.q = &q;
+    w.s = &s;
+    w.store = &store;
+    w.bitLengths = q.catalogue.bitLengths;
+    w.equiv = s.equiv != 0;
+    w.rgenome = s.rgenome;
+    w.tfreq = s.tfreq;
+    w.sresults = s.sresults;
+    w.kresults = s.kresults;
+    w.setCount = q.setCount;
+    w.standardN = q.standardN;
+    w.standardK = q.standardK;
+    w.sets = q.sets;
     const int startCpu = cpuMs();
-    const int T = gQuery.trees;
+    const int T = store.trees;
     if (!gRun.quiet) {
         note("\n");
         note("sdfs %d: %d tree%s to look at\n", mode, T, plural(T));
     }
-    int levels = gQuery.maxDepth + 2;
-    if (gQuery.maxDepth <= 0) {
+    int levels = store.maxDepth + 2;
+    if (store.maxDepth <= 0) {
         levels = 1000;
         if (!gRun.quiet) note("WARNING: no max tree depth given, using default %d\n", levels);
     }
 
-    Accumulators& a = gWalk.acc;
+    Accumulators& a = w.acc;
     a = Accumulators{};
-    a.haveK = gSettings.kresults != 0 || gQuery.nsets > 0 || gQuery.kSetCount > 0;
-    a.haveL = gQuery.nsets > 0;
+    a.haveK = s.kresults != 0 || q.nsets > 0 || q.kSetCount > 0;
+    a.haveL = q.nsets > 0;
     // Occurrence counts are read by custom sets only; without them they are announced
     // but not kept.
-    const bool countsAsked = gSettings.tfreq != 0;
-    a.haveC = countsAsked && gQuery.nsets > 0;
-    a.words = gQuery.vectorWords;
-    a.inputs = gQuery.inputs;
+    const bool countsAsked = s.tfreq != 0;
+    a.haveC = countsAsked && q.nsets > 0;
+    a.words = q.catalogue.vectorWords;
+    a.inputs = q.catalogue.inputs;
     // The dividers' depth is only a first guess: the pool grows when a tree needs more.
     a.grow(std::clamp(levels, 2, 1024));
     if (!gRun.quiet && (a.haveK || a.haveL || countsAsked))
         note("%s%s%sallocated, maxDepth %d, %d ms\n", a.haveK ? "kvectors " : "",
              a.haveL ? "and lvectors " : "", countsAsked ? "and cvectors " : "", levels, cpuMs() - startCpu);
 
-    for (int j = 0; j < gQuery.setCount; j++) gWalk.entryLength[j] = entryLength(gQuery.sets[j]);
-    gWalk.reporting = gQuery.standardN != nullptr || gQuery.standardK != nullptr || gQuery.setCount > 0;
-    gWalk.minDepth = 2LL * gSettings.threshold;
-    gWalk.deepestInput = 0;
-    for (int i = 0; i < gQuery.inputs; i++)
-        gWalk.deepestInput = std::max<int64_t>(gWalk.deepestInput, gQuery.bitLengths[i]);
+    for (int j = 0; j < q.setCount; j++) w.entryLength[j] = entryLength(q.sets[j]);
+    w.reporting = q.standardN != nullptr || q.standardK != nullptr || q.setCount > 0;
+    w.minDepth = 2LL * s.threshold;
+    w.deepestInput = 0;
+    for (int i = 0; i < q.catalogue.inputs; i++)
+        w.deepestInput = std::max<int64_t>(w.deepestInput, q.catalogue.bitLengths[i]);
 
-    const int end = (gSettings.inumber != 0 && gSettings.inumber < T) ? gSettings.inumber : T;
+    const int end = (s.inumber != 0 && s.inumber < T) ? s.inumber : T;
     double leafSum = 0;
-    for (int t = gSettings.snumber; t < end; t++) {
+    for (int t = s.snumber; t < end; t++) {
         const int treeCpu = cpuMs();
-        loadTree(t, kLoadForTraversal);
-        validateTree();
-        if (gQuery.treeNodes < 1) corrupt("node count", gQuery.treeNodes);
-        gWalk.visits = 0;
-        int r = mode == 1 ? checkTree() : testTree();
+        loadTree(store, t, kLoadForTraversal);
+        validateTree(store);
+        w.tree = store.tree;
+        if (store.treeNodes < 1) corrupt(store, "node count", store.treeNodes);
+        w.visits = 0;
+        int r = mode == 1 ? checkTree(w) : testTree(w);
         if (!gRun.quiet)
             note("Tree %2d done, %d nodes, %d nodes visited, %d leaf/empty nodes, read time %d, %d ms\n", t,
-                 gQuery.treeNodes, gWalk.visits, r, gQuery.treeReadMs, cpuMs() - treeCpu);
+                 store.treeNodes, w.visits, r, store.treeReadMs, cpuMs() - treeCpu);
         leafSum += r;
     }
-    checkSuffixTotal();
-    releaseTree();
+    checkSuffixTotal(store);
+    releaseTree(store);
     if (!gRun.quiet) {
         note("Complete traversal finished: %d subtrees", end);
         if (end < T) fprintf(stderr, " (out of %d)", T);
@@ -643,11 +680,11 @@ void sdfs(int mode) {
     }
 }
 
-void runTraversal() {
-    if (gSettings.testdfs) {
-        sdfs(0);
+void runTraversal(QueryRun& q) {
+    if (q.settings->testdfs) {
+        sdfs(q, 0);
         return;
     }
-    sdfs(1);
-    printTraversalTables();
+    sdfs(q, 1);
+    printTraversalTables(q);
 }

@@ -7,12 +7,11 @@
 
 #include "treequery/treequery.h"
 
-// traversal.cpp: walks the trees from -S up to (not including) -i; with -a the test
-// walk only, else the result walk followed by every traversal table (runTraversal is
-// declared in treequery.h as well).
-void runTraversal();
+// traversal.cpp: runTraversal (treequery.h) walks the trees from -S up to (not
+// including) -i; with -a the test walk only, else the result walk followed by every
+// traversal table.
 // mode 1: result walk; mode 0: test walk (tree statistics only).
-void sdfs(int mode);
+void sdfs(QueryRun& q, int mode);
 
 // result_sets.cpp
 // A is worse than B: shorter; at equal length a greater sequence; then a greater
@@ -25,7 +24,8 @@ inline bool worseResult(const ResultRecord& a, const ResultRecord& b) {
 // Records the node in standard array entry `index` (N or K array of `size` records)
 // when it is longer than what the entry holds, or counts it in NC when as long.
 void offerStandard(ResultRecord* array, int size, int index, const ResultRecord& node);
-// Offers a node to one result set's bounded heap (counts it in the set's total).
+// Offers a node to one result set's bounded heap of set.capacity records (counts it
+// in the set's total).
 void offerToSet(ResultSet& set, const ResultRecord& node);
 enum SiftMode { kSiftReplace = 0, kSiftPop = 1 };
 // Restores the heap after its root record was overwritten (replace) or after the
@@ -35,9 +35,9 @@ void siftDown(ResultSet& set, SiftMode mode);
 // sequence, then smaller position). heapSize keeps the number of records.
 void finalOrder(ResultSet& set);
 
-// traversal_tables.cpp: every traversal table on gQuery.out, and the empty line
-// that ends them.
-void printTraversalTables();
+// traversal_tables.cpp: every traversal table on q.out, and the empty line that
+// ends them.
+void printTraversalTables(QueryRun& q);
 // The Where cell of a result: one '0' or '1' per input (at most 32), input 0 first.
 void whereCell(int32_t where, int inputs, char* text);
 
@@ -47,10 +47,7 @@ struct ChainCheck {
     int firstInput;  // input of the first whole-input leaf
 };
 // Called for every leaf record of a chain, in chain order.
-void equivLeaf(ChainCheck& check, uint32_t record, long long depth);
+void equivLeaf(QueryRun& q, ChainCheck& check, uint32_t record, long long depth);
 // Called once after the chain with its leaf count and whether it hangs below an
 // interior head.
-void equivChainEnd(const ChainCheck& check, int leaves, bool belowHead);
-
-// Name of tree file `t` ("<tree base>_<t>.stree"), for error messages.
-const char* treeFileName(int t);
+void equivChainEnd(QueryRun& q, const ChainCheck& check, int leaves, bool belowHead);

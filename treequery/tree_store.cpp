@@ -1,29 +1,23 @@
 // Tree store: dividers, one tree at a time (read into the tree buffer or mapped),
-// and substring fetches from the inputs' .stdna files.
+// blocks of records on demand, and the checks of damaged dividers and tree files.
 #include "treequery/tree_store.h"
 
 #include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <string>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 
-namespace {
-
-// A tree file can hold at most 2 GiB of 12-byte records.
-constexpr int kMaxTreeNodes = 0x7fffffff / (int)sizeof(Node);
-
-// Trees mapped with -U, each with the descriptor it was mapped from. The exact search
-// keeps up to kMaxMappedTrees of them for the whole run, so that later patterns find
-// their tree's pages already mapped (the least recently used one goes first); the
-// traversal keeps only the tree it walks. releaseTree() unmaps them all.
+// A mapped tree. The exact search and the traversal keep its descriptor open while
+// it is mapped; the Hamming search closes it at once.
 struct TreeMapping {
     void* address = nullptr;
     size_t bytes = 0;
@@ -37,45 +31,165 @@ struct TreeMapping {
         if (address) munmap(address, bytes);
     }
 };
-constexpr size_t kMaxMappedTrees = 128;
-std::vector<std::unique_ptr<TreeMapping>> gMappings;
-unsigned long gUseClock = 0;
 
-void unmapOne(size_t k) {
-    TreeMapping& m = *gMappings[k];
-    if (gQuery.tree == m.address) {
-        gQuery.tree = nullptr;
-        gQuery.treeIndex = -1;
-        gQuery.treeNodes = 0;
+TreeStore::TreeStore() = default;
+TreeStore::~TreeStore() = default;
+
+namespace {
+
+// A tree file can hold at most 2 GiB of 12-byte records.
+constexpr int kMaxTreeNodes = 0x7fffffff / (int)sizeof(Node);
+
+// The exact search keeps up to kMaxMappedTrees trees mapped for the whole run, so that
+// later patterns find their tree's pages already mapped (the least recently used one
+// goes first); the traversal keeps only the tree it walks.
+constexpr size_t kMaxMappedTrees = 128;
+
+// Records of the grouped exact search come in blocks of about one page of the file.
+constexpr uint32_t kBlockRecords = 341;  // 4092 bytes
+
+// ---- The two ways in which tree records reach memory ----
+
+// Every read of tree records: `length` bytes from `offset` of tree file `fd` into
+// `buffer`. Returns the bytes read (fewer only at the end of the file), or -1 with
+// errno set when a read fails.
+ssize_t readTreeRange(int fd, int64_t offset, void* buffer, size_t length) {
+    char* target = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t got = timedPread64(fd, target + done, length - done, offset + (int64_t)done);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (got == 0) break;
+        done += (size_t)got;
     }
+    return (ssize_t)done;
+}
+
+// Every mapping of a tree file: its first `bytes` bytes, read-only; MAP_FAILED when
+// the mapping fails.
+void* mapTreeFile(int fd, size_t bytes) { return mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0); }
+
+// ---- Mappings ----
+
+void forgetLoadedTree(TreeStore& store) {
+    store.tree = nullptr;
+    store.treeIndex = -1;
+    store.treeNodes = 0;
+}
+
+void unmapOne(TreeStore& store, size_t k) {
+    TreeMapping& m = *store.mappings[k];
+    if (store.tree == m.address) forgetLoadedTree(store);
     if (munmap(m.address, m.bytes) != 0) fatal("problem with munmap\n");
     if (!gRun.quiet) note("munmap %ld (%d bytes) and close %d\n", (long)m.address, (int)m.bytes, m.fd.fd);
     m.address = nullptr;
-    gMappings.erase(gMappings.begin() + (long)k);
+    store.mappings.erase(store.mappings.begin() + (long)k);
 }
 
-void useMapping(const TreeMapping& m) {
-    gQuery.tree = static_cast<const Node*>(m.address);
-    gQuery.treeNodes = (int)(m.bytes / sizeof(Node));
-    gQuery.treeIndex = m.tree;
+void useMapping(TreeStore& store, const TreeMapping& m) {
+    store.tree = static_cast<const Node*>(m.address);
+    store.treeNodes = (int)(m.bytes / sizeof(Node));
+    store.treeIndex = m.tree;
 }
 
-std::string treePath(int t) { return formatPath(kPathLimit, "%s_%d%s", gQuery.treeBase, t, ".stree"); }
+std::string dividersPath(const TreeStore& store) { return formatPath(kPathLimit, "%s%s", store.treeBase.c_str(), ".stdiv"); }
 
-// Leaves of each tree that validateTree() has counted, -1 for a tree not yet counted.
-std::vector<long long> gTreeLeaves;
+// Suffixes of the data set: one per base of every input.
+long long suffixTotal(const TreeStore& store) {
+    long long total = 0;
+    for (int i = 0; i < store.catalogue->inputs; i++) total += store.catalogue->lengths[i];
+    return total;
+}
+
+// How a tree file is brought in, which words a file too short for its divider gets:
+// "problem loading tree from file" (with the byte counts for the traversal) when
+// read, "problem with mmap: ... is shorter" when mapped.
+enum TreeAccess { kReadForSearch, kReadForTraversal, kMapTree };
+
+// Stops the run unless the open file `fd` of tree t holds exactly the records that
+// divider t counts: a longer file is a divider that does not describe its tree.
+void checkTreeFileSize(const TreeStore& store, int t, int fd, const std::string& path, TreeAccess access) {
+    const int n = store.dividers[t].nodes;
+    const long long bytes = (long long)sizeof(Node) * n;
+    struct stat info;
+    if (fstat(fd, &info) != 0) fatal("can't find the size of suffix tree file \"%s\"\n", path.c_str());
+    const long long size = (long long)info.st_size;
+    if (size < bytes) {
+        if (access == kMapTree)
+            fatal("problem with mmap: suffix tree file \"%s\" is shorter than its %d nodes\n", path.c_str(), n);
+        if (access == kReadForTraversal)
+            fatal("problem loading tree from file \"%s\", nb=%d, tn=%d\n", path.c_str(), (int)bytes, (int)size);
+        fatal("problem loading tree from file \"%s\"\n", path.c_str());
+    }
+    if (size > bytes) {
+        std::string dividers = dividersPath(store);
+        fatal("suffix tree file \"%s\" has %lld bytes, but divider %d of ST dividers file \"%s\" gives it %d nodes "
+              "(%lld bytes)\n",
+              path.c_str(), size, t, dividers.c_str(), n, bytes);
+    }
+}
+
+// Opens tree t's file for `caller`. For the Hamming search a file that cannot be
+// opened ends the run on standard output as that search's failures do, and on
+// standard error as every other load failure does, so that a script sees it in
+// either place; a file without one whole record ends the run with status 255.
+FileDescriptor openTreeFile(const TreeStore& store, int t, const std::string& path, LoadCaller caller) {
+    FileDescriptor fd(openFile(path.c_str(), 0));
+    if (caller != kLoadForHamming) {
+        if (!fd.ok()) fatal("can't open suffix tree file \"%s\"\n", path.c_str());
+    } else {
+        if (!fd.ok()) {
+            fprintf(stderr, "## ERROR: can't open suffix tree file \"%s\"\n", path.c_str());
+            fatalTo(stdout, 255, "ERROR: Could not open tree file %s\n", path.c_str());
+        }
+        struct stat info;
+        if (fstat(fd.fd, &info) == 0 && info.st_size < (off_t)sizeof(Node))
+            fatalTo(stderr, 255, "## ERROR: tree file %s holds no node records\n", path.c_str());
+    }
+    TreeAccess access = store.mapped ? kMapTree : caller == kLoadForTraversal ? kReadForTraversal : kReadForSearch;
+    checkTreeFileSize(store, t, fd.fd, path, access);
+    return fd;
+}
+
+// -U for the Hamming search: every tree it selects is mapped once and stays mapped
+// for the rest of the run, so later patterns find its pages in place.
+void mapForHamming(TreeStore& store, int t) {
+    if (store.hammingMaps.empty()) {
+        releaseTree(store);  // the exact search's mappings, if any
+        store.hammingMaps.resize((size_t)store.trees);
+    }
+    std::unique_ptr<TreeMapping>& map = store.hammingMaps[(size_t)t];
+    if (!map) {
+        std::string path = treePath(store, t);
+        FileDescriptor fd = openTreeFile(store, t, path, kLoadForHamming);
+        const size_t bytes = (size_t)store.dividers[t].nodes * sizeof(Node);
+        void* address = mapTreeFile(fd.fd, bytes);
+        if (address == MAP_FAILED) fatal("problem with mmap of tree file %s\n", path.c_str());
+        if (!gRun.quiet) note("mmap %ld (%d bytes) with fd %d\n", (long)address, (int)bytes, fd.fd);
+        map = std::make_unique<TreeMapping>();
+        map->address = address;
+        map->bytes = bytes;
+        map->tree = t;
+    }
+    useMapping(store, *map);
+}
 
 }  // namespace
 
-void corruptTree(const char* what, long long value) {
-    std::string path = treePath(gQuery.treeIndex);
+std::string treePath(const TreeStore& store, int t) { return dataSetFile(store.treeBase, t, ".stree"); }
+
+void corruptTree(const TreeStore& store, const char* what, long long value) {
+    std::string path = treePath(store, store.treeIndex);
     fatal("corrupt suffix tree file \"%s\": %s %lld out of range (%d nodes, %d inputs)\n", path.c_str(), what, value,
-          gQuery.treeNodes, gQuery.inputs);
+          store.treeNodes, store.catalogue->inputs);
 }
 
-int leafPosition(int input, long long depth) {
-    long long bits = gQuery.bitLengths[input];
-    if (depth < 0 || depth > bits) corruptTree("leaf bit depth", depth);
+int leafPosition(const TreeStore& store, int input, long long depth) {
+    long long bits = store.catalogue->bitLengths[input];
+    if (depth < 0 || depth > bits) corruptTree(store, "leaf bit depth", depth);
     return (int)((bits - depth) / 2);
 }
 
@@ -83,17 +197,7 @@ void keyLetters(uint32_t key, char* text) {
     for (int i = 0; i < 16; i++) text[i] = "acgt"[(key >> (30 - 2 * i)) & 3u];
     text[16] = '\0';
 }
-
 namespace {
-
-std::string dividersPath() { return formatPath(kPathLimit, "%s%s", gQuery.treeBase, ".stdiv"); }
-
-// Suffixes of the data set: one per base of every input.
-long long suffixTotal() {
-    long long total = 0;
-    for (int i = 0; i < gQuery.inputs; i++) total += gQuery.lengths[i];
-    return total;
-}
 
 // Checks each divider against its neighbours and all of them against the catalogue.
 // Trees hold consecutive ranges of the sorted suffixes, so their numbers run 0, 1, 2,
@@ -102,32 +206,31 @@ long long suffixTotal() {
 // adds one record, every later one at most two), so the node counts bound how many
 // suffixes the trees can hold between them; the exact count needs the leaves
 // themselves (checkSuffixTotal).
-void checkDividers(const std::string& path) {
+void checkDividers(const TreeStore& store, const std::string& path) {
     long long fewest = 0, most = 0;
-    for (int t = 0; t < gQuery.trees; t++) {
-        const Divider& d = gQuery.dividers[t];
+    for (int t = 0; t < store.trees; t++) {
+        const Divider& d = store.dividers[t];
         if (d.nodes < 1 || d.nodes > kMaxTreeNodes)
             fatal("ST dividers file \"%s\": divider %d has an impossible node count %d\n", path.c_str(), t, d.nodes);
         if (d.tree != t)
             fatal("ST dividers file \"%s\": divider %d names tree %d, not tree %d\n", path.c_str(), t, d.tree, t);
         if (d.from > d.to)
             fatal("ST dividers file \"%s\": divider %d has its first key above its last\n", path.c_str(), t);
-        if (t > 0 && gQuery.dividers[t - 1].to > d.from)
+        if (t > 0 && store.dividers[t - 1].to > d.from)
             fatal("ST dividers file \"%s\": divider %d has its first key below the last key of divider %d\n",
                   path.c_str(), t, t - 1);
         fewest += (d.nodes + 1) / 2;
         most += d.nodes - 1;
     }
-    const long long suffixes = suffixTotal();
+    const long long suffixes = suffixTotal(store);
     if (suffixes < fewest || suffixes > most)
         fatal("ST dividers file \"%s\": its %d trees hold between %lld and %lld suffixes, but the inputs have %lld\n",
-              path.c_str(), gQuery.trees, fewest, most, suffixes);
+              path.c_str(), store.trees, fewest, most, suffixes);
 }
 
 }  // namespace
-
-void readDividers() {
-    std::string path = dividersPath();
+void readDividers(TreeStore& store) {
+    std::string path = dividersPath(store);
     FILE* file = fopen(path.c_str(), "rb");
     if (!file) fatal("can't open ST dividers file \"%s\" \n", path.c_str());
     long size = -1;
@@ -136,15 +239,15 @@ void readDividers() {
         fclose(file);
         fatal("problem reading ST dividers file \"%s\"\n", path.c_str());
     }
-    gQuery.treeIndex = -1;
-    gQuery.maxTreeNodes = 0;
-    gQuery.maxDepth = 0;
+    store.treeIndex = -1;
+    store.maxTreeNodes = 0;
+    store.maxDepth = 0;
     if (size == 0) {
         fclose(file);
         // The tree builder writes no tree for a data set without bases: nothing to
         // find, and every answer is empty. Inputs with bases must have trees.
-        if (suffixTotal() == 0) {
-            gQuery.trees = 0;
+        if (suffixTotal(store) == 0) {
+            store.trees = 0;
             return;
         }
         fatal("ST dividers file \"%s\" is empty\n", path.c_str());
@@ -159,34 +262,34 @@ void readDividers() {
         fclose(file);
         fatal("ST dividers file \"%s\" is too large (%ld bytes)\n", path.c_str(), size);
     }
-    gQuery.dividers = static_cast<Divider*>(trackedMalloc((size_t)size));
-    if (!gQuery.dividers) {
+    store.dividers = static_cast<Divider*>(trackedMalloc((size_t)size));
+    if (!store.dividers) {
         fclose(file);
         fatal("can't allocate %ld bytes for the dividers of \"%s\"\n", size, path.c_str());
     }
-    size_t got = fread(gQuery.dividers, sizeof(Divider), (size_t)count, file);
+    size_t got = fread(store.dividers, sizeof(Divider), (size_t)count, file);
     fclose(file);
     if (got < (size_t)count) fatal("problem reading ST dividers file \"%s\"\n", path.c_str());
-    gQuery.trees = (int)count;
+    store.trees = (int)count;
 
-    checkDividers(path);
-    gTreeLeaves.assign((size_t)gQuery.trees, -1);
-    for (int t = 0; t < gQuery.trees; t++) {
-        const Divider& d = gQuery.dividers[t];
-        if (d.nodes > gQuery.maxTreeNodes) gQuery.maxTreeNodes = d.nodes;
-        if (d.maxDepth > gQuery.maxDepth) gQuery.maxDepth = d.maxDepth;
+    checkDividers(store, path);
+    store.treeLeaves.assign((size_t)store.trees, -1);
+    for (int t = 0; t < store.trees; t++) {
+        const Divider& d = store.dividers[t];
+        if (d.nodes > store.maxTreeNodes) store.maxTreeNodes = d.nodes;
+        if (d.maxDepth > store.maxDepth) store.maxDepth = d.maxDepth;
     }
-    if (gSettings.usemmap) return;
-    if (!gRun.quiet) note("Allocate treebuff: %d nodes\n", gQuery.maxTreeNodes);
-    size_t bytes = sizeof(Node) * (size_t)gQuery.maxTreeNodes;
-    gQuery.treeBuffer = static_cast<Node*>(trackedMalloc(bytes));
-    if (!gQuery.treeBuffer) fatal("can't allocate %zu bytes for the tree buffer\n", bytes);
+    if (store.mapped) return;
+    if (!gRun.quiet) note("Allocate treebuff: %d nodes\n", store.maxTreeNodes);
+    size_t bytes = sizeof(Node) * (size_t)store.maxTreeNodes;
+    store.treeBuffer = static_cast<Node*>(trackedMalloc(bytes));
+    if (!store.treeBuffer) fatal("can't allocate %zu bytes for the tree buffer\n", bytes);
 }
 
-void printDividers() {
+void printDividers(const TreeStore& store) {
     char low[17], high[17];
-    for (int t = 0; t < gQuery.trees; t++) {
-        const Divider& d = gQuery.dividers[t];
+    for (int t = 0; t < store.trees; t++) {
+        const Divider& d = store.dividers[t];
         keyLetters(d.from, low);
         keyLetters(d.to, high);
         printf("Divider %2d (file %2d, length %2d, depth %2d) is from %16s to %16s\n", t, d.tree, d.nodes, d.maxDepth,
@@ -195,50 +298,51 @@ void printDividers() {
     fflush(stdout);
 }
 
-void releaseTree() {
-    while (!gMappings.empty()) unmapOne(gMappings.size() - 1);
+void releaseTree(TreeStore& store) {
+    while (!store.mappings.empty()) unmapOne(store, store.mappings.size() - 1);
 }
 
-void loadTree(int t, LoadCaller caller) {
-    const int n = gQuery.dividers[t].nodes;
-    if (!gSettings.usemmap && n > gQuery.maxTreeNodes) {
-        if (caller == kLoadForTraversal) fatal("insufficient memory for ST partition %d\n", t);
-        fatal("too many tree nodes %d in tree %d, only %d allocated\n", n, t, gQuery.maxTreeNodes);
+void loadTree(TreeStore& store, int t, LoadCaller caller) {
+    const int n = store.dividers[t].nodes;
+    if (store.mapped && caller == kLoadForHamming) {
+        mapForHamming(store, t);
+        if (isLeaf(store.tree[0])) corruptTree(store, "root record", 0);
+        return;
     }
-    if (!gSettings.usemmap && gQuery.treeIndex == t && gQuery.tree == gQuery.treeBuffer) {
-        gQuery.treeReadMs = 0;  // still in the buffer from the previous pattern
+    if (!store.mapped && n > store.maxTreeNodes) {
+        if (caller == kLoadForTraversal) fatal("insufficient memory for ST partition %d\n", t);
+        fatal("too many tree nodes %d in tree %d, only %d allocated\n", n, t, store.maxTreeNodes);
+    }
+    if (!store.mapped && store.treeIndex == t && store.tree == store.treeBuffer) {
+        store.treeReadMs = 0;  // still in the buffer from the previous pattern
         return;
     }
     const int start = msClock();
-    if (gSettings.usemmap) {
+    if (store.mapped) {
         if (caller == kLoadForSearch) {
-            for (auto& m : gMappings) {
+            for (auto& m : store.mappings) {
                 if (m->tree != t) continue;
-                m->lastUse = ++gUseClock;
-                useMapping(*m);
-                gQuery.treeReadMs = 0;
+                m->lastUse = ++store.useClock;
+                useMapping(store, *m);
+                store.treeReadMs = 0;
                 return;
             }
-            if (gMappings.size() >= kMaxMappedTrees) {
+            if (store.mappings.size() >= kMaxMappedTrees) {
                 size_t oldest = 0;
-                for (size_t k = 1; k < gMappings.size(); k++)
-                    if (gMappings[k]->lastUse < gMappings[oldest]->lastUse) oldest = k;
-                unmapOne(oldest);
+                for (size_t k = 1; k < store.mappings.size(); k++)
+                    if (store.mappings[k]->lastUse < store.mappings[oldest]->lastUse) oldest = k;
+                unmapOne(store, oldest);
             }
         } else {
-            releaseTree();
+            releaseTree(store);
         }
     }
-    std::string path = treePath(t);
-    FileDescriptor fd(openFile(path.c_str(), 0));
-    if (!fd.ok()) fatal("can't open suffix tree file \"%s\"\n", path.c_str());
+    std::string path = treePath(store, t);
+    FileDescriptor fd = openTreeFile(store, t, path, caller);
     const size_t bytes = sizeof(Node) * (size_t)n;
-    gQuery.tree = nullptr;
-    gQuery.treeIndex = -1;
-    checkTreeFileSize(t, fd.fd, path,
-                      gSettings.usemmap ? kMapTree : caller == kLoadForTraversal ? kReadForTraversal : kReadForSearch);
-    if (gSettings.usemmap) {
-        void* address = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd.fd, 0);
+    forgetLoadedTree(store);
+    if (store.mapped) {
+        void* address = mapTreeFile(fd.fd, bytes);
         if (address == MAP_FAILED) fatal("problem with mmap\n");
         if (!gRun.quiet) note("mmap %ld (%d bytes) with fd %d\n", (long)address, (int)bytes, fd.fd);
         auto m = std::make_unique<TreeMapping>();
@@ -246,93 +350,57 @@ void loadTree(int t, LoadCaller caller) {
         m->bytes = bytes;
         m->fd = std::move(fd);
         m->tree = t;
-        m->lastUse = ++gUseClock;
-        useMapping(*m);
-        gMappings.push_back(std::move(m));
+        m->lastUse = ++store.useClock;
+        useMapping(store, *m);
+        store.mappings.push_back(std::move(m));
     } else {
-        size_t got = readFully(fd.fd, gQuery.treeBuffer, bytes, path.c_str());
-        if (got != bytes) {
+        ssize_t got = readTreeRange(fd.fd, 0, store.treeBuffer, bytes);
+        if (got < 0) fatal("can't read %s: %s\n", path.c_str(), strerror(errno));
+        if ((size_t)got != bytes) {
             if (caller == kLoadForTraversal)
                 fatal("problem loading tree from file \"%s\", nb=%d, tn=%d\n", path.c_str(), (int)bytes, (int)got);
             fatal("problem loading tree from file \"%s\"\n", path.c_str());
         }
-        gQuery.tree = gQuery.treeBuffer;
-        gQuery.treeNodes = n;
-        gQuery.treeIndex = t;
+        store.tree = store.treeBuffer;
+        store.treeNodes = n;
+        store.treeIndex = t;
     }
-    if (isLeaf(gQuery.tree[0])) corruptTree("root record", 0);
-    gQuery.treeReadMs = msClock() - start;
+    if (isLeaf(store.tree[0])) corruptTree(store, "root record", 0);
+    store.treeReadMs = msClock() - start;
 }
 
-void validateTree() {
-    const uint32_t n = (uint32_t)gQuery.treeNodes;
+void validateTree(TreeStore& store) {
+    const uint32_t n = (uint32_t)store.treeNodes;
+    const Node* const tree = store.tree;
+    const uint32_t inputs = (uint32_t)store.catalogue->inputs;
     long long leaves = 0;
     for (uint32_t i = 0; i < n; i++) {
-        const Node& x = gQuery.tree[i];
+        const Node& x = tree[i];
         if (isLeaf(x)) {
-            leafInputChecked(x);
+            if (leafInput(x) >= inputs) corruptTree(store, "input number", leafInput(x));
             leaves++;
         } else {
-            if (child0(x) >= n) corruptTree("record index", child0(x));
-            if (child1(x) >= n) corruptTree("record index", child1(x));
+            if (child0(x) >= n) corruptTree(store, "record index", child0(x));
+            if (child1(x) >= n) corruptTree(store, "record index", child1(x));
         }
     }
-    if (moreFollows(gQuery.tree[n - 1])) corruptTree("leaf chain end", n);
-    if (gQuery.treeIndex >= 0 && (size_t)gQuery.treeIndex < gTreeLeaves.size())
-        gTreeLeaves[(size_t)gQuery.treeIndex] = leaves;
+    if (moreFollows(tree[n - 1])) corruptTree(store, "leaf chain end", n);
+    if (store.treeIndex >= 0 && (size_t)store.treeIndex < store.treeLeaves.size())
+        store.treeLeaves[(size_t)store.treeIndex] = leaves;
 }
 
-void checkSuffixTotal() {
+void checkSuffixTotal(const TreeStore& store) {
     long long leaves = 0;
-    for (long long count : gTreeLeaves) {
+    for (long long count : store.treeLeaves) {
         if (count < 0) return;
         leaves += count;
     }
-    const long long suffixes = suffixTotal();
+    const long long suffixes = suffixTotal(store);
     if (leaves != suffixes) {
-        std::string path = dividersPath();
+        std::string path = dividersPath(store);
         fatal("ST dividers file \"%s\": its %d trees hold %lld suffixes, but the inputs have %lld\n", path.c_str(),
-              gQuery.trees, leaves, suffixes);
+              store.trees, leaves, suffixes);
     }
-}
-
-void checkTreeFileSize(int t, int fd, const std::string& path, TreeAccess access) {
-    const int n = gQuery.dividers[t].nodes;
-    const long long bytes = (long long)sizeof(Node) * n;
-    struct stat info;
-    if (fstat(fd, &info) != 0) fatal("can't find the size of suffix tree file \"%s\"\n", path.c_str());
-    const long long size = (long long)info.st_size;
-    if (size < bytes) {
-        if (access == kMapTree)
-            fatal("problem with mmap: suffix tree file \"%s\" is shorter than its %d nodes\n", path.c_str(), n);
-        if (access == kReadForTraversal)
-            fatal("problem loading tree from file \"%s\", nb=%d, tn=%d\n", path.c_str(), (int)bytes, (int)size);
-        fatal("problem loading tree from file \"%s\"\n", path.c_str());
-    }
-    if (size > bytes) {
-        std::string dividers = dividersPath();
-        fatal("suffix tree file \"%s\" has %lld bytes, but divider %d of ST dividers file \"%s\" gives it %d nodes "
-              "(%lld bytes)\n",
-              path.c_str(), size, t, dividers.c_str(), n, bytes);
-    }
-}
-
-void fetchSubstring(int input, int offset, int n, char* buffer) {
-    std::string path = formatPath(kPathLimit, "%s_%d%s", gQuery.inputBase, input, ".stdna");
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file) {
-        fprintf(stderr, "## ERROR: can't read file %s to get substring\n", path.c_str());
-        return;
-    }
-    if (fseek(file, offset, SEEK_SET) != 0) {
-        fclose(file);
-        fatal("fseek failure, file %s, offset %d\n", path.c_str(), offset);
-    }
-    size_t got = fread(buffer, 1, n > 0 ? (size_t)n : 0, file);
-    fclose(file);
-    if (got != (size_t)(n > 0 ? n : 0))
-        fatal("can't read %d bytes at offset %d from file %s; n=%d\n", n, offset, path.c_str(), (int)got);
-    buffer[n > 0 ? n : 0] = '\0';
 }
 
 // ---- Records read on demand (read mode of the grouped exact search) ----
@@ -342,70 +410,57 @@ void fetchSubstring(int input, int offset, int n, char* buffer) {
 // generation stamp tells whether it was read for the tree now open.
 namespace {
 
-constexpr uint32_t kBlockRecords = 341;  // 4092 bytes: about one page of the file
-struct RecordReader {
-    FileDescriptor fd;
-    std::string path;
-    std::vector<uint32_t> stamps;  // per block of the file: generation that read it
-    std::vector<uint32_t> slots;   // per block: where in the buffer it was put
-    uint32_t generation = 0;
-    uint32_t nextSlot = 0;
-};
-RecordReader gRecords;
-
-void readRecordBlock(uint32_t block) {
+void readRecordBlock(TreeStore& store, uint32_t block) {
     const uint32_t first = block * kBlockRecords;
-    uint32_t count = (uint32_t)gQuery.treeNodes - first;
+    uint32_t count = (uint32_t)store.treeNodes - first;
     if (count > kBlockRecords) count = kBlockRecords;
     // The last block, perhaps short, keeps its own place at the end of the tree's room;
     // the others are full and fill the slots before it, whatever their order.
-    const uint32_t lastBlock = ((uint32_t)gQuery.treeNodes - 1) / kBlockRecords;
-    const uint32_t slot = block == lastBlock ? lastBlock : gRecords.nextSlot++;
-    Node* target = gQuery.treeBuffer + (size_t)slot * kBlockRecords;
+    const uint32_t lastBlock = ((uint32_t)store.treeNodes - 1) / kBlockRecords;
+    const uint32_t slot = block == lastBlock ? lastBlock : store.records.nextSlot++;
+    Node* target = store.treeBuffer + (size_t)slot * kBlockRecords;
     const size_t length = sizeof(Node) * count;
-    ssize_t got = timedPread64(gRecords.fd.fd, target, length, (int64_t)sizeof(Node) * first);
-    if (got != (ssize_t)length) fatal("problem loading tree from file \"%s\"\n", gRecords.path.c_str());
-    gRecords.stamps[block] = gRecords.generation;
-    gRecords.slots[block] = slot;
+    ssize_t got = readTreeRange(store.records.fd.fd, (int64_t)sizeof(Node) * first, target, length);
+    if (got != (ssize_t)length) fatal("problem loading tree from file \"%s\"\n", store.records.path.c_str());
+    store.records.stamps[block] = store.records.generation;
+    store.records.slots[block] = slot;
 }
 
 }  // namespace
 
-void openTreeRecords(int t) {
-    const int n = gQuery.dividers[t].nodes;
-    if (n > gQuery.maxTreeNodes) fatal("too many tree nodes %d in tree %d, only %d allocated\n", n, t, gQuery.maxTreeNodes);
-    gRecords.path = treePath(t);
-    gRecords.fd.reset(openFile(gRecords.path.c_str(), 0));
-    if (!gRecords.fd.ok()) fatal("can't open suffix tree file \"%s\"\n", gRecords.path.c_str());
-    checkTreeFileSize(t, gRecords.fd.fd, gRecords.path, kReadForSearch);
+void openTreeRecords(TreeStore& store, int t) {
+    const int n = store.dividers[t].nodes;
+    if (n > store.maxTreeNodes) fatal("too many tree nodes %d in tree %d, only %d allocated\n", n, t, store.maxTreeNodes);
+    store.records.path = treePath(store, t);
+    store.records.fd = openTreeFile(store, t, store.records.path, kLoadForSearch);
     // Blocks hold whole records, so a tree's blocks never take more room than its records.
-    const size_t blocks = (size_t)gQuery.maxTreeNodes / kBlockRecords + 1;
-    if (gRecords.stamps.size() < blocks) {
-        gRecords.stamps.assign(blocks, 0);
-        gRecords.slots.assign(blocks, 0);
+    const size_t blocks = (size_t)store.maxTreeNodes / kBlockRecords + 1;
+    if (store.records.stamps.size() < blocks) {
+        store.records.stamps.assign(blocks, 0);
+        store.records.slots.assign(blocks, 0);
     }
-    if (++gRecords.generation == 0) {  // stamps wrapped: none may pass as current
-        std::fill(gRecords.stamps.begin(), gRecords.stamps.end(), 0);
-        gRecords.generation = 1;
+    if (++store.records.generation == 0) {  // stamps wrapped: none may pass as current
+        std::fill(store.records.stamps.begin(), store.records.stamps.end(), 0);
+        store.records.generation = 1;
     }
-    gRecords.nextSlot = 0;
-    gQuery.tree = nullptr;  // the buffer is no flat copy of the tree: reach records by treeRecord()
-    gQuery.treeNodes = n;
-    gQuery.treeIndex = t;
-    gQuery.treeReadMs = 0;
-    if (isLeaf(treeRecord(0))) corruptTree("root record", 0);
+    store.records.nextSlot = 0;
+    store.tree = nullptr;  // the buffer is no flat copy of the tree: reach records by treeRecord()
+    store.treeNodes = n;
+    store.treeIndex = t;
+    store.treeReadMs = 0;
+    if (isLeaf(treeRecord(store, 0))) corruptTree(store, "root record", 0);
 }
 
-const Node& treeRecord(uint32_t index) {
-    if (index >= (uint32_t)gQuery.treeNodes) corruptTree("record index", index);
+const Node& treeRecord(TreeStore& store, uint32_t index) {
+    if (index >= (uint32_t)store.treeNodes) corruptTree(store, "record index", index);
     const uint32_t block = index / kBlockRecords;
-    if (gRecords.stamps[block] != gRecords.generation) readRecordBlock(block);
-    return gQuery.treeBuffer[(size_t)gRecords.slots[block] * kBlockRecords + index % kBlockRecords];
+    if (store.records.stamps[block] != store.records.generation) readRecordBlock(store, block);
+    return store.treeBuffer[(size_t)store.records.slots[block] * kBlockRecords + index % kBlockRecords];
 }
 
-void closeTreeRecords() {
-    gRecords.fd.reset();
-    gQuery.tree = nullptr;
-    gQuery.treeNodes = 0;
-    gQuery.treeIndex = -1;
+void closeTreeRecords(TreeStore& store) {
+    store.records.fd.reset();
+    store.tree = nullptr;
+    store.treeNodes = 0;
+    store.treeIndex = -1;
 }

@@ -1,34 +1,97 @@
-// Tree store: the dividers, one tree at a time in memory (read into the tree buffer
-// or mapped with -U), node-record accessors and substring fetches from the inputs.
+// Tree store: the owner of a data set's trees. It reads the dividers, opens, reads or
+// maps one tree at a time (or, for the grouped exact search, the blocks of records its
+// descents reach), checks damaged files, keeps mappings across patterns and releases
+// them. Every byte of a tree file comes in through readTreeRange() or mapTreeFile() in
+// tree_store.cpp.
 //
 // Tree files are untrusted: a walk reaches records only through treeNode(), which
 // refuses an index at or beyond the loaded tree's node count, and leaf inputs only
 // through leafInputChecked(). A walk that visits every record may instead call
-// validateTree() once after loading and then index gQuery.tree directly.
+// validateTree() once after loading and then index store.tree directly.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "treequery/treequery.h"
+#include "toolkit/file_io.h"
+#include "toolkit/records.h"
 
+// Dividers and node records as the tree builder writes them (toolkit/records.h).
+using Divider = TreeDivider;
+using Node = TreeNode;
+
+// The catalogue of the inputs, read before the dividers.
+struct QueryCatalogue {
+    int inputs = 0;
+    int32_t* lengths = nullptr;     // characters
+    int32_t* bitLengths = nullptr;  // stored lengths in bits
+    int vectorWords = 0;            // words of an input bit vector: ((inputs - 1) >> 5) + 1
+};
+
+// A tree mapped with -U, with the descriptor it was mapped from when the search keeps it.
+struct TreeMapping;
+
+// Blocks of records read on demand (read mode of the grouped exact search).
+struct RecordReader {
+    FileDescriptor fd;
+    std::string path;
+    std::vector<uint32_t> stamps;  // per block of the file: generation that read it
+    std::vector<uint32_t> slots;   // per block: where in the buffer it was put
+    uint32_t generation = 0;
+    uint32_t nextSlot = 0;
+};
+
+struct TreeStore {
+    std::string treeBase;                       // "<dir><prefix>.ST/<prefix>" of -d and -x
+    const QueryCatalogue* catalogue = nullptr;  // checks of leaves and suffix totals
+    bool mapped = false;                        // -U
+
+    Divider* dividers = nullptr;
+    int trees = 0;         // divider records
+    int maxTreeNodes = 0;  // greatest divider node count: the tree buffer's capacity
+    int maxDepth = 0;      // greatest divider depth, 0 when none above 0 (saturated: a hint only)
+    Node* treeBuffer = nullptr;  // read mode only
+    const Node* tree = nullptr;  // the loaded tree (buffer or mapping), null before the first load
+    int treeNodes = 0;     // its node count
+    int treeIndex = -1;    // its divider index, -1 when none is loaded
+    int treeReadMs = 0;    // wall ms of its load
+
+    // Mappings of the exact search and the traversal (least recently used goes first).
+    std::vector<std::unique_ptr<TreeMapping>> mappings;
+    unsigned long useClock = 0;
+    // Mappings of the Hamming search, by tree: kept until the store is released.
+    std::vector<std::unique_ptr<TreeMapping>> hammingMaps;
+    // Leaves of each tree that validateTree() has counted, -1 for a tree not yet counted.
+    std::vector<long long> treeLeaves;
+    RecordReader records;
+
+    TreeStore();
+    TreeStore(const TreeStore&) = delete;
+    TreeStore& operator=(const TreeStore&) = delete;
+    ~TreeStore();
+};
+
+// "<tree base>_<t>.stree".
+std::string treePath(const TreeStore& store, int t);
 
 // Stops with a message naming the tree when a record index or an input number of
 // the loaded tree is out of range.
-[[noreturn]] void corruptTree(const char* what, long long value);
+[[noreturn]] void corruptTree(const TreeStore& store, const char* what, long long value);
 
-inline const Node& treeNode(uint32_t index) {
-    if (index >= (uint32_t)gQuery.treeNodes) corruptTree("record index", index);
-    return gQuery.tree[index];
+inline const Node& treeNode(const TreeStore& store, uint32_t index) {
+    if (index >= (uint32_t)store.treeNodes) corruptTree(store, "record index", index);
+    return store.tree[index];
 }
-inline int leafInputChecked(const Node& n) {
+inline int leafInputChecked(const TreeStore& store, const Node& n) {
     uint32_t input = leafInput(n);
-    if (input >= (uint32_t)gQuery.inputs) corruptTree("input number", input);
+    if (input >= (uint32_t)store.catalogue->inputs) corruptTree(store, "input number", input);
     return (int)input;
 }
 // Character position of a leaf of `input` at bit depth `depth`; a depth beyond the
 // input's bit length (or odd) is a corrupt tree.
-int leafPosition(int input, long long depth);
+int leafPosition(const TreeStore& store, int input, long long depth);
 
 // Reads "<tree base>.stdiv": dividers, tree count, greatest node count and depth.
 // Refuses a missing or ragged file, node counts below 1 or beyond 2 GiB of records,
@@ -37,55 +100,44 @@ int leafPosition(int input, long long depth);
 // be read first). An empty file is a data set of no trees when the inputs hold no
 // bases, else an error. Allocates the tree buffer unless -U or there is no tree
 // ("Allocate treebuff: %d nodes").
-void readDividers();
+void readDividers(TreeStore& store);
 // -D: one line per divider on standard output.
-void printDividers();
+void printDividers(const TreeStore& store);
 // The 16 base letters of a divider key, first base first (buffer of 17 bytes).
 void keyLetters(uint32_t key, char* text);
 
-// Who loads: the messages for an oversized tree and a short read differ.
-enum LoadCaller { kLoadForSearch = 0, kLoadForTraversal = 1 };
+// Who loads, which sets the failure words and the mappings kept:
+//  - the exact search: mappings kept across patterns, at most 128;
+//  - the traversal: only the tree it walks; byte counts in a short read's message;
+//  - the Hamming search: every tree it maps stays mapped until the store is released,
+//    and a tree file that cannot be opened or holds no record ends the run with
+//    status 255 (reported on standard output as well).
+enum LoadCaller { kLoadForSearch = 0, kLoadForTraversal = 1, kLoadForHamming = 2 };
 
-// How a tree file is brought in, which words a file too short for its divider gets:
-// "problem loading tree from file" (with the byte counts for the traversal) when
-// read, "problem with mmap: ... is shorter" when mapped.
-enum TreeAccess { kReadForSearch, kReadForTraversal, kMapTree };
-// Stops the run unless the open file `fd` of tree t holds exactly the records that
-// divider t counts: a longer file is a divider that does not describe its tree.
-void checkTreeFileSize(int t, int fd, const std::string& path, TreeAccess access);
-
-// Loads tree `t` (divider index, also its file number) into gQuery.tree/treeNodes/
-// treeIndex/treeReadMs. Read mode keeps the buffer and skips the read when tree t is
-// already in it. With -U the traversal unmaps the previous tree first; the exact
-// search keeps up to 128 trees mapped across patterns (least recently used goes
-// first). A file shorter than the divider's node count is an error naming the file
-// (read or mapped).
-void loadTree(int t, LoadCaller caller);
-// Unmaps every mapped tree (-U); nothing in read mode. Called when the searches of
-// all patterns, or the traversal, are over.
-void releaseTree();
-// Read mode of the exact search over a group of patterns (owned by the exact search;
-// the traversal does not use these): tree t's records reach the tree buffer in blocks
-// as the descents ask for them, so that a descent reads the records on its path and
-// not the whole tree. A file shorter than its divider says is the same error as for
-// loadTree. closeTreeRecords() leaves no tree loaded (the buffer holds only parts).
-void openTreeRecords(int t);
+// Loads tree `t` (divider index, also its file number) into store.tree/treeNodes/
+// treeIndex/treeReadMs, read into the tree buffer or mapped with -U. Read mode skips
+// the read when tree t is already in the buffer. A file of another size than the
+// divider's node count is an error naming the file.
+void loadTree(TreeStore& store, int t, LoadCaller caller);
+// Unmaps the trees of the exact search and the traversal (-U); nothing in read mode.
+// Called when the searches of all patterns, or the traversal, are over.
+void releaseTree(TreeStore& store);
+// Read mode of the exact search over a group of patterns: tree t's records reach the
+// tree buffer in blocks as the descents ask for them, so that a descent reads the
+// records on its path and not the whole tree. A file shorter than its divider says
+// is the same error as for loadTree. closeTreeRecords() leaves no tree loaded (the
+// buffer holds only parts).
+void openTreeRecords(TreeStore& store, int t);
 // Record `index` of the tree opened by openTreeRecords, read in when not yet there;
 // an index at or beyond the node count is a corrupt tree.
-const Node& treeRecord(uint32_t index);
-void closeTreeRecords();
+const Node& treeRecord(TreeStore& store, uint32_t index);
+void closeTreeRecords(TreeStore& store);
 // Checks every record of the loaded tree once: child indices and chain ends inside
 // the tree, leaf inputs inside the catalogue. Counts the tree's leaves for
 // checkSuffixTotal().
-void validateTree();
+void validateTree(TreeStore& store);
 // After validateTree() has seen every tree: stops the run unless the trees' leaves
 // are exactly the suffixes of the catalogue's inputs (a dividers file cut at a record
 // boundary passes its own checks but loses the suffixes of the trees it no longer
 // lists). Does nothing when some tree was not validated.
-void checkSuffixTotal();
-
-// Reads n characters at offset o of input i's .stdna file into buffer (n + 1 bytes,
-// terminated). An input file that cannot be opened prints "## ERROR: can't read file
-// %s to get substring" and leaves the buffer as it was; a failed seek or short read
-// ends the run.
-void fetchSubstring(int input, int offset, int n, char* buffer);
+void checkSuffixTotal(const TreeStore& store);

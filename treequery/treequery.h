@@ -1,34 +1,36 @@
 // treequery: finds patterns in a data set's suffix trees, or walks every tree to
 // gather the longest repeats into result sets.
 //
-// Shared state of one run, for every file of this folder:
-//  - gSettings: the command line (one instance; strings point into argv; numbers as
-//    given, then maxNum/bestnum defaults and the index origin applied by the driver).
+// State of one run, passed to the functions that use it:
+//  - QuerySettings: the command line (strings point into argv; numbers as given,
+//    then maxNum/bestnum defaults and the index origin applied by the driver).
 //    quiet and verbose live in the toolkit's gRun (gRun.quiet, gRun.verbose).
-//  - gQuery: catalogue, paths, dividers and the loaded tree (tree_store.h), the set
-//    table and standard arrays (traversal mode), patterns and occurrences (pattern
-//    mode), the output stream and the equivalence counters.
+//  - QueryRun: the catalogue, the tree store (tree_store.h) and the input texts
+//    (input_text.h), the set table and standard arrays (traversal mode), patterns and
+//    occurrences (pattern mode), the output stream and the equivalence counters.
 //
-// Who defines what (kept stable; changes are announced here):
+// Who defines what:
 //  - main.cpp            order of work
-//  - options.cpp         scanOptions, echoSettings, usage
-//  - patterns.cpp        parsePatterns, patternText, checkExactPattern
-//  - set_specs.cpp       buildSetTable (set table, standard arrays, print buffer)
-//  - tree_store.cpp      dividers, tree loading, substring fetches (tree_store.h)
-//  - exact_search.cpp    exactSearch
+//  - options.cpp         scanOptions, echoSettings, usage, paths, output
+//  - patterns.cpp        parsePatterns, patternText, checkExactPatterns, searchPatterns
+//  - set_table.cpp       readCatalogue, buildSetTable (set table, standard arrays, print buffer)
+//  - tree_store.cpp      dividers, tree loading and checks (tree_store.h)
+//  - input_text.cpp      every read of the inputs' texts (input_text.h)
+//  - exact_search.cpp    exactSearch, exactSearchGroup (exact_search.h)
 //  - exact_report.cpp    reportExact
-//  - traversal.cpp       runTraversal (declared in traversal.h as well)
-//  - inexact_search.cpp  inexactSearch (declared in inexact_search.h as well)
-//  - missing_entries.cpp stand-ins for the two above in a build without their files
+//  - traversal.cpp       runTraversal (traversal.h)
+//  - inexact_search.cpp  inexactSearch (inexact_search.h)
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "toolkit/file_io.h"
 #include "toolkit/records.h"
-
 #include "toolkit/run.h"
+#include "treequery/input_text.h"
+#include "treequery/tree_store.h"
 
 constexpr int kMaxSets = 300;         // slots of the set table
 constexpr int kMaxSetMembers = 20;    // members of one custom set, single or pair
@@ -38,7 +40,7 @@ constexpr int kDefaultMaxNum = 100;   // occurrences kept per pattern when -m is
 constexpr int kDefaultSresults = 100; // -0 without a value
 constexpr int kDefaultKresults = 200; // -K without a value
 
-struct Settings {
+struct QuerySettings {
     const char* inputDir;     // 1st positional
     const char* inputPrefix;  // 2nd positional
     const char* treeDir;      // -d (input directory when not given)
@@ -72,11 +74,6 @@ struct Settings {
     int countonly;            // -c
     int equiv;                // -e
 };
-// The object is gQuerySettings: every test program links the core libraries of all
-// four programs, and treebuild already has a gSettings of its own. gSettings is this
-// file's name for it, local to each file that includes this header.
-extern Settings gQuerySettings;
-static constexpr Settings& gSettings = gQuerySettings;
 
 // One result of the traversal: seven signed 32-bit fields in this order.
 struct ResultRecord {
@@ -94,7 +91,7 @@ enum SetKind { kCustomSet = 0, kKSet = 1, kNSet = 2 };
 
 // One slot of the set table. Custom sets, singles and pairs are kCustomSet with
 // 1..20 zero-based members; K and N sets have memberCount 0 and their number in
-// members[0]. records/order hold gSettings.bestnum entries each (allocated by
+// members[0]. records/order hold `capacity` entries each (-b, allocated by
 // buildSetTable); heapSize and total start at 0.
 struct ResultSet {
     int kind;
@@ -102,13 +99,10 @@ struct ResultSet {
     int members[kMaxSetMembers];
     ResultRecord* records;
     int* order;
+    int capacity;  // records kept at most (-b)
     int heapSize;
     int total;  // candidates offered ("results total")
 };
-
-// Dividers and node records as the tree builder writes them (toolkit/records.h).
-using Divider = TreeDivider;
-using Node = TreeNode;
 
 // Base code of a pattern letter in either case (a = 0, c = 1, g = 2, t = 3), or -1.
 inline int baseCode(char c) {
@@ -135,102 +129,91 @@ struct PatternTriple {
     int length;
 };
 
-struct QueryState {
-    // Paths: "<dir><prefix>.ST/<prefix>" for the inputs, the trees and the catalogues.
-    char inputBase[kPathLimit];
-    char treeBase[kPathLimit];
-    char catalogueBase[kPathLimit];
+struct QueryRun {
+    const QuerySettings* settings = nullptr;
 
-    FILE* out;  // -o file or stdout: every result table
+    // "<tree dir><input prefix>.ST/<input prefix>": the catalogues. The bases of the
+    // inputs and the trees are the texts' and the store's (input_text.h, tree_store.h).
+    std::string catalogueBase;
 
-    // Catalogue: inputs, lengths in characters, stored lengths in bits.
-    int inputs;
-    int32_t* lengths;
-    int32_t* bitLengths;
-    int vectorWords;  // words of an input bit vector: ((inputs - 1) >> 5) + 1
+    FILE* out = nullptr;  // -o file or stdout: every result table
 
-    // Dividers and the tree store (tree_store.cpp).
-    Divider* dividers;
-    int trees;         // divider records
-    int maxTreeNodes;  // greatest divider node count: the tree buffer's capacity
-    int maxDepth;      // greatest divider depth, 0 when none above 0 (saturated: a hint only)
-    Node* treeBuffer;  // read mode only
-    const Node* tree;  // the loaded tree (buffer or mapping), null before the first load
-    int treeNodes;     // its node count
-    int treeIndex;     // its divider index, -1 when none is loaded
-    int treeReadMs;    // wall ms of its load
+    QueryCatalogue catalogue;
+    TreeStore store;
+    InputTexts texts;
 
     // Pattern mode (patterns.cpp, exact_search.cpp).
-    int patternCount;       // text patterns or triples
-    char** patterns;        // text patterns (pointers into the -p argument), or null
-    PatternTriple* triples; // pattern triples, or null
-    int maxPatternLength;   // longest text pattern or triple length
-    char* patternBuffer;    // maxPatternLength + 1 bytes: text of a triple
-    char* verifyBuffer;     // maxPatternLength + 1 bytes: text read for verification
-    Occurrence* occurrences;  // maxNum entries in collection order
-    int occurrenceCount;      // all leaves collected, also beyond maxNum
-    uint32_t* inputVector;    // inputs that hold an occurrence (vectorWords words)
-    int tableHeaderPrinted;   // -C: the one header has been written
+    int patternCount{};       // text patterns or triples
+    char** patterns{};      // text patterns (pointers into the -p argument), or null
+    PatternTriple* triples{}; // pattern triples, or null
+    int maxPatternLength{};   // longest text pattern or triple length
+    char* patternBuffer{};    // maxPatternLength + 1 bytes: text of a triple
+    char* verifyBuffer{};     // maxPatternLength + 1 bytes: text read for verification
+    Occurrence* occurrences{};  // maxNum entries in collection order
+    int occurrenceCount{};      // all leaves collected, also beyond maxNum
+    uint32_t* inputVector{};    // inputs that hold an occurrence (vectorWords words)
+    int tableHeaderPrinted{};   // -C: the one header has been written
 
-    // Traversal mode (set_specs.cpp fills, traversal fills the heaps and prints).
-    ResultSet sets[kMaxSets];
-    int setCount;        // all sets in the table
-    int customSetCount;  // sets of -s
-    int nsets;           // custom + singles + pairs (printed as custom sets)
-    int kSetCount;       // K sets, after the nsets
-    int nSetCount;       // N sets, after the K sets
-    int kNumbers[kMaxSetNumbers];
-    int nNumbers[kMaxSetNumbers];
-    ResultRecord* standardN;  // sresults records, or null
-    ResultRecord* standardK;  // kresults records, or null
-    char* printBuffer;        // prlength + 1 bytes
+    // Traversal mode (set_table.cpp fills, traversal fills the heaps and prints).
+    ResultSet sets[kMaxSets]{};
+    int setCount{};        // all sets in the table
+    int customSetCount{};  // sets of -s
+    int nsets{};           // custom + singles + pairs (printed as custom sets)
+    int kSetCount{};       // K sets, after the nsets
+    int nSetCount{};       // N sets, after the K sets
+    int kNumbers[kMaxSetNumbers]{};
+    int nNumbers[kMaxSetNumbers]{};
+    ResultRecord* standardN{};  // sresults records, or null
+    ResultRecord* standardK{};  // kresults records, or null
+    char* printBuffer{};        // prlength + 1 bytes
 
     // Equivalence and containment (-e), printed by the driver after the traversal.
-    int equivClasses;
-    int equivRedundant;
-    int equivLargest;
-    int contained;
+    int equivClasses{};
+    int equivRedundant{};
+    int equivLargest{};
+    int contained{};
 
     // Clock readings taken just before the dividers are read.
-    int startMs;
-    int startCpuMs;
+    int startMs{};
+    int startCpuMs{};
 };
-extern QueryState gQuery;
+
 
 // options.cpp
-void scanOptions(int argc, char** argv);  // whole scan, defaults, prefix check
-void echoSettings();                      // "search options: ..." unless quiet
-int printQueryUsage(const char* program); // returns 1
-void makePaths();                         // the three bases; fills treeDir/treePrefix defaults
-void openOutput();                        // -o or stdout
+void scanOptions(int argc, char** argv, QuerySettings& s);  // whole scan, defaults, prefix check
+void echoSettings(const QuerySettings& s);                  // "search options: ..." unless quiet
+int printQueryUsage(const char* program);                   // returns 1
+void makePaths(QuerySettings& s, QueryRun& q);  // the three bases; fills treeDir/treePrefix defaults
+void openOutput(const QuerySettings& s, QueryRun& q);  // -o or stdout
 
 // patterns.cpp
-void parsePatterns();           // -p argument: text patterns or triples; maxNum default
-void checkPatternTriples();     // triple inputs against the catalogue (after reading it)
-void checkExactPatterns();      // refuses characters outside a, c, g, t (any case)
-const char* patternText(int p); // text of pattern p (a triple is read into patternBuffer)
-void allocateOccurrences();     // occurrence array, input vector, verification buffer
-void searchPatterns();          // every pattern in order: search, "Search finished", report
+void parsePatterns(QuerySettings& s, QueryRun& q);  // -p argument: text patterns or triples; maxNum default
+void checkPatternTriples(QueryRun& q);              // triple inputs against the catalogue (after reading it)
+void checkExactPatterns(QueryRun& q);               // refuses characters outside a, c, g, t (any case)
+const char* patternText(QueryRun& q, int p);        // text of pattern p (a triple is read into patternBuffer)
+void allocateOccurrences(QueryRun& q);              // occurrence array, input vector, verification buffer
+void searchPatterns(QueryRun& q);  // every pattern in order: search, "Search finished", report
 
-// set_specs.cpp
-void applyIndexOrigin();  // -r one-based with -I, checked against the inputs
-void readCatalogue();     // lengths, vector words, catalogue line
-void buildSetTable();     // custom/single/pair/K/N sets, heaps, standard arrays
+// set_table.cpp
+void applyIndexOrigin(QuerySettings& s);          // -r one-based with -I, checked against the inputs
+void readCatalogue(QueryRun& q);                  // lengths, vector words, catalogue line
+void buildSetTable(QuerySettings& s, QueryRun& q);  // custom/single/pair/K/N sets, heaps, standard arrays
 
 // exact_search.cpp: finds every occurrence of `pattern` (m characters, a/c/g/t in
-// either case) into gQuery.occurrences/occurrenceCount/inputVector (cleared by the
+// either case) into q.occurrences/occurrenceCount/inputVector (cleared by the
 // caller); returns the number of trees visited.
-int exactSearch(const char* pattern, int m);
+int exactSearch(QueryRun& q, const char* pattern, int m);
 
 // exact_report.cpp: the count line on stderr and (unless -c) the exact results table.
-void reportExact(const char* pattern, int m);
+void reportExact(QueryRun& q, const char* pattern, int m);
 // "s" unless n is 1.
 inline const char* plural(int n) { return n == 1 ? "" : "s"; }
 
-// traversal.cpp (tqtraverse): walks the trees from -S to -i; with -a the test walk
-// only, else the result walk followed by every traversal table on gQuery.out.
-void runTraversal();
+// traversal.cpp: walks the trees from -S to -i; with -a the test walk only, else the
+// result walk followed by every traversal table on q.out.
+void runTraversal(QueryRun& q);
 
-// inexact_search.cpp (tqinexact): Hamming-distance search of one pattern (HD >= 0,
-// "*" matches any base); prints its own table; returns the number of trees searched.
-int inexactSearch(const char* pattern, int m, int hd, const char* treeDir, const char* treePrefix);
+// inexact_search.cpp: Hamming-distance search of one pattern (HD >= 0, "*" matches
+// any base) in the trees of the tree base (-d, -x); prints its own table; returns
+// the number of trees searched.
+int inexactSearch(QueryRun& q, const char* pattern, int m, int hd);

@@ -2,33 +2,39 @@
 // random inputs and random pairs, with and without the prefix words.
 #include <gtest/gtest.h>
 
-#include "treebuild/treebuild.h"
+#include "treebuild/compare.h"
 #include "treebuild_dataset.h"
 
 using namespace tbdata;
 
 namespace {
 
-// Loads the inputs into the run state the comparison reads: bit lengths and packed
+// Loads the inputs into a run as the comparison reads them: bit lengths and packed
 // words with the extra zero word.
 struct Loaded {
     std::vector<std::string> inputs;
     std::vector<std::vector<uint32_t>> words;
     std::vector<uint32_t*> table;
     std::vector<int32_t> lengths, bits;
+    BuildSettings settings;
+    BuildState run;
 
-    explicit Loaded(std::vector<std::string> in) : inputs(std::move(in)) {
+    explicit Loaded(std::vector<std::string> in, bool noPrefix = false) : inputs(std::move(in)) {
+        settings.noPrefix = noPrefix;
         for (const std::string& s : inputs) {
             words.push_back(packBases(s, 1));
             lengths.push_back(static_cast<int32_t>(s.size()));
             bits.push_back(static_cast<int32_t>(2 * s.size()));
         }
         for (auto& w : words) table.push_back(w.data());
-        gBuild.packed = table.data();
-        gBuild.lengths = lengths.data();
-        gBuild.bitLengths = bits.data();
-        gBuild.numInputs = static_cast<int>(inputs.size());
-        gBuild.current = MergeCounters{};
+        run.packed = table.data();
+        run.lengths = lengths.data();
+        run.bitLengths = bits.data();
+        run.numInputs = static_cast<int>(inputs.size());
+    }
+
+    bool compare(const PsaRecord& x, const PsaRecord& y, uint32_t known, bool wantLcp, uint32_t* lcp) {
+        return compareSuffixes(settings, run, x, y, known, wantLcp ? lcp : nullptr);
     }
 
     PsaRecord record(int input, size_t offset) const {
@@ -48,8 +54,6 @@ Expected bruteForce(const std::string& x, int ix, const std::string& y, int iy, 
 }
 
 void checkRandomPairs(bool noPrefix) {
-    gSettings = BuildSettings{};
-    gSettings.noPrefix = noPrefix;
     const unsigned first = firstSeed(20261208);
     for (unsigned round = 0; round < 40; round++) {
         const unsigned seed = first + round;
@@ -79,7 +83,7 @@ void checkRandomPairs(bool noPrefix) {
                 inputs.push_back(randomBases(rng, 1 + static_cast<int>(rng() % 200), alphabet));
             }
         }
-        Loaded data(inputs);
+        Loaded data(inputs, noPrefix);
         for (int pair = 0; pair < 300; pair++) {
             int ix = static_cast<int>(rng() % static_cast<unsigned>(n));
             int iy = static_cast<int>(rng() % static_cast<unsigned>(n));
@@ -116,12 +120,12 @@ void checkRandomPairs(bool noPrefix) {
             SCOPED_TRACE("x=" + std::to_string(ix) + "/" + std::to_string(ox) +
                          " y=" + std::to_string(iy) + "/" + std::to_string(oy) + " known=" + std::to_string(known));
             uint32_t lcp = 0xdeadbeef;
-            EXPECT_EQ(compareSuffixes(x, y, known, true, &lcp), bruteForce(sx, ix, sy, iy, true).after);
+            EXPECT_EQ(data.compare(x, y, known, true, &lcp), bruteForce(sx, ix, sy, iy, true).after);
             EXPECT_EQ(lcp, e.lcp);
-            EXPECT_EQ(compareSuffixes(x, y, known, false, nullptr), e.after);
+            EXPECT_EQ(data.compare(x, y, known, false, nullptr), e.after);
             // The order is antisymmetric except for identical suffixes with LCP wanted.
             if (sx != sy) {
-                EXPECT_NE(compareSuffixes(y, x, known, true, &lcp), e.after);
+                EXPECT_NE(data.compare(y, x, known, true, &lcp), e.after);
             }
         }
     }
@@ -132,22 +136,21 @@ TEST(TreebuildCompare, RandomPairsWithPrefixWords) { checkRandomPairs(false); }
 TEST(TreebuildCompare, RandomPairsWithoutPrefixWords) { checkRandomPairs(true); }
 
 TEST(TreebuildCompare, ShortSuffixesAndIdenticalSuffixes) {
-    gSettings = BuildSettings{};
     Loaded data({"ac", "acg", "ag", "tac", "ttac", "ac"});
     uint32_t lcp;
     // "acg" after "ac": 4 shared bits, the shorter ends there.
-    EXPECT_TRUE(compareSuffixes(data.record(1, 0), data.record(0, 0), 0, true, &lcp));
+    EXPECT_TRUE(data.compare(data.record(1, 0), data.record(0, 0), 0, true, &lcp));
     EXPECT_EQ(lcp, lcpValue(4, 0));
     // "ag" after "ac": they part at bit 2, inside both.
-    EXPECT_TRUE(compareSuffixes(data.record(2, 0), data.record(0, 0), 0, true, &lcp));
+    EXPECT_TRUE(data.compare(data.record(2, 0), data.record(0, 0), 0, true, &lcp));
     EXPECT_EQ(lcp, lcpValue(2, 1));
     // "ac" of inputs 5 and 0: by input number without LCP, neither after the other with it.
-    EXPECT_TRUE(compareSuffixes(data.record(5, 0), data.record(0, 0), 0, false, nullptr));
-    EXPECT_FALSE(compareSuffixes(data.record(0, 0), data.record(5, 0), 0, false, nullptr));
-    EXPECT_FALSE(compareSuffixes(data.record(5, 0), data.record(0, 0), 0, true, &lcp));
+    EXPECT_TRUE(data.compare(data.record(5, 0), data.record(0, 0), 0, false, nullptr));
+    EXPECT_FALSE(data.compare(data.record(0, 0), data.record(5, 0), 0, false, nullptr));
+    EXPECT_FALSE(data.compare(data.record(5, 0), data.record(0, 0), 0, true, &lcp));
     EXPECT_EQ(lcp, lcpValue(4, 0));
     // Suffix "ac" of "tac" and "ttac" at different word positions: identical.
-    EXPECT_FALSE(compareSuffixes(data.record(3, 1), data.record(4, 2), 0, true, &lcp));
+    EXPECT_FALSE(data.compare(data.record(3, 1), data.record(4, 2), 0, true, &lcp));
     EXPECT_EQ(lcp, lcpValue(4, 0));
 }
 
@@ -159,16 +162,15 @@ TEST(TreebuildCompare, LongSharedStretchResumesAfterPrefixWords) {
     std::mt19937 rng(seed);
     std::string shared = randomBases(rng, 70);
     for (int lead = 0; lead < 16; lead++) {
-        gSettings = BuildSettings{};
         Loaded data({randomBases(rng, lead) + shared + "a" + randomBases(rng, 9), "gg" + shared + "t"});
         uint32_t lcp;
-        EXPECT_FALSE(compareSuffixes(data.record(0, static_cast<size_t>(lead)), data.record(1, 2), 64, true, &lcp));
+        EXPECT_FALSE(data.compare(data.record(0, static_cast<size_t>(lead)), data.record(1, 2), 64, true, &lcp));
         EXPECT_EQ(lcp, lcpValue(140, 1)) << lead;  // a (00) and t (11) part at their first bit
-        EXPECT_EQ(gBuild.current.firstWordDecisions, 0);
-        EXPECT_EQ(gBuild.current.prefixDecisions, 0);
+        EXPECT_EQ(data.run.current.firstWordDecisions, 0);
+        EXPECT_EQ(data.run.current.prefixDecisions, 0);
         // Resuming 33 to 64 bits in, three or four word pairs reach bit 140.
-        EXPECT_GE(gBuild.current.packedWords, 3);
-        EXPECT_LE(gBuild.current.packedWords, 4);
+        EXPECT_GE(data.run.current.packedWords, 3);
+        EXPECT_LE(data.run.current.packedWords, 4);
     }
 }
 

@@ -18,8 +18,10 @@
 #include "toolkit/bit_vector.h"
 #include "toolkit/catalogue.h"
 #include "toolkit/file_io.h"
+#include "toolkit/hash_set.h"
 #include "toolkit/input_stream.h"
 #include "toolkit/names_map.h"
+#include "toolkit/packed_input.h"
 #include "toolkit/run.h"
 
 namespace {
@@ -199,6 +201,68 @@ TEST(Catalogues, WriteThenRead) {
     EXPECT_EQ(fileSizeByStat(path.c_str()), 12);
     EXPECT_EXIT(writeCatalogue((dir.path + "no/such").c_str(), entries, 3, "can't open lengths file %s\n"),
                 testing::ExitedWithCode(1), "can't open lengths file .*no/such");
+}
+
+TEST(HashSet, NegativeKeysZeroAndClearing) {
+    HashSet set;
+    ASSERT_TRUE(allocateHashSet(set, 0, false));
+    // -1 lands in slot 159,997 by the negative-key rule, where 159,997 lands too.
+    EXPECT_EQ(hashSetInsert(set, -1), 1);
+    EXPECT_EQ(hashSetInsert(set, 159997), 2);
+    EXPECT_EQ(set.counters.probes, 1);
+    EXPECT_EQ(hashSetInsert(set, -1), 1);
+    EXPECT_EQ(hashSetInsert(set, 159997), 2);
+    EXPECT_EQ(set.counters.requested, 4);
+    EXPECT_EQ(set.counters.stored, 2);
+    EXPECT_EQ(set.keys[0], -1);
+    EXPECT_EQ(set.keys[1], 159997);
+    // A key of 0 is never found again.
+    EXPECT_EQ(hashSetInsert(set, 0), 3);
+    EXPECT_EQ(hashSetInsert(set, 0), 4);
+    clearHashSet(set);
+    EXPECT_EQ(set.counters.requested, 0);
+    EXPECT_EQ(hashSetInsert(set, 159997), 1);
+    // Tracked sets count in the memory total: slots and the key list.
+    unsigned long long before = memoryTotal();
+    HashSet tracked;
+    ASSERT_TRUE(allocateHashSet(tracked, 1, true));
+    EXPECT_EQ(memoryTotal(), before + 12ull * kHashSlots);
+}
+
+using HashSetDeathTest = testing::Test;
+
+TEST_F(HashSetDeathTest, FullSetStops) {
+    auto fill = [] {
+        HashSet set;
+        allocateHashSet(set, 2, false);
+        for (int32_t k = 1; k <= kHashSlots; ++k) hashSetInsert(set, k);
+        hashSetInsert(set, kHashSlots + 1);
+    };
+    EXPECT_EXIT(fill(), testing::ExitedWithCode(1), "## ERROR: hash full, table 2");
+}
+
+TEST(PackedInput, ReadsWordsAndClearsBitsPastTheLastBase) {
+    TempDir dir;
+    const std::string path = dir.path + "x.stbin";
+    // Two words whose last 10 bits lie past an input of 27 bases (54 bits).
+    std::vector<int32_t> file = {0x12345678, -1};
+    writeInts(path, file);
+    std::vector<uint32_t> words(3, 0xabababab);
+    size_t got = 0;
+    EXPECT_EQ(readPackedInput(path.c_str(), words.data(), 54, &got), PackedRead::whole);
+    EXPECT_EQ(got, 8u);
+    EXPECT_EQ(words[0], 0x12345678u);
+    EXPECT_EQ(words[1], 0xfffffc00u);
+    EXPECT_EQ(words[2], 0xababababu) << "nothing written past the input's words";
+    // Whole words keep every bit; a file shorter than the input, or none, is reported.
+    EXPECT_EQ(readPackedInput(path.c_str(), words.data(), 64, &got), PackedRead::whole);
+    EXPECT_EQ(words[1], 0xffffffffu);
+    EXPECT_EQ(readPackedInput(path.c_str(), words.data(), 66, &got), PackedRead::shortFile);
+    EXPECT_EQ(got, 8u);
+    EXPECT_EQ(readPackedInput((dir.path + "none").c_str(), words.data(), 2, &got), PackedRead::cannotOpen);
+    EXPECT_EQ(packedWords(0), 0u);
+    EXPECT_EQ(packedWords(64), 2u);
+    EXPECT_EQ(packedWords(66), 3u);
 }
 
 TEST(RunConventions, VersionAndClocks) {

@@ -1,4 +1,4 @@
-// -C: the node counts and hash-set figures printed per tree, and the hash sets.
+// -C: the node counts and hash-set figures printed per tree.
 #include "tests/unit/treebuild_trees.h"
 #include "treebuild/tree_state.h"
 
@@ -39,38 +39,6 @@ TEST(CompactionLines, SetsAreClearedBetweenTrees) {
     size_t first = log.find("n/h/c={1/1/0, 0/0/0, 0/0/0}");
     ASSERT_NE(first, std::string::npos) << log;
     EXPECT_NE(log.find("n/h/c={1/1/0, 0/0/0, 0/0/0}", first + 1), std::string::npos) << log;
-}
-
-TEST(HashSets, NegativeKeysAndZero) {
-    allocateHashSets();
-    clearSets();
-    // -1 lands in slot 159,997 by the negative-key rule, where 159,997 lands too.
-    EXPECT_EQ(hashInsert(0, -1), 1);
-    EXPECT_EQ(hashInsert(0, 159997), 2);
-    EXPECT_EQ(hashCounters(0).probes, 1);
-    EXPECT_EQ(hashInsert(0, -1), 1);
-    EXPECT_EQ(hashInsert(0, 159997), 2);
-    EXPECT_EQ(hashCounters(0).requested, 4);
-    EXPECT_EQ(hashCounters(0).stored, 2);
-    // A key of 0 is never found again.
-    EXPECT_EQ(hashInsert(1, 0), 1);
-    EXPECT_EQ(hashInsert(1, 0), 2);
-    EXPECT_EQ(hashCounters(1).stored, 2);
-    clearSets();
-    EXPECT_EQ(hashCounters(0).requested, 0);
-    EXPECT_EQ(hashInsert(0, -1), 1);
-}
-
-using HashSetsDeathTest = testing::Test;
-
-TEST_F(HashSetsDeathTest, FullSetStops) {
-    auto fill = [] {
-        allocateHashSets();
-        clearSets();
-        for (int32_t k = 1; k <= kHashSlots; ++k) hashInsert(2, k);
-        hashInsert(2, kHashSlots + 1);
-    };
-    EXPECT_EXIT(fill(), testing::ExitedWithCode(1), "## ERROR: hash full, table 2");
 }
 
 }  // namespace

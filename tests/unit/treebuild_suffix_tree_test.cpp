@@ -102,14 +102,14 @@ TEST(WorkedTrees, ThreeRecordsPerTreeHoldOneSuffixEach) {
         EXPECT_EQ(readTree(ds.base(), static_cast<int>(k)).size(), 2u);
     }
     checkTrees(ds, ds.base(), order);
-    EXPECT_EQ(gBuild.totals.trees, static_cast<int>(order.size()));
+    EXPECT_EQ(ds.run.totals.trees, static_cast<int>(order.size()));
 }
 
 TEST(WorkedTrees, LastSuffixFillingTheBufferWritesNoRootOnlyTree) {
     DataSet ds({"aca"});  // six records: full at maxNodes 7 right after the last suffix
     buildAndCapture(ds, 7);
     EXPECT_EQ(readDividers(ds.base()).size(), 1u);
-    EXPECT_EQ(gBuild.totals.trees, 1);
+    EXPECT_EQ(ds.run.totals.trees, 1);
     struct stat st;
     EXPECT_NE(stat((ds.base() + "_1.stree").c_str(), &st), 0);
 }
@@ -144,11 +144,11 @@ TEST(Totals, LcpFiguresAndPathHeight) {
         sum += bits;
         maxLcp = std::max(maxLcp, bits);
     }
-    EXPECT_EQ(gBuild.totals.sums.lcpCount, static_cast<double>(order.size() - 1));
-    EXPECT_EQ(gBuild.totals.sums.lcpSum, sum);
-    EXPECT_EQ(gBuild.totals.maxLcp, maxLcp);
-    EXPECT_EQ(gBuild.totals.trees, 1);
-    EXPECT_GE(gBuild.totals.maxPathHeight, 3);
+    EXPECT_EQ(ds.run.totals.sums.lcpCount, static_cast<double>(order.size() - 1));
+    EXPECT_EQ(ds.run.totals.sums.lcpSum, sum);
+    EXPECT_EQ(ds.run.totals.maxLcp, maxLcp);
+    EXPECT_EQ(ds.run.totals.trees, 1);
+    EXPECT_GE(ds.run.totals.maxPathHeight, 3);
 }
 
 // A run of one base nests a chain head every two bits: far deeper than 1024 path
@@ -166,7 +166,7 @@ TEST(DeepTrees, HomopolymerOfHundredThousandBases) {
     std::vector<TreeDivider> d = readDividers(ds.base());
     ASSERT_EQ(d.size(), 1u);
     EXPECT_EQ(d[0].maxDepth, 65535) << "depth saturates, never wraps";
-    EXPECT_GT(gBuild.totals.maxPathHeight, 1024);
+    EXPECT_GT(ds.run.totals.maxPathHeight, 1024);
     checkTrees(ds, ds.base(), order, /*descents=*/false);
     std::vector<TreeNode> t = readTree(ds.base(), 0);
     EXPECT_EQ(descend(t, std::string(n, 'a')), 2 * n - 1) << "the longest suffix is the last leaf";
@@ -195,7 +195,7 @@ TEST(DeepTrees, LongTandemRepeatWithDefaultTreeSize) {
     while (s.size() < 9000) s += "acg";
     DataSet ds({s, "acgacgacg", "gacgacgt"});
     ds.build(defaultMaxNodes(static_cast<int>(s.size())));
-    EXPECT_GT(gBuild.totals.maxPathHeight, 1024);
+    EXPECT_GT(ds.run.totals.maxPathHeight, 1024);
     checkTrees(ds, ds.base(), ds.sortedSuffixes());
 }
 
@@ -207,19 +207,20 @@ TEST(DividersFile, WrittenUnderTemporaryNameAndRenamedAtTheEnd) {
         std::ofstream old(final);
         old << "stale dividers of an earlier build";
     }
-    openDividers();
+    openDividers(ds.run);
     struct stat st;
     EXPECT_NE(stat(final.c_str(), &st), 0) << "the old dividers file is removed at start";
     EXPECT_EQ(stat(temporary.c_str(), &st), 0);
-    setUpTrees();
+    setUpTrees(ds.settings, ds.run, ds.tree);
     std::vector<Suffix> order = ds.sortedSuffixes();
     for (size_t k = 0; k < order.size(); ++k) {
-        addSuffix(ds.record(order[k]), k == 0 ? 0 : bitLcpValue(ds.text(order[k - 1]), ds.text(order[k])));
-        if (treeIsFull()) writeFullTree();
+        addSuffix(ds.run, ds.tree, ds.record(order[k]),
+                  k == 0 ? 0 : bitLcpValue(ds.text(order[k - 1]), ds.text(order[k])));
+        if (treeIsFull(ds.tree)) writeFullTree(ds.run, ds.tree);
     }
-    finishTrees();
+    finishTrees(ds.run, ds.tree);
     EXPECT_NE(stat(final.c_str(), &st), 0) << "not in place before the last tree is written";
-    closeDividers();
+    closeDividers(ds.run);
     EXPECT_EQ(stat(final.c_str(), &st), 0);
     EXPECT_EQ(st.st_size % 24, 0);
     EXPECT_GT(st.st_size, 0);
@@ -229,8 +230,8 @@ TEST(DividersFile, WrittenUnderTemporaryNameAndRenamedAtTheEnd) {
 TEST(DividersFile, ArrayOutputLeavesAnEmptyDividersFile) {
     DataSet ds({"acgt"});
     ds.install(10, false);
-    openDividers();
-    closeDividers();
+    openDividers(ds.run);
+    closeDividers(ds.run);
     EXPECT_TRUE(readFile(ds.base() + ".stdiv").empty());
 }
 
@@ -239,8 +240,8 @@ using FailureDeathTest = testing::Test;
 TEST_F(FailureDeathTest, UncreatableDividersFileStops) {
     DataSet ds({"acgt"});
     ds.install(10, false);
-    gBuild.dividersPath = ds.dir + "/missing/t.stdiv";
-    EXPECT_EXIT(openDividers(), testing::ExitedWithCode(1),
+    ds.run.dividersPath = ds.dir + "/missing/t.stdiv";
+    EXPECT_EXIT(openDividers(ds.run), testing::ExitedWithCode(1),
                 "## ERROR: can't open ST dividers file .*/missing/t.stdiv.tmp for writing");
 }
 
@@ -248,7 +249,7 @@ TEST_F(FailureDeathTest, TooFewNodesPerTreeRefused) {
     for (int maxNodes : {2, 1, -4}) {
         DataSet ds({"acgt"});
         ds.install(maxNodes, false);
-        EXPECT_EXIT(setUpTrees(), testing::ExitedWithCode(1), "## ERROR: maxNodes .* is too small");
+        EXPECT_EXIT(setUpTrees(ds.settings, ds.run, ds.tree), testing::ExitedWithCode(1), "## ERROR: maxNodes .* is too small");
     }
     EXPECT_EQ(defaultMaxNodes(1), 3);
     EXPECT_EQ(defaultMaxNodes(2), 3);
@@ -261,12 +262,12 @@ TEST_F(FailureDeathTest, ShortDividerWriteStops) {
     DataSet ds({"acgt"});
     auto run = [&] {
         ds.install(10, false);
-        openDividers();
-        closeFile(gBuild.dividersFd);
-        gBuild.dividersFd = open("/dev/full", O_WRONLY);
-        setUpTrees();
-        addSuffix(ds.record({0, 0}), 0);
-        finishTrees();
+        openDividers(ds.run);
+        closeFile(ds.run.dividersFd);
+        ds.run.dividersFd = open("/dev/full", O_WRONLY);
+        setUpTrees(ds.settings, ds.run, ds.tree);
+        addSuffix(ds.run, ds.tree, ds.record({0, 0}), 0);
+        finishTrees(ds.run, ds.tree);
     };
     EXPECT_EXIT(run(), testing::ExitedWithCode(1), "## ERROR: could not write current divider element");
 }
@@ -275,11 +276,11 @@ TEST_F(FailureDeathTest, TreeFileFailuresStop) {
     DataSet ds({"acgt"});
     auto run = [&](const std::string& base) {
         ds.install(10, false);
-        openDividers();
-        gBuild.outputBase = base;
-        setUpTrees();
-        addSuffix(ds.record({0, 0}), 0);
-        finishTrees();
+        openDividers(ds.run);
+        ds.run.outputBase = base;
+        setUpTrees(ds.settings, ds.run, ds.tree);
+        addSuffix(ds.run, ds.tree, ds.record({0, 0}), 0);
+        finishTrees(ds.run, ds.tree);
     };
     EXPECT_EXIT(run(ds.dir + "/missing/t"), testing::ExitedWithCode(1),
                 "## ERROR: cannot open suffix array .*/missing/t_0.stree for writing tree");
@@ -292,10 +293,10 @@ TEST_F(FailureDeathTest, InconsistentLcpValuesStop) {
     DataSet ds({"ac", "ag", "a"});
     auto run = [&](Suffix first, Suffix second, uint32_t lcp) {
         ds.install(10, false);
-        openDividers();
-        setUpTrees();
-        addSuffix(ds.record(first), 0);
-        addSuffix(ds.record(second), lcp);
+        openDividers(ds.run);
+        setUpTrees(ds.settings, ds.run, ds.tree);
+        addSuffix(ds.run, ds.tree, ds.record(first), 0);
+        addSuffix(ds.run, ds.tree, ds.record(second), lcp);
     };
     // Branching at the root needs the continuation bit.
     EXPECT_EXIT(run({0, 0}, {1, 0}, 0), testing::ExitedWithCode(1), "## ERROR: firstbit 0, node 2, nsuff 2");

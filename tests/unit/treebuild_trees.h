@@ -17,13 +17,14 @@
 #include "tests/support/temp_dir.h"
 #include "toolkit/run.h"
 #include "treebuild/suffix_tree.h"
+#include "treebuild/tree_state.h"
 #include "treebuild/treebuild.h"
 
 namespace treetest {
 
 using namespace testsupport;
 
-// A data set in memory, installed into gBuild, with trees written under `dir`.
+// A data set in memory, installed into its own run, with trees written under `dir`.
 struct DataSet {
     std::vector<std::string> inputs;
     std::vector<int32_t> bitLengths;
@@ -31,6 +32,9 @@ struct DataSet {
     std::vector<uint32_t*> packedTable;
     TempDir temp{"treebuild-test"};
     std::string dir = temp.path.substr(0, temp.path.size() - 1);  // without the final "/"
+    BuildSettings settings;
+    BuildState run;
+    TreeState tree;
 
     explicit DataSet(std::vector<std::string> in) : inputs(std::move(in)) {
         for (const std::string& s : inputs) {
@@ -52,16 +56,16 @@ struct DataSet {
     PsaRecord record(const Suffix& s) const { return suffixRecord(inputs[s.input], s.input, s.offset).psa(); }
 
     void install(int maxNodes, bool compact) {
-        gBuild = BuildState{};
-        gSettings = BuildSettings{};
-        gSettings.compact = compact;
+        run = BuildState{};
+        settings = BuildSettings{};
+        settings.compact = compact;
         gRun.quiet = 1;
-        gBuild.numInputs = static_cast<int>(inputs.size());
-        gBuild.bitLengths = bitLengths.data();
-        gBuild.packed = packedTable.data();
-        gBuild.outputBase = base();
-        gBuild.dividersPath = base() + ".stdiv";
-        gBuild.maxNodes = maxNodes;
+        run.numInputs = static_cast<int>(inputs.size());
+        run.bitLengths = bitLengths.data();
+        run.packed = packedTable.data();
+        run.outputBase = base();
+        run.dividersPath = base() + ".stdiv";
+        run.maxNodes = maxNodes;
     }
 
     // Builds the trees from `order` the way the merge drives the builder; the LCP
@@ -70,15 +74,15 @@ struct DataSet {
                const std::vector<uint32_t>* lcps = nullptr, bool quiet = true) {
         install(maxNodes, compact);
         gRun.quiet = quiet;
-        openDividers();
-        setUpTrees();
+        openDividers(run);
+        setUpTrees(settings, run, tree);
         for (size_t k = 0; k < order.size(); ++k) {
             uint32_t lcp = lcps ? (*lcps)[k] : k == 0 ? 0 : bitLcpValue(text(order[k - 1]), text(order[k]));
-            addSuffix(record(order[k]), lcp);
-            if (treeIsFull()) writeFullTree();
+            addSuffix(run, tree, record(order[k]), lcp);
+            if (treeIsFull(tree)) writeFullTree(run, tree);
         }
-        finishTrees();
-        closeDividers();
+        finishTrees(run, tree);
+        closeDividers(run);
     }
     void build(int maxNodes, bool compact = false) { build(sortedSuffixes(), maxNodes, compact); }
 };

@@ -74,14 +74,18 @@ class HandTree : public ::testing::Test {
     const std::string dir = temp.path.substr(0, temp.path.size() - 1);  // without the final "/"
     std::vector<Node> nodes;
     std::vector<int32_t> bitLengths;
+    QuerySettings settings{};
+    QueryRun q;
 
     void SetUp() override {
         ASSERT_EQ(mkdir((dir + "/h.ST").c_str(), 0755), 0);
-        snprintf(gQuery.treeBase, sizeof gQuery.treeBase, "%s/h.ST/h", dir.c_str());
+        q.texts.treeBase = dir + "/h.ST/h";
+        q.store.treeBase = q.texts.treeBase;
+        q.settings = &settings;
+        q.store.catalogue = &q.catalogue;
         gRun.quiet = 1;
-        gSettings.indexOrigin = 0;
     }
-    void TearDown() override { closeConfirmFiles(); }
+    void TearDown() override { closeTexts(q.texts); }
     void writeInput(int input, const std::string& text) {
         std::string path = dir + "/h.ST/h_" + std::to_string(input) + ".stdna";
         FILE* f = fopen(path.c_str(), "wb");
@@ -92,17 +96,18 @@ class HandTree : public ::testing::Test {
         bitLengths[(size_t)input] = 2 * (int32_t)text.size();
     }
     void load() {
-        gQuery.tree = nodes.data();
-        gQuery.treeNodes = (int)nodes.size();
-        gQuery.treeIndex = 0;
-        gQuery.inputs = (int)bitLengths.size();
-        gQuery.bitLengths = bitLengths.data();
+        q.store.tree = nodes.data();
+        q.store.treeNodes = (int)nodes.size();
+        q.store.treeIndex = 0;
+        q.catalogue.inputs = (int)bitLengths.size();
+        q.catalogue.bitLengths = bitLengths.data();
+        q.texts.inputs = q.catalogue.inputs;
     }
     std::vector<Occurrence> search(const char* text, int hd) {
         int m = (int)strlen(text);
         InexactPattern pattern{text, m, hd, pattern01(text, m)};
         OccurrenceList results;
-        searchLoadedTree(pattern, results);
+        searchLoadedTree(q, pattern, results);
         results.sort();
         return std::vector<Occurrence>(results.items, results.items + results.count);
     }
@@ -221,7 +226,7 @@ TEST_F(HandTreeDeath, UnreadableTextStopsWithAFailureStatus) {
     nodes[1].edge = 8;     // so the leaf's suffix starts at 16, past the file's end
     EXPECT_EXIT(search("acgt", 0), ::testing::ExitedWithCode(255), "");
     unlink((dir + "/h.ST/h_0.stdna").c_str());
-    closeConfirmFiles();
+    closeTexts(q.texts);
     EXPECT_EXIT(search("acgt", 0), ::testing::ExitedWithCode(255), "");
 }
 

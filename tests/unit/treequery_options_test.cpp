@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,16 +23,21 @@ struct Args {
     int argc() const { return (int)words.size(); }
 };
 
+// The settings and run state of the scan under test, fresh for every scan.
+QuerySettings settings;
+std::unique_ptr<QueryRun> tq;
+
 void reset() {
-    gSettings = Settings{};
-    memset(&gQuery, 0, sizeof gQuery);
+    settings = QuerySettings{};
+    tq = std::make_unique<QueryRun>();
+    tq->settings = &settings;
     gRun = RunState{};
     gRun.quiet = 1;
 }
 
 void scan(Args& args) {
     reset();
-    scanOptions(args.argc(), args.argv.data());
+    scanOptions(args.argc(), args.argv.data(), settings);
     gRun.quiet = 1;
 }
 
@@ -40,15 +46,15 @@ void sets(std::vector<std::string> words, int inputs) {
     static Args* args;  // argv strings must outlive the table
     args = new Args(std::move(words));
     scan(*args);
-    gQuery.inputs = inputs;
-    applyIndexOrigin();
-    buildSetTable();
+    tq->catalogue.inputs = inputs;
+    applyIndexOrigin(settings);
+    buildSetTable(settings, *tq);
 }
 
 std::vector<std::vector<int>> members() {
     std::vector<std::vector<int>> all;
-    for (int j = 0; j < gQuery.setCount; j++) {
-        const ResultSet& s = gQuery.sets[j];
+    for (int j = 0; j < tq->setCount; j++) {
+        const ResultSet& s = tq->sets[j];
         std::vector<int> m;
         if (s.kind == kCustomSet)
             m.assign(s.members, s.members + s.memberCount);
@@ -62,35 +68,35 @@ std::vector<std::vector<int>> members() {
 TEST(TreequeryOptions, OptionalValuesOfStandardArrays) {
     Args a({"d/", "p", "-0"});
     scan(a);
-    EXPECT_EQ(gSettings.sresults, 100);
+    EXPECT_EQ(settings.sresults, 100);
     Args b({"d/", "p", "-0", "-q", "-K", "-v"});
     scan(b);
-    EXPECT_EQ(gSettings.sresults, 100);
-    EXPECT_EQ(gSettings.kresults, 200);
+    EXPECT_EQ(settings.sresults, 100);
+    EXPECT_EQ(settings.kresults, 200);
     Args c({"d/", "p", "-0", "50", "-K", "2^3"});
     scan(c);
-    EXPECT_EQ(gSettings.sresults, 50);
-    EXPECT_EQ(gSettings.kresults, 8);
+    EXPECT_EQ(settings.sresults, 50);
+    EXPECT_EQ(settings.kresults, 8);
     sets({"d/", "p", "-K"}, 5);
-    EXPECT_EQ(gSettings.kresults, 6);
+    EXPECT_EQ(settings.kresults, 6);
 }
 
 TEST(TreequeryOptions, LettersDefaultsAndStrings) {
     Args a({"-verbose", "in/", "-Dx", "pre", "-x", "trees", "-o", "out.txt", "-p", "acgt"});
     scan(a);
     EXPECT_EQ(gRun.verbose, 1);
-    EXPECT_EQ(gSettings.printdivs, 1);
-    EXPECT_STREQ(gSettings.inputDir, "in/");
-    EXPECT_STREQ(gSettings.inputPrefix, "pre");
-    EXPECT_STREQ(gSettings.treePrefix, "trees");
-    EXPECT_STREQ(gSettings.outName, "out.txt");
-    EXPECT_EQ(gSettings.rgenome, -1);
-    EXPECT_EQ(gSettings.hamming, -1);
-    EXPECT_EQ(gSettings.prlength, 100);
-    makePaths();
-    EXPECT_STREQ(gQuery.inputBase, "in/pre.ST/pre");
-    EXPECT_STREQ(gQuery.treeBase, "in/trees.ST/trees");
-    EXPECT_STREQ(gQuery.catalogueBase, "in/pre.ST/pre");
+    EXPECT_EQ(settings.printdivs, 1);
+    EXPECT_STREQ(settings.inputDir, "in/");
+    EXPECT_STREQ(settings.inputPrefix, "pre");
+    EXPECT_STREQ(settings.treePrefix, "trees");
+    EXPECT_STREQ(settings.outName, "out.txt");
+    EXPECT_EQ(settings.rgenome, -1);
+    EXPECT_EQ(settings.hamming, -1);
+    EXPECT_EQ(settings.prlength, 100);
+    makePaths(settings, *tq);
+    EXPECT_EQ(tq->texts.inputBase, "in/pre.ST/pre");
+    EXPECT_EQ(tq->texts.treeBase, "in/trees.ST/trees");
+    EXPECT_EQ(tq->catalogueBase, "in/pre.ST/pre");
 }
 
 TEST(TreequeryOptions, EchoPrintsLongValuesWhole) {
@@ -101,7 +107,7 @@ TEST(TreequeryOptions, EchoPrintsLongValuesWhole) {
     scan(a);
     gRun.quiet = 0;
     testing::internal::CaptureStderr();
-    echoSettings();
+    echoSettings(settings);
     std::string echo = testing::internal::GetCapturedStderr();
     gRun.quiet = 1;
     EXPECT_EQ(echo, "# search options: pattern=" + std::string(30, 'a') + " strsets=" + sets + " kstring=" + ks +
@@ -128,57 +134,57 @@ TEST(TreequeryOptionsDeath, ScanErrors) {
 TEST(TreequeryPatterns, WordsAndTriples) {
     Args words({"d/", "p", "-p", "acg,TT gcat,,"});
     scan(words);
-    parsePatterns();
-    ASSERT_EQ(gQuery.patternCount, 3);
-    EXPECT_STREQ(gQuery.patterns[0], "acg");
-    EXPECT_STREQ(gQuery.patterns[1], "TT");
-    EXPECT_STREQ(gQuery.patterns[2], "gcat");
-    EXPECT_EQ(gQuery.maxPatternLength, 4);
-    EXPECT_EQ(gSettings.maxNum, 100);
+    parsePatterns(settings, *tq);
+    ASSERT_EQ(tq->patternCount, 3);
+    EXPECT_STREQ(tq->patterns[0], "acg");
+    EXPECT_STREQ(tq->patterns[1], "TT");
+    EXPECT_STREQ(tq->patterns[2], "gcat");
+    EXPECT_EQ(tq->maxPatternLength, 4);
+    EXPECT_EQ(settings.maxNum, 100);
 
     Args triples({"d/", "p", "-m", "7", "-p", "3,100,20 x1:2;30"});
     scan(triples);
-    parsePatterns();
-    ASSERT_EQ(gQuery.patternCount, 2);
-    EXPECT_EQ(gQuery.triples[0].input, 3);
-    EXPECT_EQ(gQuery.triples[0].offset, 100);
-    EXPECT_EQ(gQuery.triples[1].length, 30);
-    EXPECT_EQ(gQuery.maxPatternLength, 30);
-    EXPECT_EQ(gSettings.maxNum, 7);
+    parsePatterns(settings, *tq);
+    ASSERT_EQ(tq->patternCount, 2);
+    EXPECT_EQ(tq->triples[0].input, 3);
+    EXPECT_EQ(tq->triples[0].offset, 100);
+    EXPECT_EQ(tq->triples[1].length, 30);
+    EXPECT_EQ(tq->maxPatternLength, 30);
+    EXPECT_EQ(settings.maxNum, 7);
 }
 
 TEST(TreequeryPatternsDeath, BadPatterns) {
     Args pair({"d/", "p", "-p", "3,100"});
-    EXPECT_EXIT((scan(pair), parsePatterns()), testing::ExitedWithCode(1), "bad numeric pattern argument");
+    EXPECT_EXIT((scan(pair), parsePatterns(settings, *tq)), testing::ExitedWithCode(1), "bad numeric pattern argument");
     Args digit({"d/", "p", "-p", "ACG1"});
-    EXPECT_EXIT((scan(digit), parsePatterns()), testing::ExitedWithCode(1), "bad numeric pattern argument");
+    EXPECT_EXIT((scan(digit), parsePatterns(settings, *tq)), testing::ExitedWithCode(1), "bad numeric pattern argument");
     Args empty({"d/", "p", "-p", ""});
-    EXPECT_EXIT((scan(empty), parsePatterns()), testing::ExitedWithCode(1), "bad pattern parameter");
+    EXPECT_EXIT((scan(empty), parsePatterns(settings, *tq)), testing::ExitedWithCode(1), "bad pattern parameter");
     Args separators({"d/", "p", "-p", ", ,"});
-    EXPECT_EXIT((scan(separators), parsePatterns()), testing::ExitedWithCode(1), "bad pattern parameter");
+    EXPECT_EXIT((scan(separators), parsePatterns(settings, *tq)), testing::ExitedWithCode(1), "bad pattern parameter");
     Args zeroLength({"d/", "p", "-p", "0,5,0"});
-    EXPECT_EXIT((scan(zeroLength), parsePatterns()), testing::ExitedWithCode(1), "has length 0");
+    EXPECT_EXIT((scan(zeroLength), parsePatterns(settings, *tq)), testing::ExitedWithCode(1), "has length 0");
     Args letter({"d/", "p", "-p", "acgt,acnt"});
-    EXPECT_EXIT((scan(letter), parsePatterns(), checkExactPatterns()), testing::ExitedWithCode(1),
+    EXPECT_EXIT((scan(letter), parsePatterns(settings, *tq), checkExactPatterns(*tq)), testing::ExitedWithCode(1),
                 "pattern \"acnt\": character 'n' is not a base");
     // A "*" or -H sends the pattern to the inexact search, which has its own alphabet.
     Args star({"d/", "p", "-p", "ac*t"});
     scan(star);
-    parsePatterns();
-    checkExactPatterns();
+    parsePatterns(settings, *tq);
+    checkExactPatterns(*tq);
 }
 
 TEST(TreequerySets, CustomSinglesPairsKAndN) {
     sets({"d/", "p", "-s", "3:4,6:2,3,5"}, 10);
     EXPECT_EQ(members(), (std::vector<std::vector<int>>{{3}, {4, 6}, {2, 3, 5}}));
-    EXPECT_EQ(gQuery.customSetCount, 3);
-    EXPECT_EQ(gSettings.bestnum, 20);
+    EXPECT_EQ(tq->customSetCount, 3);
+    EXPECT_EQ(settings.bestnum, 20);
     sets({"d/", "p", "-s", "0:1"}, 2);
     EXPECT_EQ(members(), (std::vector<std::vector<int>>{{0}, {1}}));
     sets({"d/", "p", "-s", "1,2:"}, 3);
     EXPECT_EQ(members(), (std::vector<std::vector<int>>{{1, 2}}));
     sets({"d/", "p", "-s", "0", "-I"}, 3);
-    EXPECT_EQ(gQuery.setCount, 0);
+    EXPECT_EQ(tq->setCount, 0);
     sets({"d/", "p", "-2", "-r", "2"}, 5);
     EXPECT_EQ(members(), (std::vector<std::vector<int>>{{2, 0}, {2, 1}, {2, 3}, {2, 4}}));
     sets({"d/", "p", "-1", "-r", "2", "-I"}, 5);
@@ -186,14 +192,14 @@ TEST(TreequerySets, CustomSinglesPairsKAndN) {
     sets({"d/", "p", "-s", "1", "-1", "-2", "-k", "2,3", "-n", "4", "-b", "5"}, 3);
     EXPECT_EQ(members(), (std::vector<std::vector<int>>{
                              {1}, {0}, {1}, {2}, {0, 1}, {0, 2}, {1, 2}, {-1, 2}, {-1, 3}, {-2, 4}}));
-    EXPECT_EQ(gQuery.nsets, 7);
-    EXPECT_EQ(gQuery.kSetCount, 2);
-    EXPECT_EQ(gQuery.nSetCount, 1);
-    EXPECT_EQ(gSettings.bestnum, 5);
-    EXPECT_NE(gQuery.sets[9].records, nullptr);
+    EXPECT_EQ(tq->nsets, 7);
+    EXPECT_EQ(tq->kSetCount, 2);
+    EXPECT_EQ(tq->nSetCount, 1);
+    EXPECT_EQ(settings.bestnum, 5);
+    EXPECT_NE(tq->sets[9].records, nullptr);
     // Only the first 16 K numbers are kept.
     sets({"d/", "p", "-k", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18"}, 3);
-    EXPECT_EQ(gQuery.kSetCount, 16);
+    EXPECT_EQ(tq->kSetCount, 16);
 }
 
 TEST(TreequerySetsDeath, RefusedRequests) {

@@ -19,7 +19,7 @@ struct TestSet {
     std::vector<int> order;
     ResultSet set{};
     explicit TestSet(int bestnum) : records(bestnum), order(bestnum) {
-        gSettings.bestnum = bestnum;
+        set.capacity = bestnum;
         set.kind = kCustomSet;
         set.records = records.data();
         set.order = order.data();

@@ -12,8 +12,7 @@
 #include <vector>
 
 #include "../property/treequery_dataset.h"
-#include "treequery/tree_store.h"
-#include "treequery/treequery.h"
+#include "treequery/input_text.h"
 
 namespace {
 
@@ -299,18 +298,19 @@ TEST_F(Store, MappedTreesAreKeptAcrossPatternsAndReleasedAtTheEnd) {
 }
 
 TEST_F(Store, SubstringFetch) {
-    memset(&gQuery, 0, sizeof gQuery);
-    snprintf(gQuery.inputBase, sizeof gQuery.inputBase, "%s", base.c_str());
+    InputTexts texts;
+    texts.inputBase = base;
+    texts.inputs = (int)kInputs.size();
     char buffer[32] = "untouched";
-    fetchSubstring(1, 3, 5, buffer);
+    fetchSubstring(texts, 1, 3, 5, buffer);
     EXPECT_STREQ(buffer, "acgta");
     strcpy(buffer, "untouched");
     testing::internal::CaptureStderr();
-    fetchSubstring(7, 0, 3, buffer);
+    fetchSubstring(texts, 7, 0, 3, buffer);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_STREQ(buffer, "untouched");
     EXPECT_EQ(err, "## ERROR: can't read file " + base + "_7.stdna to get substring\n");
-    EXPECT_EXIT(fetchSubstring(2, 8, 5, buffer), testing::ExitedWithCode(1),
+    EXPECT_EXIT(fetchSubstring(texts, 2, 8, 5, buffer), testing::ExitedWithCode(1),
                 "can't read 5 bytes at offset 8 from file .*_2.stdna; n=3");
 }
 

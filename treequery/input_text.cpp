@@ -1,0 +1,140 @@
+// Input texts: descriptors kept open by input, mappings kept for the Hamming
+// search's confirmations, and the reads of substrings, pattern triples and checks.
+#include "treequery/input_text.h"
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+#include <cctype>
+
+#include "toolkit/run.h"
+
+namespace {
+
+// Every read of a text's bytes: up to `length` bytes from `offset`, fewer only at
+// the end of the file; negative when the read fails.
+ssize_t readTextRange(int fd, int64_t offset, char* buffer, size_t length) {
+    size_t done = 0;
+    while (done < length) {
+        ssize_t got = timedPread64(fd, buffer + done, length - done, offset + (int64_t)done);
+        if (got < 0) return done > 0 ? (ssize_t)done : got;
+        if (got == 0) break;
+        done += (size_t)got;
+    }
+    return (ssize_t)done;
+}
+
+// Every mapping of a text: the whole file, read-only; null when the mapping fails.
+const char* mapText(int fd, size_t size) {
+    void* address = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    return address == MAP_FAILED ? nullptr : static_cast<const char*>(address);
+}
+
+// The open descriptor of `input` under the input base, or -1 when it cannot be opened.
+int textDescriptor(InputTexts& texts, int input, const std::string& path) {
+    if (texts.open.size() != (size_t)texts.inputs) texts.open = std::vector<FileDescriptor>((size_t)texts.inputs);
+    FileDescriptor& fd = texts.open[(size_t)input];
+    if (fd.ok()) return fd.fd;
+    if (texts.openCount >= kMaxOpenTexts) {
+        for (FileDescriptor& other : texts.open) other.reset();
+        texts.openCount = 0;
+    }
+    fd.reset(openFile(path.c_str(), 0));
+    if (!fd.ok()) return -1;
+    texts.openCount++;
+    return fd.fd;
+}
+
+}  // namespace
+
+void MappedText::release() {
+    if (text) munmap(const_cast<char*>(text), size);
+    input = -1;
+    text = nullptr;
+    size = 0;
+}
+
+std::string textPath(const InputTexts& texts, TextPlace place, int input) {
+    return dataSetFile(place == kUnderInputBase ? texts.inputBase : texts.treeBase, input, ".stdna");
+}
+
+bool fetchSubstring(InputTexts& texts, int input, int offset, int n, char* buffer) {
+    std::string path = textPath(texts, kUnderInputBase, input);
+    int fd = input >= 0 && input < texts.inputs ? textDescriptor(texts, input, path) : -1;
+    if (fd < 0) {
+        fprintf(stderr, "## ERROR: can't read file %s to get substring\n", path.c_str());
+        return false;
+    }
+    if (offset < 0) fatal("fseek failure, file %s, offset %d\n", path.c_str(), offset);
+    const size_t want = n > 0 ? (size_t)n : 0;
+    ssize_t got = readTextRange(fd, offset, buffer, want);
+    if (got != (ssize_t)want)
+        fatal("can't read %d bytes at offset %d from file %s; n=%d\n", n, offset, path.c_str(), got < 0 ? 0 : (int)got);
+    buffer[want] = '\0';
+    return true;
+}
+
+void readPatternText(InputTexts& texts, int input, int offset, int length, char* buffer) {
+    std::string path = textPath(texts, kUnderInputBase, input);
+    int fd = textDescriptor(texts, input, path);
+    if (fd < 0) fatal("can't open input DNA file %s\n", path.c_str());
+    if (offset < 0) fatal("fseek failure, file %s, offset %d\n", path.c_str(), offset);
+    ssize_t got = readTextRange(fd, offset, buffer, (size_t)length);
+    if (got != (ssize_t)length)
+        fatal("problem reading DNA file %s, %d bytes wanted, got %d\n", path.c_str(), length, got < 0 ? 0 : (int)got);
+    buffer[length] = '\0';
+}
+
+bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int start, char* scratch) {
+    std::string path = textPath(texts, kUnderInputBase, input);
+    int fd = textDescriptor(texts, input, path);
+    if (fd < 0) fatal("can't open input DNA file \"%s\"\n", path.c_str());
+    ssize_t got = start < 0 ? -1 : readTextRange(fd, start, scratch, (size_t)m);
+    if (got < 0) fatal("fseek failure, file %s, offset %d\n", path.c_str(), start);
+    if (got != m)
+        fatal("problem reading DNA file \"%s\", %d bytes wanted, got %d, startchar %d\n", path.c_str(), m, (int)got,
+              start);
+    for (int j = 0; j < m; j++)
+        if (tolower((unsigned char)scratch[j]) != tolower((unsigned char)pattern[j])) return false;
+    return true;
+}
+
+const char* confirmText(InputTexts& texts, int input, int position, int m) {
+    MappedText* mapped = &texts.mapped[texts.mappedLast];
+    if (mapped->input != input) {
+        mapped = nullptr;
+        for (int k = 0; k < kMappedTexts && !mapped; k++)
+            if (texts.mapped[k].input == input) mapped = &texts.mapped[k];
+        if (!mapped) {
+            std::string path = textPath(texts, kUnderTreeBase, input);
+            FileDescriptor fd(openFile(path.c_str(), 0));
+            if (!fd.ok()) fatalTo(stdout, 255, "Error: Could not open file %s to confirm a match.\n", path.c_str());
+            mapped = &texts.mapped[texts.mappedNext];
+            texts.mappedNext = (texts.mappedNext + 1) % kMappedTexts;
+            mapped->release();
+            struct stat info;
+            if (fstat(fd.fd, &info) != 0)
+                fatalTo(stdout, 255, "Error: Problem reading file %s to confirm a match.\n", path.c_str());
+            if (info.st_size > 0) {
+                mapped->text = mapText(fd.fd, (size_t)info.st_size);
+                if (!mapped->text)
+                    fatalTo(stdout, 255, "Error: Problem reading file %s to confirm a match.\n", path.c_str());
+                mapped->size = (size_t)info.st_size;
+            }
+            mapped->input = input;
+        }
+        texts.mappedLast = (int)(mapped - texts.mapped);
+    }
+    if ((size_t)position + (size_t)m > mapped->size)
+        fatalTo(stdout, 255, "Error: Problem reading file %s to confirm a match.\n",
+                textPath(texts, kUnderTreeBase, input).c_str());
+    return mapped->text + position;
+}
+
+void closeTexts(InputTexts& texts) {
+    for (FileDescriptor& fd : texts.open) fd.reset();
+    texts.openCount = 0;
+    for (MappedText& m : texts.mapped) m.release();
+    texts.mappedNext = 0;
+    texts.mappedLast = 0;
+}

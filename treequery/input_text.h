@@ -1,0 +1,80 @@
+// Input texts: the owner of every read of the inputs' .stdna files (one byte per
+// base, as the converter wrote them). Files are opened once and kept open (or
+// mapped) across trees and patterns; every byte comes in through readTextRange()
+// or mapText() in input_text.cpp.
+//
+// Where the .stdna files are looked for. An input's text is "<base>_<input>.stdna",
+// with one of two bases (both "<dir><prefix>.ST/<prefix>"):
+//  - the input base, made of the two positional arguments: pattern triples, the
+//    exact search's check against the text, and the Pattern cells of the traversal
+//    tables;
+//  - the tree base, made of -d and -x (each defaulting to its positional argument):
+//    the Hamming search's confirmation of candidates.
+// Without -d and -x the two are the same place. With them, a data set whose trees lie
+// elsewhere needs its texts beside the inputs for the first kind and beside the trees
+// for the second.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "toolkit/file_io.h"
+
+enum TextPlace { kUnderInputBase, kUnderTreeBase };
+
+// A .stdna file mapped whole for the Hamming search's confirmations.
+struct MappedText {
+    int input = -1;
+    const char* text = nullptr;
+    size_t size = 0;
+    MappedText() = default;
+    MappedText(const MappedText&) = delete;
+    MappedText& operator=(const MappedText&) = delete;
+    ~MappedText() { release(); }
+    void release();
+};
+
+// Descriptors kept open at once before they are all closed and the count restarts.
+constexpr int kMaxOpenTexts = 256;
+// Texts kept mapped at once, the oldest giving way first.
+constexpr int kMappedTexts = 64;
+
+struct InputTexts {
+    std::string inputBase;  // see above
+    std::string treeBase;
+    int inputs = 0;         // inputs of the catalogue: the descriptor table's size
+
+    // Descriptors of the input base's texts, by input.
+    std::vector<FileDescriptor> open;
+    int openCount = 0;
+
+    // Mapped texts of the tree base.
+    MappedText mapped[kMappedTexts];
+    int mappedNext = 0;  // the slot to reuse when all are taken
+    int mappedLast = 0;  // the slot of the last confirmation
+};
+
+// "<base>_<input>.stdna" under the base that `place` names.
+std::string textPath(const InputTexts& texts, TextPlace place, int input);
+
+// Fetches n characters (none when n <= 0) of `input` from `offset` into buffer and
+// ends them with a terminator. A file that cannot be opened is reported on standard
+// error and leaves the buffer as it was (returns false); a short read ends the run.
+bool fetchSubstring(InputTexts& texts, int input, int offset, int n, char* buffer);
+
+// The `length` characters of a pattern triple (input and offset zero-based) into
+// buffer, terminated; any failure ends the run.
+void readPatternText(InputTexts& texts, int input, int offset, int length, char* buffer);
+
+// Compares the pattern with m characters of `input` from `start`, without regard to
+// letter case (inputs are stored all lower or all upper case); `scratch` holds m bytes.
+bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int start, char* scratch);
+
+// The m characters of `input` (under the tree base) from `position` on, in a mapping
+// that stays valid until kMappedTexts other inputs have been asked for. Failures end
+// the run on standard output with status 255, as the Hamming search's do.
+const char* confirmText(InputTexts& texts, int input, int position, int m);
+
+// Closes every descriptor and unmaps every text.
+void closeTexts(InputTexts& texts);
