@@ -115,7 +115,19 @@ BlockHasher::BlockHasher() : state_(std::make_unique<State>()) {
     XXH3_64bits_reset(state_->xxh);
 }
 
-BlockHasher::~BlockHasher() { XXH3_freeState(state_->xxh); }
+BlockHasher::~BlockHasher() {
+    if (state_) XXH3_freeState(state_->xxh);
+}
+
+BlockHasher::BlockHasher(BlockHasher&&) noexcept = default;
+
+BlockHasher& BlockHasher::operator=(BlockHasher&& other) noexcept {
+    if (this != &other) {
+        if (state_) XXH3_freeState(state_->xxh);
+        state_ = std::move(other.state_);
+    }
+    return *this;
+}
 
 void BlockHasher::add(const void* data, size_t size) {
     State& s = *state_;
@@ -348,10 +360,14 @@ int openTemporary(const std::string& path) {
     return fd;
 }
 
-void commitFile(const std::string& path) {
-    std::string temporary = temporaryName(path);
-    if (rename(temporary.c_str(), path.c_str()) != 0)
-        fatal("can't rename %s to %s: %s\n", temporary.c_str(), path.c_str(), strerror(errno));
+bool tryCommitFile(const std::string& path) {
+    if (rename(temporaryName(path).c_str(), path.c_str()) != 0) return false;
     auto at = std::find(gTemporaries.begin(), gTemporaries.end(), path);
     if (at != gTemporaries.end()) gTemporaries.erase(at);
+    return true;
+}
+
+void commitFile(const std::string& path) {
+    if (!tryCommitFile(path))
+        fatal("can't rename %s to %s: %s\n", temporaryName(path).c_str(), path.c_str(), strerror(errno));
 }

@@ -47,6 +47,8 @@ struct BlockHasher {
     ~BlockHasher();
     BlockHasher(const BlockHasher&) = delete;
     BlockHasher& operator=(const BlockHasher&) = delete;
+    BlockHasher(BlockHasher&&) noexcept;
+    BlockHasher& operator=(BlockHasher&&) noexcept;
     void add(const void* data, size_t size);
     // The entry of the bytes added so far, named after `path`; starts afresh.
     ChecksumEntry finish(const std::string& path);
@@ -137,5 +139,8 @@ std::string temporaryName(const std::string& path);
 // negative value (errno set) when it cannot. Until commitFile(path), the temporary
 // file is removed when the program exits.
 int openTemporary(const std::string& path);
-// Renames the temporary file of `path` into place; fatal on failure.
+// Renames the temporary file of `path` into place; false (errno set) when it cannot,
+// the error then left to the caller.
+bool tryCommitFile(const std::string& path);
+// tryCommitFile, fatal on failure.
 void commitFile(const std::string& path);
