@@ -45,6 +45,11 @@ int main(int argc, char** argv) {
     run.store.mapped = settings.usemmap != 0;
     makePaths(settings, run);
     openOutput(settings, run);
+    if (settings.verify) {
+        int status = verifyDataSet(settings, run);
+        closeOutput(settings, run);
+        return status;
+    }
 
     const bool patternMode = settings.patternArg != nullptr;
     parsePatterns(settings, run);

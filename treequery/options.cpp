@@ -44,6 +44,7 @@ const char* const kUsage[] = {
     "\t-I\t# index origin - use to number sequences in sets from one, not zero\n",
     "\t-C\t# consolidate - for <i> multiple pattern matches, make one result set rather than <i>\n",
     "\t-U\t# use mmap - try memory mapping instead of file reading\n",
+    "\t-V\t# verify - check every file of the data set against its checksums and catalogues\n",
 };
 
 const char** stringOption(QuerySettings& s, char letter) {
@@ -90,6 +91,7 @@ int* flagOption(QuerySettings& s, char letter) {
         case 'a': return &s.testdfs;
         case 'c': return &s.countonly;
         case 'e': return &s.equiv;
+        case 'V': return &s.verify;
         case 'q': return &gRun.quiet;
         case 'v': return &gRun.verbose;
         default: return nullptr;
@@ -219,6 +221,7 @@ void echoSettings(const QuerySettings& s) {
     flag("IO=1 ", s.indexOrigin);
     flag("usemmap=1 ", s.usemmap);
     flag("consolid=1 ", s.consolidate);
+    flag("verify ", s.verify);
     if (line.size() == heading) line += "none";
     note("%s\n", line.c_str());
     if (s.jString) note("WARNING: J option unimplemented!\n");
