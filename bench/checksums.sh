@@ -52,7 +52,7 @@ for kind in baseline checksums; do
   took[$kind.dnaprep]=$(seconds "$bin/dnaprep" "$data_dir" "$dir" chr -q -Q "$name")
   took[$kind.runarray]=$(seconds "$bin/runarray" "$dir" chr -q)
   took[$kind.treebuild]=$(seconds "$bin/treebuild" "$dir" chr -q)
-  du -sh "$dir/chr.ST" | sed "s|$dir|$kind: |"
+  echo "$kind: data set $(du -sh "$dir/chr.ST" | cut -f 1)"
   [ "$kind" = baseline ] && rm -rf "$dir/chr.ST"
 done
 for f in "$out"/checksums/chr.ST/*sum; do echo "$(basename "$f"): $(stat -c %s "$f") bytes"; done

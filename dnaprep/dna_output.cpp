@@ -1,6 +1,8 @@
 // Flushes of the DNA buffer: tail run and tail chop, contexts, the per-input .stdna
 // and .stbin files, and the 2-bit packing. Each base is written and packed once;
 // the held tail run costs no memory beyond its base and length.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +51,9 @@ inline uint32_t packEight(const uint8_t* bytes) {
 
 void openInputFiles(PrepRun& run) {
     const PrepSettings& s = *run.settings;
+    // The checksum file of the data set being replaced no longer vouches for it: a run
+    // stopped from here on leaves its inputs covered by none.
+    if (!run.touched) unlink(formatPath(kPathLimit, "%s%s%s", run.datasetDir.c_str(), s.prefix, kInputSums).c_str());
     run.touched = true;
     run.dnaPath = formatPath(kPathLimit, "%s%s_%d%s", run.datasetDir.c_str(), s.prefix,
                              run.inputNumber, ".stdna");
