@@ -90,8 +90,8 @@ TEST(ChecksumsDeathTest, DamageIsCaughtInItsBlockOnly) {
     file.check(0, 2 * kChecksumBlock, nullptr, fd.fd);       // blocks 0 and 1: intact
     file.check(3 * kChecksumBlock, 100, bytes.data(), fd.fd);  // block 3: intact
     EXPECT_DEATH(file.check(2 * kChecksumBlock + 5, 1, nullptr, fd.fd),
-                 "## ERROR: .*f_0.stree is damaged: block 2 \\(bytes 131072 to 196607\\) has checksum [0-9a-f]{16}, "
-                 "expected [0-9a-f]{16}");
+                 "## ERROR: .*f_0.stree is damaged: block 2 \\(bytes " + std::to_string(2 * kChecksumBlock) + " to " +
+                     std::to_string(3 * kChecksumBlock - 1) + "\\) has checksum [0-9a-f]{16}, expected [0-9a-f]{16}");
     EXPECT_DEATH(file.check(0, bytes.size(), bytes.data(), fd.fd), "f_0.stree is damaged: block 2 ");
 }
 
@@ -101,7 +101,9 @@ TEST(ChecksumsDeathTest, DamagedChecksumFilesAndOtherSizesAreRefused) {
     std::string sumPath = folder.path + "f.streesum";
     ChecksumFile sums;
     ASSERT_TRUE(sums.load(sumPath));
-    EXPECT_DEATH(VerifiedFile().attach(&sums, path, kChecksumBlock), "holds 65536 bytes, its checksum file .* says 131072");
+    EXPECT_DEATH(VerifiedFile().attach(&sums, path, kChecksumBlock),
+                 "holds " + std::to_string(kChecksumBlock) + " bytes, its checksum file .* says " +
+                     std::to_string(2 * kChecksumBlock));
     EXPECT_DEATH(VerifiedFile().attach(&sums, folder.path + "other.stree", 1), "other.stree is not listed in checksum file");
 
     FILE* f = fopen(sumPath.c_str(), "r+b");
