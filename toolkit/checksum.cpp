@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <xxhash.h>
+#if defined(__x86_64__)
+#include <xxh_x86dispatch.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -59,7 +62,15 @@ void preadExactly(int fd, void* buffer, size_t size, uint64_t offset, const std:
 
 }  // namespace
 
-uint64_t blockHash(const void* data, size_t size) { return XXH3_64bits(data, size); }
+// The same XXH3-64 values either way; on x86-64 the library picks the widest vector
+// unit of the machine at run time (AVX2 hashes blocks about half again as fast).
+uint64_t blockHash(const void* data, size_t size) {
+#if defined(__x86_64__)
+    return XXH3_64bits_dispatch(data, size);
+#else
+    return XXH3_64bits(data, size);
+#endif
+}
 
 ChecksumEntry hashFile(const std::string& path) {
     FileDescriptor fd(openFile(path.c_str(), 0));

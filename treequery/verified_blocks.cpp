@@ -12,6 +12,10 @@
 
 namespace {
 
+// Bytes read and hashed at a time when whole blocks are read: small enough to stay in
+// the cache between the read and the hash.
+constexpr size_t kHotPiece = 256 * 1024;
+
 [[noreturn]] void reportDamage(DamageReport report, const std::string& message) {
     if (report == kDamageStopsHamming) {
         // Seen by a script on either stream, as the Hamming search's other failures are.
@@ -66,15 +70,23 @@ ssize_t readVerified(VerifiedFile& file, int fd, int64_t offset, char* buffer, s
         return read(fd, offset, buffer, length);
     const uint64_t end = std::min<uint64_t>((uint64_t)offset + length, file.bytes);
     if ((uint64_t)offset % file.blockSize == 0 && (end % file.blockSize == 0 || end == file.bytes)) {
-        // Whole blocks (a whole tree): verified where they were read to.
-        ssize_t got = read(fd, offset, buffer, length);
-        if (got > 0) {
-            const uint64_t whole = (uint64_t)got == end - (uint64_t)offset ? (uint64_t)got
-                                                                           : (uint64_t)got / file.blockSize * file.blockSize;
-            for (uint64_t b = (uint64_t)offset / file.blockSize; b * file.blockSize < (uint64_t)offset + whole; b++)
+        // Whole blocks (a whole tree): verified where they were read to, a piece at a
+        // time while the piece is still in the cache.
+        const size_t piece = (size_t)file.blockSize * std::max<size_t>(1, kHotPiece / file.blockSize);
+        size_t done = 0;
+        while (done < length) {
+            const size_t want = std::min(piece, length - done);
+            const uint64_t at = (uint64_t)offset + done;
+            ssize_t got = read(fd, (int64_t)at, buffer + done, want);
+            if (got < 0) return got;
+            for (uint64_t b = at / file.blockSize;
+                 b < file.verified.size() && std::min<uint64_t>((b + 1) * file.blockSize, file.bytes) <= at + (uint64_t)got;
+                 b++)
                 if (!file.verified[b]) verifyOne(file, b, buffer + (b * file.blockSize - (uint64_t)offset), report);
+            done += (size_t)got;
+            if ((size_t)got < want) break;
         }
-        return got;
+        return (ssize_t)done;
     }
     // Whole blocks from the first to the last the range overlaps, in one read.
     const uint64_t spanStart = (uint64_t)offset / file.blockSize * file.blockSize;
