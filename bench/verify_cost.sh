@@ -5,7 +5,7 @@
 #  - 100 Hamming-2 searches of 20-mers with -U;
 #  - the traversal -0 -K -1.
 # Each run is repeated (alternating with and without checksums) and the fastest wall
-# and CPU times (user + system, steadier on a busy machine) are kept; prints both and
+# and CPU times (steadier on a busy machine) are kept; prints both and
 # the extra share of time that verification takes, and checks that the answers agree.
 #
 #   bench/verify_cost.sh [build-dir] [data-dir] [repeats]
@@ -52,17 +52,28 @@ patterns() {
 exact=$(patterns 1000)
 hamming=$(patterns 100)
 
-# "<wall> <cpu>" seconds of one run; its stdout kept in $work/out.
+# "<wall> <cpu>" seconds of one run (wall to the millisecond; CPU from perf's task
+# clock to the millisecond when perf is there, else user + system to the hundredth);
+# its stdout kept in $work/out.
 run_once() {
-  /usr/bin/time -f "%e %U %S" -o "$work/time" "$bin/treequery" "$work/" dm -q "$@" >"$work/out" 2>"$work/err" ||
-    { echo "failed: treequery $*" >&2; tail -n 5 "$work/err" >&2; exit 1; }
-  read -r wall user sys <"$work/time"
-  echo "$wall $(echo "$user $sys" | awk '{ printf "%.2f", $1 + $2 }')"
+  local t0 t1 cpu
+  t0=$(date +%s%N)
+  if command -v perf >/dev/null; then
+    perf stat -x, -e task-clock -o "$work/time" "$bin/treequery" "$work/" dm -q "$@" >"$work/out" 2>"$work/err" ||
+      { echo "failed: treequery $*" >&2; tail -n 5 "$work/err" >&2; exit 1; }
+    cpu=$(grep task-clock "$work/time" | cut -d, -f1 | awk '{ printf "%.3f", $1 / 1000 }')
+  else
+    /usr/bin/time -f "%U %S" -o "$work/time" "$bin/treequery" "$work/" dm -q "$@" >"$work/out" 2>"$work/err" ||
+      { echo "failed: treequery $*" >&2; tail -n 5 "$work/err" >&2; exit 1; }
+    cpu=$(awk '{ printf "%.2f", $1 + $2 }' "$work/time")
+  fi
+  t1=$(date +%s%N)
+  echo "$(((t1 - t0) / 1000000)) $cpu" | awk '{ printf "%.3f %s", $1 / 1000, $2 }'
 }
 with_sums() { mv "$work/aside/"*sum "$set_dir/" 2>/dev/null || true; }
 without_sums() { mv "$set_dir/"*sum "$work/aside/"; }
 
-printf '%-22s %9s %9s %9s %9s %8s %8s %s\n' query "wall off" "wall on" "cpu off" "cpu on" "+wall" "+cpu" answers
+printf '%-15s %9s %9s %9s %9s %8s %8s %s\n' query "wall off" "wall on" "cpu off" "cpu on" "+wall" "+cpu" answers
 measure() {
   local name=$1
   shift
@@ -79,7 +90,7 @@ measure() {
   local agree=differ
   cmp -s "$work/off.md5" "$work/on.md5" && agree=agree
   echo "$name $best_off $best_on $agree" |
-    awk '{ printf "%-22s %9.2f %9.2f %9.2f %9.2f %7.1f%% %7.1f%% %s\n", $1, $2, $4, $3, $5,
+    awk '{ printf "%-15s %9.3f %9.3f %9.3f %9.3f %7.1f%% %7.1f%% %s\n", $1, $2, $4, $3, $5,
            ($2 > 0 ? 100 * ($4 - $2) / $2 : 0), ($3 > 0 ? 100 * ($5 - $3) / $3 : 0), $6 }'
 }
 

@@ -12,6 +12,7 @@
 
 namespace {
 
+// Bytes of a text as pread gives them (see readTextRange).
 ssize_t readTextBytes(int fd, int64_t offset, char* buffer, size_t length) {
     size_t done = 0;
     while (done < length) {

@@ -50,6 +50,7 @@ constexpr uint32_t kBlockRecords = 341;  // 4092 bytes
 
 // ---- The two ways in which tree records reach memory ----
 
+// `length` bytes from `offset` of a tree file, as pread gives them (see readTreeRange).
 ssize_t readRecordBytes(int fd, int64_t offset, char* target, size_t length) {
     size_t done = 0;
     while (done < length) {
