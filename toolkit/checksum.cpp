@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <xxhash.h>
+#if defined(__x86_64__)
+#include <xxh_x86dispatch.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -101,7 +104,15 @@ std::string firstFault(const ChecksumFile& sums, const ChecksumFile::Item& item,
     return "";
 }
 
-uint64_t blockHash(const void* data, size_t size) { return XXH3_64bits(data, size); }
+// The same XXH3-64 values either way; on x86-64 the library picks the widest vector
+// unit of the machine at run time (AVX2 hashes blocks about half again as fast).
+uint64_t blockHash(const void* data, size_t size) {
+#if defined(__x86_64__)
+    return XXH3_64bits_dispatch(data, size);
+#else
+    return XXH3_64bits(data, size);
+#endif
+}
 
 struct BlockHasher::State {
     XXH3_state_t* xxh = nullptr;

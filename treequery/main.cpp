@@ -1,6 +1,8 @@
 // treequery <inputdir> <inputfileprefix> [-options...]: finds patterns in a data
 // set's suffix trees (-p), or walks every tree for the longest repeats.
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
@@ -30,6 +32,17 @@ void printStatistics(const QueryRun& q) {
     int cpu = cpuMs() - q.startCpuMs;
     note("treequery: mem %llu bytes, %ld PFs, real %d ms, file %d ms, time %d ms\n", memoryTotal(), majorFaults(),
          msClock() - q.startMs, readTimeMs() + writeTimeMs(), cpu);
+}
+
+// The checksum files of the trees and the texts, loaded once: every block read from
+// then on is verified on first use. A data set built without them is read unverified.
+void loadChecksums(QueryRun& q) {
+    std::vector<std::string> missing = loadTextSums(q.texts);
+    if (!loadTreeSums(q.store)) missing.insert(missing.begin(), treeSumsPath(q.store));
+    if (!gRun.verbose || missing.empty()) return;
+    std::string list;
+    for (const std::string& path : missing) list += (list.empty() ? "" : ", ") + path;
+    note("Reading unverified data: no checksum file %s\n", list.c_str());
 }
 
 }  // namespace
@@ -69,6 +82,7 @@ int main(int argc, char** argv) {
 
     run.startMs = msClock();
     run.startCpuMs = cpuMs();
+    loadChecksums(run);
     readDividers(run.store);
     if (settings.printdivs) printDividers(run.store);
 

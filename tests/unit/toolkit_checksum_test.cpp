@@ -119,9 +119,12 @@ TEST(Checksums, PartlyReadBlocksAreReadFromTheFile) {
     std::string damaged = bytes;
     damaged[kChecksumBlock + 3] ^= 4;
     writeBytes(path, damaged);
-    EXPECT_NE(firstFault(sums, sums.items[0], path).find("block 1 (bytes 65536 to 131071)"), std::string::npos);
+    const std::string block1 = "block 1 (bytes " + std::to_string(kChecksumBlock) + " to " +
+                               std::to_string(2 * kChecksumBlock - 1) + ")";
+    EXPECT_NE(firstFault(sums, sums.items[0], path).find(block1), std::string::npos);
     writeBytes(path, bytes.substr(1));
-    EXPECT_EQ(firstFault(sums, sums.items[0], path), "holds 131121 bytes, its checksum says 131122");
+    EXPECT_EQ(firstFault(sums, sums.items[0], path), "holds " + std::to_string(bytes.size() - 1) +
+                                                         " bytes, its checksum says " + std::to_string(bytes.size()));
     std::remove(path.c_str());
     EXPECT_EQ(firstFault(sums, sums.items[0], path), "missing");
 }
@@ -140,8 +143,8 @@ TEST(ChecksumsDeathTest, DamageIsCaughtInItsBlockOnly) {
     file.check(0, 2 * kChecksumBlock, nullptr, fd.fd);       // blocks 0 and 1: intact
     file.check(3 * kChecksumBlock, 100, bytes.data() + 3 * kChecksumBlock, fd.fd);  // block 3: intact
     EXPECT_DEATH(file.check(2 * kChecksumBlock + 5, 1, nullptr, fd.fd),
-                 "## ERROR: .*f_0.stree is damaged: block 2 \\(bytes 131072 to 196607\\) has checksum [0-9a-f]{16}, "
-                 "expected [0-9a-f]{16}");
+                 "## ERROR: .*f_0.stree is damaged: block 2 \\(bytes " + std::to_string(2 * kChecksumBlock) + " to " +
+                     std::to_string(3 * kChecksumBlock - 1) + "\\) has checksum [0-9a-f]{16}, expected [0-9a-f]{16}");
     EXPECT_DEATH(file.check(0, bytes.size(), bytes.data(), fd.fd), "f_0.stree is damaged: block 2 ");
 }
 
@@ -151,7 +154,9 @@ TEST(ChecksumsDeathTest, DamagedChecksumFilesAndOtherSizesAreRefused) {
     std::string sumPath = folder.path + "f.streesum";
     ChecksumFile sums;
     ASSERT_TRUE(sums.load(sumPath));
-    EXPECT_DEATH(VerifiedFile().attach(&sums, path, kChecksumBlock), "holds 65536 bytes, its checksum file .* says 131072");
+    EXPECT_DEATH(VerifiedFile().attach(&sums, path, kChecksumBlock),
+                 "holds " + std::to_string(kChecksumBlock) + " bytes, its checksum file .* says " +
+                     std::to_string(2 * kChecksumBlock));
     EXPECT_DEATH(VerifiedFile().attach(&sums, folder.path + "other.stree", 1), "other.stree is not listed in checksum file");
 
     FILE* f = fopen(sumPath.c_str(), "r+b");
