@@ -11,8 +11,7 @@
 #   bench/verify_cost.sh [build-dir] [data-dir] [repeats]
 #
 # Defaults: build/ and ../shared/data beside the repository, 5 repeats. The data set
-# is built once with dnaprep, runarray and treebuild; where those do not yet write
-# checksum files, build/bin/write_sums writes them.
+# is built once with dnaprep, runarray and treebuild, which write the checksum files.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$repo/build}" && pwd)
@@ -28,9 +27,6 @@ echo "== building the data set (dmel_chr2R)" >&2
 "$bin/runarray" "$work/" dm -q 2>/dev/null
 "$bin/treebuild" "$work/" dm -q 2>/dev/null
 set_dir=$work/dm.ST
-if [ ! -f "$set_dir/dm.streesum" ] || [ ! -f "$set_dir/dm.stinsum" ]; then
-  "$bin/write_sums" "$set_dir/dm"
-fi
 mkdir "$work/aside"
 echo "   $(ls "$set_dir"/*.stree | wc -l) trees, $(cat "$set_dir"/*.stree | wc -c) bytes of records" >&2
 
