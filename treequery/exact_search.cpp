@@ -5,8 +5,13 @@
 // Every candidate tree is searched and checked against the text on its own: keys are
 // 16-base prefixes padded with a's, so neighbouring trees may share a key range and a
 // tree may hold suffixes that agree with the pattern only at its branching bits.
+//
+// Time: per tree searched, the records on the path and below the node found (O(m + h)
+// for a pattern of m bases with h occurrences there); a group of P searches adds
+// O(P log P) to order them by tree. Extra memory: O(P) for the group's order.
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdarg>
@@ -235,59 +240,88 @@ int exactSearch(QueryRun& q, const char* pattern, int m) {
     return visited;
 }
 
+namespace {
+
+// One search of a group: pattern `pattern` in tree `tree`. Tasks are run tree by tree
+// and, within a tree, in the order of the patterns' leading bases, so that neighbouring
+// descents share the upper part of their paths while it is still in the caches.
+struct GroupTask {
+    int tree;
+    uint32_t pattern;
+    uint64_t lead;  // the first 32 bases, 2 bits each, first base highest
+};
+
+uint64_t leadingBases(const std::string& pattern) {
+    uint64_t lead = 0;
+    for (size_t j = 0; j < 32; j++) {
+        const int code = j < pattern.size() ? baseCode(pattern[j]) : 0;
+        lead = (lead << 2) | (uint64_t)(code < 0 ? 0 : code);
+    }
+    return lead;
+}
+
+// The trees that a key selects, as [first, last): dividers come in key order (their
+// keys never fall from one tree to the next), so for one shift both ends of the
+// divider ranges rise with the tree number and the selected trees lie side by side.
+std::pair<int, int> selectedTrees(const TreeStore& store, const PatternKey& k) {
+    const Divider* begin = store.dividers;
+    const Divider* end = store.dividers + store.trees;
+    const Divider* first =
+        std::partition_point(begin, end, [&](const Divider& d) { return (d.to >> k.shift) < k.key; });
+    const Divider* last =
+        std::partition_point(first, end, [&](const Divider& d) { return (d.from >> k.shift) <= k.key; });
+    return {(int)(first - begin), (int)(last - begin)};
+}
+
+}  // namespace
+
 void exactSearchGroup(QueryRun& q, const std::vector<std::string>& patterns, std::vector<ExactResult>& results,
-                      int keep) {
+                      int keep, GroupTrees trees) {
     const size_t count = patterns.size();
     results.assign(count, ExactResult());
     ExactSearch e(q);
     if (keep >= 0) e.keep = keep;
-    std::vector<PatternKey> keys(count);
+    const bool mapped = trees == kGroupTreesMapped;
+    std::vector<GroupTask> tasks;
+    tasks.reserve(count + count / 8);
     for (size_t p = 0; p < count; p++) {
         const int m = (int)patterns[p].size();
         if (m <= 0) fatal("bad pattern parameter\n");
         e.makePatternBits(patterns[p].c_str(), m);
-        keys[p] = patternKey(e.bits, m);
+        const std::pair<int, int> range = selectedTrees(q.store, patternKey(e.bits, m));
+        const uint64_t lead = leadingBases(patterns[p]);
+        for (int t = range.first; t < range.second; t++) tasks.push_back(GroupTask{t, (uint32_t)p, lead});
         results[p].inputs.assign((size_t)q.catalogue.vectorWords, 0);
     }
-    // Trees in file order and each pattern's trees in that order too: every pattern
-    // collects its occurrences in the order of the search of one pattern.
-    e.recordsOnDemand = true;
-    for (int t = 0; t < q.store.trees; t++) {
-        bool open = false;
-        for (size_t p = 0; p < count; p++) {
-            if (!selects(keys[p], q.store.dividers[t])) continue;
-            if (!open) openTreeRecords(q.store, t);
-            open = true;
-            const char* pattern = patterns[p].c_str();
-            const int m = (int)patterns[p].size();
-            e.target = &results[p];
-            e.makePatternBits(pattern, m);
+    // Trees in file order, so that every pattern collects its occurrences in the order
+    // of the search of one pattern; the order of the patterns within a tree does not
+    // show in their results.
+    std::sort(tasks.begin(), tasks.end(), [](const GroupTask& a, const GroupTask& b) {
+        if (a.tree != b.tree) return a.tree < b.tree;
+        if (a.lead != b.lead) return a.lead < b.lead;
+        return a.pattern < b.pattern;
+    });
+    e.recordsOnDemand = !mapped;
+    for (size_t i = 0; i < tasks.size();) {
+        const int t = tasks[i].tree;
+        if (mapped)
+            loadTree(q.store, t, kLoadForSearch);
+        else
+            openTreeRecords(q.store, t);
+        for (; i < tasks.size() && tasks[i].tree == t; i++) {
+            const std::string& pattern = patterns[tasks[i].pattern];
+            const int m = (int)pattern.size();
+            e.target = &results[tasks[i].pattern];
+            e.makePatternBits(pattern.c_str(), m);
             e.target->visited++;
-            e.noteTreeFile(t);
-            e.searchTree(t, pattern, m);
+            if (!mapped) e.noteTreeFile(t);
+            e.searchTree(t, pattern.c_str(), m);
             e.target = nullptr;
         }
-        if (open) closeTreeRecords(q.store);
+        if (!mapped) closeTreeRecords(q.store);
     }
-    if (!gRun.quiet)
+    // The mapped search of one pattern after the other says nothing when no tree is selected.
+    if (!gRun.quiet && !mapped)
         for (ExactResult& r : results)
             if (r.visited == 0) r.notes.push_back("Pattern not found (tree location)\n");
-}
-
-void exactSearchInto(QueryRun& q, const std::string& pattern, ExactResult& result) {
-    const int m = (int)pattern.size();
-    if (m <= 0) fatal("bad pattern parameter\n");
-    result = ExactResult();
-    result.inputs.assign((size_t)q.catalogue.vectorWords, 0);
-    ExactSearch e(q);
-    e.target = &result;
-    e.keep = INT_MAX;
-    e.makePatternBits(pattern.c_str(), m);
-    const PatternKey key = patternKey(e.bits, m);
-    for (int t = 0; t < q.store.trees; t++) {
-        if (!selects(key, q.store.dividers[t])) continue;
-        loadTree(q.store, t, kLoadForSearch);
-        result.visited++;
-        e.searchTree(t, pattern.c_str(), m);
-    }
 }

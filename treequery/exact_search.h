@@ -18,12 +18,14 @@ struct ExactResult {
     std::vector<std::string> notes; // diagnostic lines, as note() would print them
 };
 
+// How a group search reaches tree records: blocks read as the descents ask for them
+// (read mode), or the trees mapped whole as -U keeps them.
+enum GroupTrees { kGroupTreesRead = 0, kGroupTreesMapped = 1 };
+
 // Searches every pattern of `patterns` (a, c, g, t in either case) into `results`
 // (one per pattern, cleared here), keeping the first `keep` occurrences of each (-m
-// when negative).
+// when negative). Every tree is reached once for all the patterns that select it.
+// With mapped trees the diagnostic lines are those of the search of one pattern in
+// -U (no tree file or tree location lines).
 void exactSearchGroup(QueryRun& q, const std::vector<std::string>& patterns, std::vector<ExactResult>& results,
-                      int keep = -1);
-
-// The search of one pattern with the trees loaded whole (or mapped with -U), into
-// `result` as the group search fills it, keeping every occurrence.
-void exactSearchInto(QueryRun& q, const std::string& pattern, ExactResult& result);
+                      int keep = -1, GroupTrees trees = kGroupTreesRead);

@@ -141,12 +141,7 @@ void searchBatch(RowWriter& w, const std::vector<UserPattern>& batch) {
     if (w.scratch.size() < longest + 1) w.scratch.resize(longest + 1);
     q.verifyBuffer = w.scratch.data();
     std::vector<ExactResult> exact;
-    if (!s.usemmap) {
-        exactSearchGroup(q, exactTexts, exact, INT_MAX);
-    } else {
-        exact.resize(exactTexts.size());
-        for (size_t k = 0; k < exactTexts.size(); k++) exactSearchInto(q, exactTexts[k], exact[k]);
-    }
+    exactSearchGroup(q, exactTexts, exact, INT_MAX, s.usemmap ? kGroupTreesMapped : kGroupTreesRead);
     if (gRun.verbose)
         for (const ExactResult& r : exact)
             for (const std::string& line : r.notes) note("%s", line.c_str());
