@@ -53,6 +53,8 @@ struct ExactSearch {
     // Where a search of a group puts its pattern's results and lines; null for the
     // search of one pattern (the run's arrays, lines straight to standard error).
     ExactResult* target = nullptr;
+    bool keepNotes = true;    // a group's caller prints the lines it keeps
+    bool keepInputs = true;   // a group's caller uses the input bit vectors
     // Records come from the whole tree in memory, or (group search in read mode)
     // through the reader that fetches the blocks a walk reaches.
     bool recordsOnDemand = false;
@@ -71,6 +73,7 @@ struct ExactSearch {
     }
 
     __attribute__((format(printf, 2, 3))) void searchNote(const char* fmt, ...) {
+        if (target && !keepNotes) return;
         va_list args;
         va_start(args, fmt);
         std::string line = formatText(fmt, args);
@@ -144,7 +147,7 @@ struct ExactSearch {
         int position = leafPosition(store, input, parentDepth + edgeLength(leaf));
         if (target) {
             if (target->count < keep) target->kept.push_back(Occurrence{input, position});
-            bitSet(target->inputs.data(), input);
+            if (keepInputs) bitSet(target->inputs.data(), input);
             target->count++;
             return;
         }
@@ -251,7 +254,7 @@ struct GroupTask {
     uint64_t lead;  // the first 32 bases, 2 bits each, first base highest
 };
 
-uint64_t leadingBases(const std::string& pattern) {
+uint64_t leadingBases(std::string_view pattern) {
     uint64_t lead = 0;
     for (size_t j = 0; j < 32; j++) {
         const int code = j < pattern.size() ? baseCode(pattern[j]) : 0;
@@ -275,23 +278,25 @@ std::pair<int, int> selectedTrees(const TreeStore& store, const PatternKey& k) {
 
 }  // namespace
 
-void exactSearchGroup(QueryRun& q, const std::vector<std::string>& patterns, std::vector<ExactResult>& results,
-                      int keep, GroupTrees trees) {
+void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
+                      const GroupOptions& options) {
     const size_t count = patterns.size();
     results.assign(count, ExactResult());
     ExactSearch e(q);
-    if (keep >= 0) e.keep = keep;
-    const bool mapped = trees == kGroupTreesMapped;
+    if (options.keep >= 0) e.keep = options.keep;
+    e.keepNotes = options.notes;
+    e.keepInputs = options.inputs;
+    const bool mapped = options.trees == kGroupTreesMapped;
     std::vector<GroupTask> tasks;
     tasks.reserve(count + count / 8);
     for (size_t p = 0; p < count; p++) {
         const int m = (int)patterns[p].size();
         if (m <= 0) fatal("bad pattern parameter\n");
-        e.makePatternBits(patterns[p].c_str(), m);
+        e.makePatternBits(patterns[p].data(), m);
         const std::pair<int, int> range = selectedTrees(q.store, patternKey(e.bits, m));
         const uint64_t lead = leadingBases(patterns[p]);
         for (int t = range.first; t < range.second; t++) tasks.push_back(GroupTask{t, (uint32_t)p, lead});
-        results[p].inputs.assign((size_t)q.catalogue.vectorWords, 0);
+        if (options.inputs) results[p].inputs.assign((size_t)q.catalogue.vectorWords, 0);
     }
     // Trees in file order, so that every pattern collects its occurrences in the order
     // of the search of one pattern; the order of the patterns within a tree does not
@@ -309,19 +314,19 @@ void exactSearchGroup(QueryRun& q, const std::vector<std::string>& patterns, std
         else
             openTreeRecords(q.store, t);
         for (; i < tasks.size() && tasks[i].tree == t; i++) {
-            const std::string& pattern = patterns[tasks[i].pattern];
+            const std::string_view pattern = patterns[tasks[i].pattern];
             const int m = (int)pattern.size();
             e.target = &results[tasks[i].pattern];
-            e.makePatternBits(pattern.c_str(), m);
+            e.makePatternBits(pattern.data(), m);
             e.target->visited++;
             if (!mapped) e.noteTreeFile(t);
-            e.searchTree(t, pattern.c_str(), m);
+            e.searchTree(t, pattern.data(), m);
             e.target = nullptr;
         }
         if (!mapped) closeTreeRecords(q.store);
     }
     // The mapped search of one pattern after the other says nothing when no tree is selected.
-    if (!gRun.quiet && !mapped)
+    if (!gRun.quiet && !mapped && options.notes)
         for (ExactResult& r : results)
             if (r.visited == 0) r.notes.push_back("Pattern not found (tree location)\n");
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "treequery/treequery.h"
@@ -22,10 +23,18 @@ struct ExactResult {
 // (read mode), or the trees mapped whole as -U keeps them.
 enum GroupTrees { kGroupTreesRead = 0, kGroupTreesMapped = 1 };
 
-// Searches every pattern of `patterns` (a, c, g, t in either case) into `results`
-// (one per pattern, cleared here), keeping the first `keep` occurrences of each (-m
-// when negative). Every tree is reached once for all the patterns that select it.
-// With mapped trees the diagnostic lines are those of the search of one pattern in
-// -U (no tree file or tree location lines).
-void exactSearchGroup(QueryRun& q, const std::vector<std::string>& patterns, std::vector<ExactResult>& results,
-                      int keep = -1, GroupTrees trees = kGroupTreesRead);
+// What a group search keeps of each pattern besides its occurrences and count.
+struct GroupOptions {
+    int keep = -1;  // occurrences kept per pattern (-m when negative)
+    GroupTrees trees = kGroupTreesRead;
+    bool inputs = true;  // the input bit vector
+    bool notes = true;   // the diagnostic lines (else none is even formatted)
+};
+
+// Searches every pattern of `patterns` (a, c, g, t in either case; each viewed text
+// followed by a terminator) into `results` (one per pattern, cleared here). Every tree
+// is reached once for all the patterns that select it. With mapped trees the
+// diagnostic lines are those of the search of one pattern in -U (no tree file or tree
+// location lines).
+void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
+                      const GroupOptions& options);
