@@ -254,6 +254,9 @@ struct GroupTask {
     uint64_t lead;  // the first 32 bases, 2 bits each, first base highest
 };
 
+// Tasks ahead of the one searched whose pattern and result are fetched into the caches.
+constexpr size_t kGroupPrefetch = 8;
+
 uint64_t leadingBases(std::string_view pattern) {
     uint64_t lead = 0;
     for (size_t j = 0; j < 32; j++) {
@@ -314,6 +317,13 @@ void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns
         else
             openTreeRecords(q.store, t);
         for (; i < tasks.size() && tasks[i].tree == t; i++) {
+            // The tasks' patterns and results lie in pattern order, not in task order:
+            // ask for those of a later task now, so that they are in the caches in time.
+            if (i + kGroupPrefetch < tasks.size()) {
+                const uint32_t ahead = tasks[i + kGroupPrefetch].pattern;
+                __builtin_prefetch(patterns[ahead].data());
+                __builtin_prefetch(&results[ahead], 1);
+            }
             const std::string_view pattern = patterns[tasks[i].pattern];
             const int m = (int)pattern.size();
             e.target = &results[tasks[i].pattern];
