@@ -192,6 +192,12 @@ struct ExactSearch {
         const long long patternBits = 2LL * m;
         long long depth = 0;
         uint32_t candidate = blindDescent(patternBits, &depth);
+        return finishSearch(t, pattern, m, candidate, depth);
+    }
+
+    // The search of tree t after its blind descent ended at `candidate` (0: no path),
+    // below a node of bit depth `depth`.
+    bool finishSearch(int t, const char* pattern, int m, uint32_t candidate, long long depth) {
         if (candidate == 0) {
             if (!gRun.quiet) searchNote("Pattern not found (blind search)\n");
             return false;
@@ -279,6 +285,84 @@ std::pair<int, int> selectedTrees(const TreeStore& store, const PatternKey& k) {
     return {(int)(first - begin), (int)(last - begin)};
 }
 
+// Bit b of a pattern of bases (a = 00, c = 01, g = 10, t = 11, first base highest).
+inline int patternBit(const char* pattern, long long b) {
+    return (baseCode(pattern[b >> 1]) >> (1 - (b & 1))) & 1;
+}
+
+// Blind descents in a mapped tree, kLanes at a time: each lane takes one step in turn
+// and asks for the record of its next step ahead of time, so that the cache misses of
+// several descents overlap instead of following one another. A lane whose descent
+// ends finishes its search as ExactSearch::searchTree() would and takes the next task.
+constexpr int kLanes = 8;
+
+struct Lane {
+    const GroupTask* task;
+    const char* pattern;
+    long long bits;  // pattern length in bits
+    uint32_t node;   // the record of its next step (0: the descent found no path)
+    long long depth;
+    long long steps;
+};
+
+void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t count,
+                         const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results) {
+    const TreeStore& store = e.store;
+    const Node* tree = store.tree;
+    const Node& root = treeNode(store, 0);
+    Lane lanes[kLanes];
+    int active = 0;
+    size_t next = 0;
+    // Starts a lane on the next task with its step from the root; false when none is left.
+    auto begin = [&](Lane& lane) {
+        if (next == count) return false;
+        lane.task = &tasks[next++];
+        const std::string_view pattern = patterns[lane.task->pattern];
+        lane.pattern = pattern.data();
+        lane.bits = 2LL * (long long)pattern.size();
+        lane.node = patternBit(lane.pattern, 0) ? child1(root) : child0(root);
+        lane.depth = 0;
+        lane.steps = 0;
+        if (lane.node < (uint32_t)store.treeNodes) __builtin_prefetch(&tree[lane.node]);
+        return true;
+    };
+    while (active < kLanes && begin(lanes[active])) active++;
+    while (active > 0) {
+        for (int k = 0; k < active;) {
+            Lane& lane = lanes[k];
+            uint32_t found = 0;
+            bool done = lane.node == 0;
+            if (!done) {
+                const Node& x = treeNode(store, lane.node);
+                if (++lane.steps > store.treeNodes) corruptTree(store, "path length", lane.steps);
+                const long long edge = edgeLength(x);
+                if (edge >= lane.bits - lane.depth) {
+                    found = lane.node;
+                    done = true;
+                } else if (isLeaf(x)) {
+                    done = true;
+                } else {
+                    lane.depth += edge;
+                    lane.node = patternBit(lane.pattern, lane.depth) ? child1(x) : child0(x);
+                    if (lane.node < (uint32_t)store.treeNodes) __builtin_prefetch(&tree[lane.node]);
+                }
+            }
+            if (!done) {
+                k++;
+                continue;
+            }
+            e.target = &results[lane.task->pattern];
+            e.target->visited++;
+            e.finishSearch(t, lane.pattern, (int)(lane.bits / 2), found, lane.depth);
+            e.target = nullptr;
+            if (begin(lane))
+                k++;
+            else
+                lane = lanes[--active];
+        }
+    }
+}
+
 }  // namespace
 
 void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
@@ -312,10 +396,16 @@ void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns
     e.recordsOnDemand = !mapped;
     for (size_t i = 0; i < tasks.size();) {
         const int t = tasks[i].tree;
-        if (mapped)
+        if (mapped) {
             loadTree(q.store, t, kLoadForSearch);
-        else
-            openTreeRecords(q.store, t);
+            size_t end = i;
+            while (end < tasks.size() && tasks[end].tree == t) end++;
+            interleavedDescents(e, t, tasks.data() + i, end - i, patterns, results);
+            i = end;
+            continue;
+        }
+        // Read mode: a record may have to be read first, so the descents go one by one.
+        openTreeRecords(q.store, t);
         for (; i < tasks.size() && tasks[i].tree == t; i++) {
             // The tasks' patterns and results lie in pattern order, not in task order:
             // ask for those of a later task now, so that they are in the caches in time.
@@ -329,11 +419,11 @@ void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns
             e.target = &results[tasks[i].pattern];
             e.makePatternBits(pattern.data(), m);
             e.target->visited++;
-            if (!mapped) e.noteTreeFile(t);
+            e.noteTreeFile(t);
             e.searchTree(t, pattern.data(), m);
             e.target = nullptr;
         }
-        if (!mapped) closeTreeRecords(q.store);
+        closeTreeRecords(q.store);
     }
     // The mapped search of one pattern after the other says nothing when no tree is selected.
     if (!gRun.quiet && !mapped && options.notes)
