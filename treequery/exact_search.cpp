@@ -55,6 +55,7 @@ struct ExactSearch {
     ExactResult* target = nullptr;
     bool keepNotes = true;    // a group's caller prints the lines it keeps
     bool keepInputs = true;   // a group's caller uses the input bit vectors
+    bool treeFileLines = true;  // "Looking in tree file" lines (-v)
     // Records come from the whole tree in memory, or (group search in read mode)
     // through the reader that fetches the blocks a walk reaches.
     bool recordsOnDemand = false;
@@ -223,7 +224,7 @@ struct ExactSearch {
     }
 
     void noteTreeFile(int t) {
-        if (!gRun.verbose) return;
+        if (!gRun.verbose || !treeFileLines) return;
         std::string path = treePath(store, t);
         searchNote("Looking in tree file \"%s\", totalNodes %d\n", path.c_str(), store.treeNodes);
     }
@@ -290,40 +291,53 @@ inline int patternBit(const char* pattern, long long b) {
     return (baseCode(pattern[b >> 1]) >> (1 - (b & 1))) & 1;
 }
 
-// Blind descents in a mapped tree, kLanes at a time: each lane takes one step in turn
-// and asks for the record of its next step ahead of time, so that the cache misses of
-// several descents overlap instead of following one another. A lane whose descent
-// ends finishes its search as ExactSearch::searchTree() would and takes the next task.
+// Blind descents in one tree, kLanes at a time: each lane takes one step in turn and
+// asks for the record of its next step ahead of time (in read mode after reading its
+// block in), so that the cache misses of several descents overlap instead of
+// following one another. A lane whose descent ends finishes its search as
+// ExactSearch::searchTree() would and takes the next task. Records stay where they
+// are while the tree is open, so a lane may hold on to its next one.
 constexpr int kLanes = 8;
 
 struct Lane {
     const GroupTask* task;
     const char* pattern;
-    long long bits;  // pattern length in bits
-    uint32_t node;   // the record of its next step (0: the descent found no path)
+    long long bits;    // pattern length in bits
+    uint32_t node;     // the record of its next step (0: the descent found no path)
+    const Node* next;  // that record
     long long depth;
     long long steps;
 };
 
 void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t count,
                          const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results) {
-    const TreeStore& store = e.store;
-    const Node* tree = store.tree;
-    const Node& root = treeNode(store, 0);
+    const Node& root = e.record(0);
     Lane lanes[kLanes];
     int active = 0;
     size_t next = 0;
+    auto aim = [&](Lane& lane, uint32_t node) {
+        lane.node = node;
+        if (node == 0) return;
+        lane.next = &e.record(node);
+        __builtin_prefetch(lane.next);
+    };
     // Starts a lane on the next task with its step from the root; false when none is left.
     auto begin = [&](Lane& lane) {
         if (next == count) return false;
+        // The tasks' patterns and results lie in pattern order, not in task order: ask
+        // for those of a later task now, so that they are in the caches in time.
+        if (next + kGroupPrefetch < count) {
+            const uint32_t ahead = tasks[next + kGroupPrefetch].pattern;
+            __builtin_prefetch(patterns[ahead].data());
+            __builtin_prefetch(&results[ahead], 1);
+        }
         lane.task = &tasks[next++];
         const std::string_view pattern = patterns[lane.task->pattern];
         lane.pattern = pattern.data();
         lane.bits = 2LL * (long long)pattern.size();
-        lane.node = patternBit(lane.pattern, 0) ? child1(root) : child0(root);
         lane.depth = 0;
         lane.steps = 0;
-        if (lane.node < (uint32_t)store.treeNodes) __builtin_prefetch(&tree[lane.node]);
+        aim(lane, patternBit(lane.pattern, 0) ? child1(root) : child0(root));
         return true;
     };
     while (active < kLanes && begin(lanes[active])) active++;
@@ -333,8 +347,8 @@ void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t c
             uint32_t found = 0;
             bool done = lane.node == 0;
             if (!done) {
-                const Node& x = treeNode(store, lane.node);
-                if (++lane.steps > store.treeNodes) corruptTree(store, "path length", lane.steps);
+                const Node& x = *lane.next;
+                if (++lane.steps > e.store.treeNodes) corruptTree(e.store, "path length", lane.steps);
                 const long long edge = edgeLength(x);
                 if (edge >= lane.bits - lane.depth) {
                     found = lane.node;
@@ -343,8 +357,7 @@ void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t c
                     done = true;
                 } else {
                     lane.depth += edge;
-                    lane.node = patternBit(lane.pattern, lane.depth) ? child1(x) : child0(x);
-                    if (lane.node < (uint32_t)store.treeNodes) __builtin_prefetch(&tree[lane.node]);
+                    aim(lane, patternBit(lane.pattern, lane.depth) ? child1(x) : child0(x));
                 }
             }
             if (!done) {
@@ -353,6 +366,7 @@ void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t c
             }
             e.target = &results[lane.task->pattern];
             e.target->visited++;
+            e.noteTreeFile(t);
             e.finishSearch(t, lane.pattern, (int)(lane.bits / 2), found, lane.depth);
             e.target = nullptr;
             if (begin(lane))
@@ -394,36 +408,19 @@ void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns
         return a.pattern < b.pattern;
     });
     e.recordsOnDemand = !mapped;
+    // -U keeps the lines of the mapped search of one pattern: no tree file lines.
+    e.treeFileLines = !mapped;
     for (size_t i = 0; i < tasks.size();) {
         const int t = tasks[i].tree;
-        if (mapped) {
+        size_t end = i;
+        while (end < tasks.size() && tasks[end].tree == t) end++;
+        if (mapped)
             loadTree(q.store, t, kLoadForSearch);
-            size_t end = i;
-            while (end < tasks.size() && tasks[end].tree == t) end++;
-            interleavedDescents(e, t, tasks.data() + i, end - i, patterns, results);
-            i = end;
-            continue;
-        }
-        // Read mode: a record may have to be read first, so the descents go one by one.
-        openTreeRecords(q.store, t);
-        for (; i < tasks.size() && tasks[i].tree == t; i++) {
-            // The tasks' patterns and results lie in pattern order, not in task order:
-            // ask for those of a later task now, so that they are in the caches in time.
-            if (i + kGroupPrefetch < tasks.size()) {
-                const uint32_t ahead = tasks[i + kGroupPrefetch].pattern;
-                __builtin_prefetch(patterns[ahead].data());
-                __builtin_prefetch(&results[ahead], 1);
-            }
-            const std::string_view pattern = patterns[tasks[i].pattern];
-            const int m = (int)pattern.size();
-            e.target = &results[tasks[i].pattern];
-            e.makePatternBits(pattern.data(), m);
-            e.target->visited++;
-            e.noteTreeFile(t);
-            e.searchTree(t, pattern.data(), m);
-            e.target = nullptr;
-        }
-        closeTreeRecords(q.store);
+        else
+            openTreeRecords(q.store, t);
+        interleavedDescents(e, t, tasks.data() + i, end - i, patterns, results);
+        if (!mapped) closeTreeRecords(q.store);
+        i = end;
     }
     // The mapped search of one pattern after the other says nothing when no tree is selected.
     if (!gRun.quiet && !mapped && options.notes)
