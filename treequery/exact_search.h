@@ -1,6 +1,6 @@
-// Exact search of a group of patterns at once (read mode): every tree is opened once
-// for all the patterns whose keys select it, and reads only the records their
-// descents reach. Results and diagnostic lines are kept per pattern, so that the
+// Exact search of a group of patterns at once: every tree is opened (read mode) or
+// mapped (-U) once for all the patterns whose keys select it, and read mode reads only
+// the records their descents reach. Results and diagnostic lines are kept per pattern, so that the
 // caller reports them in pattern order exactly as one search after the other would.
 #pragma once
 
