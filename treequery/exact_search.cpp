@@ -5,8 +5,13 @@
 // Every candidate tree is searched and checked against the text on its own: keys are
 // 16-base prefixes padded with a's, so neighbouring trees may share a key range and a
 // tree may hold suffixes that agree with the pattern only at its branching bits.
+//
+// Time: per tree searched, the records on the path and below the node found (O(m + h)
+// for a pattern of m bases with h occurrences there); a group of P searches adds
+// O(P log P) to order them by tree. Extra memory: O(P) for the group's order.
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdarg>
@@ -48,6 +53,9 @@ struct ExactSearch {
     // Where a search of a group puts its pattern's results and lines; null for the
     // search of one pattern (the run's arrays, lines straight to standard error).
     ExactResult* target = nullptr;
+    bool keepNotes = true;    // a group's caller prints the lines it keeps
+    bool keepInputs = true;   // a group's caller uses the input bit vectors
+    bool treeFileLines = true;  // "Looking in tree file" lines (-v)
     // Records come from the whole tree in memory, or (group search in read mode)
     // through the reader that fetches the blocks a walk reaches.
     bool recordsOnDemand = false;
@@ -66,6 +74,7 @@ struct ExactSearch {
     }
 
     __attribute__((format(printf, 2, 3))) void searchNote(const char* fmt, ...) {
+        if (target && !keepNotes) return;
         va_list args;
         va_start(args, fmt);
         std::string line = formatText(fmt, args);
@@ -139,7 +148,7 @@ struct ExactSearch {
         int position = leafPosition(store, input, parentDepth + edgeLength(leaf));
         if (target) {
             if (target->count < keep) target->kept.push_back(Occurrence{input, position});
-            bitSet(target->inputs.data(), input);
+            if (keepInputs) bitSet(target->inputs.data(), input);
             target->count++;
             return;
         }
@@ -184,6 +193,12 @@ struct ExactSearch {
         const long long patternBits = 2LL * m;
         long long depth = 0;
         uint32_t candidate = blindDescent(patternBits, &depth);
+        return finishSearch(t, pattern, m, candidate, depth);
+    }
+
+    // The search of tree t after its blind descent ended at `candidate` (0: no path),
+    // below a node of bit depth `depth`.
+    bool finishSearch(int t, const char* pattern, int m, uint32_t candidate, long long depth) {
         if (candidate == 0) {
             if (!gRun.quiet) searchNote("Pattern not found (blind search)\n");
             return false;
@@ -209,7 +224,7 @@ struct ExactSearch {
     }
 
     void noteTreeFile(int t) {
-        if (!gRun.verbose) return;
+        if (!gRun.verbose || !treeFileLines) return;
         std::string path = treePath(store, t);
         searchNote("Looking in tree file \"%s\", totalNodes %d\n", path.c_str(), store.treeNodes);
     }
@@ -235,59 +250,180 @@ int exactSearch(QueryRun& q, const char* pattern, int m) {
     return visited;
 }
 
-void exactSearchGroup(QueryRun& q, const std::vector<std::string>& patterns, std::vector<ExactResult>& results,
-                      int keep) {
+namespace {
+
+// One search of a group: pattern `pattern` in tree `tree`. Tasks are run tree by tree
+// and, within a tree, in the order of the patterns' leading bases, so that neighbouring
+// descents share the upper part of their paths while it is still in the caches.
+struct GroupTask {
+    int tree;
+    uint32_t pattern;
+    uint64_t lead;  // the first 32 bases, 2 bits each, first base highest
+};
+
+// Tasks ahead of the one searched whose pattern and result are fetched into the caches.
+constexpr size_t kGroupPrefetch = 8;
+
+uint64_t leadingBases(std::string_view pattern) {
+    uint64_t lead = 0;
+    for (size_t j = 0; j < 32; j++) {
+        const int code = j < pattern.size() ? baseCode(pattern[j]) : 0;
+        lead = (lead << 2) | (uint64_t)(code < 0 ? 0 : code);
+    }
+    return lead;
+}
+
+// The trees that a key selects, as [first, last): dividers come in key order (their
+// keys never fall from one tree to the next), so for one shift both ends of the
+// divider ranges rise with the tree number and the selected trees lie side by side.
+std::pair<int, int> selectedTrees(const TreeStore& store, const PatternKey& k) {
+    const Divider* begin = store.dividers;
+    const Divider* end = store.dividers + store.trees;
+    const Divider* first =
+        std::partition_point(begin, end, [&](const Divider& d) { return (d.to >> k.shift) < k.key; });
+    const Divider* last =
+        std::partition_point(first, end, [&](const Divider& d) { return (d.from >> k.shift) <= k.key; });
+    return {(int)(first - begin), (int)(last - begin)};
+}
+
+// Bit b of a pattern of bases (a = 00, c = 01, g = 10, t = 11, first base highest).
+inline int patternBit(const char* pattern, long long b) {
+    return (baseCode(pattern[b >> 1]) >> (1 - (b & 1))) & 1;
+}
+
+// Blind descents in one tree, kLanes at a time: each lane takes one step in turn and
+// asks for the record of its next step ahead of time (in read mode after reading its
+// block in), so that the cache misses of several descents overlap instead of
+// following one another. A lane whose descent ends finishes its search as
+// ExactSearch::searchTree() would and takes the next task. Records stay where they
+// are while the tree is open, so a lane may hold on to its next one.
+constexpr int kLanes = 8;
+
+struct Lane {
+    const GroupTask* task;
+    const char* pattern;
+    long long bits;    // pattern length in bits
+    uint32_t node;     // the record of its next step (0: the descent found no path)
+    const Node* next;  // that record
+    long long depth;
+    long long steps;
+};
+
+void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t count,
+                         const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results) {
+    const Node& root = e.record(0);
+    Lane lanes[kLanes];
+    int active = 0;
+    size_t next = 0;
+    auto aim = [&](Lane& lane, uint32_t node) {
+        lane.node = node;
+        if (node == 0) return;
+        lane.next = &e.record(node);
+        __builtin_prefetch(lane.next);
+    };
+    // Starts a lane on the next task with its step from the root; false when none is left.
+    auto begin = [&](Lane& lane) {
+        if (next == count) return false;
+        // The tasks' patterns and results lie in pattern order, not in task order: ask
+        // for those of a later task now, so that they are in the caches in time.
+        if (next + kGroupPrefetch < count) {
+            const uint32_t ahead = tasks[next + kGroupPrefetch].pattern;
+            __builtin_prefetch(patterns[ahead].data());
+            __builtin_prefetch(&results[ahead], 1);
+        }
+        lane.task = &tasks[next++];
+        const std::string_view pattern = patterns[lane.task->pattern];
+        lane.pattern = pattern.data();
+        lane.bits = 2LL * (long long)pattern.size();
+        lane.depth = 0;
+        lane.steps = 0;
+        aim(lane, patternBit(lane.pattern, 0) ? child1(root) : child0(root));
+        return true;
+    };
+    while (active < kLanes && begin(lanes[active])) active++;
+    while (active > 0) {
+        for (int k = 0; k < active;) {
+            Lane& lane = lanes[k];
+            uint32_t found = 0;
+            bool done = lane.node == 0;
+            if (!done) {
+                const Node& x = *lane.next;
+                if (++lane.steps > e.store.treeNodes) corruptTree(e.store, "path length", lane.steps);
+                const long long edge = edgeLength(x);
+                if (edge >= lane.bits - lane.depth) {
+                    found = lane.node;
+                    done = true;
+                } else if (isLeaf(x)) {
+                    done = true;
+                } else {
+                    lane.depth += edge;
+                    aim(lane, patternBit(lane.pattern, lane.depth) ? child1(x) : child0(x));
+                }
+            }
+            if (!done) {
+                k++;
+                continue;
+            }
+            e.target = &results[lane.task->pattern];
+            e.target->visited++;
+            e.noteTreeFile(t);
+            e.finishSearch(t, lane.pattern, (int)(lane.bits / 2), found, lane.depth);
+            e.target = nullptr;
+            if (begin(lane))
+                k++;
+            else
+                lane = lanes[--active];
+        }
+    }
+}
+
+}  // namespace
+
+void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
+                      const GroupOptions& options) {
     const size_t count = patterns.size();
     results.assign(count, ExactResult());
     ExactSearch e(q);
-    if (keep >= 0) e.keep = keep;
-    std::vector<PatternKey> keys(count);
+    if (options.keep >= 0) e.keep = options.keep;
+    e.keepNotes = options.notes;
+    e.keepInputs = options.inputs;
+    const bool mapped = options.trees == kGroupTreesMapped;
+    std::vector<GroupTask> tasks;
+    tasks.reserve(count + count / 8);
     for (size_t p = 0; p < count; p++) {
         const int m = (int)patterns[p].size();
         if (m <= 0) fatal("bad pattern parameter\n");
-        e.makePatternBits(patterns[p].c_str(), m);
-        keys[p] = patternKey(e.bits, m);
-        results[p].inputs.assign((size_t)q.catalogue.vectorWords, 0);
+        e.makePatternBits(patterns[p].data(), m);
+        const std::pair<int, int> range = selectedTrees(q.store, patternKey(e.bits, m));
+        const uint64_t lead = leadingBases(patterns[p]);
+        for (int t = range.first; t < range.second; t++) tasks.push_back(GroupTask{t, (uint32_t)p, lead});
+        if (options.inputs) results[p].inputs.assign((size_t)q.catalogue.vectorWords, 0);
     }
-    // Trees in file order and each pattern's trees in that order too: every pattern
-    // collects its occurrences in the order of the search of one pattern.
-    e.recordsOnDemand = true;
-    for (int t = 0; t < q.store.trees; t++) {
-        bool open = false;
-        for (size_t p = 0; p < count; p++) {
-            if (!selects(keys[p], q.store.dividers[t])) continue;
-            if (!open) openTreeRecords(q.store, t);
-            open = true;
-            const char* pattern = patterns[p].c_str();
-            const int m = (int)patterns[p].size();
-            e.target = &results[p];
-            e.makePatternBits(pattern, m);
-            e.target->visited++;
-            e.noteTreeFile(t);
-            e.searchTree(t, pattern, m);
-            e.target = nullptr;
-        }
-        if (open) closeTreeRecords(q.store);
+    // Trees in file order, so that every pattern collects its occurrences in the order
+    // of the search of one pattern; the order of the patterns within a tree does not
+    // show in their results.
+    std::sort(tasks.begin(), tasks.end(), [](const GroupTask& a, const GroupTask& b) {
+        if (a.tree != b.tree) return a.tree < b.tree;
+        if (a.lead != b.lead) return a.lead < b.lead;
+        return a.pattern < b.pattern;
+    });
+    e.recordsOnDemand = !mapped;
+    // -U keeps the lines of the mapped search of one pattern: no tree file lines.
+    e.treeFileLines = !mapped;
+    for (size_t i = 0; i < tasks.size();) {
+        const int t = tasks[i].tree;
+        size_t end = i;
+        while (end < tasks.size() && tasks[end].tree == t) end++;
+        if (mapped)
+            loadTree(q.store, t, kLoadForSearch);
+        else
+            openTreeRecords(q.store, t);
+        interleavedDescents(e, t, tasks.data() + i, end - i, patterns, results);
+        if (!mapped) closeTreeRecords(q.store);
+        i = end;
     }
-    if (!gRun.quiet)
+    // The mapped search of one pattern after the other says nothing when no tree is selected.
+    if (!gRun.quiet && !mapped && options.notes)
         for (ExactResult& r : results)
             if (r.visited == 0) r.notes.push_back("Pattern not found (tree location)\n");
-}
-
-void exactSearchInto(QueryRun& q, const std::string& pattern, ExactResult& result) {
-    const int m = (int)pattern.size();
-    if (m <= 0) fatal("bad pattern parameter\n");
-    result = ExactResult();
-    result.inputs.assign((size_t)q.catalogue.vectorWords, 0);
-    ExactSearch e(q);
-    e.target = &result;
-    e.keep = INT_MAX;
-    e.makePatternBits(pattern.c_str(), m);
-    const PatternKey key = patternKey(e.bits, m);
-    for (int t = 0; t < q.store.trees; t++) {
-        if (!selects(key, q.store.dividers[t])) continue;
-        loadTree(q.store, t, kLoadForSearch);
-        result.visited++;
-        e.searchTree(t, pattern.c_str(), m);
-    }
 }

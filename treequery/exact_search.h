@@ -1,11 +1,12 @@
-// Exact search of a group of patterns at once (read mode): every tree is opened once
-// for all the patterns whose keys select it, and reads only the records their
-// descents reach. Results and diagnostic lines are kept per pattern, so that the
+// Exact search of a group of patterns at once: every tree is opened (read mode) or
+// mapped (-U) once for all the patterns whose keys select it, and read mode reads only
+// the records their descents reach. Results and diagnostic lines are kept per pattern, so that the
 // caller reports them in pattern order exactly as one search after the other would.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "treequery/treequery.h"
@@ -18,12 +19,22 @@ struct ExactResult {
     std::vector<std::string> notes; // diagnostic lines, as note() would print them
 };
 
-// Searches every pattern of `patterns` (a, c, g, t in either case) into `results`
-// (one per pattern, cleared here), keeping the first `keep` occurrences of each (-m
-// when negative).
-void exactSearchGroup(QueryRun& q, const std::vector<std::string>& patterns, std::vector<ExactResult>& results,
-                      int keep = -1);
+// How a group search reaches tree records: blocks read as the descents ask for them
+// (read mode), or the trees mapped whole as -U keeps them.
+enum GroupTrees { kGroupTreesRead = 0, kGroupTreesMapped = 1 };
 
-// The search of one pattern with the trees loaded whole (or mapped with -U), into
-// `result` as the group search fills it, keeping every occurrence.
-void exactSearchInto(QueryRun& q, const std::string& pattern, ExactResult& result);
+// What a group search keeps of each pattern besides its occurrences and count.
+struct GroupOptions {
+    int keep = -1;  // occurrences kept per pattern (-m when negative)
+    GroupTrees trees = kGroupTreesRead;
+    bool inputs = true;  // the input bit vector
+    bool notes = true;   // the diagnostic lines (else none is even formatted)
+};
+
+// Searches every pattern of `patterns` (a, c, g, t in either case; each viewed text
+// followed by a terminator) into `results` (one per pattern, cleared here). Every tree
+// is reached once for all the patterns that select it. With mapped trees the
+// diagnostic lines are those of the search of one pattern in -U (no tree file or tree
+// location lines).
+void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
+                      const GroupOptions& options);

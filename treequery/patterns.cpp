@@ -178,7 +178,7 @@ int searchGroup(QueryRun& q, int first) {
         texts.emplace_back(pattern);
     }
     std::vector<ExactResult> results;
-    exactSearchGroup(q, texts, results);
+    exactSearchGroup(q, std::vector<std::string_view>(texts.begin(), texts.end()), results, GroupOptions());
     for (size_t k = 0; k < texts.size(); k++) {
         const ExactResult& r = results[k];
         for (const std::string& line : r.notes) note("%s", line.c_str());

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "toolkit/run.h"
@@ -70,7 +71,7 @@ struct RowWriter {
 
 bool withinTexts(const QueryRun& q, const Hit& h) { return h.input >= 0 && h.input < q.catalogue.inputs; }
 
-int countMismatches(QueryRun& q, const std::string& pattern, int input, int position) {
+int countMismatches(QueryRun& q, std::string_view pattern, int input, int position) {
     const int m = (int)pattern.size();
     const char* text = confirmText(q.texts, input, position, m);
     int mismatches = 0;
@@ -121,16 +122,31 @@ void searchBatch(RowWriter& w, const std::vector<UserPattern>& batch) {
     QueryRun& q = w.q;
     const QuerySettings& s = *q.settings;
     const int strands = s.bothStrands ? 2 : 1;
+    // The reverse complements of the batch, each ended by a terminator, side by side in
+    // one string: the searched texts are views of the patterns and of these.
+    std::string complements;
+    if (strands == 2) {
+        size_t bytes = 0;
+        for (const UserPattern& p : batch) bytes += p.text.size() + 1;
+        complements.reserve(bytes);
+        for (const UserPattern& p : batch) {
+            complements += reverseComplement(p.text);
+            complements += '\0';
+        }
+    }
     // Exact searches of the batch (both strands) go together: in read mode every tree
     // is read once for all of them.
-    std::vector<std::string> exactTexts;
-    std::vector<int> exactIndex(batch.size() * (size_t)strands, -1);
-    std::vector<std::string> searched(batch.size() * (size_t)strands);
+    std::vector<std::string_view> searched(batch.size() * (size_t)strands);
+    std::vector<std::string_view> exactTexts;
+    std::vector<int> exactIndex(searched.size(), -1);
+    size_t at = 0;
     for (size_t p = 0; p < batch.size(); p++) {
         for (int strand = 0; strand < strands; strand++) {
             const size_t k = p * (size_t)strands + (size_t)strand;
-            searched[k] = strand ? reverseComplement(batch[p].text) : batch[p].text;
-            if (s.hamming < 0 && searched[k].find('*') == std::string::npos) {
+            const size_t m = batch[p].text.size();
+            searched[k] = strand ? std::string_view(complements.data() + at, m) : std::string_view(batch[p].text);
+            if (strand) at += m + 1;
+            if (s.hamming < 0 && searched[k].find('*') == std::string_view::npos) {
                 exactIndex[k] = (int)exactTexts.size();
                 exactTexts.push_back(searched[k]);
             }
@@ -141,12 +157,12 @@ void searchBatch(RowWriter& w, const std::vector<UserPattern>& batch) {
     if (w.scratch.size() < longest + 1) w.scratch.resize(longest + 1);
     q.verifyBuffer = w.scratch.data();
     std::vector<ExactResult> exact;
-    if (!s.usemmap) {
-        exactSearchGroup(q, exactTexts, exact, INT_MAX);
-    } else {
-        exact.resize(exactTexts.size());
-        for (size_t k = 0; k < exactTexts.size(); k++) exactSearchInto(q, exactTexts[k], exact[k]);
-    }
+    GroupOptions options;
+    options.keep = INT_MAX;
+    options.trees = s.usemmap ? kGroupTreesMapped : kGroupTreesRead;
+    options.inputs = false;
+    options.notes = gRun.verbose;  // the rows' only diagnostic lines
+    exactSearchGroup(q, exactTexts, exact, options);
     if (gRun.verbose)
         for (const ExactResult& r : exact)
             for (const std::string& line : r.notes) note("%s", line.c_str());
@@ -162,9 +178,9 @@ void searchBatch(RowWriter& w, const std::vector<UserPattern>& batch) {
                 std::vector<Occurrence>().swap(r.kept);
                 continue;
             }
-            const std::string& text = searched[k];
+            const std::string_view text = searched[k];
             OccurrenceList found;
-            inexactCollect(q, text.c_str(), (int)text.size(), s.hamming > 0 ? s.hamming : 0, found);
+            inexactCollect(q, text.data(), (int)text.size(), s.hamming > 0 ? s.hamming : 0, found);
             for (int r = 0; r < found.count; r++) {
                 const Occurrence& o = found.items[r];
                 hits.push_back(Hit{o.input, o.position, strand, countMismatches(q, text, o.input, o.position)});

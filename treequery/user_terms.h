@@ -13,8 +13,10 @@
 enum OutputFormat { kFormatTables = 0, kFormatTsv = 1, kFormatBed = 2 };
 
 // Patterns read from one batch to the next: memory stays bounded whatever the
-// number of patterns.
-constexpr size_t kPatternBatch = 8192;
+// number of patterns. In read mode every batch reads again the tree records its
+// descents reach, so a larger batch reads fewer records per pattern; the records
+// read for one tree also take memory, about as much as the batch itself.
+constexpr size_t kPatternBatch = 10240;
 
 // One pattern as the user gave it and as it is searched.
 struct UserPattern {

@@ -2,6 +2,7 @@
 // codes, every TSV and BED row, read back from the FASTA text at its coordinates, is the
 // pattern or its reverse complement within the mismatches it states (and within -H),
 // and a scan of the FASTA text over both strands finds no occurrence the rows miss.
+// Mapped trees (-U) give the same rows.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -120,6 +121,12 @@ TEST(TreequeryRows, RowsReadThePatternInTheFastaAndMissNone) {
                                      " -o " + d + "rows.txt 2>" + d + "err.txt"),
                           0)
                     << readFile(d + "err.txt");
+                // Mapped trees (-U) search the same batch another way: the rows must not change.
+                ASSERT_EQ(runCommand(binary("treequery") + " " + d + " ds -q -U -B -f " + d + "p.fa -F " + format + h +
+                                     " -o " + d + "rows-mapped.txt 2>" + d + "err.txt"),
+                          0)
+                    << readFile(d + "err.txt");
+                EXPECT_EQ(readFile(d + "rows-mapped.txt"), readFile(d + "rows.txt"));
                 const int allowed = hd < 0 ? 0 : hd;
                 std::set<Row> rows;
                 bool tsv = format[0] == 't';

@@ -46,6 +46,24 @@ class Store : public testing::Test {
         writeBytes(path, bytes);
     }
     std::string query(const std::string& options) { return dir + " ds " + options; }
+    // Names catalogue and coordinate map of inputs without removed stretches, so that
+    // rows (-F) can be asked for.
+    void writeCoordinates() {
+        std::string names = "name\tfile\tfasta_length\tfiltered_length\n";
+        std::string map = "STMAP01\n";
+        for (size_t i = 0; i < kInputs.size(); i++) {
+            const std::string length = std::to_string(kInputs[i].size());
+            names.append("s").append(std::to_string(i)).append("\tg.fa\t");
+            names.append(length).append("\t").append(length).append("\n");
+            map += '\0';                       // no removed stretch
+            map += (char)kInputs[i].size();    // kept (below 128: one varint byte)
+            map += '\0';                       // chopped
+        }
+        const uint64_t inputs = kInputs.size();
+        map.append(reinterpret_cast<const char*>(&inputs), 8).append("STMAPEND");
+        writeBytes(base + ".stnames", names);
+        writeBytes(base + ".stmap", map);
+    }
     std::vector<tqdata::Divider> readDividers() {
         std::string bytes = readBytes(base + ".stdiv");
         std::vector<tqdata::Divider> d(bytes.size() / sizeof(tqdata::Divider));
@@ -184,9 +202,11 @@ TEST_F(Store, CorruptRecordsAreErrorsNotCrashes) {
     std::string good = readBytes(tree);
     tqdata::Node root;
     memcpy(&root, good.data(), 12);
-    // Root's 0-child far beyond the tree.
+    // Root's 0-child far beyond the tree; also in the row searches, whose -U descents
+    // go several at a time.
+    writeCoordinates();
     patchWord(tree, 4, (root.link0 & 3u) | (999999u << 2));
-    for (const char* mode : {"", " -U"}) {
+    for (const char* mode : {"", " -U", " -F tsv -B", " -U -F tsv -B"}) {
         Result r = run(query(std::string("-p a") + mode));
         EXPECT_EQ(r.status, 1) << r.output;
         EXPECT_NE(r.output.find("corrupt suffix tree file \"" + tree + "\": record index 999999 out of range"),
