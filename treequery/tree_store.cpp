@@ -142,7 +142,7 @@ FileDescriptor openTreeFile(const TreeStore& store, int t, const std::string& pa
         if (!fd.ok()) fatal("can't open suffix tree file \"%s\"\n", path.c_str());
     } else {
         if (!fd.ok()) {
-            fprintf(stderr, "## ERROR: can't open suffix tree file \"%s\"\n", path.c_str());
+            errorLine("## ERROR: can't open suffix tree file \"%s\"\n", path.c_str());
             fatalTo(stdout, 255, "ERROR: Could not open tree file %s\n", path.c_str());
         }
         struct stat info;
