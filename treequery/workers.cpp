@@ -1,6 +1,7 @@
 // Worker runs of -j and the ordered hand-over of their tasks (workers.h).
 #include "treequery/workers.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -9,6 +10,7 @@
 
 #include "toolkit/run.h"
 #include "toolkit/threads.h"
+#include "treequery/exact_search.h"
 
 WorkerPool::WorkerPool() = default;
 WorkerPool::~WorkerPool() = default;
@@ -151,4 +153,62 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
         hand.changed.notify_all();
     }
     joinAll();
+}
+
+namespace {
+
+void searchOneByOne(QueryRun& q, const std::vector<std::string>& patterns, std::vector<ExactResult>& results) {
+    results.resize(patterns.size());
+    for (size_t k = 0; k < patterns.size(); k++) exactSearchInto(q, patterns[k], results[k]);
+}
+
+}  // namespace
+
+void searchExactShared(QueryRun& q, const std::vector<std::string>& patterns, std::vector<ExactResult>& results,
+                       int keep, bool grouped) {
+    const size_t count = patterns.size();
+    if (!q.pool || q.pool->threads < 2 || count < 2) {
+        if (grouped)
+            exactSearchGroup(q, patterns, results, keep);
+        else
+            searchOneByOne(q, patterns, results);
+        return;
+    }
+    WorkerPool& pool = *q.pool;
+    const int shares = (int)std::min<size_t>((size_t)pool.threads, count);
+    std::vector<std::vector<std::string>> parts((size_t)shares);
+    std::vector<std::vector<ExactResult>> found((size_t)shares);
+    for (int k = 0; k < shares; k++) {
+        const size_t from = count * (size_t)k / (size_t)shares, to = count * (size_t)(k + 1) / (size_t)shares;
+        parts[(size_t)k].assign(patterns.begin() + (long)from, patterns.begin() + (long)to);
+    }
+    bool searchedWhole = false;
+    auto task = [&](int worker, QueryRun& run, int k) {
+        if (worker >= pool.threads) {
+            // One thread's search of the whole list: its first failure is one thread's.
+            if (!searchedWhole) {
+                if (grouped)
+                    exactSearchGroup(q, patterns, results, keep);
+                else
+                    searchOneByOne(q, patterns, results);
+            }
+            searchedWhole = true;
+            return;
+        }
+        size_t longest = 0;
+        for (const std::string& p : parts[(size_t)k]) longest = std::max(longest, p.size());
+        std::vector<char>& scratch = pool.workers[(size_t)worker]->scratch;
+        if (scratch.size() < longest + 1) scratch.resize(longest + 1);
+        run.verifyBuffer = scratch.data();
+        if (grouped)
+            exactSearchGroup(run, parts[(size_t)k], found[(size_t)k], keep);
+        else
+            searchOneByOne(run, parts[(size_t)k], found[(size_t)k]);
+    };
+    runOrdered(pool, q, shares, shares, task, [](int) {});
+    if (searchedWhole) return;
+    results.clear();
+    results.reserve(count);
+    for (std::vector<ExactResult>& part : found)
+        for (ExactResult& r : part) results.push_back(std::move(r));
 }

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "toolkit/threads.h"
@@ -52,6 +53,15 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
 inline void clearProgress(ProgressLine& progress) {
     if (progress.active) fputs("\r\033[K", stderr);
 }
+
+// Exact patterns searched as exactSearchGroup() does (`grouped`: read mode) or one by
+// one with exactSearchInto() (-U), their results in pattern order; with a pool the
+// patterns are cut into one share per thread. A share that fails makes the main
+// thread search the whole list again, which stops with the error one thread meets
+// first.
+struct ExactResult;
+void searchExactShared(QueryRun& q, const std::vector<std::string>& patterns, std::vector<ExactResult>& results,
+                       int keep, bool grouped);
 
 // The -j thread count: 1 without -j, all cores for -j 0.
 int queryThreads(const QuerySettings& s);
