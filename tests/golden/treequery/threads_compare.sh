@@ -5,7 +5,7 @@
 #   build_threads_dataset <prefix> <seed> <records> [treebuild -n value]
 #   same_on_threads <prefix> <options...>
 #
-# same_on_threads prints the status and the line counts of the -j 1 run, then "same"
+# same_on_threads prints the status, the line counts and any error of the -j 1 run, then "same"
 # or the differences (standard output, standard error and status; the command echo,
 # the options echo, times and mmap addresses set aside).
 build_threads_dataset() {
@@ -27,6 +27,7 @@ same_on_threads() {
   echo "== $*"
   threads_run 1 "$@"
   echo "$(wc -l <out.1) lines out, $(wc -l <err.1) lines on standard error, $(tail -n 1 out.1)"
+  grep -h 'ERROR' out.1 err.1
   for j in 2 3; do
     threads_run "$j" "$@"
     if cmp -s out.1 "out.$j" && cmp -s err.1 "err.$j"; then
