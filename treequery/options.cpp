@@ -50,6 +50,7 @@ const char* const kUsage[] = {
     "\t-B\t# both strands - search each pattern and its reverse complement (needs -F)\n",
     "\t-j <n> \t# threads - search pattern batches and walk trees on <n> threads (0: all cores)\n",
     "\t    \t# in patterns n or N matches any base at no cost, as * does\n",
+    "\t-V\t# verify - check every file of the data set against its checksums and catalogues\n",
 };
 
 // The text that printf would print, whole.
@@ -112,6 +113,7 @@ void scanOptions(int argc, char** argv, QuerySettings& s) {
         flagRow('c', &s.countonly),
         flagRow('e', &s.equiv),
         flagRow('B', &s.bothStrands),
+        flagRow('V', &s.verify),
         flagRow('q', &gRun.quiet),
         flagRow('v', &gRun.verbose),
     };
@@ -182,6 +184,7 @@ void echoSettings(const QuerySettings& s) {
     flag("usemmap=1 ", s.usemmap);
     flag("consolid=1 ", s.consolidate);
     flag("bothstrands ", s.bothStrands);
+    flag("verify ", s.verify);
     if (line.size() == heading) line += "none";
     note("%s\n", line.c_str());
     if (s.jString) note("WARNING: J option unimplemented!\n");

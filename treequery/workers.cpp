@@ -40,6 +40,10 @@ void startWorkers(QueryRun& q, WorkerPool& pool, int threads) {
         store.maxTreeNodes = q.store.maxTreeNodes;
         store.maxDepth = q.store.maxDepth;
         store.treeLeaves.assign((size_t)store.trees, -1);
+        // Each thread verifies the blocks it reads against its own copy of the
+        // checksums: the per-block "verified" marks are no shared state.
+        store.sums = q.store.sums;
+        store.treeFiles = std::vector<VerifiedFile>((size_t)store.trees);
         if (!store.mapped && store.trees > 0) {
             const size_t bytes = sizeof(Node) * (size_t)store.maxTreeNodes;
             w->treeBuffer = {static_cast<Node*>(trackedMalloc(bytes)), free};
@@ -49,6 +53,8 @@ void startWorkers(QueryRun& q, WorkerPool& pool, int threads) {
         r.texts.inputBase = q.texts.inputBase;
         r.texts.treeBase = q.texts.treeBase;
         r.texts.inputs = q.texts.inputs;
+        r.texts.inputSums = q.texts.inputSums;
+        r.texts.treeSums = q.texts.treeSums;
         r.out = q.out;
         pool.workers.push_back(std::move(w));
     }

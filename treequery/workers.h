@@ -1,6 +1,7 @@
 // Threads of -j: one worker run per thread, each with its own tree store and its own
-// descriptors and mappings of the input texts, sharing the main run's settings,
-// catalogue and dividers (read only once the dividers are in).
+// descriptors and mappings of the input texts, and its own copy of the checksums with
+// its own marks of the blocks verified, sharing the main run's settings, catalogue
+// and dividers (read only once the dividers are in).
 //
 // Work is cut into tasks numbered in output order. Workers take tasks in that order;
 // the main thread hands each finished task to the caller in task order, after the
