@@ -1,5 +1,6 @@
 #include "toolkit/run.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -10,19 +11,29 @@
 RunState gRun;
 
 namespace {
-unsigned long long memoryTotalBytes = 0;
-int readTimeTotal = 0;
-int writeTimeTotal = 0;
-long clockBase = 0;   // tv_sec of the first msClock reading; 0 until then
-rusage usage{};
+// Counters that worker threads add to as they allocate and read.
+std::atomic<unsigned long long> memoryTotalBytes{0};
+std::atomic<int> readTimeTotal{0};
+std::atomic<int> writeTimeTotal{0};
+std::atomic<long> lastMajorFaults{0};
+long clockBase = 0;   // tv_sec of the first msClock reading; 0 until then (set before any thread starts)
 char versionBuffer[32];
+// The calling thread's captured lines (captureRunOutput), null when it prints them.
+thread_local std::string* capturedLines = nullptr;
 }  // namespace
 
+void captureRunOutput(std::string* lines) { capturedLines = lines; }
+
 void fatal(const char* fmt, ...) {
-    fputs("## ERROR: ", stderr);
-    fflush(stderr);
     va_list args;
     va_start(args, fmt);
+    if (capturedLines) {
+        std::string text = formatText(fmt, args);
+        va_end(args);
+        throw StoppedRun{stderr, 1, "## ERROR: " + text};
+    }
+    fputs("## ERROR: ", stderr);
+    fflush(stderr);
     vfprintf(stderr, fmt, args);
     va_end(args);
     exit(1);
@@ -31,6 +42,11 @@ void fatal(const char* fmt, ...) {
 void fatalTo(FILE* stream, int status, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
+    if (capturedLines) {
+        std::string text = formatText(fmt, args);
+        va_end(args);
+        throw StoppedRun{stream, status, text};
+    }
     vfprintf(stream, fmt, args);
     va_end(args);
     fflush(stream);
@@ -38,10 +54,25 @@ void fatalTo(FILE* stream, int status, const char* fmt, ...) {
 }
 
 void note(const char* fmt, ...) {
-    fputs("# ", stderr);
     va_list args;
     va_start(args, fmt);
+    if (capturedLines) {
+        capturedLines->append("# ").append(formatText(fmt, args));
+        va_end(args);
+        return;
+    }
+    fputs("# ", stderr);
     vfprintf(stderr, fmt, args);
+    va_end(args);
+}
+
+void errorLine(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    if (capturedLines)
+        capturedLines->append(formatText(fmt, args));
+    else
+        vfprintf(stderr, fmt, args);
     va_end(args);
 }
 
@@ -99,12 +130,14 @@ int msClock() {
 }
 
 int cpuMs() {
+    rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
+    lastMajorFaults = usage.ru_majflt;
     return (int)((usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
                  (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000);
 }
 
-long majorFaults() { return usage.ru_majflt; }
+long majorFaults() { return lastMajorFaults; }
 
 void* trackedMalloc(size_t size) {
     memoryTotalBytes += size;

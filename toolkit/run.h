@@ -16,7 +16,8 @@ struct RunState {
 };
 extern RunState gRun;
 
-// Prints "## ERROR: " and the message (which ends in "\n") to stderr and exits 1.
+// Prints "## ERROR: " and the message (which ends in "\n") to stderr and exits 1
+// (on a capturing worker thread: throws, see captureRunOutput).
 [[noreturn]] void fatal(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // The same for failures with a stream and status of their own: prints the message
 // as it is (it carries its own words and "\n") to `stream`, flushes it and exits
@@ -25,6 +26,19 @@ extern RunState gRun;
 
 // "# " plus the message on stderr (the prefix of every informational line).
 void note(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The message as it is on stderr (an error line that a fatalTo elsewhere follows).
+void errorLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Worker threads. captureRunOutput(&lines) makes the calling thread keep what note()
+// and errorLine() would print in `lines`, and makes fatal() and fatalTo() throw a
+// StoppedRun with their text instead of ending the process, so that the thread that
+// owns the output can print both in the order one thread would; null ends the capture.
+struct StoppedRun {
+    FILE* stream;
+    int status;
+    std::string text;
+};
+void captureRunOutput(std::string* lines);
 
 // The text that vprintf would print, as a string.
 std::string formatText(const char* fmt, va_list args);

@@ -9,6 +9,7 @@
 #include "treequery/tree_store.h"
 #include "treequery/treequery.h"
 #include "treequery/user_terms.h"
+#include "treequery/workers.h"
 
 namespace {
 
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
     if (argc < 3) return printQueryUsage(argv[0]);
     QuerySettings settings{};
     scanOptions(argc, argv, settings);
+    const int threads = queryThreads(settings);
     checkUserTerms(settings);
     echoSettings(settings);
     QueryRun run;
@@ -85,6 +87,11 @@ int main(int argc, char** argv) {
     loadChecksums(run);
     readDividers(run.store);
     if (settings.printdivs) printDividers(run.store);
+    WorkerPool pool;
+    if (threads > 1) {
+        startWorkers(run, pool, threads);
+        run.pool = &pool;
+    }
 
     if (patternMode) {
         if (userTerms)

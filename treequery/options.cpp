@@ -48,6 +48,7 @@ const char* const kUsage[] = {
     "\t-f <s> \t# pattern file - FASTA or one pattern a line, gzip or not, - for stdin (with -p: both)\n",
     "\t-F <s> \t# format - tsv or bed: one row per occurrence with sequence names and FASTA coordinates\n",
     "\t-B\t# both strands - search each pattern and its reverse complement (needs -F)\n",
+    "\t-j <n> \t# threads - search pattern batches and walk trees on <n> threads (0: all cores)\n",
     "\t    \t# in patterns n or N matches any base at no cost, as * does\n",
     "\t-V\t# verify - check every file of the data set against its checksums and catalogues\n",
 };
@@ -71,6 +72,7 @@ void scanOptions(int argc, char** argv, QuerySettings& s) {
     s.rgenome = -1;
     s.hamming = -1;
     s.prlength = 100;
+    s.threads = 1;
 
     // One row per option; a new option is one more row here (plus its usage line
     // and echo word).
@@ -97,6 +99,7 @@ void scanOptions(int argc, char** argv, QuerySettings& s) {
         numberRow('L', &s.prlength),
         numberRow('H', &s.hamming),
         numberRow('X', &s.pcontext),
+        numberRow('j', &s.threads),
         // -0 and -K take their value only when one follows.
         optionalNumberRow('0', &s.sresults, kDefaultSresults),
         optionalNumberRow('K', &s.kresults, kDefaultKresults),
@@ -169,6 +172,7 @@ void echoSettings(const QuerySettings& s) {
     number("sresults=%d ", s.sresults, s.sresults != 0);
     number("kresults=%d ", s.kresults, s.kresults != 0);
     number("hamming=%d ", s.hamming, s.hamming >= 0);
+    number("threads=%d ", s.threads, s.threads != 1);
     flag("countonly ", s.countonly);
     flag("verbose ", gRun.verbose);
     flag("equiv ", s.equiv);

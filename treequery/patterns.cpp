@@ -13,6 +13,7 @@
 #include "treequery/exact_search.h"
 #include "treequery/tree_store.h"
 #include "treequery/treequery.h"
+#include "treequery/workers.h"
 
 namespace {
 
@@ -178,7 +179,7 @@ int searchGroup(QueryRun& q, int first) {
         texts.emplace_back(pattern);
     }
     std::vector<ExactResult> results;
-    exactSearchGroup(q, std::vector<std::string_view>(texts.begin(), texts.end()), results, GroupOptions());
+    searchExactShared(q, std::vector<std::string_view>(texts.begin(), texts.end()), results, GroupOptions());
     for (size_t k = 0; k < texts.size(); k++) {
         const ExactResult& r = results[k];
         for (const std::string& line : r.notes) note("%s", line.c_str());

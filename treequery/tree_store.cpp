@@ -150,7 +150,7 @@ FileDescriptor openTreeFile(TreeStore& store, int t, const std::string& path, Lo
         if (!fd.ok()) fatal("can't open suffix tree file \"%s\"\n", path.c_str());
     } else {
         if (!fd.ok()) {
-            fprintf(stderr, "## ERROR: can't open suffix tree file \"%s\"\n", path.c_str());
+            errorLine("## ERROR: can't open suffix tree file \"%s\"\n", path.c_str());
             fatalTo(stdout, 255, "ERROR: Could not open tree file %s\n", path.c_str());
         }
         struct stat info;

@@ -20,6 +20,7 @@
 //  - exact_report.cpp    reportExact
 //  - traversal.cpp       runTraversal (traversal.h)
 //  - inexact_search.cpp  inexactSearch (inexact_search.h)
+//  - workers.cpp         the threads of -j and their ordered results (workers.h)
 #pragma once
 
 #include <cstdint>
@@ -78,6 +79,7 @@ struct QuerySettings {
     const char* patternFile;  // -f: patterns from a file ("-": standard input)
     const char* format;       // -F: tsv or bed (the tables when not given)
     int bothStrands;          // -B
+    int threads;              // -j: 1 by default, 0 for every core
     int verify;               // -V
 };
 
@@ -135,8 +137,12 @@ struct PatternTriple {
     int length;
 };
 
+struct WorkerPool;  // workers.h
+
 struct QueryRun {
     const QuerySettings* settings = nullptr;
+    // -j above 1: the worker threads' runs (workers.h), else null.
+    WorkerPool* pool = nullptr;
 
     // "<tree dir><input prefix>.ST/<input prefix>": the catalogues. The bases of the
     // inputs and the trees are the texts' and the store's (input_text.h, tree_store.h).

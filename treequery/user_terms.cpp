@@ -15,6 +15,7 @@
 #include "treequery/inexact_search.h"
 #include "treequery/tree_store.h"
 #include "treequery/user_terms.h"
+#include "treequery/workers.h"
 
 OutputFormat outputFormat(const QuerySettings& s) {
     if (!s.format) return kFormatTables;
@@ -162,13 +163,14 @@ void searchBatch(RowWriter& w, const std::vector<UserPattern>& batch) {
     options.trees = s.usemmap ? kGroupTreesMapped : kGroupTreesRead;
     options.inputs = false;
     options.notes = gRun.verbose;  // the rows' only diagnostic lines
-    exactSearchGroup(q, exactTexts, exact, options);
+    searchExactShared(q, exactTexts, exact, options);
     if (gRun.verbose)
         for (const ExactResult& r : exact)
             for (const std::string& line : r.notes) note("%s", line.c_str());
 
-    std::vector<Hit> hits;
-    for (size_t p = 0; p < batch.size(); p++) {
+    // The hits of pattern p on both strands: the exact search's, or a search within
+    // the Hamming distance on `run`'s trees and texts.
+    auto collectHits = [&](QueryRun& run, size_t p, std::vector<Hit>& hits) {
         hits.clear();
         for (int strand = 0; strand < strands; strand++) {
             const size_t k = p * (size_t)strands + (size_t)strand;
@@ -180,13 +182,55 @@ void searchBatch(RowWriter& w, const std::vector<UserPattern>& batch) {
             }
             const std::string_view text = searched[k];
             OccurrenceList found;
-            inexactCollect(q, text.data(), (int)text.size(), s.hamming > 0 ? s.hamming : 0, found);
+            inexactCollect(run, text.data(), (int)text.size(), s.hamming > 0 ? s.hamming : 0, found);
             for (int r = 0; r < found.count; r++) {
                 const Occurrence& o = found.items[r];
-                hits.push_back(Hit{o.input, o.position, strand, countMismatches(q, text, o.input, o.position)});
+                hits.push_back(Hit{o.input, o.position, strand, countMismatches(run, text, o.input, o.position)});
             }
         }
-        writeRows(w, batch[p], hits);
+    };
+    const bool inexact = exactTexts.size() < searched.size();
+    if (!q.pool || !inexact) {
+        std::vector<Hit> hits;
+        for (size_t p = 0; p < batch.size(); p++) {
+            collectHits(q, p, hits);
+            writeRows(w, batch[p], hits);
+        }
+    } else {
+        // Shares of patterns searched by the threads, their rows written in order; a
+        // share done again on the main thread writes its rows as it goes, as one
+        // thread does before a failure.
+        WorkerPool& pool = *q.pool;
+        const size_t shares = std::min(batch.size(), (size_t)pool.threads * 8);
+        std::vector<std::vector<std::vector<Hit>>> found(shares);
+        std::vector<char> written(shares, 0);
+        auto range = [&](int k, size_t& from, size_t& to) {
+            from = batch.size() * (size_t)k / shares;
+            to = batch.size() * (size_t)(k + 1) / shares;
+        };
+        auto task = [&](int worker, QueryRun& run, int k) {
+            size_t from, to;
+            range(k, from, to);
+            if (worker >= pool.threads) {
+                std::vector<Hit> hits;
+                for (size_t p = from; p < to; p++) {
+                    collectHits(run, p, hits);
+                    writeRows(w, batch[p], hits);
+                }
+                written[(size_t)k] = 1;
+                return;
+            }
+            found[(size_t)k].resize(to - from);
+            for (size_t p = from; p < to; p++) collectHits(run, p, found[(size_t)k][p - from]);
+        };
+        auto deliver = [&](int k) {
+            if (written[(size_t)k]) return;
+            size_t from, to;
+            range(k, from, to);
+            for (size_t p = from; p < to; p++) writeRows(w, batch[p], found[(size_t)k][p - from]);
+            std::vector<std::vector<Hit>>().swap(found[(size_t)k]);
+        };
+        runOrdered(pool, q, (int)shares, 2 * pool.threads, task, deliver);
     }
     if (ferror(q.out))
         fatal("can't write the results to %s\n", s.outName ? s.outName : "standard output");

@@ -19,7 +19,7 @@ constexpr size_t kHotPiece = 256 * 1024;
 [[noreturn]] void reportDamage(DamageReport report, const std::string& message) {
     if (report == kDamageStopsHamming) {
         // Seen by a script on either stream, as the Hamming search's other failures are.
-        fprintf(stderr, "## ERROR: %s", message.c_str());
+        errorLine("## ERROR: %s", message.c_str());
         fflush(stderr);
         fatalTo(stdout, 255, "ERROR: %s", message.c_str());
     }
