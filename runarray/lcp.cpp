@@ -86,16 +86,17 @@ void computeLcp(const uint8_t* text, const int32_t* suffixes, uint32_t* values, 
 
 bool writeLcpFile(const std::string& path, const uint32_t* values, const int32_t* suffixes, int len, int n,
                   uint32_t* chunk, int chunkSize, int threads, RunReport& report) {
-    FileDescriptor out(openFile(path.c_str(), 1));
+    FileDescriptor out(openTemporary(path));
     if (!out.ok()) return fail(report, "can't open LCP file %s\n", path.c_str());
     report.madeLcp = true;
+    BlockHasher hash;
     int count = n - len;
     // Suffix order, ranks len+1 .. n: the separators' own values are not kept.
     auto fill = [&](int64_t from, int fill, uint32_t* into) {
         const int32_t* rank = suffixes + len + 1 + from;
         for (int j = 0; j < fill; j++) into[j] = values[rank[j]];
     };
-    PiecesWritten done = writePieces(out.fd, count, chunkSize, chunk, threads, fill);
+    PiecesWritten done = writePieces(out.fd, count, chunkSize, chunk, threads, hash, fill);
     report.writeMs += done.writeMs;
     int64_t written = 4 * done.items + (done.failedBytes > 0 ? done.failedBytes : 0);
     int fd = out.fd;
@@ -105,5 +106,5 @@ bool writeLcpFile(const std::string& path, const uint32_t* values, const int32_t
         return fail(report, "can't write %d values to LCP file - only %lld written\n", count,
                     (long long)(written / 4));
     if (closed != 0) return fail(report, "can't close LCP file %s\n", path.c_str());
-    return true;
+    return commitRunFile(path, hash, done.hashed, report);
 }

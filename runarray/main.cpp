@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
     InputCatalogue inputs = readInputCatalogue(paths);
     SortTotals totals;
     sortAllRuns(settings, paths, inputs, totals);
-    writePartitions(paths, totals.runInputs);
+    writePartitions(paths, totals.runInputs, totals.sums);
+    writeRunChecksums(paths, totals.sums);
 
     if (!gRun.quiet) {
         int runs = (int)totals.runInputs.size();

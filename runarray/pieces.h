@@ -2,6 +2,8 @@
 // piece by piece into a buffer and written out. With one thread the pieces go out in
 // order with plain writes; with several, thread t makes pieces t, t+T, t+2T, ... and
 // writes each at its own place in the file, so the file is the same byte for byte.
+// The file's block checksums are taken from the pieces as they go out when they go in
+// order; otherwise the caller reads the finished file back (commitRunFile).
 #pragma once
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "runarray/runarray.h"
+#include "toolkit/checksum.h"
 #include "toolkit/run.h"
 
 // Writes `length` bytes in pieces of 262144 like timedWriteChunked (at `offset`, or
@@ -26,12 +29,14 @@ struct PiecesWritten {
     int64_t failedItems = 0;  // items in the failed piece
     int pieces = 0;           // pieces written whole
     int writeMs = 0;
+    bool hashed = false;      // the pieces went out in order, each whole one added to the hasher
 };
 
 // `total` items in pieces of `pieceItems`; fill(from, count, buffer) makes items
 // from .. from+count-1 into buffer. `buffers` holds pieceItems items per thread.
 template <class Item, class Fill>
-PiecesWritten writePieces(int fd, int64_t total, int pieceItems, Item* buffers, int threads, Fill fill) {
+PiecesWritten writePieces(int fd, int64_t total, int pieceItems, Item* buffers, int threads, BlockHasher& hash,
+                          Fill fill) {
     const int64_t pieces = total > 0 ? (total + pieceItems - 1) / pieceItems : 0;
     if (threads > pieces) threads = (int)std::max<int64_t>(pieces, 1);
     struct Share {
@@ -61,11 +66,13 @@ PiecesWritten writePieces(int fd, int64_t total, int pieceItems, Item* buffers, 
                 }
                 break;
             }
+            if (threads == 1) hash.add(buffer, (size_t)bytes);
             share.items += count;
             share.pieces++;
         }
     });
     PiecesWritten result;
+    result.hashed = threads == 1;
     for (const Share& share : shares) {
         result.writeMs += share.ms;
         if (share.failedPiece >= 0 && (result.failedPiece < 0 || share.failedPiece < result.failedPiece)) {

@@ -22,11 +22,15 @@ bool loadPackedInputs(const DataSetPaths& paths, const InputCatalogue& inputs, i
         std::string path = dataSetFile(paths.base, k, ".stbin");
         FileDescriptor in(openFile(path.c_str(), 0));
         if (!in.ok()) return fail(report, "bad open: can't open %s\n", path.c_str());
+        VerifiedFile verified;
+        if (!attachInput(verified, inputs, path, report)) return false;
         size_t wanted = packedWords(inputs.bitLengths[k]) * sizeof(uint32_t);
         int64_t got = readAll(in.fd, place, wanted, &report.readMs);
         if (got < 0) return fail(report, "can't read %s: %s\n", path.c_str(), strerror(errno));
         if ((size_t)got < wanted)
             return fail(report, "bad read, file %s: %d in, %d out\n", path.c_str(), words, (int)(got / 4));
+        verified.check(0, wanted, place, in.fd);
+        if (!report.error.empty()) return false;
         // The bits past the last base are zero, whatever the file holds there.
         int64_t bits = inputs.bitLengths[k];
         if (bits & 31) place[words - 1] &= ~0u << (32 - (bits & 31));
@@ -82,11 +86,12 @@ void makeRecords(PsaRecord* records, int64_t from, int count, const RunBuffers& 
 }
 
 template <class Locate>
-PiecesWritten writeRecords(int fd, const RunBuffers& buffers, int len, int count, uint32_t origin, Locate locate) {
+PiecesWritten writeRecords(int fd, const RunBuffers& buffers, int len, int count, uint32_t origin, BlockHasher& hash,
+                           Locate locate) {
     auto fill = [&](int64_t from, int n, PsaRecord* records) {
         makeRecords(records, from, n, buffers, len, count, origin, locate);
     };
-    return writePieces(fd, (int64_t)count - len, buffers.outSize, buffers.out, buffers.helpers, fill);
+    return writePieces(fd, (int64_t)count - len, buffers.outSize, buffers.out, buffers.helpers, hash, fill);
 }
 
 }  // namespace
@@ -94,23 +99,24 @@ PiecesWritten writeRecords(int fd, const RunBuffers& buffers, int len, int count
 bool writeRunSuffixes(const std::string& path, const SortSettings& settings, const InputCatalogue& inputs,
                       int first, int end, int count, RunBuffers& buffers, RunReport& report) {
     const int len = end - first;
-    FileDescriptor out(openFile(path.c_str(), 1));
+    FileDescriptor out(openTemporary(path));
     if (!out.ok()) return fail(report, "can't open suffix file %s\n", path.c_str());
     report.madePsa = true;
+    BlockHasher hash;
     say(report, ", write %d .. ", count - len);
 
     const uint32_t origin = settings.zeroOrigin ? (uint32_t)first : 0;
     PiecesWritten done;
     if (len == 1) {
         const uint32_t input = (uint32_t)first;
-        done = writeRecords(out.fd, buffers, len, count, origin, [input](uint32_t p, uint32_t& in, uint32_t& off) {
+        done = writeRecords(out.fd, buffers, len, count, origin, hash, [input](uint32_t p, uint32_t& in, uint32_t& off) {
             in = input;
             off = p;
         });
     } else if (len == 2) {
         const uint32_t input = (uint32_t)first;
         const uint32_t firstLength = (uint32_t)inputs.lengths[first];
-        done = writeRecords(out.fd, buffers, len, count, origin,
+        done = writeRecords(out.fd, buffers, len, count, origin, hash,
                             [input, firstLength](uint32_t p, uint32_t& in, uint32_t& off) {
                                 bool second = p > firstLength;
                                 in = input + second;
@@ -118,7 +124,7 @@ bool writeRunSuffixes(const std::string& path, const SortSettings& settings, con
                             });
     } else if (len >= 3) {
         const uint32_t* map = buffers.map;
-        done = writeRecords(out.fd, buffers, len, count, origin, [map](uint32_t p, uint32_t& in, uint32_t& off) {
+        done = writeRecords(out.fd, buffers, len, count, origin, hash, [map](uint32_t p, uint32_t& in, uint32_t& off) {
             off = map[p + 1];
             in = map[p - off];
         });
@@ -131,5 +137,5 @@ bool writeRunSuffixes(const std::string& path, const SortSettings& settings, con
     int fd = out.fd;
     out.fd = -1;
     if (closeFile(fd) != 0) return fail(report, "can't close suffix file %s\n", path.c_str());
-    return true;
+    return commitRunFile(path, hash, done.hashed, report);
 }

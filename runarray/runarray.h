@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "toolkit/checksum.h"
 #include "toolkit/records.h"
 
 // Everything the command line sets; zero means "the built-in default".
@@ -34,8 +35,10 @@ constexpr int kRunSizeCap = 500000000;
 constexpr int kLcpChunk = 65536;
 
 
-// The data set's inputs as the catalogues describe them.
+// The data set's inputs as the catalogues describe them, and the checksum file that
+// vouches for them (empty for a data set written without one: read unverified).
 struct InputCatalogue {
+    ChecksumFile sums;
     std::vector<int32_t> lengths;     // bases per input
     std::vector<int32_t> bitLengths;  // 2 x lengths
     std::vector<int32_t> words;       // 32-bit words of each input's .stbin
@@ -90,6 +93,7 @@ struct RunReport {
     int readMs = 0, writeMs = 0;
     int finishedMs = 0;
     bool madeLcp = false, madePsa = false;  // files of this run that exist now
+    std::vector<ChecksumEntry> sums;        // of the run's files, in the order they were written
 };
 
 // What all runs add up to, for the closing line.
@@ -97,6 +101,7 @@ struct SortTotals {
     double suffixes = 0;
     int flushes = 0;
     std::vector<int32_t> runInputs;  // the partitions catalogue, one entry per run
+    std::vector<ChecksumEntry> sums; // of every file written, for the .strunsum file
     int referenceMs = 0;             // end of the previous run, for its "real" time
 };
 
@@ -127,7 +132,17 @@ bool sortRun(int run, const RunPlan& plan, const SortSettings& settings, const D
 void say(RunReport& report, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 // Sets report.error; returns false.
 bool fail(RunReport& report, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-void writePartitions(const DataSetPaths& paths, const std::vector<int32_t>& runInputs);
+// Looks up an input file (.stdna, .stbin) of the run in the data set's checksums, its
+// faults going to report.error; false when it has one already.
+bool attachInput(VerifiedFile& verified, const InputCatalogue& inputs, const std::string& path, RunReport& report);
+// Renames a run file written under its temporary name into place and adds its
+// checksums to the report: from `hash` when its pieces went through it in order
+// (`hashed`), else read back from the finished file. False with report.error set.
+bool commitRunFile(const std::string& path, BlockHasher& hash, bool hashed, RunReport& report);
+void writePartitions(const DataSetPaths& paths, const std::vector<int32_t>& runInputs,
+                     std::vector<ChecksumEntry>& sums);
+// Written last, once every file it covers is in place.
+void writeRunChecksums(const DataSetPaths& paths, const std::vector<ChecksumEntry>& sums);
 // Slot p+1 holds the offset of run-text position p within its input, and the slot
 // before each input's first offset holds the input's number.
 void fillPositionMap(uint32_t* map, const int32_t* lengths, int first, int end);
@@ -175,7 +190,7 @@ bool writeRunSuffixes(const std::string& path, const SortSettings& settings, con
 // `threads` threads share the work, each a part of the text.
 void computeLcp(const uint8_t* text, const int32_t* suffixes, uint32_t* values, int n, int threads = 1);
 // Writes the values of ranks len+1 .. n (the run's real suffixes) in suffix order,
-// through `chunk` (chunkSize values per thread, `threads` threads). False when the file
-// could not be written.
+// through `chunk` (chunkSize values per thread, `threads` threads); its checksums join
+// report.sums. False when the file could not be written.
 bool writeLcpFile(const std::string& path, const uint32_t* values, const int32_t* suffixes, int len, int n,
                   uint32_t* chunk, int chunkSize, int threads, RunReport& report);

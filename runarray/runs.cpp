@@ -85,15 +85,19 @@ bool checkBases(const uint8_t* bases, int32_t length, const BaseTable* table, co
 }
 
 // Reads input k's bases into the run text and checks them.
-bool readDna(const DataSetPaths& paths, int k, int32_t length, uint8_t* place, const BaseTable* table,
-             RunReport& report) {
+bool readDna(const DataSetPaths& paths, const InputCatalogue& inputs, int k, int32_t length, uint8_t* place,
+             const BaseTable* table, RunReport& report) {
     std::string path = dataSetFile(paths.base, k, ".stdna");
     FileDescriptor in(openFile(path.c_str(), 0));
     if (!in.ok()) return fail(report, "can't open DNA file %d (%s)\n", k, path.c_str());
+    VerifiedFile verified;
+    if (!attachInput(verified, inputs, path, report)) return false;
     // A longer file contributes only its catalogue length.
     int64_t got = readAll(in.fd, place, (size_t)length, &report.readMs);
     if (got < 0) return fail(report, "can't read %s: %s\n", path.c_str(), strerror(errno));
     if (got < length) return fail(report, "couldn't read %d bytes from DNA input %d\n", length, k);
+    verified.check(0, (uint64_t)length, place, in.fd);
+    if (!report.error.empty()) return false;
     return checkBases(place, length, table, path, report);
 }
 
@@ -136,6 +140,19 @@ bool fail(RunReport& report, const char* fmt, ...) {
     report.error = formatText(fmt, args);
     va_end(args);
     return false;
+}
+
+bool attachInput(VerifiedFile& verified, const InputCatalogue& inputs, const std::string& path, RunReport& report) {
+    verified.fault = &report.error;
+    verified.attach(&inputs.sums, path, fileSizeByStat(path.c_str()));
+    return report.error.empty();
+}
+
+bool commitRunFile(const std::string& path, BlockHasher& hash, bool hashed, RunReport& report) {
+    if (!tryCommitFile(path))
+        return fail(report, "can't rename %s to %s: %s\n", temporaryName(path).c_str(), path.c_str(), strerror(errno));
+    report.sums.push_back(hashed ? hash.finish(path) : hashFile(path, &report.error));
+    return report.error.empty();
 }
 
 int64_t readAll(int fd, void* buffer, size_t size, int* ms) {
@@ -181,7 +198,7 @@ bool sortRun(int run, const RunPlan& plan, const SortSettings& settings, const D
     int64_t pos = 0;
     for (int k = first; k < end; k++) {
         int32_t length = inputs.lengths[k];
-        if (!readDna(paths, k, length, buffers.text + pos, bases, report)) return false;
+        if (!readDna(paths, inputs, k, length, buffers.text + pos, bases, report)) return false;
         buffers.text[pos + length] = 0;
         pos += length + 1;
     }
@@ -257,6 +274,10 @@ InputCatalogue readInputCatalogue(const DataSetPaths& paths) {
               (long long)(bytes / 4), paths.bitLengths.c_str(), (long long)(bitBytes / 4));
 
     InputCatalogue inputs;
+    if (loadChecksums(inputs.sums, paths.base + kInputSums, "the inputs")) {
+        verifyWholeFile(inputs.sums, paths.lengths);
+        verifyWholeFile(inputs.sums, paths.bitLengths);
+    }
     inputs.count = (int)(bytes / 4);
     inputs.lengths.resize(inputs.count);
     inputs.bitLengths.resize(inputs.count);
@@ -323,6 +344,7 @@ void allocateBuffers(RunBuffers& buffers, const SortSettings& settings, const In
 
 void deleteStaleOutputs(const DataSetPaths& paths) {
     remove(paths.partitions.c_str());
+    remove((paths.base + kRunSums).c_str());
     for (int run = 0; run < 1000000; run++) {
         std::string path = dataSetFile(paths.base, run, ".stpsa");
         if (remove(path.c_str()) != 0) break;
@@ -373,13 +395,22 @@ std::vector<RunPlan> planRuns(const SortSettings& settings, const InputCatalogue
     return plans;
 }
 
-void writePartitions(const DataSetPaths& paths, const std::vector<int32_t>& runInputs) {
+void writePartitions(const DataSetPaths& paths, const std::vector<int32_t>& runInputs,
+                     std::vector<ChecksumEntry>& sums) {
     const char* path = paths.partitions.c_str();
-    int fd = openFile(path, 1);
+    int fd = openTemporary(path);
     if (fd < 0) fatal("couldn't open %s\n", path);
     int64_t bytes = 4 * (int64_t)runInputs.size();
     int64_t written = timedWriteChunked(fd, runInputs.data(), (size_t)bytes);
     int closed = closeFile(fd);
     if (written != bytes) fatal("tried to write %lld bytes, only did %lld\n", (long long)bytes, (long long)written);
     if (closed != 0) fatal("couldn't close %s\n", path);
+    commitFile(path);
+    BlockHasher hash;
+    hash.add(runInputs.data(), (size_t)bytes);
+    sums.push_back(hash.finish(path));
+}
+
+void writeRunChecksums(const DataSetPaths& paths, const std::vector<ChecksumEntry>& sums) {
+    writeChecksumFile(paths.base + kRunSums, sums);
 }

@@ -42,6 +42,7 @@ void closeRun(const RunPlan& plan, const SortSettings& settings, RunReport& repo
         fatal("something wrong with # Suffixes: %d %lld\n", plan.count - len, (long long)report.written);
     totals.suffixes += (double)report.written;
     totals.runInputs.push_back(len);
+    for (ChecksumEntry& entry : report.sums) totals.sums.push_back(std::move(entry));
 }
 
 // Clears the progress line so that a run's line can take its place.

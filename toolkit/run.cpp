@@ -1,5 +1,6 @@
 #include "toolkit/run.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -11,8 +12,9 @@ RunState gRun;
 
 namespace {
 unsigned long long memoryTotalBytes = 0;
-int readTimeTotal = 0;
-int writeTimeTotal = 0;
+// Threads that read and write files of their own add their time here at once.
+std::atomic<int> readTimeTotal{0};
+std::atomic<int> writeTimeTotal{0};
 long clockBase = 0;   // tv_sec of the first msClock reading; 0 until then
 rusage usage{};
 char versionBuffer[32];

@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
     runMerge(settings, build, streams, merge, tree, array);
     closeStreamFiles(streams);
     closeDividers(build);
+    writeTreeChecksums(build);
     printClosingStatistics(build);
     return 0;
 }

@@ -3,13 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 #include "treebuild/tree_state.h"
 
 namespace {
 
-std::string temporaryDividersPath(const BuildState& build) { return build.dividersPath + ".tmp"; }
+std::string temporaryDividersPath(const BuildState& build) { return temporaryName(build.dividersPath); }
 
 // Clears the root and leaves it alone on the path. The other records of the tree just
 // written stay as they are: each record is written in full when it comes into use.
@@ -36,9 +37,11 @@ void closeCurrentTree(BuildState& build, TreeState& tree) {
 
 void openDividers(BuildState& build) {
     const std::string temporary = temporaryDividersPath(build);
-    // A dividers file from an earlier build must not outlive a build that fails.
+    // A dividers file from an earlier build must not outlive a build that fails, nor
+    // the checksum file that vouches for the earlier build's trees.
     std::remove(build.dividersPath.c_str());
-    build.dividersFd = openFile(temporary.c_str(), 1);
+    std::remove((build.outputBase + kTreeSums).c_str());
+    build.dividersFd = openTemporary(build.dividersPath);
     if (build.dividersFd < 0) fatal("can't open ST dividers file %s for writing\n", temporary.c_str());
 }
 
@@ -46,9 +49,12 @@ void closeDividers(BuildState& build) {
     const std::string temporary = temporaryDividersPath(build);
     if (closeFile(build.dividersFd) != 0) fatal("can't close ST dividers file %s\n", temporary.c_str());
     build.dividersFd = -1;
-    if (std::rename(temporary.c_str(), build.dividersPath.c_str()) != 0)
+    if (!tryCommitFile(build.dividersPath))
         fatal("can't rename ST dividers file %s to %s\n", temporary.c_str(), build.dividersPath.c_str());
+    build.sums.push_back(build.dividersHash.finish(build.dividersPath));
 }
+
+void writeTreeChecksums(const BuildState& build) { writeChecksumFile(build.outputBase + kTreeSums, build.sums); }
 
 void writeTree(BuildState& build, TreeState& tree) {
     const int walkStart = cpuMs();
@@ -66,9 +72,10 @@ void writeTree(BuildState& build, TreeState& tree) {
     divider.maxDepth = maxDepth > kMaxDividerDepth ? kMaxDividerDepth : static_cast<uint16_t>(maxDepth);
     if (timedWriteChunked(build.dividersFd, &divider, sizeof divider) != static_cast<int64_t>(sizeof divider))
         fatal("could not write current divider element\n");
+    build.dividersHash.add(&divider, sizeof divider);
 
     const std::string path = dataSetFile(build.outputBase, tree.treeNumber, ".stree");
-    FileDescriptor file(openFile(path.c_str(), 1));
+    FileDescriptor file(openTemporary(path));
     if (!file.ok()) fatal("cannot open suffix array %s for writing tree\n", path.c_str());
     const size_t bytes = sizeof(TreeNode) * static_cast<size_t>(tree.inUse);
     const int64_t written = timedWriteChunked(file.fd, tree.nodes, bytes);
@@ -77,6 +84,10 @@ void writeTree(BuildState& build, TreeState& tree) {
               tree.inUse);
     if (closeFile(file.fd) != 0) fatal("cannot close tree file %s\n", path.c_str());
     file.fd = -1;
+    commitFile(path);
+    BlockHasher hash;
+    hash.add(tree.nodes, bytes);
+    build.sums.push_back(hash.finish(path));
 
     if (!gRun.quiet) {
         const int cpuNow = cpuMs();

@@ -70,6 +70,7 @@ struct TreeWalk {
     const Node* const tree;
     const uint32_t nodes;
     const uint32_t inputs;
+    VerifiedFile* const sums;  // a mapped tree's checksums: each record's block is verified on first use
     InputTexts& texts;
     const InexactPattern& pattern;
     OccurrenceList& results;
@@ -85,6 +86,7 @@ struct TreeWalk {
           tree(q.store.tree),
           nodes((uint32_t)q.store.treeNodes),
           inputs((uint32_t)q.catalogue.inputs),
+          sums(q.store.mappedSums),
           texts(q.texts),
           pattern(p),
           results(r),
@@ -94,6 +96,7 @@ struct TreeWalk {
     // Record `index`; an index beyond the tree is a corrupt tree.
     const Node& record(uint32_t index) const {
         if (index >= nodes) corruptTree(store, "record index", index);
+        if (sums) verifyBlocks(*sums, tree, (uint64_t)index * sizeof(Node), sizeof(Node), kDamageStopsHamming);
         return tree[index];
     }
     // Input of a leaf; one beyond the catalogue is a corrupt tree.

@@ -8,12 +8,12 @@
 #include <cctype>
 
 #include "toolkit/run.h"
+#include "treequery/verified_blocks.h"
 
 namespace {
 
-// Every read of a text's bytes: up to `length` bytes from `offset`, fewer only at
-// the end of the file; negative when the read fails.
-ssize_t readTextRange(int fd, int64_t offset, char* buffer, size_t length) {
+// Bytes of a text as pread gives them (see readTextRange).
+ssize_t readTextBytes(int fd, int64_t offset, char* buffer, size_t length) {
     size_t done = 0;
     while (done < length) {
         ssize_t got = timedPread64(fd, buffer + done, length - done, offset + (int64_t)done);
@@ -22,6 +22,26 @@ ssize_t readTextRange(int fd, int64_t offset, char* buffer, size_t length) {
         done += (size_t)got;
     }
     return (ssize_t)done;
+}
+
+bool sameBase(const InputTexts& texts) { return texts.treeBase == texts.inputBase; }
+
+// The checksums of `input`'s text under the base that `place` names.
+VerifiedFile& textSums(InputTexts& texts, TextPlace place, int input) {
+    std::vector<VerifiedFile>& files = place == kUnderInputBase || sameBase(texts) ? texts.inputFiles : texts.treeFiles;
+    if (files.size() != (size_t)texts.inputs) files = std::vector<VerifiedFile>((size_t)texts.inputs);
+    return files[(size_t)input];
+}
+const ChecksumFile& sumsOf(const InputTexts& texts, TextPlace place) {
+    return place == kUnderInputBase || sameBase(texts) ? texts.inputSums : texts.treeSums;
+}
+
+// Every read of a text's bytes (under the input base): up to `length` bytes from
+// `offset`, fewer only at the end of the file; negative when the read fails. Blocks
+// are verified on their first read.
+ssize_t readTextRange(InputTexts& texts, int input, int fd, int64_t offset, char* buffer, size_t length) {
+    return readVerified(textSums(texts, kUnderInputBase, input), fd, offset, buffer, length, readTextBytes,
+                        kDamageStops);
 }
 
 // Every mapping of a text: the whole file, read-only; null when the mapping fails.
@@ -42,6 +62,9 @@ int textDescriptor(InputTexts& texts, int input, const std::string& path) {
     fd.reset(openFile(path.c_str(), 0));
     if (!fd.ok()) return -1;
     texts.openCount++;
+    struct stat info;
+    if (fstat(fd.fd, &info) != 0) fatal("can't find the size of input DNA file %s\n", path.c_str());
+    attachOnce(textSums(texts, kUnderInputBase, input), texts.inputSums, path, (int64_t)info.st_size);
     return fd.fd;
 }
 
@@ -67,7 +90,7 @@ bool fetchSubstring(InputTexts& texts, int input, int offset, int n, char* buffe
     }
     if (offset < 0) fatal("fseek failure, file %s, offset %d\n", path.c_str(), offset);
     const size_t want = n > 0 ? (size_t)n : 0;
-    ssize_t got = readTextRange(fd, offset, buffer, want);
+    ssize_t got = readTextRange(texts, input, fd, offset, buffer, want);
     if (got != (ssize_t)want)
         fatal("can't read %d bytes at offset %d from file %s; n=%d\n", n, offset, path.c_str(), got < 0 ? 0 : (int)got);
     buffer[want] = '\0';
@@ -79,7 +102,7 @@ void readPatternText(InputTexts& texts, int input, int offset, int length, char*
     int fd = textDescriptor(texts, input, path);
     if (fd < 0) fatal("can't open input DNA file %s\n", path.c_str());
     if (offset < 0) fatal("fseek failure, file %s, offset %d\n", path.c_str(), offset);
-    ssize_t got = readTextRange(fd, offset, buffer, (size_t)length);
+    ssize_t got = readTextRange(texts, input, fd, offset, buffer, (size_t)length);
     if (got != (ssize_t)length)
         fatal("problem reading DNA file %s, %d bytes wanted, got %d\n", path.c_str(), length, got < 0 ? 0 : (int)got);
     buffer[length] = '\0';
@@ -89,7 +112,7 @@ bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int s
     std::string path = textPath(texts, kUnderInputBase, input);
     int fd = textDescriptor(texts, input, path);
     if (fd < 0) fatal("can't open input DNA file \"%s\"\n", path.c_str());
-    ssize_t got = start < 0 ? -1 : readTextRange(fd, start, scratch, (size_t)m);
+    ssize_t got = start < 0 ? -1 : readTextRange(texts, input, fd, start, scratch, (size_t)m);
     if (got < 0) fatal("fseek failure, file %s, offset %d\n", path.c_str(), start);
     if (got != m)
         fatal("problem reading DNA file \"%s\", %d bytes wanted, got %d, startchar %d\n", path.c_str(), m, (int)got,
@@ -115,6 +138,8 @@ const char* confirmText(InputTexts& texts, int input, int position, int m) {
             struct stat info;
             if (fstat(fd.fd, &info) != 0)
                 fatalTo(stdout, 255, "Error: Problem reading file %s to confirm a match.\n", path.c_str());
+            attachOnce(textSums(texts, kUnderTreeBase, input), sumsOf(texts, kUnderTreeBase), path,
+                       (int64_t)info.st_size);
             if (info.st_size > 0) {
                 mapped->text = mapText(fd.fd, (size_t)info.st_size);
                 if (!mapped->text)
@@ -128,7 +153,20 @@ const char* confirmText(InputTexts& texts, int input, int position, int m) {
     if ((size_t)position + (size_t)m > mapped->size)
         fatalTo(stdout, 255, "Error: Problem reading file %s to confirm a match.\n",
                 textPath(texts, kUnderTreeBase, input).c_str());
+    verifyBlocks(textSums(texts, kUnderTreeBase, input), mapped->text, (uint64_t)position, (uint64_t)m,
+                 kDamageStopsHamming);
     return mapped->text + position;
+}
+
+std::vector<std::string> loadTextSums(InputTexts& texts) {
+    std::vector<std::string> missing;
+    std::string path = texts.inputBase + ".stinsum";
+    if (!texts.inputSums.load(path)) missing.push_back(path);
+    if (!sameBase(texts)) {
+        path = texts.treeBase + ".stinsum";
+        if (!texts.treeSums.load(path)) missing.push_back(path);
+    }
+    return missing;
 }
 
 void closeTexts(InputTexts& texts) {

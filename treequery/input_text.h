@@ -1,7 +1,9 @@
 // Input texts: the owner of every read of the inputs' .stdna files (one byte per
 // base, as the converter wrote them). Files are opened once and kept open (or
 // mapped) across trees and patterns; every byte comes in through readTextRange()
-// or mapText() in input_text.cpp.
+// or mapText() in input_text.cpp, and every block of a text is verified against the
+// checksum file "<base>.stinsum" of its base (when there is one) the first time a
+// base in it is read or, mapped, compared.
 //
 // Where the .stdna files are looked for. An input's text is "<base>_<input>.stdna",
 // with one of two bases (both "<dir><prefix>.ST/<prefix>"):
@@ -19,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 
 enum TextPlace { kUnderInputBase, kUnderTreeBase };
@@ -53,7 +56,15 @@ struct InputTexts {
     MappedText mapped[kMappedTexts];
     int mappedNext = 0;  // the slot to reuse when all are taken
     int mappedLast = 0;  // the slot of the last confirmation
+
+    // Checksums of the texts under each base (the tree base's only when it is another
+    // place); empty when there are none. Per input, the blocks verified so far.
+    ChecksumFile inputSums, treeSums;
+    std::vector<VerifiedFile> inputFiles, treeFiles;
 };
+
+// Loads the checksum files of the texts; returns the paths of those that are missing.
+std::vector<std::string> loadTextSums(InputTexts& texts);
 
 // "<base>_<input>.stdna" under the base that `place` names.
 std::string textPath(const InputTexts& texts, TextPlace place, int input);

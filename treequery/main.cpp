@@ -1,6 +1,8 @@
 // treequery <inputdir> <inputfileprefix> [-options...]: finds patterns in a data
 // set's suffix trees (-p), or walks every tree for the longest repeats.
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
@@ -32,6 +34,17 @@ void printStatistics(const QueryRun& q) {
          msClock() - q.startMs, readTimeMs() + writeTimeMs(), cpu);
 }
 
+// The checksum files of the trees and the texts, loaded once: every block read from
+// then on is verified on first use. A data set built without them is read unverified.
+void loadChecksums(QueryRun& q) {
+    std::vector<std::string> missing = loadTextSums(q.texts);
+    if (!loadTreeSums(q.store)) missing.insert(missing.begin(), treeSumsPath(q.store));
+    if (!gRun.verbose || missing.empty()) return;
+    std::string list;
+    for (const std::string& path : missing) list += (list.empty() ? "" : ", ") + path;
+    note("Reading unverified data: no checksum file %s\n", list.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,6 +60,11 @@ int main(int argc, char** argv) {
     run.store.mapped = settings.usemmap != 0;
     makePaths(settings, run);
     openOutput(settings, run);
+    if (settings.verify) {
+        int status = verifyDataSet(settings, run);
+        closeOutput(settings, run);
+        return status;
+    }
 
     const bool patternMode = settings.patternArg || settings.patternFile;
     // -f and -F answer in the user's terms (user_terms.h); the tables stay as they were.
@@ -64,6 +82,7 @@ int main(int argc, char** argv) {
 
     run.startMs = msClock();
     run.startCpuMs = cpuMs();
+    loadChecksums(run);
     readDividers(run.store);
     if (settings.printdivs) printDividers(run.store);
 

@@ -50,11 +50,8 @@ constexpr uint32_t kBlockRecords = 341;  // 4092 bytes
 
 // ---- The two ways in which tree records reach memory ----
 
-// Every read of tree records: `length` bytes from `offset` of tree file `fd` into
-// `buffer`. Returns the bytes read (fewer only at the end of the file), or -1 with
-// errno set when a read fails.
-ssize_t readTreeRange(int fd, int64_t offset, void* buffer, size_t length) {
-    char* target = static_cast<char*>(buffer);
+// `length` bytes from `offset` of a tree file, as pread gives them (see readTreeRange).
+ssize_t readRecordBytes(int fd, int64_t offset, char* target, size_t length) {
     size_t done = 0;
     while (done < length) {
         ssize_t got = timedPread64(fd, target + done, length - done, offset + (int64_t)done);
@@ -68,14 +65,23 @@ ssize_t readTreeRange(int fd, int64_t offset, void* buffer, size_t length) {
     return (ssize_t)done;
 }
 
+// Every read of tree records: `length` bytes from `offset` of tree file `fd` into
+// `buffer`, its blocks verified against `sums` on their first read. Returns the bytes
+// read (fewer only at the end of the file), or -1 with errno set when a read fails.
+ssize_t readTreeRange(VerifiedFile& sums, int fd, int64_t offset, void* buffer, size_t length, DamageReport report) {
+    return readVerified(sums, fd, offset, static_cast<char*>(buffer), length, readRecordBytes, report);
+}
+
 // Every mapping of a tree file: its first `bytes` bytes, read-only; MAP_FAILED when
-// the mapping fails.
+// the mapping fails. Its blocks are verified as records are reached: treeNode() and
+// the Hamming walk per record (through store.mappedSums), the traversal whole.
 void* mapTreeFile(int fd, size_t bytes) { return mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0); }
 
 // ---- Mappings ----
 
 void forgetLoadedTree(TreeStore& store) {
     store.tree = nullptr;
+    store.mappedSums = nullptr;
     store.treeIndex = -1;
     store.treeNodes = 0;
 }
@@ -93,6 +99,8 @@ void useMapping(TreeStore& store, const TreeMapping& m) {
     store.tree = static_cast<const Node*>(m.address);
     store.treeNodes = (int)(m.bytes / sizeof(Node));
     store.treeIndex = m.tree;
+    VerifiedFile& sums = store.treeFiles[(size_t)m.tree];
+    store.mappedSums = sums.covered ? &sums : nullptr;
 }
 
 std::string dividersPath(const TreeStore& store) { return formatPath(kPathLimit, "%s%s", store.treeBase.c_str(), ".stdiv"); }
@@ -136,7 +144,7 @@ void checkTreeFileSize(const TreeStore& store, int t, int fd, const std::string&
 // opened ends the run on standard output as that search's failures do, and on
 // standard error as every other load failure does, so that a script sees it in
 // either place; a file without one whole record ends the run with status 255.
-FileDescriptor openTreeFile(const TreeStore& store, int t, const std::string& path, LoadCaller caller) {
+FileDescriptor openTreeFile(TreeStore& store, int t, const std::string& path, LoadCaller caller) {
     FileDescriptor fd(openFile(path.c_str(), 0));
     if (caller != kLoadForHamming) {
         if (!fd.ok()) fatal("can't open suffix tree file \"%s\"\n", path.c_str());
@@ -151,6 +159,7 @@ FileDescriptor openTreeFile(const TreeStore& store, int t, const std::string& pa
     }
     TreeAccess access = store.mapped ? kMapTree : caller == kLoadForTraversal ? kReadForTraversal : kReadForSearch;
     checkTreeFileSize(store, t, fd.fd, path, access);
+    attachOnce(store.treeFiles[(size_t)t], store.sums, path, (int64_t)sizeof(Node) * store.dividers[t].nodes);
     return fd;
 }
 
@@ -228,7 +237,19 @@ void checkDividers(const TreeStore& store, const std::string& path) {
               path.c_str(), store.trees, fewest, most, suffixes);
 }
 
+// The dividers file is small and read whole: verified whole, as read.
+void verifyDividers(TreeStore& store, const std::string& path, long size) {
+    VerifiedFile sums;
+    attachOnce(sums, store.sums, path, size);
+    verifyBlocks(sums, store.dividers, 0, (uint64_t)size, kDamageStops);
+}
+
 }  // namespace
+
+std::string treeSumsPath(const TreeStore& store) { return store.treeBase + ".streesum"; }
+
+bool loadTreeSums(TreeStore& store) { return store.sums.load(treeSumsPath(store)); }
+
 void readDividers(TreeStore& store) {
     std::string path = dividersPath(store);
     FILE* file = fopen(path.c_str(), "rb");
@@ -244,6 +265,7 @@ void readDividers(TreeStore& store) {
     store.maxDepth = 0;
     if (size == 0) {
         fclose(file);
+        verifyDividers(store, path, 0);
         // The tree builder writes no tree for a data set without bases: nothing to
         // find, and every answer is empty. Inputs with bases must have trees.
         if (suffixTotal(store) == 0) {
@@ -270,7 +292,9 @@ void readDividers(TreeStore& store) {
     size_t got = fread(store.dividers, sizeof(Divider), (size_t)count, file);
     fclose(file);
     if (got < (size_t)count) fatal("problem reading ST dividers file \"%s\"\n", path.c_str());
+    verifyDividers(store, path, size);
     store.trees = (int)count;
+    store.treeFiles = std::vector<VerifiedFile>((size_t)count);
 
     checkDividers(store, path);
     store.treeLeaves.assign((size_t)store.trees, -1);
@@ -306,6 +330,7 @@ void loadTree(TreeStore& store, int t, LoadCaller caller) {
     const int n = store.dividers[t].nodes;
     if (store.mapped && caller == kLoadForHamming) {
         mapForHamming(store, t);
+        if (store.mappedSums) verifyBlocks(*store.mappedSums, store.tree, 0, sizeof(Node), kDamageStopsHamming);
         if (isLeaf(store.tree[0])) corruptTree(store, "root record", 0);
         return;
     }
@@ -353,8 +378,14 @@ void loadTree(TreeStore& store, int t, LoadCaller caller) {
         m->lastUse = ++store.useClock;
         useMapping(store, *m);
         store.mappings.push_back(std::move(m));
+        if (caller == kLoadForTraversal && store.mappedSums) {
+            // The traversal reaches every record: the whole tree is verified once, here.
+            verifyBlocks(*store.mappedSums, store.tree, 0, bytes, kDamageStops);
+            store.mappedSums = nullptr;
+        }
     } else {
-        ssize_t got = readTreeRange(fd.fd, 0, store.treeBuffer, bytes);
+        const DamageReport report = caller == kLoadForHamming ? kDamageStopsHamming : kDamageStops;
+        ssize_t got = readTreeRange(store.treeFiles[(size_t)t], fd.fd, 0, store.treeBuffer, bytes, report);
         if (got < 0) fatal("can't read %s: %s\n", path.c_str(), strerror(errno));
         if ((size_t)got != bytes) {
             if (caller == kLoadForTraversal)
@@ -365,7 +396,7 @@ void loadTree(TreeStore& store, int t, LoadCaller caller) {
         store.treeNodes = n;
         store.treeIndex = t;
     }
-    if (isLeaf(store.tree[0])) corruptTree(store, "root record", 0);
+    if (isLeaf(treeNode(store, 0))) corruptTree(store, "root record", 0);
     store.treeReadMs = msClock() - start;
 }
 
@@ -420,7 +451,8 @@ void readRecordBlock(TreeStore& store, uint32_t block) {
     const uint32_t slot = block == lastBlock ? lastBlock : store.records.nextSlot++;
     Node* target = store.treeBuffer + (size_t)slot * kBlockRecords;
     const size_t length = sizeof(Node) * count;
-    ssize_t got = readTreeRange(store.records.fd.fd, (int64_t)sizeof(Node) * first, target, length);
+    ssize_t got = readTreeRange(store.treeFiles[(size_t)store.treeIndex], store.records.fd.fd,
+                                (int64_t)sizeof(Node) * first, target, length, kDamageStops);
     if (got != (ssize_t)length) fatal("problem loading tree from file \"%s\"\n", store.records.path.c_str());
     store.records.stamps[block] = store.records.generation;
     store.records.slots[block] = slot;

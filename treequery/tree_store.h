@@ -2,7 +2,10 @@
 // maps one tree at a time (or, for the grouped exact search, the blocks of records its
 // descents reach), checks damaged files, keeps mappings across patterns and releases
 // them. Every byte of a tree file comes in through readTreeRange() or mapTreeFile() in
-// tree_store.cpp.
+// tree_store.cpp, and every block of it is verified against "<tree base>.streesum"
+// (when the data set has one) the first time a record in it is used: a whole tree
+// when it is read or walked by the traversal, the blocks of the records reached when
+// it is mapped for a search.
 //
 // Tree files are untrusted: a walk reaches records only through treeNode(), which
 // refuses an index at or beyond the loaded tree's node count, and leaf inputs only
@@ -15,8 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/records.h"
+#include "treequery/verified_blocks.h"
 
 // Dividers and node records as the tree builder writes them (toolkit/records.h).
 using Divider = TreeDivider;
@@ -67,6 +72,13 @@ struct TreeStore {
     std::vector<long long> treeLeaves;
     RecordReader records;
 
+    // Checksums of the trees and the dividers; empty (path "") when the data set has none.
+    ChecksumFile sums;
+    std::vector<VerifiedFile> treeFiles;  // by tree, attached when the tree is first opened
+    // The loaded tree's checksums while it is mapped and reached record by record:
+    // treeNode() verifies the block of each record it hands out. Null otherwise.
+    VerifiedFile* mappedSums = nullptr;
+
     TreeStore();
     TreeStore(const TreeStore&) = delete;
     TreeStore& operator=(const TreeStore&) = delete;
@@ -82,6 +94,8 @@ std::string treePath(const TreeStore& store, int t);
 
 inline const Node& treeNode(const TreeStore& store, uint32_t index) {
     if (index >= (uint32_t)store.treeNodes) corruptTree(store, "record index", index);
+    if (store.mappedSums)
+        verifyBlocks(*store.mappedSums, store.tree, (uint64_t)index * sizeof(Node), sizeof(Node), kDamageStops);
     return store.tree[index];
 }
 inline int leafInputChecked(const TreeStore& store, const Node& n) {
@@ -93,7 +107,12 @@ inline int leafInputChecked(const TreeStore& store, const Node& n) {
 // input's bit length (or odd) is a corrupt tree.
 int leafPosition(const TreeStore& store, int input, long long depth);
 
-// Reads "<tree base>.stdiv": dividers, tree count, greatest node count and depth.
+// Loads "<tree base>.streesum" when there is one; false when the trees are unverified.
+bool loadTreeSums(TreeStore& store);
+// The checksum file of the trees: "<tree base>.streesum".
+std::string treeSumsPath(const TreeStore& store);
+
+// Reads "<tree base>.stdiv" (verified whole against the tree checksums): dividers, tree count, greatest node count and depth.
 // Refuses a missing or ragged file, node counts below 1 or beyond 2 GiB of records,
 // trees numbered out of order, keys that fall within a tree or from one tree to the
 // next, and node counts that cannot hold the catalogue's suffixes (the catalogue must

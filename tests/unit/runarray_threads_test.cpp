@@ -1,7 +1,7 @@
 // The sorter with threads: -j 2 and -j 3 leave every file and every run line as one
 // thread leaves them, whether the threads take runs of their own or share one run; a
-// failed run stops with the message one thread prints and leaves no later run behind;
-// the LCP walk split into stretches gives the same values.
+// failed run, or a damaged input, stops with the message one thread prints and leaves
+// no later run behind; the LCP walk split into stretches gives the same values.
 #include <gtest/gtest.h>
 
 #include <divsufsort.h>
@@ -12,6 +12,7 @@
 
 #include "runarray/runarray.h"
 #include "tests/property/runarray_dataset.h"
+#include "tests/support/checksums.h"
 
 using namespace runarray_test;
 
@@ -37,7 +38,7 @@ protected:
     struct Outcome {
         int status = 0;
         std::string err;                           // times masked
-        std::map<std::string, std::string> files;  // every run file and the catalogue
+        std::map<std::string, std::string> files;  // every run file, the catalogue, the checksums, temporaries
     };
 
     // Sorts data set "ds" with `options` and collects what it left.
@@ -53,7 +54,7 @@ protected:
         o.err = err;
         for (auto& entry : std::filesystem::directory_iterator(dir + "ds.ST")) {
             std::string name = entry.path().filename().string();
-            for (const char* kind : {".stpsa", ".stlcp", ".stplengths"})
+            for (const char* kind : {".stpsa", ".stlcp", ".stplengths", ".strunsum", ".tmp"})
                 if (name.size() > strlen(kind) && name.ends_with(kind)) o.files[name] = readFile(entry.path());
         }
         // Each outcome starts from no run files at all.
@@ -116,6 +117,40 @@ TEST_F(RunarrayThreads, FailedRunStopsAsOneThreadWouldAndLeavesNoLaterRun) {
         EXPECT_NE(o.err.find("## ERROR: DNA file " + base + "_9.stdna: byte 'n' at offset 3"), std::string::npos)
             << j << o.err;
         EXPECT_EQ(o.files.size(), 9u) << j;  // runs 0 .. 8
+    }
+}
+
+TEST_F(RunarrayThreads, DamagedInputStopsAsOneThreadWould) {
+    std::vector<std::string> inputs = randomInputs(firstSeed(1604), 12, 9000);
+    for (auto& s : inputs) s += "acgt";
+    makeDataSet(dir, "ds", inputs);
+    const std::string base = dir + "ds.ST/ds";
+    testsupport::writeChecksums(base);
+    // Still bases, so only the checksums can tell: input 6's text in its second block
+    // when it has one, then (input 6 mended) input 9's packed form, read after its run's
+    // LCP file is written.
+    std::string dna6 = base + "_6.stdna", text6 = readFile(dna6), bin9 = base + "_9.stbin";
+    std::string damaged = text6, packed = readFile(bin9);
+    size_t at = damaged.size() > 5000 ? 5000 : 1;
+    damaged[at] = damaged[at] == 'a' ? 'c' : 'a';
+    packed[0] = (char)(packed[0] ^ 0x40);
+    writeFile(dna6, damaged);
+    for (int round = 0; round < 2; round++) {
+        if (round == 1) {
+            writeFile(dna6, text6);
+            writeFile(bin9, packed);
+        }
+        const std::string fault = round == 0 ? dna6 : bin9;
+        Outcome one = sort("-S -Z");
+        EXPECT_NE(one.status, 0);
+        EXPECT_NE(one.err.find("## ERROR: " + fault + " is damaged: block "), std::string::npos) << one.err;
+        EXPECT_EQ(one.files.count("ds.strunsum"), 0u);
+        for (const char* j : {" -j 2", " -j 3"}) {
+            Outcome many = sort(std::string("-S -Z") + j);
+            EXPECT_EQ(many.status, one.status) << j;
+            EXPECT_EQ(many.err, one.err) << j;
+            EXPECT_TRUE(many.files == one.files) << j;
+        }
     }
 }
 

@@ -1,0 +1,143 @@
+// Damaged trees, dividers and texts of a data set that carries checksum files: every
+// query either stops with an error naming the damaged file or, when it never reads the
+// damaged block, gives the undamaged answer. A data set without checksum files is
+// read unverified and -v says so.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/property/treequery_dataset.h"
+#include "tests/support/checksums.h"
+
+namespace {
+
+using namespace testsupport;
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+struct VerifyFixture : ::testing::Test {
+    TempDir dir{"treequery-verify"};
+    std::string base;
+    std::vector<std::string> inputs;
+    std::vector<std::vector<std::string>> queries;  // options after "<dir> ds"
+    std::vector<Outcome> answers;                   // undamaged
+
+    void SetUp() override {
+        std::mt19937 random(firstSeed(20241208));
+        auto bases = [&](size_t n) {
+            std::string s;
+            for (size_t i = 0; i < n; i++) s += "acgt"[random() % 4];
+            return s;
+        };
+        // Input 0 spans many 4 KiB text blocks; the trees span many blocks each.
+        inputs = {bases(40000), ""};
+        inputs[1] = bases(300) + inputs[0].substr(1000, 200) + bases(300) + inputs[0].substr(30000, 200);
+        base = tqdata::writeDataSet(dir.path, "ds", inputs, 30000);
+        writeChecksums(base);
+        const std::string exact = inputs[0].substr(5000, 20) + "," + inputs[0].substr(35010, 18) + ",acgtacgtacgtac";
+        std::string near = inputs[0].substr(20000, 16);
+        near[3] = near[3] == 'a' ? 'c' : 'a';
+        queries = {{"-p", exact}, {"-U", "-p", exact}, {"-H", "2", "-p", near}, {"-U", "-H", "2", "-p", near},
+                   {"-0", "-K", "-1", "-t", "12"}};
+        for (const auto& q : queries) answers.push_back(run(q));
+        for (size_t k = 0; k < queries.size(); k++) ASSERT_EQ(answers[k].status, 0) << answers[k].err;
+    }
+
+    Outcome run(const std::vector<std::string>& options) {
+        std::string command = binary("treequery") + " " + dir.path + " ds";
+        for (const std::string& o : options) command += " '" + o + "'";
+        Outcome o;
+        o.status = runCommand(command + " >" + dir.path + "out 2>" + dir.path + "err");
+        o.out = readFile(dir.path + "out");
+        o.err = readFile(dir.path + "err");
+        return o;
+    }
+
+    // Flips one byte of `path` at each offset in turn and runs every query; returns
+    // how many runs stopped on the damage.
+    int damageEach(const std::string& path, const std::vector<size_t>& offsets) {
+        const std::string intact = readFile(path);
+        int stopped = 0;
+        for (size_t at : offsets) {
+            std::string damaged = intact;
+            damaged[at % damaged.size()] ^= 0x5a;
+            writeFile(path, damaged);
+            for (size_t k = 0; k < queries.size(); k++) {
+                SCOPED_TRACE(path + " byte " + std::to_string(at % damaged.size()) + ", query " + std::to_string(k));
+                Outcome o = run(queries[k]);
+                if (o.status == 0) {
+                    EXPECT_EQ(o.out, answers[k].out) << "a damaged file gave another answer";
+                    continue;
+                }
+                stopped++;
+                EXPECT_NE(o.err.find("## ERROR: " + path + " is damaged: block "), std::string::npos) << o.err;
+                const bool hamming = queries[k][0] == "-H" || queries[k][1] == "-H";
+                if (hamming && o.err.find(".stdiv") == std::string::npos) {
+                    EXPECT_EQ(o.status, 255);
+                    EXPECT_NE(o.out.find("ERROR: " + path + " is damaged"), std::string::npos) << o.out;
+                } else {
+                    EXPECT_EQ(o.status, 1);
+                }
+            }
+        }
+        writeFile(path, intact);
+        return stopped;
+    }
+};
+
+TEST_F(VerifyFixture, DamagedTreesStopEveryQueryThatReadsTheBlock) {
+    int runs = 0, stopped = 0;
+    for (int t = 0; exists(base + "_" + std::to_string(t) + ".stree"); t++) {
+        const std::string path = base + "_" + std::to_string(t) + ".stree";
+        const size_t size = readFile(path).size();
+        // The root's block, blocks in the middle, the last byte. The traversal reads
+        // every block, so each damage stops at least that query.
+        const int here = damageEach(path, {0, 5, size / 3, size / 2 + 7, size - 1});
+        EXPECT_GE(here, 5);
+        stopped += here;
+        runs += 5 * (int)queries.size();
+    }
+    // The searches read the blocks on their paths only: some damage is never met.
+    EXPECT_LT(stopped, runs);
+}
+
+TEST_F(VerifyFixture, DamagedDividersStopEveryQuery) {
+    const std::string path = base + ".stdiv";
+    const size_t size = readFile(path).size();
+    EXPECT_EQ(damageEach(path, {0, size / 2, size - 1}), 3 * (int)queries.size());
+}
+
+TEST_F(VerifyFixture, DamagedTextsStopTheQueriesThatReadThem) {
+    // The exact searches check their patterns against the text at 5000 and 35010 (found
+    // only there); the traversal prints text of its repeats, the Hamming search compares
+    // its candidates. Damage elsewhere may never be read.
+    const std::string text0 = base + "_0.stdna";
+    EXPECT_GE(damageEach(text0, {5005, 35015}), 2 * 2);
+    damageEach(text0, {12000, 39999});
+    damageEach(base + "_1.stdna", {0, 450, 999});
+}
+
+TEST_F(VerifyFixture, WithoutChecksumFilesTheDataSetIsReadUnverified) {
+    std::remove((base + ".streesum").c_str());
+    std::remove((base + ".stinsum").c_str());
+    for (size_t k = 0; k < queries.size(); k++) {
+        std::vector<std::string> verbose = queries[k];
+        verbose.push_back("-v");
+        Outcome o = run(verbose);
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_NE(o.err.find("# Reading unverified data: no checksum file " + base + ".streesum, " + base + ".stinsum\n"),
+                  std::string::npos)
+            << o.err;
+        EXPECT_EQ(run(queries[k]).out, answers[k].out);
+    }
+    // With them, -v has nothing to say about it.
+    writeChecksums(base);
+    EXPECT_EQ(run({"-v", "-p", "acgtacgt"}).err.find("unverified"), std::string::npos);
+}
+
+}  // namespace
