@@ -20,13 +20,8 @@ int main(int argc, char** argv) {
     int startCpu = cpuMs();
 
     InputCatalogue inputs = readInputCatalogue(paths);
-    RunBuffers buffers;
-    allocateBuffers(buffers, settings, inputs);
-    deleteStaleOutputs(paths);
-
     SortTotals totals;
-    totals.referenceMs = msClock();
-    sortAllRuns(settings, paths, inputs, buffers, totals);
+    sortAllRuns(settings, paths, inputs, totals);
     writePartitions(paths, totals.runInputs, totals.sums);
     writeRunChecksums(paths, totals.sums);
 

@@ -4,6 +4,7 @@
 #include "runarray/runarray.h"
 #include "toolkit/options.h"
 #include "toolkit/run.h"
+#include "toolkit/threads.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ bool scanOptions(int argc, char** argv, SortSettings& settings) {
         flagRow('Z', &s.manzini),
         flagRow('M', &s.mori),
         flagRow('z', &s.zeroOrigin),
+        textRow('j', &s.threadsText),
         flagRow('q', &gRun.quiet),
         flagRow('v', &gRun.verbose),
         helpRow('h'),
@@ -59,7 +61,13 @@ bool scanOptions(int argc, char** argv, SortSettings& settings) {
     line.messages.pendingAtEnd = "Error: option value pending when reached end of args\n";
     line.messages.unrecognized = "unrecognized option '%s'\n";
     line.messages.extraMain = "at option '%s': main parameters already defined\n";
-    return scanCommandLine(argc, argv, line).mains == 2;
+    bool mains = scanCommandLine(argc, argv, line).mains == 2;
+    if (s.threadsText) {
+        int requested = parseNumber(s.threadsText);
+        if (requested < 0) fatal("thread count %d (-j) is not a number of threads\n", requested);
+        s.threads = resolveThreads(requested);
+    }
+    return mains;
 }
 
 void echoOptions(const SortSettings& settings) {
@@ -82,6 +90,7 @@ void echoOptions(const SortSettings& settings) {
     flag(settings.mori, "Mori ");
     flag(settings.zeroOrigin, "iorigin ");
     if (settings.jOption) { fprintf(stderr, "Joption=%s ", settings.jOption); words++; }
+    if (settings.threadsText) { fprintf(stderr, "threads=%d ", settings.threads); words++; }
     fputs(words ? "\n" : "none\n", stderr);
     if (settings.jOption) note("WARNING: J option unimplemented!\n");
     if (settings.mori) note("WARNING: M option deprecated!\n");

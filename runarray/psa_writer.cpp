@@ -1,33 +1,44 @@
 // The prefixed suffix array of one run: packed inputs, prefix words and preceding
 // codes, and the .stpsa file written through the output buffer.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
+#include "runarray/pieces.h"
 #include "runarray/runarray.h"
 #include "toolkit/file_io.h"
 #include "toolkit/packed_input.h"
 #include "toolkit/run.h"
 
-void loadPackedInputs(const DataSetPaths& paths, const InputCatalogue& inputs, int first, int end,
-                      RunBuffers& buffers) {
+bool loadPackedInputs(const DataSetPaths& paths, const InputCatalogue& inputs, int first, int end,
+                      RunBuffers& buffers, RunReport& report) {
     uint32_t* place = buffers.packed;
     for (int k = first; k < end; k++) {
         int32_t words = inputs.words[k];
         // Two zero words after each input keep every prefix inside its own input.
         if ((place - buffers.packed) + (int64_t)words + 2 > buffers.packedWords)
-            fatal("binary buffer not big enough! k=%d l=%d\n", k, end);
+            return fail(report, "binary buffer not big enough! k=%d l=%d\n", k, end);
         buffers.inputWords[k] = place;
         std::string path = dataSetFile(paths.base, k, ".stbin");
-        size_t got = 0;
-        switch (readPackedInput(path.c_str(), place, inputs.bitLengths[k], &got, &inputs.sums)) {
-            case PackedRead::cannotOpen: fatal("bad open: can't open %s\n", path.c_str());
-            case PackedRead::shortFile:
-                fatal("bad read, file %s: %d in, %d out\n", path.c_str(), words, (int)(got / 4));
-            case PackedRead::whole: break;
-        }
+        FileDescriptor in(openFile(path.c_str(), 0));
+        if (!in.ok()) return fail(report, "bad open: can't open %s\n", path.c_str());
+        VerifiedFile verified;
+        if (!attachInput(verified, inputs, path, report)) return false;
+        size_t wanted = packedWords(inputs.bitLengths[k]) * sizeof(uint32_t);
+        int64_t got = readAll(in.fd, place, wanted, &report.readMs);
+        if (got < 0) return fail(report, "can't read %s: %s\n", path.c_str(), strerror(errno));
+        if ((size_t)got < wanted)
+            return fail(report, "bad read, file %s: %d in, %d out\n", path.c_str(), words, (int)(got / 4));
+        verified.check(0, wanted, place, in.fd);
+        if (!report.error.empty()) return false;
+        // The bits past the last base are zero, whatever the file holds there.
+        int64_t bits = inputs.bitLengths[k];
+        if (bits & 31) place[words - 1] &= ~0u << (32 - (bits & 31));
         place[words] = 0;
         place[words + 1] = 0;
         place += words + 2;
     }
+    return true;
 }
 
 PsaRecord makePsaRecord(const uint32_t* words, uint32_t number, uint32_t offset) {
@@ -49,92 +60,82 @@ PsaRecord makePsaRecord(const uint32_t* words, uint32_t number, uint32_t offset)
 
 namespace {
 
-struct SuffixOutput {
-    int fd;
-    BlockHasher* hash;
-    PsaRecord* records;
-    int capacity;
-    int filled = 0;
-    int64_t written = 0;
-    int* flushes;
-
-    void flush() {
-        int64_t bytes = (int64_t)filled * (int64_t)sizeof(PsaRecord);
-        if (timedWriteChunked(fd, records, (size_t)bytes) != bytes) fatal("failed to write %d Suffixes\n", filled);
-        hash->add(records, (size_t)bytes);
-        (*flushes)++;
-        written += filled;
-        filled = 0;
-    }
-    void add(const PsaRecord& record) {
-        records[filled++] = record;
-        if (filled == capacity) flush();
-    }
-};
-
-// Writes the records of slots len+1 .. count; `locate` turns a run-text position into
-// (input, offset).
+// Makes the records of output places from .. from+count-1 (suffix-array slots
+// len+1+from ..); `locate` turns a run-text position into (input, offset).
 template <class Locate>
-void emitRecords(SuffixOutput& output, const RunBuffers& buffers, int len, int count, uint32_t origin,
-                 Locate locate) {
+void makeRecords(PsaRecord* records, int64_t from, int count, const RunBuffers& buffers, int len, int runCount,
+                 uint32_t origin, Locate locate) {
     // The suffixes come in sorted order, so their packed words (and map slots) are read
     // at random: fetch them a few suffixes ahead.
     constexpr int kAhead = 16;
     const int32_t* suffixes = buffers.suffixes;
     const uint32_t* map = len >= 3 ? buffers.map : nullptr;
-    for (int i = len + 1; i <= count; i++) {
-        if (i + 2 * kAhead <= count && map) __builtin_prefetch(map + suffixes[i + 2 * kAhead] + 1);
-        if (i + kAhead <= count) {
+    const int firstSlot = len + 1 + (int)from;
+    for (int j = 0; j < count; j++) {
+        int i = firstSlot + j;
+        if (i + 2 * kAhead <= runCount && map) __builtin_prefetch(map + suffixes[i + 2 * kAhead] + 1);
+        if (i + kAhead <= runCount) {
             uint32_t input, offset;
             locate((uint32_t)suffixes[i + kAhead], input, offset);
             __builtin_prefetch(buffers.inputWords[input] + offset / 16);
         }
         uint32_t input, offset;
         locate((uint32_t)suffixes[i], input, offset);
-        output.add(makePsaRecord(buffers.inputWords[input], input - origin, offset));
+        records[j] = makePsaRecord(buffers.inputWords[input], input - origin, offset);
     }
+}
+
+template <class Locate>
+PiecesWritten writeRecords(int fd, const RunBuffers& buffers, int len, int count, uint32_t origin, BlockHasher& hash,
+                           Locate locate) {
+    auto fill = [&](int64_t from, int n, PsaRecord* records) {
+        makeRecords(records, from, n, buffers, len, count, origin, locate);
+    };
+    return writePieces(fd, (int64_t)count - len, buffers.outSize, buffers.out, buffers.helpers, hash, fill);
 }
 
 }  // namespace
 
-int64_t writeRunSuffixes(const std::string& path, const SortSettings& settings, const InputCatalogue& inputs,
-                         int first, int end, int count, RunBuffers& buffers, SortTotals& totals) {
+bool writeRunSuffixes(const std::string& path, const SortSettings& settings, const InputCatalogue& inputs,
+                      int first, int end, int count, RunBuffers& buffers, RunReport& report) {
     const int len = end - first;
     FileDescriptor out(openTemporary(path));
-    if (!out.ok()) fatal("can't open suffix file %s\n", path.c_str());
+    if (!out.ok()) return fail(report, "can't open suffix file %s\n", path.c_str());
+    report.madePsa = true;
     BlockHasher hash;
-    if (!gRun.quiet) fprintf(stderr, ", write %d .. ", count - len);
+    say(report, ", write %d .. ", count - len);
 
-    SuffixOutput output{out.fd, &hash, buffers.out, buffers.outSize, 0, 0, &totals.flushes};
     const uint32_t origin = settings.zeroOrigin ? (uint32_t)first : 0;
+    PiecesWritten done;
     if (len == 1) {
         const uint32_t input = (uint32_t)first;
-        emitRecords(output, buffers, len, count, origin, [input](uint32_t p, uint32_t& in, uint32_t& off) {
+        done = writeRecords(out.fd, buffers, len, count, origin, hash, [input](uint32_t p, uint32_t& in, uint32_t& off) {
             in = input;
             off = p;
         });
     } else if (len == 2) {
         const uint32_t input = (uint32_t)first;
         const uint32_t firstLength = (uint32_t)inputs.lengths[first];
-        emitRecords(output, buffers, len, count, origin,
-                    [input, firstLength](uint32_t p, uint32_t& in, uint32_t& off) {
-                        bool second = p > firstLength;
-                        in = input + second;
-                        off = second ? p - firstLength - 1 : p;
-                    });
+        done = writeRecords(out.fd, buffers, len, count, origin, hash,
+                            [input, firstLength](uint32_t p, uint32_t& in, uint32_t& off) {
+                                bool second = p > firstLength;
+                                in = input + second;
+                                off = second ? p - firstLength - 1 : p;
+                            });
     } else if (len >= 3) {
         const uint32_t* map = buffers.map;
-        emitRecords(output, buffers, len, count, origin, [map](uint32_t p, uint32_t& in, uint32_t& off) {
+        done = writeRecords(out.fd, buffers, len, count, origin, hash, [map](uint32_t p, uint32_t& in, uint32_t& off) {
             off = map[p + 1];
             in = map[p - off];
         });
     }
-    if (output.filled > 0) output.flush();
+    report.writeMs += done.writeMs;
+    report.flushes += done.pieces;
+    report.written = done.items;
+    if (done.failedPiece >= 0) return fail(report, "failed to write %d Suffixes\n", (int)done.failedItems);
 
     int fd = out.fd;
     out.fd = -1;
-    if (closeFile(fd) != 0) fatal("can't close suffix file %s\n", path.c_str());
-    commitFile(path);
-    totals.sums.push_back(hash.finish(path));
-    return output.written;
+    if (closeFile(fd) != 0) return fail(report, "can't close suffix file %s\n", path.c_str());
+    return commitRunFile(path, hash, done.hashed, report);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "toolkit/checksum.h"
@@ -22,6 +23,8 @@ struct SortSettings {
     int manzini = 0;               // -Z: compute and write the LCP array
     int mori = 0;                  // -M: no effect, warns
     int zeroOrigin = 0;            // -z: input numbers counted from each run's first input
+    const char* threadsText = nullptr;  // -j: threads (0 = every core); absent = one, as always
+    int threads = 1;               // -j resolved
     const char* inputDir = nullptr;
     const char* prefix = nullptr;
 };
@@ -52,19 +55,45 @@ struct DataSetPaths {
     std::string partitions;
 };
 
-// Working memory, sized once from maxSize and reused by every run.
+// One run: inputs first .. end-1, whose text (separators included) is `count` bytes.
+// Runs depend only on the catalogue, so all of them are known before any is sorted.
+struct RunPlan {
+    int first = 0;
+    int end = 0;
+    int count = 0;
+};
+
+// Working memory of one run at a time, sized once from maxSize and reused by every run
+// that goes through it; `helpers` threads share each run's work after its sort.
 struct RunBuffers {
     int64_t maxSize = 0;            // bytes of a run text, separators included; every run stays below
     uint8_t* text = nullptr;        // maxSize bytes
     int32_t* suffixes = nullptr;    // maxSize entries; slot 0 is the empty suffix, 1..count sorted
     uint32_t* map = nullptr;        // maxSize entries: LCP values first, then the position map
-    uint32_t* lcpChunk = nullptr;   // kLcpChunk values on their way to the .stlcp file (-Z)
-    PsaRecord* out = nullptr;       // outSize records (none with -N)
+    uint32_t* lcpChunk = nullptr;   // kLcpChunk values per helper on their way to the .stlcp file (-Z)
+    PsaRecord* out = nullptr;       // outSize records per helper (none with -N)
     int outSize = 0;
+    int helpers = 1;
     uint32_t* packed = nullptr;     // packed inputs of the run, each followed by two zero words
     int64_t packedWords = 0;
     const uint32_t** inputWords = nullptr;  // per input: its start within `packed` (loaded inputs only)
     ~RunBuffers();
+};
+
+// What one run did: its line on standard error and its counters, or the message of
+// the error that stopped it. Threads fill their own report; the main thread reads it
+// once the run is over.
+struct RunReport {
+    bool live = false;        // pieces go to standard error at once (runs one after another)
+    std::string line;         // the run's line up to its real time
+    std::string error;        // empty, or what fatal() is to print
+    int64_t suffixes = 0;     // suffixes of the run (count - inputs), for the progress line
+    int64_t written = 0;      // records written
+    int flushes = 0;
+    int readMs = 0, writeMs = 0;
+    int finishedMs = 0;
+    bool madeLcp = false, madePsa = false;  // files of this run that exist now
+    std::vector<ChecksumEntry> sums;        // of the run's files, in the order they were written
 };
 
 // What all runs add up to, for the closing line.
@@ -84,12 +113,32 @@ void echoOptions(const SortSettings& settings);
 
 // runs.cpp
 DataSetPaths buildPaths(const SortSettings& settings);
+// The bases of a data set: the first base of the first input with any decides the case.
+struct BaseTable;
+const BaseTable* peekBaseTable(const DataSetPaths& paths, const InputCatalogue& inputs);
 InputCatalogue readInputCatalogue(const DataSetPaths& paths);
 int64_t computeMaxSize(const SortSettings& settings, const InputCatalogue& inputs);
-void allocateBuffers(RunBuffers& buffers, const SortSettings& settings, const InputCatalogue& inputs);
+// Bytes that one run's buffers take with `helpers` threads.
+int64_t runMemory(const SortSettings& settings, const InputCatalogue& inputs, int helpers);
+// `talk` prints the sizing line (once, for the first buffers).
+void allocateBuffers(RunBuffers& buffers, const SortSettings& settings, const InputCatalogue& inputs, int helpers,
+                     bool talk);
 void deleteStaleOutputs(const DataSetPaths& paths);
-void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const InputCatalogue& inputs,
-                 RunBuffers& buffers, SortTotals& totals);
+std::vector<RunPlan> planRuns(const SortSettings& settings, const InputCatalogue& inputs, int64_t maxSize);
+// Reads, sorts and writes run `run`; returns false with report.error set when it failed.
+bool sortRun(int run, const RunPlan& plan, const SortSettings& settings, const DataSetPaths& paths,
+             const InputCatalogue& inputs, const BaseTable* bases, RunBuffers& buffers, RunReport& report);
+// Appends a piece of the run's line (and prints it at once when the report is live).
+void say(RunReport& report, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+// Sets report.error; returns false.
+bool fail(RunReport& report, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+// Looks up an input file (.stdna, .stbin) of the run in the data set's checksums, its
+// faults going to report.error; false when it has one already.
+bool attachInput(VerifiedFile& verified, const InputCatalogue& inputs, const std::string& path, RunReport& report);
+// Renames a run file written under its temporary name into place and adds its
+// checksums to the report: from `hash` when its pieces went through it in order
+// (`hashed`), else read back from the finished file. False with report.error set.
+bool commitRunFile(const std::string& path, BlockHasher& hash, bool hashed, RunReport& report);
 void writePartitions(const DataSetPaths& paths, const std::vector<int32_t>& runInputs,
                      std::vector<ChecksumEntry>& sums);
 // Written last, once every file it covers is in place.
@@ -98,23 +147,50 @@ void writeRunChecksums(const DataSetPaths& paths, const std::vector<ChecksumEntr
 // before each input's first offset holds the input's number.
 void fillPositionMap(uint32_t* map, const int32_t* lengths, int first, int end);
 
+// schedule.cpp
+// How many runs go at once: at most `threads` and the number of runs, and only as many
+// as physical memory holds (`memory` bytes; 0 = not known).
+int runsAtOnce(int threads, int runs, int64_t perRun, uint64_t memory);
+void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const InputCatalogue& inputs,
+                 SortTotals& totals);
+
+// Runs body(t) for t = 0 .. threads-1, t = 0 on the calling thread, and waits for all.
+template <class Body>
+void shareWork(int threads, Body body) {
+    if (threads <= 1) {
+        body(0);
+        return;
+    }
+    std::vector<std::thread> others;
+    for (int t = 1; t < threads; t++) others.emplace_back(body, t);
+    body(0);
+    for (std::thread& other : others) other.join();
+}
+
+// Reads up to `size` bytes (short only at the end of the file), adding the time to
+// *ms; -1 when a read fails (errno tells why).
+int64_t readAll(int fd, void* buffer, size_t size, int* ms);
+
 // psa_writer.cpp
-void loadPackedInputs(const DataSetPaths& paths, const InputCatalogue& inputs, int first, int end,
-                      RunBuffers& buffers);
+bool loadPackedInputs(const DataSetPaths& paths, const InputCatalogue& inputs, int first, int end,
+                      RunBuffers& buffers, RunReport& report);
 // The record of the suffix at `offset` of an input whose packed words start at `words`
 // (followed by two zero words); `number` goes into bits 31-2 of word 0.
 PsaRecord makePsaRecord(const uint32_t* words, uint32_t number, uint32_t offset);
-// Writes the records of suffix-array slots len+1 .. count to the run's .stpsa file;
-// returns the number of records written.
-int64_t writeRunSuffixes(const std::string& path, const SortSettings& settings, const InputCatalogue& inputs,
-                         int first, int end, int count, RunBuffers& buffers, SortTotals& totals);
+// Writes the records of suffix-array slots len+1 .. count to the run's .stpsa file,
+// in pieces of outSize records shared by the helpers; report.written gets the records
+// written. False when the file could not be written.
+bool writeRunSuffixes(const std::string& path, const SortSettings& settings, const InputCatalogue& inputs,
+                      int first, int end, int count, RunBuffers& buffers, RunReport& report);
 
 // lcp.cpp
 // LCP values of a run text of n bytes whose inputs each end in a 0 byte, its suffixes
 // sorted in slots 1..n: values[p] (n slots) becomes the value of the suffix at text
 // position p against the suffix before it in the order.
-void computeLcp(const uint8_t* text, const int32_t* suffixes, uint32_t* values, int n);
+// `threads` threads share the work, each a part of the text.
+void computeLcp(const uint8_t* text, const int32_t* suffixes, uint32_t* values, int n, int threads = 1);
 // Writes the values of ranks len+1 .. n (the run's real suffixes) in suffix order,
-// through `chunk` (chunkSize values); the file's checksums join `sums`.
-void writeLcpFile(const std::string& path, const uint32_t* values, const int32_t* suffixes, int len, int n,
-                  uint32_t* chunk, int chunkSize, std::vector<ChecksumEntry>& sums);
+// through `chunk` (chunkSize values per thread, `threads` threads); its checksums join
+// report.sums. False when the file could not be written.
+bool writeLcpFile(const std::string& path, const uint32_t* values, const int32_t* suffixes, int len, int n,
+                  uint32_t* chunk, int chunkSize, int threads, RunReport& report);

@@ -1,12 +1,16 @@
 // Sizing of the run text, the working buffers, stale outputs, forming runs from
 // consecutive inputs and sorting each run, and the partitions catalogue.
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <divsufsort.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include "runarray/runarray.h"
 #include "toolkit/catalogue.h"
@@ -14,6 +18,14 @@
 #include "toolkit/run.h"
 
 static_assert(sizeof(saidx_t) == sizeof(int32_t), "the suffix array holds 32-bit positions");
+
+// The bytes a .stdna file may hold, as rejection tables: the four bases in the data
+// set's case (lower, or upper as dnaprep -u writes them). Any other byte would be
+// sorted as if it were a base, and a 0 byte would pass for an input's end.
+struct BaseTable {
+    uint8_t reject[256];
+    const char* letters;
+};
 
 namespace {
 
@@ -38,13 +50,6 @@ void adviseHugePages(void* memory, int64_t used) {
     if (to > from) madvise((void*)from, to - from, MADV_HUGEPAGE);
 }
 
-// The bytes a .stdna file may hold, as rejection tables: the four bases in the data
-// set's case (lower, or upper as dnaprep -u writes them). Any other byte would be
-// sorted as if it were a base, and a 0 byte would pass for an input's end.
-struct BaseTable {
-    uint8_t reject[256];
-    const char* letters;
-};
 
 constexpr BaseTable makeBaseTable(const char* bases, const char* letters) {
     BaseTable table{};
@@ -57,93 +62,184 @@ constexpr BaseTable makeBaseTable(const char* bases, const char* letters) {
 constexpr BaseTable kLowerBases = makeBaseTable("acgt", "a, c, g, t");
 constexpr BaseTable kUpperBases = makeBaseTable("ACGT", "A, C, G, T");
 
-// Checks input k's bases in one table pass. The data set's first base decides its
-// case (*table is null until then); a base of the other case is refused like any
-// other byte, since the two cases sort apart from their codes.
-void checkBases(const uint8_t* bases, int32_t length, const BaseTable** table, const std::string& path) {
-    if (length == 0) return;
-    if (!*table) *table = kUpperBases.reject[bases[0]] ? &kLowerBases : &kUpperBases;
-    const uint8_t* reject = (*table)->reject;
+// The table of a data set whose first base is `first`: a base of the other case is
+// refused like any other byte, since the two cases sort apart from their codes.
+const BaseTable* tableFor(uint8_t first) { return kUpperBases.reject[first] ? &kLowerBases : &kUpperBases; }
+
+// Checks an input's bases in one table pass.
+bool checkBases(const uint8_t* bases, int32_t length, const BaseTable* table, const std::string& path,
+                RunReport& report) {
+    if (length == 0) return true;
+    const uint8_t* reject = table->reject;
     uint8_t bad = 0;
     for (int32_t i = 0; i < length; i++) bad |= reject[bases[i]];
-    if (!bad) return;
+    if (!bad) return true;
     int32_t at = 0;
     while (!reject[bases[at]]) at++;
     uint8_t byte = bases[at];
     char shown[8];
     if (byte > ' ' && byte < 127) snprintf(shown, sizeof shown, "'%c'", byte);
     else snprintf(shown, sizeof shown, "0x%02x", byte);
-    fatal("DNA file %s: byte %s at offset %d is not one of %s (the bases of this data set)\n", path.c_str(), shown,
-          at, (*table)->letters);
+    return fail(report, "DNA file %s: byte %s at offset %d is not one of %s (the bases of this data set)\n",
+                path.c_str(), shown, at, table->letters);
 }
 
 // Reads input k's bases into the run text and checks them.
-void readDna(const DataSetPaths& paths, const ChecksumFile& sums, int k, int32_t length, uint8_t* place,
-             const BaseTable** table) {
+bool readDna(const DataSetPaths& paths, const InputCatalogue& inputs, int k, int32_t length, uint8_t* place,
+             const BaseTable* table, RunReport& report) {
     std::string path = dataSetFile(paths.base, k, ".stdna");
     FileDescriptor in(openFile(path.c_str(), 0));
-    if (!in.ok()) fatal("can't open DNA file %d (%s)\n", k, path.c_str());
+    if (!in.ok()) return fail(report, "can't open DNA file %d (%s)\n", k, path.c_str());
     VerifiedFile verified;
-    verified.attach(&sums, path, fileSizeByStat(path.c_str()));
+    if (!attachInput(verified, inputs, path, report)) return false;
     // A longer file contributes only its catalogue length.
-    size_t got = readFully(in.fd, place, (size_t)length, path.c_str());
-    if (got < (size_t)length) fatal("couldn't read %d bytes from DNA input %d\n", length, k);
+    int64_t got = readAll(in.fd, place, (size_t)length, &report.readMs);
+    if (got < 0) return fail(report, "can't read %s: %s\n", path.c_str(), strerror(errno));
+    if (got < length) return fail(report, "couldn't read %d bytes from DNA input %d\n", length, k);
     verified.check(0, (uint64_t)length, place, in.fd);
-    checkBases(place, length, table, path);
+    if (!report.error.empty()) return false;
+    return checkBases(place, length, table, path, report);
 }
 
-// Sorts the run of inputs first .. end-1 whose text (count bytes) is in buffers.text.
-void sortRun(int run, int first, int end, int count, const SortSettings& settings, const DataSetPaths& paths,
-             const InputCatalogue& inputs, RunBuffers& buffers, SortTotals& totals) {
-    const bool talk = !gRun.quiet;
-    const int len = end - first;
+// What the buffers of one run take, piece by piece; allocateBuffers and runMemory agree.
+struct BufferSizes {
+    int64_t maxSize, text, suffixes, map, lcpChunk, out, packedWords, inputTable;
+    int outSize;
+};
+
+BufferSizes bufferSizes(const SortSettings& settings, const InputCatalogue& inputs, int helpers) {
+    BufferSizes b{};
+    b.maxSize = computeMaxSize(settings, inputs);
+    b.outSize = settings.outSize ? settings.outSize : kDefaultOutSize;
+    b.text = b.maxSize;
+    b.suffixes = 4 * b.maxSize;
+    // Single runs never look up the map; only the LCP values would need it.
+    b.map = !settings.single || settings.manzini ? 4 * b.maxSize : 0;
+    b.lcpChunk = settings.manzini ? 4 * (int64_t)kLcpChunk * helpers : 0;
+    b.out = settings.noSuffixes ? 0 : 16 * (int64_t)b.outSize * helpers;
+    b.packedWords = 3 * (int64_t)inputs.count + b.maxSize / 16;
+    b.inputTable = (int64_t)sizeof(uint32_t*) * inputs.count;
+    return b;
+}
+
+}  // namespace
+
+void say(RunReport& report, const char* fmt, ...) {
+    if (gRun.quiet) return;
+    va_list args;
+    va_start(args, fmt);
+    std::string piece = formatText(fmt, args);
+    va_end(args);
+    report.line += piece;
+    if (report.live) fputs(piece.c_str(), stderr);
+}
+
+bool fail(RunReport& report, const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    report.error = formatText(fmt, args);
+    va_end(args);
+    return false;
+}
+
+bool attachInput(VerifiedFile& verified, const InputCatalogue& inputs, const std::string& path, RunReport& report) {
+    verified.fault = &report.error;
+    verified.attach(&inputs.sums, path, fileSizeByStat(path.c_str()));
+    return report.error.empty();
+}
+
+bool commitRunFile(const std::string& path, BlockHasher& hash, bool hashed, RunReport& report) {
+    if (!tryCommitFile(path))
+        return fail(report, "can't rename %s to %s: %s\n", temporaryName(path).c_str(), path.c_str(), strerror(errno));
+    report.sums.push_back(hashed ? hash.finish(path) : hashFile(path, &report.error));
+    return report.error.empty();
+}
+
+int64_t readAll(int fd, void* buffer, size_t size, int* ms) {
     int start = msClock();
-    if (talk) {
-        note("sort %d %d, ", run, count);
-        if (len >= 2) fprintf(stderr, "inputs %d-%d .. ", first, end - 1);
-        else fprintf(stderr, "input %d .. ", first);
+    char* position = static_cast<char*>(buffer);
+    size_t total = 0;
+    while (total < size) {
+        ssize_t got = read(fd, position + total, size - total);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            *ms += msClock() - start;
+            return -1;
+        }
+        if (got == 0) break;
+        total += (size_t)got;
+    }
+    *ms += msClock() - start;
+    return (int64_t)total;
+}
+
+int64_t putBytes(int fd, const void* buffer, size_t length, int64_t offset, int* ms) {
+    constexpr size_t kPiece = 262144;
+    int start = msClock();
+    const char* position = static_cast<const char*>(buffer);
+    int64_t sum = 0;
+    for (;;) {
+        size_t piece = length > kPiece ? kPiece : length;
+        sum += offset < 0 ? write(fd, position, piece) : pwrite(fd, position, piece, offset);
+        if (offset >= 0) offset += (int64_t)piece;
+        position += piece;
+        length -= piece;
+        if (length == 0) break;
+    }
+    *ms += msClock() - start;
+    return sum;
+}
+
+bool sortRun(int run, const RunPlan& plan, const SortSettings& settings, const DataSetPaths& paths,
+             const InputCatalogue& inputs, const BaseTable* bases, RunBuffers& buffers, RunReport& report) {
+    const int first = plan.first, end = plan.end, count = plan.count;
+    const int len = end - first;
+    report.suffixes = count - len;
+    int64_t pos = 0;
+    for (int k = first; k < end; k++) {
+        int32_t length = inputs.lengths[k];
+        if (!readDna(paths, inputs, k, length, buffers.text + pos, bases, report)) return false;
+        buffers.text[pos + length] = 0;
+        pos += length + 1;
     }
 
+    int start = msClock();
+    say(report, "# sort %d %d, ", run, count);
+    if (len >= 2) say(report, "inputs %d-%d .. ", first, end - 1);
+    else say(report, "input %d .. ", first);
+
     // The empty suffix keeps slot 0, so that rank k sits in slot k.
-    if (divsufsort(buffers.text, buffers.suffixes + 1, count) != 0) fatal("problem with Mori suffix sort\n");
+    if (divsufsort(buffers.text, buffers.suffixes + 1, count) != 0)
+        return fail(report, "problem with Mori suffix sort\n");
     int sorted = msClock();
-    if (talk) fprintf(stderr, "%d ms", sorted - start);
+    say(report, "%d ms", sorted - start);
 
     if (settings.manzini) {
-        computeLcp(buffers.text, buffers.suffixes, buffers.map, count);
+        computeLcp(buffers.text, buffers.suffixes, buffers.map, count, buffers.helpers);
         int computed = msClock();
         std::string path = dataSetFile(paths.base, run, ".stlcp");
-        writeLcpFile(path, buffers.map, buffers.suffixes, len, count, buffers.lcpChunk, kLcpChunk, totals.sums);
+        if (!writeLcpFile(path, buffers.map, buffers.suffixes, len, count, buffers.lcpChunk, kLcpChunk,
+                          buffers.helpers, report))
+            return false;
         int written = msClock();
-        if (talk) fprintf(stderr, ", LCP .. %d + %d ms", computed - sorted, written - computed);
+        say(report, ", LCP .. %d + %d ms", computed - sorted, written - computed);
         sorted = written;
     }
 
     // Runs of one or two inputs find input and offset by arithmetic instead.
     if (len >= 3) fillPositionMap(buffers.map, inputs.lengths.data(), first, end);
 
-    int64_t written = 0;
     if (!settings.noSuffixes) {
-        loadPackedInputs(paths, inputs, first, end, buffers);
+        if (!loadPackedInputs(paths, inputs, first, end, buffers, report)) return false;
         std::string path = dataSetFile(paths.base, run, ".stpsa");
-        written = writeRunSuffixes(path, settings, inputs, first, end, count, buffers, totals);
+        if (!writeRunSuffixes(path, settings, inputs, first, end, count, buffers, report)) return false;
     }
 
-    int finished = msClock();
-    if (talk) {
-        // Without suffix output there is no writing time to report, only the run's real time.
-        if (settings.noSuffixes) fprintf(stderr, ", real %d ms\n", finished - totals.referenceMs);
-        else fprintf(stderr, "%d ms, real %d ms\n", finished - sorted, finished - totals.referenceMs);
-    }
-    totals.referenceMs = finished;
-
-    if (!settings.noSuffixes && written != count - len)
-        fatal("something wrong with # Suffixes: %d %lld\n", count - len, (long long)written);
-    totals.suffixes += (double)written;
-    totals.runInputs.push_back(len);
+    report.finishedMs = msClock();
+    // Without suffix output there is no writing time to report, only the run's real time.
+    if (!settings.noSuffixes) say(report, "%d ms", report.finishedMs - sorted);
+    return true;
 }
-
-}  // namespace
 
 RunBuffers::~RunBuffers() {
     free(text);
@@ -215,29 +311,33 @@ int64_t computeMaxSize(const SortSettings& settings, const InputCatalogue& input
     return maxSize;
 }
 
-void allocateBuffers(RunBuffers& buffers, const SortSettings& settings, const InputCatalogue& inputs) {
-    int64_t maxSize = computeMaxSize(settings, inputs);
+
+int64_t runMemory(const SortSettings& settings, const InputCatalogue& inputs, int helpers) {
+    BufferSizes b = bufferSizes(settings, inputs, helpers);
+    return b.text + b.suffixes + b.map + b.lcpChunk + b.out + 4 * b.packedWords + b.inputTable;
+}
+
+void allocateBuffers(RunBuffers& buffers, const SortSettings& settings, const InputCatalogue& inputs, int helpers,
+                     bool talk) {
+    BufferSizes b = bufferSizes(settings, inputs, helpers);
+    int64_t maxSize = b.maxSize;
     buffers.maxSize = maxSize;
-    buffers.outSize = settings.outSize ? settings.outSize : kDefaultOutSize;
+    buffers.outSize = b.outSize;
+    buffers.helpers = helpers;
     if (buffers.outSize < 0) fatal("output buffer size %d (-m) is not a number of records\n", buffers.outSize);
-    buffers.text = static_cast<uint8_t*>(allocate(maxSize, "the run text"));
-    buffers.suffixes = static_cast<int32_t*>(allocate(4 * maxSize, "the suffix array"));
-    // Single runs never look up the map; only the LCP values would need it.
-    if (!settings.single || settings.manzini)
-        buffers.map = static_cast<uint32_t*>(allocate(4 * maxSize, "the position map"));
+    buffers.text = static_cast<uint8_t*>(allocate(b.text, "the run text"));
+    buffers.suffixes = static_cast<int32_t*>(allocate(b.suffixes, "the suffix array"));
+    if (b.map) buffers.map = static_cast<uint32_t*>(allocate(b.map, "the position map"));
     int64_t used = std::min(maxSize, (int64_t)inputs.count + (int64_t)inputs.sumLen + 1);
     adviseHugePages(buffers.text, used);
     adviseHugePages(buffers.suffixes, 4 * used);
     if (buffers.map) adviseHugePages(buffers.map, 4 * used);
-    if (settings.manzini)
-        buffers.lcpChunk = static_cast<uint32_t*>(allocate(4 * (int64_t)kLcpChunk, "the LCP buffer"));
-    if (!settings.noSuffixes)
-        buffers.out = static_cast<PsaRecord*>(allocate(16 * (int64_t)buffers.outSize, "the output buffer"));
-    buffers.packedWords = 3 * (int64_t)inputs.count + maxSize / 16;
+    if (b.lcpChunk) buffers.lcpChunk = static_cast<uint32_t*>(allocate(b.lcpChunk, "the LCP buffer"));
+    if (b.out) buffers.out = static_cast<PsaRecord*>(allocate(b.out, "the output buffer"));
+    buffers.packedWords = b.packedWords;
     buffers.packed = static_cast<uint32_t*>(allocate(4 * buffers.packedWords, "the binary buffer"));
-    buffers.inputWords = static_cast<const uint32_t**>(
-        allocate((int64_t)sizeof(uint32_t*) * inputs.count, "the binary input table"));
-    if (!gRun.quiet)
+    buffers.inputWords = static_cast<const uint32_t**>(allocate(b.inputTable, "the binary input table"));
+    if (talk && !gRun.quiet)
         note("maxLen %d, sumLen %.0f, maxSize %lld, outSize %d, binSize %lld\n", inputs.maxLen, inputs.sumLen,
              (long long)maxSize, buffers.outSize, (long long)(4 * buffers.packedWords));
 }
@@ -259,34 +359,40 @@ void fillPositionMap(uint32_t* map, const int32_t* lengths, int first, int end) 
     }
 }
 
-void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const InputCatalogue& inputs,
-                 RunBuffers& buffers, SortTotals& totals) {
+const BaseTable* peekBaseTable(const DataSetPaths& paths, const InputCatalogue& inputs) {
+    for (int k = 0; k < inputs.count; k++) {
+        if (inputs.lengths[k] == 0) continue;
+        // When the first base can't be read, that input's run stops the program with
+        // its own message before any later run's message could count: any table will do.
+        uint8_t first = 'a';
+        FileDescriptor in(openFile(dataSetFile(paths.base, k, ".stdna").c_str(), 0));
+        if (in.ok() && read(in.fd, &first, 1) != 1) first = 'a';
+        return tableFor(first);
+    }
+    return &kLowerBases;
+}
+
+std::vector<RunPlan> planRuns(const SortSettings& settings, const InputCatalogue& inputs, int64_t maxSize) {
+    std::vector<RunPlan> plans;
     if (inputs.count == 0) {
-        sortRun(0, 0, 0, 0, settings, paths, inputs, buffers, totals);
-        return;
+        plans.push_back(RunPlan{});
+        return plans;
     }
     int64_t pos = 0;
-    int run = 0, first = 0;
-    const BaseTable* bases = nullptr;
+    int first = 0;
     for (int k = 0; k < inputs.count; k++) {
         int32_t length = inputs.lengths[k];
-        readDna(paths, inputs.sums, k, length, buffers.text + pos, &bases);
-        buffers.text[pos + length] = 0;
         int64_t count = pos + length + 1;
-        if (k == inputs.count - 1) {
-            sortRun(run, first, k + 1, (int)count, settings, paths, inputs, buffers, totals);
-            break;
-        }
         // The next input joins only if the count with it stays below maxSize.
-        if (settings.single || pos + length + inputs.lengths[k + 1] + 2 >= buffers.maxSize) {
-            sortRun(run, first, k + 1, (int)count, settings, paths, inputs, buffers, totals);
-            run++;
+        if (k == inputs.count - 1 || settings.single || pos + length + inputs.lengths[k + 1] + 2 >= maxSize) {
+            plans.push_back(RunPlan{first, k + 1, (int)count});
             first = k + 1;
             pos = 0;
         } else {
             pos = count;
         }
     }
+    return plans;
 }
 
 void writePartitions(const DataSetPaths& paths, const std::vector<int32_t>& runInputs,

@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
@@ -22,10 +24,27 @@ constexpr char kMagic[8] = {'D', 'T', 'S', 'U', 'M', 1, 0, 0};
 
 // Files written under their temporary name and not yet renamed: removed at exit, so
 // a failed run leaves no half-written file behind (and never one under its real
-// name). Part of the run conventions, like the exit status of fatal().
+// name). Part of the run conventions, like the exit status of fatal(). Threads of a
+// program open and rename their files at once, and one of them may stop the program
+// while others write: every use of the list holds gTemporariesLock.
+std::mutex gTemporariesLock;
 std::vector<std::string> gTemporaries;
 void removeTemporaries() {
+    std::lock_guard<std::mutex> hold(gTemporariesLock);
     for (const std::string& path : gTemporaries) unlink(temporaryName(path).c_str());
+}
+
+// Stops the program with the message, or keeps it in *fault (the first one only) for
+// a caller that reports it from its own thread; false either way.
+bool raise(std::string* fault, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+bool raise(std::string* fault, const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string text = formatText(fmt, args);
+    va_end(args);
+    if (!fault) fatal("%s", text.c_str());
+    if (fault->empty()) *fault = text;
+    return false;
 }
 
 std::string baseName(const std::string& path) {
@@ -61,25 +80,28 @@ void put(std::string& out, T value) {
     out.append(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
-// Reads exactly `size` bytes at `offset`, or stops naming `path`.
-void preadExactly(int fd, void* buffer, size_t size, uint64_t offset, const std::string& path) {
+// Reads exactly `size` bytes at `offset`; otherwise an error naming `path` (see raise).
+bool preadExactly(int fd, void* buffer, size_t size, uint64_t offset, const std::string& path,
+                  std::string* fault = nullptr) {
     char* p = static_cast<char*>(buffer);
     while (size > 0) {
         ssize_t got = timedPread64(fd, p, size, (int64_t)offset);
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) fatal("can't read %zu bytes at offset %llu of %s%s%s\n", size, (unsigned long long)offset,
-                            path.c_str(), got < 0 ? ": " : " (file ends)", got < 0 ? strerror(errno) : "");
+        if (got <= 0)
+            return raise(fault, "can't read %zu bytes at offset %llu of %s%s%s\n", size, (unsigned long long)offset,
+                         path.c_str(), got < 0 ? ": " : " (file ends)", got < 0 ? strerror(errno) : "");
         p += got;
         size -= (size_t)got;
         offset += (uint64_t)got;
     }
+    return true;
 }
 
 }  // namespace
 
 std::string firstFault(const ChecksumFile& sums, const ChecksumFile::Item& item, const std::string& path) {
     std::vector<uint64_t> table;
-    std::string problem = sums.readBlockTable(item, table);
+    std::string problem = sums.readBlockTable(item, table, nullptr);
     if (!problem.empty()) return problem;
     int64_t size = fileSizeByStat(path.c_str());
     if (size < 0) return "missing";
@@ -170,14 +192,27 @@ ChecksumEntry BlockHasher::finish(const std::string& path) {
     return done;
 }
 
-ChecksumEntry hashFile(const std::string& path) {
-    FileDescriptor fd(openFile(path.c_str(), 0));
-    if (!fd.ok()) fatal("can't open %s to checksum it: %s\n", path.c_str(), strerror(errno));
+ChecksumEntry hashFile(const std::string& path, std::string* fault) {
     ChecksumEntry entry;
     entry.name = baseName(path);
+    FileDescriptor fd(openFile(path.c_str(), 0));
+    if (!fd.ok()) {
+        raise(fault, "can't open %s to checksum it: %s\n", path.c_str(), strerror(errno));
+        return entry;
+    }
     std::vector<char> buffer(kChecksumBlock * 16);
     for (;;) {
-        size_t got = readFully(fd.fd, buffer.data(), buffer.size(), path.c_str());
+        size_t got = 0;
+        while (got < buffer.size()) {
+            ssize_t n = timedRead(fd.fd, buffer.data() + got, buffer.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                raise(fault, "can't read %s: %s\n", path.c_str(), strerror(errno));
+                return entry;
+            }
+            if (n == 0) break;
+            got += (size_t)n;
+        }
         for (size_t at = 0; at < got; at += kChecksumBlock)
             entry.blocks.push_back(blockHash(buffer.data() + at, std::min<size_t>(kChecksumBlock, got - at)));
         entry.bytes += got;
@@ -293,20 +328,21 @@ std::string ChecksumFile::pathOf(const Item& item) const {
     return folderOf(path) + name;
 }
 
-std::string ChecksumFile::readBlockTable(const Item& item, std::vector<uint64_t>& table) const {
+std::string ChecksumFile::readBlockTable(const Item& item, std::vector<uint64_t>& table, std::string* fault) const {
     table.assign(item.bytes / blockSize + (item.bytes % blockSize != 0), 0);
     FileDescriptor fd(openFile(path.c_str(), 0));
     if (!fd.ok()) return "can't open checksum file " + path + ": " + strerror(errno);
-    preadExactly(fd.fd, table.data(), table.size() * sizeof(uint64_t), item.tableOffset, path);
+    if (!preadExactly(fd.fd, table.data(), table.size() * sizeof(uint64_t), item.tableOffset, path, fault))
+        return "";
     if (blockHash(table.data(), table.size() * sizeof(uint64_t)) != item.tableHash)
         return "block table of " + baseName(pathOf(item)) + " differs from its checksum";
     return "";
 }
 
-std::vector<uint64_t> ChecksumFile::blockTable(const Item& item) const {
+std::vector<uint64_t> ChecksumFile::blockTable(const Item& item, std::string* fault) const {
     std::vector<uint64_t> table;
-    std::string problem = readBlockTable(item, table);
-    if (!problem.empty()) fatal("checksum file %s is damaged (%s)\n", path.c_str(), problem.c_str());
+    std::string problem = readBlockTable(item, table, fault);
+    if (!problem.empty()) raise(fault, "checksum file %s is damaged (%s)\n", path.c_str(), problem.c_str());
     return table;
 }
 
@@ -321,13 +357,19 @@ void VerifiedFile::attach(const ChecksumFile* sums, const std::string& filePath,
     covered = false;
     if (!sums || sums->path.empty()) return;
     const ChecksumFile::Item* item = sums->find(filePath);
-    if (!item) fatal("%s is not listed in checksum file %s\n", filePath.c_str(), sums->path.c_str());
-    if (fileBytes < 0 || (uint64_t)fileBytes != item->bytes)
-        fatal("%s holds %lld bytes, its checksum file %s says %llu\n", filePath.c_str(), (long long)fileBytes,
+    if (!item) {
+        raise(fault, "%s is not listed in checksum file %s\n", filePath.c_str(), sums->path.c_str());
+        return;
+    }
+    if (fileBytes < 0 || (uint64_t)fileBytes != item->bytes) {
+        raise(fault, "%s holds %lld bytes, its checksum file %s says %llu\n", filePath.c_str(), (long long)fileBytes,
               sums->path.c_str(), (unsigned long long)item->bytes);
+        return;
+    }
     bytes = item->bytes;
     blockSize = sums->blockSize;
-    blocks = sums->blockTable(*item);
+    blocks = sums->blockTable(*item, fault);
+    if (failed()) return;
     verified.assign(blocks.size(), 0);
     covered = true;
 }
@@ -340,14 +382,16 @@ void VerifiedFile::verifyBlock(uint64_t block, uint64_t offset, uint64_t length,
         found = blockHash(static_cast<const char*>(data) + (start - offset), size);
     } else {
         std::vector<char> buffer(size);
-        preadExactly(fd, buffer.data(), size, start, path);
+        if (!preadExactly(fd, buffer.data(), size, start, path, fault)) return;
         found = blockHash(buffer.data(), size);
     }
-    if (found != blocks[block])
-        fatal("%s is damaged: block %llu (bytes %llu to %llu) has checksum %016llx, expected %016llx\n",
+    if (found != blocks[block]) {
+        raise(fault, "%s is damaged: block %llu (bytes %llu to %llu) has checksum %016llx, expected %016llx\n",
               path.c_str(), (unsigned long long)block, (unsigned long long)start,
               (unsigned long long)(start + size - 1), (unsigned long long)found,
               (unsigned long long)blocks[block]);
+        return;
+    }
     verified[block] = 1;
 }
 
@@ -365,6 +409,7 @@ int openTemporary(const std::string& path) {
     std::string temporary = formatPath(kPathLimit, "%s", temporaryName(path).c_str());
     int fd = openFile(temporary.c_str(), 1);
     if (fd < 0) return fd;
+    std::lock_guard<std::mutex> hold(gTemporariesLock);
     static bool cleanupRegistered = false;
     if (!cleanupRegistered) cleanupRegistered = atexit(removeTemporaries) == 0;
     gTemporaries.push_back(path);
@@ -373,6 +418,7 @@ int openTemporary(const std::string& path) {
 
 bool tryCommitFile(const std::string& path) {
     if (rename(temporaryName(path).c_str(), path.c_str()) != 0) return false;
+    std::lock_guard<std::mutex> hold(gTemporariesLock);
     auto at = std::find(gTemporaries.begin(), gTemporaries.end(), path);
     if (at != gTemporaries.end()) gTemporaries.erase(at);
     return true;

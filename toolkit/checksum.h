@@ -61,8 +61,9 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// Hashes a finished file block by block (reading it back); a read error is fatal.
-ChecksumEntry hashFile(const std::string& path);
+// Hashes a finished file block by block (reading it back); a read error is fatal, or,
+// with `fault`, kept there (its first message) for a caller that stops the program itself.
+ChecksumEntry hashFile(const std::string& path, std::string* fault = nullptr);
 
 // The name under which the checksum file at `checksumPath` lists `filePath`.
 std::string checksumName(const std::string& checksumPath, const std::string& filePath);
@@ -92,10 +93,11 @@ struct ChecksumFile {
     // The path of an item's file: beside the checksum file, its prefix filled in.
     std::string pathOf(const Item& item) const;
     // Reads the block table of `item` into `table`: "" when it matches its hash, else
-    // what is wrong.
-    std::string readBlockTable(const Item& item, std::vector<uint64_t>& table) const;
-    // The block table of `item`, checked against its hash (fatal on mismatch).
-    std::vector<uint64_t> blockTable(const Item& item) const;
+    // what is wrong. A failed read is fatal, or kept in `fault` when given.
+    std::string readBlockTable(const Item& item, std::vector<uint64_t>& table, std::string* fault = nullptr) const;
+    // The block table of `item`, checked against its hash (fatal on mismatch, or kept
+    // in `fault` when given).
+    std::vector<uint64_t> blockTable(const Item& item, std::string* fault = nullptr) const;
 };
 
 // Loads the checksum file of a data set's files for a reader. Without one, the files
@@ -111,6 +113,11 @@ struct VerifiedFile {
     std::vector<uint64_t> blocks;
     std::vector<uint8_t> verified;
     bool covered = false;
+    // When set, a fault (the message fatal() would print) is kept here, the first one
+    // only, instead of stopping the program: for files read by threads other than the
+    // main one. Once one is kept, nothing more is verified.
+    std::string* fault = nullptr;
+    bool failed() const { return fault && !fault->empty(); }
 
     // Looks the file up by its name in `sums` (may be null or empty). A file that is
     // not listed, or whose size differs from the checksum's, is an error.
@@ -122,7 +129,7 @@ struct VerifiedFile {
     void check(uint64_t offset, uint64_t length, const void* data, int fd) {
         if (!covered || length == 0) return;
         uint64_t first = offset / blockSize, last = (offset + length - 1) / blockSize;
-        for (uint64_t b = first; b <= last; b++)
+        for (uint64_t b = first; b <= last && !failed(); b++)
             if (b < verified.size() && !verified[b]) verifyBlock(b, offset, length, data, fd);
     }
     void verifyBlock(uint64_t block, uint64_t offset, uint64_t length, const void* data, int fd);

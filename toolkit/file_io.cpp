@@ -12,7 +12,6 @@
 
 namespace {
 constexpr size_t kWritePiece = 262144;
-struct stat64 statRecord;
 }  // namespace
 
 std::string formatPath(size_t limit, const char* fmt, ...) {
@@ -33,9 +32,10 @@ int openFile(const char* path, int forWrite) {
 int closeFile(int fd) { return close(fd); }
 
 int64_t fileSizeByStat(const char* path) {
-    int result = stat64(path, &statRecord);
+    struct stat64 record;
+    int result = stat64(path, &record);
     if (result < 0) return result;
-    return (int64_t)statRecord.st_size;
+    return (int64_t)record.st_size;
 }
 
 ssize_t timedRead(int fd, void* buffer, size_t size) {
