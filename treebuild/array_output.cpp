@@ -52,6 +52,7 @@ void flushArray(BuildState& build, ArrayOutput& array, bool final) {
         if (timedWriteChunked(a.lcp.fd, a.lcps, static_cast<size_t>(lcpBytes)) != lcpBytes)
             fatal("not all output LCPs were written\n");
     }
+    clearProgressLine(build);
     if (!gRun.quiet) note("Flush array %3d: nbuff=%d t=%d ms\n", a.flushes, a.held, now - a.lastCpuMs);
     a.lastCpuMs = now;
     if (final) {

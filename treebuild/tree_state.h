@@ -2,7 +2,12 @@
 // compaction statistics.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "toolkit/hash_set.h"
@@ -19,8 +24,34 @@ struct PathEntry {
     uint32_t below;
 };
 
+// A finished tree on its way to its files: its records, its divider record, and the
+// lines that report it, printed once it is written.
+struct FinishedTree {
+    const TreeNode* nodes = nullptr;
+    int records = 0;
+    int treeNumber = 0;
+    TreeDivider divider{};
+    std::string lines;
+};
+
+// -j above 1: the thread that writes each finished tree from one buffer while the next
+// tree is built in the other. It takes one tree at a time, in tree order, so the
+// dividers and the report lines come in the order of one thread.
+struct TreeWriter {
+    std::thread thread;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool busy = false;     // a tree is handed over and not yet written
+    bool closing = false;  // no tree follows
+    FinishedTree job;
+    std::string error;     // the message of a write that failed; the writer then stops
+    std::mutex printing;   // its report lines and the merge's progress line
+};
+
 struct TreeState {
     TreeNode* nodes = nullptr;  // maxNodes records; those past the records in use are stale
+    TreeNode* spare = nullptr;  // -j above 1: the other buffer, the one being written
+    std::unique_ptr<TreeWriter> writer;  // -j above 1, started with the first tree written
     int capacity = 0;           // maxNodes
     int inUse = 0;              // root included
     std::vector<PathEntry> path;  // grows as deep as the tree needs
@@ -58,6 +89,11 @@ int pathMaxDepth(const TreeState& tree);
 
 // tree_files.cpp
 void writeTree(BuildState& build, TreeState& tree);
+// Stops the writer thread once it has written every tree handed to it; the message of
+// a write that failed, or "".
+std::string stopTreeWriter(TreeState& tree);
+// Shows the merge's progress line, in turn with the writer's report lines.
+void showProgress(BuildState& build, TreeState& tree, uint64_t done);
 
 // compaction_stats.cpp (-C)
 struct NodeCounts {
@@ -77,4 +113,5 @@ void recordPair(TreeState& tree, const PathEntry& parent, const PathEntry& child
 // The pass over the whole path stack before a tree is written.
 void recordPathStack(TreeState& tree);
 NodeCounts countNodes(const TreeNode* nodes);
-void printCompactionLines(const TreeState& tree, const NodeCounts& counts);
+// The two statistics lines of a tree, each "# " and its text.
+std::string compactionLines(const TreeState& tree, const NodeCounts& counts);
