@@ -165,15 +165,17 @@ void handOverTree(BuildState& build, TreeState& tree) {
     c.files.lines = reportLines(tree, c);
     countTree(build, tree);
     TreeWriter& w = startedWriter(build, tree);
+    bool failed;
     {
         std::unique_lock<std::mutex> hold(w.lock);
         w.changed.wait(hold, [&w] { return !w.busy; });
-        if (w.error.empty()) {
+        failed = !w.error.empty();
+        if (!failed) {
             w.job = std::move(c.files);
             w.busy = true;
         }
     }
-    if (!w.error.empty()) {
+    if (failed) {
         const std::string error = stopTreeWriter(tree);
         fatal("%s", error.c_str());
     }
