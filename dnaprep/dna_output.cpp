@@ -1,6 +1,8 @@
 // Flushes of the DNA buffer: tail run and tail chop, contexts, the per-input .stdna
 // and .stbin files, and the 2-bit packing. Each base is written and packed once;
 // the held tail run costs no memory beyond its base and length.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -49,25 +51,42 @@ inline uint32_t packEight(const uint8_t* bytes) {
 
 void openInputFiles(PrepRun& run) {
     const PrepSettings& s = *run.settings;
+    // The checksum file of the data set being replaced no longer vouches for it: a run
+    // stopped from here on leaves its inputs covered by none.
+    if (!run.touched) unlink(formatPath(kPathLimit, "%s%s%s", run.datasetDir.c_str(), s.prefix, kInputSums).c_str());
     run.touched = true;
     const std::string base = run.datasetDir + s.prefix;
     run.dnaPath = dataSetFile(base, run.inputNumber, ".stdna");
     if (gRun.verbose) note("Opening file %s for writing filtered DNA\n", run.dnaPath.c_str());
-    run.dnaFile.reset(openFile(run.dnaPath.c_str(), 1));
+    run.dnaFile.reset(openTemporary(run.dnaPath));
     if (!run.dnaFile.ok()) fatal("can't open file %s\n", run.dnaPath.c_str());
 
     run.binPath = dataSetFile(base, run.inputNumber, ".stbin");
     if (gRun.verbose) note("Opening file %s for writing binary DNA\n", run.binPath.c_str());
-    run.binFile.reset(openFile(run.binPath.c_str(), 1));
+    run.binFile.reset(openTemporary(run.binPath));
     if (!run.binFile.ok()) fatal("can't open binary file %s\n", run.binPath.c_str());
 }
 
-// A close can be the first to report a failed write (for example on a network file system).
-void closeChecked(FileDescriptor& file, const std::string& path) {
+// A close can be the first to report a failed write (for example on a network file
+// system). Only a file closed whole takes its name and its place in the checksums.
+void closeChecked(PrepRun& run, FileDescriptor& file, BlockHasher& hash, const std::string& path) {
     if (!file.ok()) return;
     int fd = file.fd;
     file.fd = -1;
     if (closeFile(fd) != 0) fatal("can't close file %s: its data may be incomplete\n", path.c_str());
+    commitFile(path);
+    run.sums.push_back(hash.finish(path));
+}
+
+void writeDna(PrepRun& run, const void* bytes, size_t count) {
+    writeOrDie(run.dnaFile.fd, bytes, count, run.dnaPath.c_str());
+    run.dnaHash.add(bytes, count);
+}
+
+void writePacked(PrepRun& run, int words) {
+    const size_t bytes = static_cast<size_t>(words) * 4;
+    writeOrDie(run.binFile.fd, run.packed, bytes, run.binPath.c_str());
+    run.binHash.add(run.packed, bytes);
 }
 
 }  // namespace
@@ -172,7 +191,7 @@ void accountBases(PrepRun& run, const uint8_t* bytes, uint8_t base, int64_t coun
 // previous call) packed to the .stbin file.
 void writeBases(PrepRun& run, const uint8_t* bases, int64_t count) {
     if (count <= 0) return;
-    writeOrDie(run.dnaFile.fd, bases, static_cast<size_t>(count), run.dnaPath.c_str());
+    writeDna(run, bases, static_cast<size_t>(count));
     if (run.carryCount) {
         const int k = static_cast<int>(std::min<int64_t>(count, 16 - run.carryCount));
         memcpy(run.packCarry + run.carryCount, bases, k);
@@ -181,13 +200,13 @@ void writeBases(PrepRun& run, const uint8_t* bases, int64_t count) {
         count -= k;
         if (run.carryCount < 16) return;
         packDna(run.packed, run.packCarry, 16);
-        writeOrDie(run.binFile.fd, run.packed, 4, run.binPath.c_str());
+        writePacked(run, 1);
         run.carryCount = 0;
     }
     const int whole = static_cast<int>(count & ~int64_t{15});
     if (whole) {
         const int words = packDna(run.packed, bases, whole);
-        writeOrDie(run.binFile.fd, run.packed, static_cast<size_t>(words) * 4, run.binPath.c_str());
+        writePacked(run, words);
     }
     run.carryCount = static_cast<int>(count - whole);
     memcpy(run.packCarry, bases + whole, run.carryCount);
@@ -206,7 +225,7 @@ void emitLastWord(PrepRun& run) {
     if (!run.carryCount) return;
     memset(run.packCarry + run.carryCount, 0, 16 - run.carryCount);
     packDna(run.packed, run.packCarry, 16);
-    writeOrDie(run.binFile.fd, run.packed, 4, run.binPath.c_str());
+    writePacked(run, 1);
     run.carryCount = 0;
 }
 
@@ -285,8 +304,8 @@ int flush(PrepRun& run, int endOfSequence) {
     const int32_t length = static_cast<int32_t>(run.seq.dnaSize);
     if (run.inputNumber < kLengthsEntries) run.lengths[run.inputNumber] = length;
     else run.moreLengths.push_back(length);
-    closeChecked(run.dnaFile, run.dnaPath);
-    closeChecked(run.binFile, run.binPath);
+    closeChecked(run, run.dnaFile, run.dnaHash, run.dnaPath);
+    closeChecked(run, run.binFile, run.binHash, run.binPath);
 
     run.garbageTotal += run.seq.garbage;
     run.seqsWithGarbage += run.seq.garbage != 0;

@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
 
     writeLengthCatalogues(run);
     finishNamesAndMap(run);
+    writeInputChecksums(run);
     run.complete = true;  // the data set is whole, whatever becomes of the table
     closeTable(run);
     printClosingReport(run, argv[0], cpuStart, msStart);

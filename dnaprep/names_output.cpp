@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "dnaprep/prep.h"
+#include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/names_map.h"
 #include "toolkit/run.h"
@@ -96,7 +97,8 @@ void finishNamesAndMap(PrepRun& run) {
 
 // At the exit of a run that failed: the temporary catalogues go, and once the run
 // has begun to replace the data set's files, so do the catalogues of the data set
-// it was replacing, which would no longer match its inputs.
+// it was replacing, which would no longer match its inputs (the checksum file with
+// them: it vouches for files that are no longer there).
 void removeIncompleteCatalogues(PrepRun& run) {
     if (run.complete || run.namesPath.empty()) return;
     unlink(catalogueTemp(run.namesPath).c_str());
@@ -105,7 +107,7 @@ void removeIncompleteCatalogues(PrepRun& run) {
     unlink(run.namesPath.c_str());
     unlink(run.mapPath.c_str());
     const PrepSettings& s = *run.settings;
-    for (const char* extension : {".stlengths", ".stblengths"}) {
+    for (const char* extension : {".stlengths", ".stblengths", kInputSums}) {
         unlink((run.datasetDir + s.prefix + extension).c_str());
     }
 }

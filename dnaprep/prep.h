@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 
 constexpr int kDefaultInputBuffer = 262144;
@@ -116,9 +117,13 @@ struct PrepRun {
     bool touched = false;   // the data set's files are being replaced
     bool complete = false;  // every file of the data set is written
 
-    // The current input's two files, open from its first flush to its final one.
+    // The current input's two files, open from its first flush to its final one:
+    // written under their temporary names, hashed as they go, renamed at the close.
     FileDescriptor dnaFile, binFile;
     std::string dnaPath, binPath;
+    BlockHasher dnaHash, binHash;
+    // Checksums of every file written so far, for the .stinsum file written last.
+    std::vector<ChecksumEntry> sums;
     std::string datasetDir;  // "<outputdir><prefix>.ST/"
     std::string fileName;   // current FASTA argument without its extension
     std::string fastaPath;  // input directory + FASTA argument
@@ -191,6 +196,7 @@ void openTable(PrepRun& run);
 void printTableHeader(const PrepRun& run);
 void printTableLine(const PrepRun& run, int64_t tailLength);
 void writeLengthCatalogues(PrepRun& run);
+void writeInputChecksums(PrepRun& run);
 void closeTable(PrepRun& run);
 void printClosingReport(const PrepRun& run, const char* program, long cpuStart, int msStart);
 

@@ -6,6 +6,7 @@
 
 #include "dnaprep/prep.h"
 #include "toolkit/catalogue.h"
+#include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 
@@ -52,10 +53,21 @@ void writeLengthCatalogues(PrepRun& run) {
     int32_t* first = count ? run.lengths + s.sindex : run.lengths;
 
     std::string path = formatPath(kPathLimit, "%s%s%s", run.datasetDir.c_str(), s.prefix, ".stlengths");
-    writeCatalogue(path.c_str(), first, count, "can't open lengths file %s\n");
+    run.sums.push_back(writeCatalogue(path.c_str(), first, count, "can't open lengths file %s\n"));
     for (int i = 0; i < count; ++i) first[i] *= 2;
     path = formatPath(kPathLimit, "%s%s%s", run.datasetDir.c_str(), s.prefix, ".stblengths");
-    writeCatalogue(path.c_str(), first, count, "can't open blengths file %s\n");
+    run.sums.push_back(writeCatalogue(path.c_str(), first, count, "can't open blengths file %s\n"));
+}
+
+// Written last, once every file it covers is in place: a run that stops earlier
+// leaves no checksum file that vouches for a partial data set.
+void writeInputChecksums(PrepRun& run) {
+    if (run.settings->names) {
+        run.sums.push_back(hashFile(run.namesPath));
+        run.sums.push_back(hashFile(run.mapPath));
+    }
+    writeChecksumFile(formatPath(kPathLimit, "%s%s%s", run.datasetDir.c_str(), run.settings->prefix, kInputSums),
+                      run.sums);
 }
 
 // The table is the run's result: a table that could not be written in full (a full

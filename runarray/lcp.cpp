@@ -64,8 +64,9 @@ void computeLcp(const uint8_t* text, const int32_t* suffixes, uint32_t* values, 
 }
 
 void writeLcpFile(const std::string& path, const uint32_t* values, const int32_t* suffixes, int len, int n,
-                  uint32_t* chunk, int chunkSize) {
-    FileDescriptor out(openFile(path.c_str(), 1));
+                  uint32_t* chunk, int chunkSize, std::vector<ChecksumEntry>& sums) {
+    FileDescriptor out(openTemporary(path));
+    BlockHasher hash;
     if (!out.ok()) fatal("can't open LCP file %s\n", path.c_str());
     int count = n - len;
     int64_t written = 0;
@@ -77,6 +78,7 @@ void writeLcpFile(const std::string& path, const uint32_t* values, const int32_t
         int64_t got = timedWriteChunked(out.fd, chunk, (size_t)bytes);
         if (got > 0) written += got;
         if (got != bytes) break;
+        hash.add(chunk, (size_t)bytes);
     }
     int fd = out.fd;
     out.fd = -1;
@@ -84,4 +86,6 @@ void writeLcpFile(const std::string& path, const uint32_t* values, const int32_t
     if (written != 4 * (int64_t)count)
         fatal("can't write %d values to LCP file - only %lld written\n", count, (long long)(written / 4));
     if (closed != 0) fatal("can't close LCP file %s\n", path.c_str());
+    commitFile(path);
+    sums.push_back(hash.finish(path));
 }

@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     SortTotals totals;
     totals.referenceMs = msClock();
     sortAllRuns(settings, paths, inputs, buffers, totals);
-    writePartitions(paths, totals.runInputs);
+    writePartitions(paths, totals.runInputs, totals.sums);
+    writeRunChecksums(paths, totals.sums);
 
     if (!gRun.quiet) {
         int runs = (int)totals.runInputs.size();

@@ -18,7 +18,7 @@ void loadPackedInputs(const DataSetPaths& paths, const InputCatalogue& inputs, i
         buffers.inputWords[k] = place;
         std::string path = dataSetFile(paths.base, k, ".stbin");
         size_t got = 0;
-        switch (readPackedInput(path.c_str(), place, inputs.bitLengths[k], &got)) {
+        switch (readPackedInput(path.c_str(), place, inputs.bitLengths[k], &got, &inputs.sums)) {
             case PackedRead::cannotOpen: fatal("bad open: can't open %s\n", path.c_str());
             case PackedRead::shortFile:
                 fatal("bad read, file %s: %d in, %d out\n", path.c_str(), words, (int)(got / 4));
@@ -51,6 +51,7 @@ namespace {
 
 struct SuffixOutput {
     int fd;
+    BlockHasher* hash;
     PsaRecord* records;
     int capacity;
     int filled = 0;
@@ -60,6 +61,7 @@ struct SuffixOutput {
     void flush() {
         int64_t bytes = (int64_t)filled * (int64_t)sizeof(PsaRecord);
         if (timedWriteChunked(fd, records, (size_t)bytes) != bytes) fatal("failed to write %d Suffixes\n", filled);
+        hash->add(records, (size_t)bytes);
         (*flushes)++;
         written += filled;
         filled = 0;
@@ -98,11 +100,12 @@ void emitRecords(SuffixOutput& output, const RunBuffers& buffers, int len, int c
 int64_t writeRunSuffixes(const std::string& path, const SortSettings& settings, const InputCatalogue& inputs,
                          int first, int end, int count, RunBuffers& buffers, SortTotals& totals) {
     const int len = end - first;
-    FileDescriptor out(openFile(path.c_str(), 1));
+    FileDescriptor out(openTemporary(path));
     if (!out.ok()) fatal("can't open suffix file %s\n", path.c_str());
+    BlockHasher hash;
     if (!gRun.quiet) fprintf(stderr, ", write %d .. ", count - len);
 
-    SuffixOutput output{out.fd, buffers.out, buffers.outSize, 0, 0, &totals.flushes};
+    SuffixOutput output{out.fd, &hash, buffers.out, buffers.outSize, 0, 0, &totals.flushes};
     const uint32_t origin = settings.zeroOrigin ? (uint32_t)first : 0;
     if (len == 1) {
         const uint32_t input = (uint32_t)first;
@@ -131,5 +134,7 @@ int64_t writeRunSuffixes(const std::string& path, const SortSettings& settings, 
     int fd = out.fd;
     out.fd = -1;
     if (closeFile(fd) != 0) fatal("can't close suffix file %s\n", path.c_str());
+    commitFile(path);
+    totals.sums.push_back(hash.finish(path));
     return output.written;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/checksum.h"
 #include "toolkit/records.h"
 
 // Everything the command line sets; zero means "the built-in default".
@@ -31,8 +32,10 @@ constexpr int kRunSizeCap = 500000000;
 constexpr int kLcpChunk = 65536;
 
 
-// The data set's inputs as the catalogues describe them.
+// The data set's inputs as the catalogues describe them, and the checksum file that
+// vouches for them (empty for a data set written without one: read unverified).
 struct InputCatalogue {
+    ChecksumFile sums;
     std::vector<int32_t> lengths;     // bases per input
     std::vector<int32_t> bitLengths;  // 2 x lengths
     std::vector<int32_t> words;       // 32-bit words of each input's .stbin
@@ -69,6 +72,7 @@ struct SortTotals {
     double suffixes = 0;
     int flushes = 0;
     std::vector<int32_t> runInputs;  // the partitions catalogue, one entry per run
+    std::vector<ChecksumEntry> sums; // of every file written, for the .strunsum file
     int referenceMs = 0;             // end of the previous run, for its "real" time
 };
 
@@ -86,7 +90,10 @@ void allocateBuffers(RunBuffers& buffers, const SortSettings& settings, const In
 void deleteStaleOutputs(const DataSetPaths& paths);
 void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const InputCatalogue& inputs,
                  RunBuffers& buffers, SortTotals& totals);
-void writePartitions(const DataSetPaths& paths, const std::vector<int32_t>& runInputs);
+void writePartitions(const DataSetPaths& paths, const std::vector<int32_t>& runInputs,
+                     std::vector<ChecksumEntry>& sums);
+// Written last, once every file it covers is in place.
+void writeRunChecksums(const DataSetPaths& paths, const std::vector<ChecksumEntry>& sums);
 // Slot p+1 holds the offset of run-text position p within its input, and the slot
 // before each input's first offset holds the input's number.
 void fillPositionMap(uint32_t* map, const int32_t* lengths, int first, int end);
@@ -108,6 +115,6 @@ int64_t writeRunSuffixes(const std::string& path, const SortSettings& settings, 
 // position p against the suffix before it in the order.
 void computeLcp(const uint8_t* text, const int32_t* suffixes, uint32_t* values, int n);
 // Writes the values of ranks len+1 .. n (the run's real suffixes) in suffix order,
-// through `chunk` (chunkSize values).
+// through `chunk` (chunkSize values); the file's checksums join `sums`.
 void writeLcpFile(const std::string& path, const uint32_t* values, const int32_t* suffixes, int len, int n,
-                  uint32_t* chunk, int chunkSize);
+                  uint32_t* chunk, int chunkSize, std::vector<ChecksumEntry>& sums);

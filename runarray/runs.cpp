@@ -78,13 +78,17 @@ void checkBases(const uint8_t* bases, int32_t length, const BaseTable** table, c
 }
 
 // Reads input k's bases into the run text and checks them.
-void readDna(const DataSetPaths& paths, int k, int32_t length, uint8_t* place, const BaseTable** table) {
+void readDna(const DataSetPaths& paths, const ChecksumFile& sums, int k, int32_t length, uint8_t* place,
+             const BaseTable** table) {
     std::string path = dataSetFile(paths.base, k, ".stdna");
     FileDescriptor in(openFile(path.c_str(), 0));
     if (!in.ok()) fatal("can't open DNA file %d (%s)\n", k, path.c_str());
+    VerifiedFile verified;
+    verified.attach(&sums, path, fileSizeByStat(path.c_str()));
     // A longer file contributes only its catalogue length.
     size_t got = readFully(in.fd, place, (size_t)length, path.c_str());
     if (got < (size_t)length) fatal("couldn't read %d bytes from DNA input %d\n", length, k);
+    verified.check(0, (uint64_t)length, place, in.fd);
     checkBases(place, length, table, path);
 }
 
@@ -109,7 +113,7 @@ void sortRun(int run, int first, int end, int count, const SortSettings& setting
         computeLcp(buffers.text, buffers.suffixes, buffers.map, count);
         int computed = msClock();
         std::string path = dataSetFile(paths.base, run, ".stlcp");
-        writeLcpFile(path, buffers.map, buffers.suffixes, len, count, buffers.lcpChunk, kLcpChunk);
+        writeLcpFile(path, buffers.map, buffers.suffixes, len, count, buffers.lcpChunk, kLcpChunk, totals.sums);
         int written = msClock();
         if (talk) fprintf(stderr, ", LCP .. %d + %d ms", computed - sorted, written - computed);
         sorted = written;
@@ -174,6 +178,10 @@ InputCatalogue readInputCatalogue(const DataSetPaths& paths) {
               (long long)(bytes / 4), paths.bitLengths.c_str(), (long long)(bitBytes / 4));
 
     InputCatalogue inputs;
+    if (loadChecksums(inputs.sums, paths.base + kInputSums, "the inputs")) {
+        verifyWholeFile(inputs.sums, paths.lengths);
+        verifyWholeFile(inputs.sums, paths.bitLengths);
+    }
     inputs.count = (int)(bytes / 4);
     inputs.lengths.resize(inputs.count);
     inputs.bitLengths.resize(inputs.count);
@@ -236,6 +244,7 @@ void allocateBuffers(RunBuffers& buffers, const SortSettings& settings, const In
 
 void deleteStaleOutputs(const DataSetPaths& paths) {
     remove(paths.partitions.c_str());
+    remove((paths.base + kRunSums).c_str());
     for (int run = 0; run < 1000000; run++) {
         std::string path = dataSetFile(paths.base, run, ".stpsa");
         if (remove(path.c_str()) != 0) break;
@@ -261,7 +270,7 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
     const BaseTable* bases = nullptr;
     for (int k = 0; k < inputs.count; k++) {
         int32_t length = inputs.lengths[k];
-        readDna(paths, k, length, buffers.text + pos, &bases);
+        readDna(paths, inputs.sums, k, length, buffers.text + pos, &bases);
         buffers.text[pos + length] = 0;
         int64_t count = pos + length + 1;
         if (k == inputs.count - 1) {
@@ -280,13 +289,22 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
     }
 }
 
-void writePartitions(const DataSetPaths& paths, const std::vector<int32_t>& runInputs) {
+void writePartitions(const DataSetPaths& paths, const std::vector<int32_t>& runInputs,
+                     std::vector<ChecksumEntry>& sums) {
     const char* path = paths.partitions.c_str();
-    int fd = openFile(path, 1);
+    int fd = openTemporary(path);
     if (fd < 0) fatal("couldn't open %s\n", path);
     int64_t bytes = 4 * (int64_t)runInputs.size();
     int64_t written = timedWriteChunked(fd, runInputs.data(), (size_t)bytes);
     int closed = closeFile(fd);
     if (written != bytes) fatal("tried to write %lld bytes, only did %lld\n", (long long)bytes, (long long)written);
     if (closed != 0) fatal("couldn't close %s\n", path);
+    commitFile(path);
+    BlockHasher hash;
+    hash.add(runInputs.data(), (size_t)bytes);
+    sums.push_back(hash.finish(path));
+}
+
+void writeRunChecksums(const DataSetPaths& paths, const std::vector<ChecksumEntry>& sums) {
+    writeChecksumFile(paths.base + kRunSums, sums);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 
@@ -66,10 +67,15 @@ int readLengthCatalogues(const char* base, int32_t** lengths, int32_t** bitLengt
     return count;
 }
 
-void writeCatalogue(const char* path, const int32_t* entries, int count, const char* openMessage) {
-    FileDescriptor out(openFile(path, 1));
+ChecksumEntry writeCatalogue(const char* path, const int32_t* entries, int count, const char* openMessage) {
+    FileDescriptor out(openTemporary(path));
     if (!out.ok()) fatal(openMessage, path);
-    writeOrDie(out.fd, entries, (size_t)(count > 0 ? count : 0) * sizeof(int32_t), path);
+    size_t bytes = (size_t)(count > 0 ? count : 0) * sizeof(int32_t);
+    writeOrDie(out.fd, entries, bytes, path);
     if (closeFile(out.fd) != 0) fatal("can't close %s after writing it\n", path);
     out.fd = -1;
+    commitFile(path);
+    BlockHasher hash;
+    hash.add(entries, bytes);
+    return hash.finish(path);
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "toolkit/checksum.h"
+
 // Reads `count` entries of the lengths and bit-lengths catalogues and up to `count`
 // entries of the partitions catalogue; a null buffer skips its file.
 void readCatalogues(const char* lengthsPath, const char* bitLengthsPath, const char* partitionsPath,
@@ -13,6 +15,7 @@ void readCatalogues(const char* lengthsPath, const char* bitLengthsPath, const c
 // input count (the lengths file size / 4).
 int readLengthCatalogues(const char* base, int32_t** lengths, int32_t** bitLengths);
 
-// Writes `count` entries to `path` (created or truncated); a failed open stops with
-// `openMessage` (one %s for the path), a short write with a message naming the path.
-void writeCatalogue(const char* path, const int32_t* entries, int count, const char* openMessage);
+// Writes `count` entries to `path`, under its temporary name until complete; a failed
+// open stops with `openMessage` (one %s for the path), a short write with a message
+// naming the path. Returns the file's checksums.
+ChecksumEntry writeCatalogue(const char* path, const int32_t* entries, int count, const char* openMessage);

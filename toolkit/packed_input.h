@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct ChecksumFile;
+
 // Words of the packed form of an input of `bits` bits (two per base).
 inline size_t packedWords(int64_t bits) { return bits > 0 ? static_cast<size_t>((bits + 31) / 32) : 0; }
 
@@ -15,4 +17,7 @@ enum class PackedRead { whole, cannotOpen, shortFile };
 // holds there: the comparisons and prefix words rely on zeros. `bytesRead` receives
 // the bytes read (short only when the file is). A failed read stops with an error
 // naming the file; an open that fails or a file too short is left to the caller.
-PackedRead readPackedInput(const char* path, uint32_t* words, int64_t bits, size_t* bytesRead);
+// With `sums` (the data set's .stinsum, may be null or empty) the words read are
+// verified first: a damaged block stops with an error naming the file and the block.
+PackedRead readPackedInput(const char* path, uint32_t* words, int64_t bits, size_t* bytesRead,
+                           const ChecksumFile* sums = nullptr);

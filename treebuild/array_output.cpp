@@ -2,7 +2,8 @@
 // set with its LCP array (.stlcp), in blocks of maxNodes records.
 //
 // Both are written under temporary names and renamed into place by the final flush, so
-// that a run stopped half-way never leaves arrays that look complete.
+// that a run stopped half-way never leaves arrays that look complete; their checksums
+// join the tree checksum file.
 #include <cstdio>
 
 #include "toolkit/file_io.h"
@@ -17,8 +18,6 @@ void allocateArrayBuffers(const BuildState& build, ArrayOutput& array) {
     if (!a.records || !a.lcps) fatal("couldn't allocate %d Suffixes for suffBuff\n", build.maxNodes);
     a.psaPath = formatPath(kPathLimit, "%s%s", build.outputBase.c_str(), ".stpsa");
     a.lcpPath = formatPath(kPathLimit, "%s%s", build.outputBase.c_str(), ".stlcp");
-    a.psaTemp = formatPath(kPathLimit, "%s%s", a.psaPath.c_str(), ".tmp");
-    a.lcpTemp = formatPath(kPathLimit, "%s%s", a.lcpPath.c_str(), ".tmp");
     a.lastCpuMs = cpuMs();
 }
 
@@ -38,9 +37,9 @@ void flushArray(BuildState& build, ArrayOutput& array, bool final) {
         // Arrays of an earlier run would no longer match the inputs.
         remove(a.psaPath.c_str());
         remove(a.lcpPath.c_str());
-        a.psa.reset(openFile(a.psaTemp.c_str(), 1));
+        a.psa.reset(openTemporary(a.psaPath));
         if (!a.psa.ok()) fatal("cannot open suffix array file for writing\n");
-        a.lcp.reset(openFile(a.lcpTemp.c_str(), 1));
+        a.lcp.reset(openTemporary(a.lcpPath));
         if (!a.lcp.ok()) fatal("cannot open LCP array file for writing\n");
     }
     if (a.held > 0) {
@@ -48,9 +47,11 @@ void flushArray(BuildState& build, ArrayOutput& array, bool final) {
         int64_t bytes = static_cast<int64_t>(a.held) * static_cast<int64_t>(sizeof(PsaRecord));
         if (timedWriteChunked(a.psa.fd, a.records, static_cast<size_t>(bytes)) != bytes)
             fatal("not all output Suffixes were written\n");
+        a.psaHash.add(a.records, static_cast<size_t>(bytes));
         int64_t lcpBytes = static_cast<int64_t>(a.held) * 4;
         if (timedWriteChunked(a.lcp.fd, a.lcps, static_cast<size_t>(lcpBytes)) != lcpBytes)
             fatal("not all output LCPs were written\n");
+        a.lcpHash.add(a.lcps, static_cast<size_t>(lcpBytes));
     }
     clearProgressLine(build);
     if (!gRun.quiet) note("Flush array %3d: nbuff=%d t=%d ms\n", a.flushes, a.held, now - a.lastCpuMs);
@@ -60,10 +61,12 @@ void flushArray(BuildState& build, ArrayOutput& array, bool final) {
         a.psa.fd = -1;
         if (closeFile(a.lcp.fd) != 0) fatal("can't close LCP array file %s\n", a.lcpPath.c_str());
         a.lcp.fd = -1;
-        if (rename(a.psaTemp.c_str(), a.psaPath.c_str()) != 0)
-            fatal("can't rename %s to %s\n", a.psaTemp.c_str(), a.psaPath.c_str());
-        if (rename(a.lcpTemp.c_str(), a.lcpPath.c_str()) != 0)
-            fatal("can't rename %s to %s\n", a.lcpTemp.c_str(), a.lcpPath.c_str());
+        if (!tryCommitFile(a.psaPath))
+            fatal("can't rename %s to %s\n", temporaryName(a.psaPath).c_str(), a.psaPath.c_str());
+        if (!tryCommitFile(a.lcpPath))
+            fatal("can't rename %s to %s\n", temporaryName(a.lcpPath).c_str(), a.lcpPath.c_str());
+        build.sums.push_back(a.psaHash.finish(a.psaPath));
+        build.sums.push_back(a.lcpHash.finish(a.lcpPath));
     }
     a.held = 0;
     a.flushes++;

@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
     runMerge(settings, build, streams, merge, tree, array);
     closeStreamFiles(streams);
     closeDividers(build);
-    // Only now are the trees (or arrays) and the dividers whole and in place.
+    writeTreeChecksums(build);
+    // Only now are the trees (or arrays), the dividers and their checksums in place.
     if (settings.removeRuns) removeRunFiles(build, streams);
     printClosingStatistics(build);
     return 0;

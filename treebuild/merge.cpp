@@ -240,7 +240,7 @@ void runMerge(const BuildSettings& settings, BuildState& build, SuffixStreams& s
         }
         suffix = *m.current[static_cast<size_t>(row)];
         deliver(settings, build, streams, m, tree, array, arrayOutput, heap, suffix, previous, havePrevious, row);
-        if ((++delivered & 0xffff) == 0) showProgress(build, tree, delivered);
+        if ((++delivered & 0xffff) == 0) build.progress.update(delivered);
 
         const PsaRecord* r = nextRecord(streams, build, row);
         m.current[static_cast<size_t>(row)] = r;

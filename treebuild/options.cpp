@@ -206,6 +206,14 @@ void readInputCatalogues(const BuildSettings& settings, BuildState& build) {
     b.streamInputCount = static_cast<int32_t*>(trackedMalloc(sizeof(int32_t) * (b.numStreams + 1)));
     if (!b.lengths || !b.bitLengths || !b.partitions || !b.streamFirstInput || !b.streamInputCount)
         fatal("can't allocate the catalogues of %d inputs and %d runs\n", n, p);
+    if (loadChecksums(b.inputSums, b.inputBase + kInputSums, "the inputs")) {
+        verifyWholeFile(b.inputSums, b.lengthsPath);
+        verifyWholeFile(b.inputSums, b.bitLengthsPath);
+    }
+    // The partitions catalogue lies beside the runs; the runs' checksum file lists it
+    // when runarray wrote it under the runs' own prefix.
+    if (loadChecksums(b.runSums, b.suffixBase + kRunSums, "the runs") && p > 0 && b.runSums.find(b.partitionsPath))
+        verifyWholeFile(b.runSums, b.partitionsPath);
     readCatalogues(b.lengthsPath.c_str(), b.bitLengthsPath.c_str(), nullptr, b.lengths, b.bitLengths, nullptr, n);
     if (p > 0) readCatalogues(nullptr, nullptr, b.partitionsPath.c_str(), nullptr, nullptr, b.partitions, p);
 

@@ -48,10 +48,12 @@ void fillRecords(Stream& st) {
     int64_t offset = st.consumed * static_cast<int64_t>(sizeof(PsaRecord));
     if (st.file.ok()) {
         readBlock(st.file.fd, false, st.records, bytes, offset, st.psaPath.c_str());
+        st.psaCheck.check(static_cast<uint64_t>(offset), bytes, st.records, st.file.fd);
     } else {
         FileDescriptor file(openFile(st.psaPath.c_str(), 0));
         if (!file.ok()) fatal("can't open Suffix file %s\n", st.psaPath.c_str());
         readBlock(file.fd, true, st.records, bytes, offset, st.psaPath.c_str());
+        st.psaCheck.check(static_cast<uint64_t>(offset), bytes, st.records, file.fd);
     }
     st.consumed += want;
     st.held = want;
@@ -79,7 +81,7 @@ void loadPackedInputs(BuildState& build) {
         uint32_t* packed = static_cast<uint32_t*>(trackedMalloc((words + 1) * sizeof(uint32_t)));
         if (!packed) fatal("can't allocate %zu words for packed input %d\n", words + 1, i);
         size_t got = 0;
-        switch (readPackedInput(path.c_str(), packed, bits, &got)) {
+        switch (readPackedInput(path.c_str(), packed, bits, &got, &b.inputSums)) {
             case PackedRead::cannotOpen: fatal("can't open input string binary file %s\n", path.c_str());
             case PackedRead::shortFile: fatal("binary string %d reading error\n", i);
             case PackedRead::whole: break;
@@ -118,6 +120,7 @@ void openStreams(const BuildSettings& settings, const BuildState& build, SuffixS
             fatal("Suffix file %s holds %lld bytes, not a whole number of 16-byte records\n", st.psaPath.c_str(),
                   static_cast<long long>(size));
         st.total = size / static_cast<int64_t>(sizeof(PsaRecord));
+        st.psaCheck.attach(&b.runSums, st.psaPath, size);
         st.firstInput = static_cast<uint32_t>(b.streamFirstInput[s]);
         st.inputCount = static_cast<uint32_t>(b.streamInputCount[s]);
         // A run holds one record per base of its inputs: a record short loses an
@@ -146,6 +149,7 @@ void openStreams(const BuildSettings& settings, const BuildState& build, SuffixS
                       "values expected)\n",
                       st.lcpPath.c_str(), static_cast<long long>(lcpSize), st.psaPath.c_str(),
                       static_cast<long long>(st.total), static_cast<long long>(st.total * 4));
+            st.lcpCheck.attach(&b.runSums, st.lcpPath, lcpSize);
             st.lcpCapacity = st.total < kLcpBufferValues ? static_cast<uint32_t>(st.total > 0 ? st.total : 1)
                                                          : kLcpBufferValues;
             st.lcps = static_cast<uint32_t*>(trackedMalloc(sizeof(uint32_t) * st.lcpCapacity));
@@ -203,6 +207,7 @@ uint32_t nextLcp(SuffixStreams& streams, int s) {
         FileDescriptor file(openFile(st.lcpPath.c_str(), 0));
         if (!file.ok()) fatal("can't open LCP file %s\n", st.lcpPath.c_str());
         readBlock(file.fd, true, st.lcps, want * sizeof(uint32_t), st.lcpConsumed * 4, st.lcpPath.c_str());
+        st.lcpCheck.check(static_cast<uint64_t>(st.lcpConsumed) * 4, want * sizeof(uint32_t), st.lcps, file.fd);
         st.lcpConsumed += want;
         st.lcpHeld = want;
         st.lcpIndex = 0;
@@ -223,6 +228,6 @@ void removeRunFiles(const BuildState& build, const SuffixStreams& streams) {
         removeFile(dataSetFile(build.suffixBase, static_cast<int>(s), ".stlcp"));
     }
     // The runs' checksum file would list files that are gone.
-    removeFile(build.suffixBase + ".strunsum");
+    removeFile(build.suffixBase + kRunSums);
     if (!gRun.quiet) note("removed %d run files\n", removed);
 }

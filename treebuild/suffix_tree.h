@@ -31,8 +31,11 @@ int defaultMaxNodes(int longestInput);
 // ".tmp" appended); closeDividers closes it and renames it into place, so that an
 // interrupted build never leaves a dividers file that looks complete. The driver
 // calls them at start-up and after the merge, with -a too (the file is then empty).
+// Tree files too are written under temporary names and renamed when whole.
 void openDividers(BuildState& build);
 void closeDividers(BuildState& build);
+// The .streesum checksum file of every file the build wrote: the last file written.
+void writeTreeChecksums(const BuildState& build);
 
 // Merge set-up (trees only): allocates the tree buffer of build.maxNodes records, the
 // path stack and, with -C, the hash sets; refuses maxNodes below 3. Starts the

@@ -1,9 +1,11 @@
 // Tree files (.stree), their divider records (.stdiv), and the closing of each tree.
 //
-// With -j above 1 a writer thread stores each finished tree (its divider record, its
-// .stree file, then its report lines) from one buffer while the merge builds the next
-// tree in the other; the builder hands over a tree only once the one before it is
-// written, so files, records and lines come in tree order, as from one thread. A write
+// With -j above 1 a writer thread writes each finished tree (its divider record and
+// its .stree file, under the file's temporary name) from one buffer while the merge
+// builds the next tree in the other. The builder keeps everything else: it opens each
+// tree's temporary file when it hands the tree over, and once the writer is done with
+// it, renames the file into place, records its checksum and prints its report lines,
+// so that files, checksums and lines come in tree order, as from one thread. A write
 // that fails stops the writer; the builder stops the run with its message at the next
 // hand-over or at the end. Extra memory: the second tree buffer.
 #include <cstdarg>
@@ -12,13 +14,14 @@
 #include <utility>
 #include <vector>
 
+#include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 #include "treebuild/tree_state.h"
 
 namespace {
 
-std::string temporaryDividersPath(const BuildState& build) { return build.dividersPath + ".tmp"; }
+std::string temporaryDividersPath(const BuildState& build) { return temporaryName(build.dividersPath); }
 
 std::string message(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string message(const char* fmt, ...) {
@@ -31,7 +34,7 @@ std::string message(const char* fmt, ...) {
 
 // Clears the root and leaves it alone on the path. The other records of the tree just
 // written stay as they are: each record is written in full when it comes into use.
-// (The same holds for the other buffer of -j, which still holds the tree before.)
+// (So may the other buffer of -j, which still holds the tree before.)
 void startEmptyTree(TreeState& tree) {
     tree.nodes[0] = TreeNode{};
     tree.inUse = 1;
@@ -45,7 +48,7 @@ void startEmptyTree(TreeState& tree) {
     if (tree.compact) clearSets(tree);
 }
 
-// The tree's divider record and, for its report line, its depth and walk time.
+// A finished tree, and for its report line its depth, walk time and record counts.
 struct ClosedTree {
     FinishedTree files;
     int maxDepth = 0;
@@ -53,7 +56,7 @@ struct ClosedTree {
     NodeCounts counts{};
 };
 
-ClosedTree closeTree(const TreeState& tree) {
+ClosedTree closeTree(const BuildState& build, const TreeState& tree) {
     ClosedTree c;
     const int walkStart = cpuMs();
     c.maxDepth = pathMaxDepth(tree);
@@ -69,27 +72,51 @@ ClosedTree closeTree(const TreeState& tree) {
     divider.maxDepth = c.maxDepth > kMaxDividerDepth ? kMaxDividerDepth : static_cast<uint16_t>(c.maxDepth);
     c.files.nodes = tree.nodes;
     c.files.records = tree.inUse;
-    c.files.treeNumber = tree.treeNumber;
+    c.files.path = dataSetFile(build.outputBase, tree.treeNumber, ".stree");
     return c;
 }
 
-// Appends the divider record and writes the tree file: "" when both are written, else
-// the message of the failure.
-std::string storeTree(BuildState& build, const FinishedTree& t) {
+// Appends the divider record: "" when it is written, else the message of the failure.
+std::string writeDivider(BuildState& build, const FinishedTree& t) {
     if (timedWriteChunked(build.dividersFd, &t.divider, sizeof t.divider) != static_cast<int64_t>(sizeof t.divider))
         return message("could not write current divider element\n");
+    build.dividersHash.add(&t.divider, sizeof t.divider);
+    return "";
+}
 
-    const std::string path = dataSetFile(build.outputBase, t.treeNumber, ".stree");
-    FileDescriptor file(openFile(path.c_str(), 1));
-    if (!file.ok()) return message("cannot open suffix array %s for writing tree\n", path.c_str());
+// Writes the tree's records to its open temporary file, closes it and hashes the
+// records for the checksum file: "" when all went well, else the failure's message.
+std::string writeTreeFile(FinishedTree& t) {
+    FileDescriptor file(t.fd);
+    t.fd = -1;
     const size_t bytes = sizeof(TreeNode) * static_cast<size_t>(t.records);
     const int64_t written = timedWriteChunked(file.fd, t.nodes, bytes);
     if (written != static_cast<int64_t>(bytes))
         return message("not all output tree nodes were written: %lld bytes and %d Nodes\n",
                        static_cast<long long>(written), t.records);
-    if (closeFile(file.fd) != 0) return message("cannot close tree file %s\n", path.c_str());
+    const int closed = closeFile(file.fd);
     file.fd = -1;
+    if (closed != 0) return message("cannot close tree file %s\n", t.path.c_str());
+    BlockHasher hash;
+    hash.add(t.nodes, bytes);
+    t.sum = hash.finish(t.path);
     return "";
+}
+
+int openTreeFile(const FinishedTree& t) {
+    int fd = openTemporary(t.path);
+    if (fd < 0) fatal("cannot open suffix array %s for writing tree\n", t.path.c_str());
+    return fd;
+}
+
+// The tree is whole: into place, into the checksums, and its lines out.
+void commitTree(BuildState& build, FinishedTree& t) {
+    commitFile(t.path);
+    build.sums.push_back(std::move(t.sum));
+    if (!t.lines.empty()) {
+        clearProgressLine(build);
+        fputs(t.lines.c_str(), stderr);
+    }
 }
 
 // The report lines of a tree (none when quiet); the tree's clocks restart here.
@@ -109,12 +136,6 @@ std::string reportLines(TreeState& tree, const ClosedTree& c) {
     return lines;
 }
 
-void printLines(const BuildState& build, const std::string& lines) {
-    if (lines.empty()) return;
-    clearProgressLine(build);
-    fputs(lines.c_str(), stderr);
-}
-
 // The run totals take the tree's counters; the next tree gets the next number.
 void countTree(BuildState& build, TreeState& tree) {
     addCurrentToTotals(build);
@@ -130,14 +151,12 @@ void writerLoop(BuildState* build, TreeWriter* w) {
         if (!w->busy) return;
         // The builder leaves the job alone while it is busy.
         hold.unlock();
-        std::string error = storeTree(*build, w->job);
-        if (error.empty()) {
-            std::lock_guard<std::mutex> printing(w->printing);
-            printLines(*build, w->job.lines);
-        }
+        std::string error = writeDivider(*build, w->job);
+        if (error.empty()) error = writeTreeFile(w->job);
         hold.lock();
         w->error = std::move(error);
         w->busy = false;
+        w->written = w->error.empty();
         w->changed.notify_all();
         if (!w->error.empty()) return;
     }
@@ -151,33 +170,44 @@ TreeWriter& startedWriter(BuildState& build, TreeState& tree) {
     if (!tree.writer) tree.writer = std::make_unique<TreeWriter>();
     TreeWriter& w = *tree.writer;
     if (!w.thread.joinable()) {
-        w.busy = w.closing = false;
+        w.busy = w.closing = w.written = false;
         w.error.clear();
         w.thread = std::thread(writerLoop, &build, &w);
     }
     return w;
 }
 
-// -j above 1: waits until the writer has stored the tree before, hands it this one and
-// goes on in the other buffer.
-void handOverTree(BuildState& build, TreeState& tree) {
-    ClosedTree c = closeTree(tree);
-    c.files.lines = reportLines(tree, c);
-    countTree(build, tree);
-    TreeWriter& w = startedWriter(build, tree);
-    bool failed;
+// Waits until the writer is done with the tree handed to it last; commits that tree,
+// or stops the run with the message of its failed write.
+void settleWriter(BuildState& build, TreeWriter& w) {
+    bool failed, written;
     {
         std::unique_lock<std::mutex> hold(w.lock);
         w.changed.wait(hold, [&w] { return !w.busy; });
         failed = !w.error.empty();
-        if (!failed) {
-            w.job = std::move(c.files);
-            w.busy = true;
-        }
+        written = w.written;
+        w.written = false;
     }
     if (failed) {
-        const std::string error = stopTreeWriter(tree);
-        fatal("%s", error.c_str());
+        w.thread.join();  // the writer stops after a failure
+        fatal("%s", w.error.c_str());
+    }
+    if (written) commitTree(build, w.job);
+}
+
+// -j above 1: settles the tree before, hands the writer this one and goes on in the
+// other buffer.
+void handOverTree(BuildState& build, TreeState& tree) {
+    ClosedTree c = closeTree(build, tree);
+    c.files.lines = reportLines(tree, c);
+    countTree(build, tree);
+    TreeWriter& w = startedWriter(build, tree);
+    settleWriter(build, w);
+    c.files.fd = openTreeFile(c.files);
+    {
+        std::lock_guard<std::mutex> hold(w.lock);
+        w.job = std::move(c.files);
+        w.busy = true;
     }
     w.changed.notify_all();
     std::swap(tree.nodes, tree.spare);
@@ -196,9 +226,11 @@ void closeCurrentTree(BuildState& build, TreeState& tree) {
 
 void openDividers(BuildState& build) {
     const std::string temporary = temporaryDividersPath(build);
-    // A dividers file from an earlier build must not outlive a build that fails.
+    // A dividers file from an earlier build must not outlive a build that fails, nor
+    // the checksum file that vouches for the earlier build's trees.
     std::remove(build.dividersPath.c_str());
-    build.dividersFd = openFile(temporary.c_str(), 1);
+    std::remove((build.outputBase + kTreeSums).c_str());
+    build.dividersFd = openTemporary(build.dividersPath);
     if (build.dividersFd < 0) fatal("can't open ST dividers file %s for writing\n", temporary.c_str());
 }
 
@@ -206,15 +238,23 @@ void closeDividers(BuildState& build) {
     const std::string temporary = temporaryDividersPath(build);
     if (closeFile(build.dividersFd) != 0) fatal("can't close ST dividers file %s\n", temporary.c_str());
     build.dividersFd = -1;
-    if (std::rename(temporary.c_str(), build.dividersPath.c_str()) != 0)
+    if (!tryCommitFile(build.dividersPath))
         fatal("can't rename ST dividers file %s to %s\n", temporary.c_str(), build.dividersPath.c_str());
+    build.sums.push_back(build.dividersHash.finish(build.dividersPath));
 }
 
+void writeTreeChecksums(const BuildState& build) { writeChecksumFile(build.outputBase + kTreeSums, build.sums); }
+
 void writeTree(BuildState& build, TreeState& tree) {
-    ClosedTree c = closeTree(tree);
-    const std::string error = storeTree(build, c.files);
+    ClosedTree c = closeTree(build, tree);
+    std::string error = writeDivider(build, c.files);
+    if (error.empty()) {
+        c.files.fd = openTreeFile(c.files);
+        error = writeTreeFile(c.files);
+    }
     if (!error.empty()) fatal("%s", error.c_str());
-    printLines(build, reportLines(tree, c));
+    c.files.lines = reportLines(tree, c);
+    commitTree(build, c.files);
     countTree(build, tree);
 }
 
@@ -230,16 +270,6 @@ std::string stopTreeWriter(TreeState& tree) {
     return w.error;
 }
 
-void showProgress(BuildState& build, TreeState& tree, uint64_t done) {
-    if (!build.progress.active) return;
-    if (tree.writer && tree.writer->thread.joinable()) {
-        std::lock_guard<std::mutex> printing(tree.writer->printing);
-        build.progress.update(done);
-    } else {
-        build.progress.update(done);
-    }
-}
-
 void writeFullTree(BuildState& build, TreeState& tree) { closeCurrentTree(build, tree); }
 
 void finishTrees(BuildState& build, TreeState& tree) {
@@ -247,6 +277,8 @@ void finishTrees(BuildState& build, TreeState& tree) {
         closeCurrentTree(build, tree);
     else
         addCurrentToTotals(build);
-    const std::string error = stopTreeWriter(tree);
-    if (!error.empty()) fatal("%s", error.c_str());
+    if (tree.writer && tree.writer->thread.joinable()) {
+        settleWriter(build, *tree.writer);
+        stopTreeWriter(tree);
+    }
 }

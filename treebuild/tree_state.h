@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "toolkit/checksum.h"
 #include "toolkit/hash_set.h"
 #include "treebuild/suffix_tree.h"
 
@@ -24,28 +25,30 @@ struct PathEntry {
     uint32_t below;
 };
 
-// A finished tree on its way to its files: its records, its divider record, and the
-// lines that report it, printed once it is written.
+// A finished tree on its way to its files: its records, its divider record, its file
+// (open under the temporary name while it is written) and checksum, and the lines that
+// report it, printed once it is in place.
 struct FinishedTree {
     const TreeNode* nodes = nullptr;
     int records = 0;
-    int treeNumber = 0;
     TreeDivider divider{};
+    std::string path;
+    int fd = -1;
+    ChecksumEntry sum;
     std::string lines;
 };
 
 // -j above 1: the thread that writes each finished tree from one buffer while the next
-// tree is built in the other. It takes one tree at a time, in tree order, so the
-// dividers and the report lines come in the order of one thread.
+// tree is built in the other. It takes one tree at a time, in tree order.
 struct TreeWriter {
     std::thread thread;
     std::mutex lock;
     std::condition_variable changed;
     bool busy = false;     // a tree is handed over and not yet written
+    bool written = false;  // the tree handed over last is written and not yet committed
     bool closing = false;  // no tree follows
     FinishedTree job;
     std::string error;     // the message of a write that failed; the writer then stops
-    std::mutex printing;   // its report lines and the merge's progress line
 };
 
 struct TreeState {
@@ -92,8 +95,6 @@ void writeTree(BuildState& build, TreeState& tree);
 // Stops the writer thread once it has written every tree handed to it; the message of
 // a write that failed, or "".
 std::string stopTreeWriter(TreeState& tree);
-// Shows the merge's progress line, in turn with the writer's report lines.
-void showProgress(BuildState& build, TreeState& tree, uint64_t done);
 
 // compaction_stats.cpp (-C)
 struct NodeCounts {

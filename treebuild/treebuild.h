@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/records.h"
 #include "toolkit/threads.h"
@@ -115,6 +116,13 @@ struct BuildState {
     std::string outputBase;    // <odir><opfx>.ST/<opfx>
     std::string dividersPath;
 
+    // Checksums: of the inputs and catalogues (.stinsum) and of the runs (.strunsum)
+    // that the build reads, empty when the data set has none (read unverified); and
+    // of every file it writes, for the .streesum file written last.
+    ChecksumFile inputSums, runSums;
+    std::vector<ChecksumEntry> sums;
+    BlockHasher dividersHash;
+
     int dividersFd = -1;       // open for writing during the merge
     int threads = 1;           // -j resolved: above 1, a writer thread stores each finished tree
     ProgressLine progress;     // the merge's line on a terminal
@@ -165,6 +173,7 @@ struct Stream {
     uint32_t lcpIndex = 0;
     int64_t lcpConsumed = 0;
     PsaRecord current{};           // the record handed out last, input number adjusted
+    VerifiedFile psaCheck, lcpCheck;  // each block verified when first read
 };
 
 // The streams of a run, one per run of the sorter.
@@ -198,8 +207,8 @@ struct ArrayOutput {
     FileDescriptor lcp;
     std::string psaPath;
     std::string lcpPath;
-    std::string psaTemp;
-    std::string lcpTemp;
+    BlockHasher psaHash;
+    BlockHasher lcpHash;
 };
 
 struct TreeState;  // tree_state.h

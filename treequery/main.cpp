@@ -47,6 +47,11 @@ int main(int argc, char** argv) {
     run.store.mapped = settings.usemmap != 0;
     makePaths(settings, run);
     openOutput(settings, run);
+    if (settings.verify) {
+        int status = verifyDataSet(settings, run);
+        closeOutput(settings, run);
+        return status;
+    }
 
     const bool patternMode = settings.patternArg || settings.patternFile;
     // -f and -F answer in the user's terms (user_terms.h); the tables stay as they were.

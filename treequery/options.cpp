@@ -49,6 +49,7 @@ const char* const kUsage[] = {
     "\t-F <s> \t# format - tsv or bed: one row per occurrence with sequence names and FASTA coordinates\n",
     "\t-B\t# both strands - search each pattern and its reverse complement (needs -F)\n",
     "\t    \t# in patterns n or N matches any base at no cost, as * does\n",
+    "\t-V\t# verify - check every file of the data set against its checksums and catalogues\n",
 };
 
 // The text that printf would print, whole.
@@ -109,6 +110,7 @@ void scanOptions(int argc, char** argv, QuerySettings& s) {
         flagRow('c', &s.countonly),
         flagRow('e', &s.equiv),
         flagRow('B', &s.bothStrands),
+        flagRow('V', &s.verify),
         flagRow('q', &gRun.quiet),
         flagRow('v', &gRun.verbose),
     };
@@ -178,6 +180,7 @@ void echoSettings(const QuerySettings& s) {
     flag("usemmap=1 ", s.usemmap);
     flag("consolid=1 ", s.consolidate);
     flag("bothstrands ", s.bothStrands);
+    flag("verify ", s.verify);
     if (line.size() == heading) line += "none";
     note("%s\n", line.c_str());
     if (s.jString) note("WARNING: J option unimplemented!\n");

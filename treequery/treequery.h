@@ -78,6 +78,7 @@ struct QuerySettings {
     const char* patternFile;  // -f: patterns from a file ("-": standard input)
     const char* format;       // -F: tsv or bed (the tables when not given)
     int bothStrands;          // -B
+    int verify;               // -V
 };
 
 // One result of the traversal: seven signed 32-bit fields in this order.
@@ -194,7 +195,10 @@ struct QueryRun {
 void scanOptions(int argc, char** argv, QuerySettings& s);  // whole scan, defaults, prefix check
 void echoSettings(const QuerySettings& s);                  // "search options: ..." unless quiet
 int printQueryUsage(const char* program);                   // returns 1
-void makePaths(QuerySettings& s, QueryRun& q);  // the three bases; fills treeDir/treePrefix defaults
+void makePaths(QuerySettings& s, QueryRun& q);
+// verify.cpp: -V, the whole data set against its checksums and catalogues, one line
+// per file on the output; returns the exit status (0: every file intact).
+int verifyDataSet(const QuerySettings& s, QueryRun& q);  // the three bases; fills treeDir/treePrefix defaults
 void openOutput(const QuerySettings& s, QueryRun& q);  // -o or stdout
 
 // patterns.cpp

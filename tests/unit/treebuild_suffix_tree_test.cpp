@@ -284,7 +284,8 @@ TEST_F(FailureDeathTest, TreeFileFailuresStop) {
     };
     EXPECT_EXIT(run(ds.dir + "/missing/t"), testing::ExitedWithCode(1),
                 "## ERROR: cannot open suffix array .*/missing/t_0.stree for writing tree");
-    ASSERT_EQ(symlink("/dev/full", (ds.dir + "/full_0.stree").c_str()), 0);
+    // Written under the temporary name until whole.
+    ASSERT_EQ(symlink("/dev/full", (ds.dir + "/full_0.stree.tmp").c_str()), 0);
     EXPECT_EXIT(run(ds.dir + "/full"), testing::ExitedWithCode(1),
                 "## ERROR: not all output tree nodes were written: .* bytes and 2 Nodes");
 }

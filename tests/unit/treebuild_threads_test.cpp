@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "../property/treebuild_dataset.h"
+#include "toolkit/checksum.h"
 
 using namespace tbdata;
 
@@ -103,31 +104,46 @@ TEST_F(TreebuildThreads, WriterThreadGivesTheFilesAndLinesOfOneThread) {
 }
 
 TEST_F(TreebuildThreads, FailedTreeWriteStopsWithTheMessageOfOneThread) {
-    // Tree 4 cannot be created: the build stops there, leaves no dividers file, and
-    // later trees are never written.
-    Result reference;
-    for (const char* threads : {"-j 1", "-j 2", "-j 3"}) {
-        SCOPED_TRACE(threads);
-        std::filesystem::remove_all(outputDir("bad"));
-        std::filesystem::create_directories(outputDir("bad") + "bad_4.stree");
-        Result r = treebuild("bad", std::string("-n 40 -R ") + threads);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.err.find("## ERROR: cannot open suffix array " + outputDir("bad") +
-                             "bad_4.stree for writing tree\n"),
-                  std::string::npos)
-            << r.err;
-        EXPECT_FALSE(exists(outputDir("bad") + "bad.stdiv"));
-        EXPECT_FALSE(exists(outputDir("bad") + "bad_5.stree"));
-        for (int t = 0; t < 4; t++) EXPECT_TRUE(exists(outputDir("bad") + "bad_" + std::to_string(t) + ".stree"));
-        // The failed build removed no run.
-        for (int s = 0; s < runs; s++) {
-            EXPECT_TRUE(exists(runFile(s, ".stpsa")));
-            EXPECT_TRUE(exists(runFile(s, ".stlcp")));
+    // Two faults: tree 4's file cannot be created (the builder opens it), and the
+    // dividers file passes the file size limit part-way (the writer thread writes it).
+    // Either way the build stops with one thread's message, leaves the same trees, no
+    // dividers file, and every run. (Quiet, as the limit holds for standard error too.)
+    struct Fault {
+        const char* limit;
+        const char* message;
+    };
+    for (const Fault& fault : {Fault{"", "## ERROR: cannot open suffix array "},
+                               Fault{"trap '' XFSZ; ulimit -f 1; exec ", "## ERROR: could not write current divider element\n"}}) {
+        SCOPED_TRACE(fault.message);
+        Result reference;
+        std::map<std::string, std::string> left;
+        for (const char* threads : {"-j 1", "-j 2", "-j 3"}) {
+            SCOPED_TRACE(threads);
+            std::filesystem::remove_all(outputDir("bad"));
+            std::filesystem::create_directories(outputDir("bad") + "bad_4.stree.tmp");
+            if (fault.limit[0]) std::filesystem::remove(outputDir("bad") + "bad_4.stree.tmp");
+            const std::string err = dir + "bad.err";
+            Result r;
+            r.status = runCommand(std::string(fault.limit) + binary("treebuild") + " " + dir + " ds -p bad -q -n 40 -R " +
+                                  threads + " 2>" + err);
+            r.err = readFile(err);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_NE(r.err.find(fault.message), std::string::npos) << r.err;
+            EXPECT_FALSE(exists(outputDir("bad") + "bad.stdiv"));
+            for (int s = 0; s < runs; s++) {
+                EXPECT_TRUE(exists(runFile(s, ".stpsa")));
+                EXPECT_TRUE(exists(runFile(s, ".stlcp")));
+            }
+            std::map<std::string, std::string> files = filesOf(outputDir("bad"));
+            if (reference.err.empty()) {
+                reference = r;
+                left = files;
+                EXPECT_GE(files.size(), 4u);
+            } else {
+                EXPECT_EQ(withoutTimes(r.err), withoutTimes(reference.err));
+                EXPECT_TRUE(files == left);
+            }
         }
-        if (reference.err.empty())
-            reference = r;
-        else
-            EXPECT_EQ(withoutTimes(r.err), withoutTimes(reference.err));
     }
 }
 
@@ -135,7 +151,12 @@ TEST_F(TreebuildThreads, RemovingRunsComesAfterACompleteBuild) {
     Result kept = treebuild("kept", "-n 40");
     ASSERT_EQ(kept.status, 0) << kept.err;
     // The runs' checksum file would describe arrays that are gone; other files stay.
-    writeFile(base + ".strunsum", std::string("stale"));
+    std::vector<ChecksumEntry> sums;
+    for (int s = 0; s < runs; s++) {
+        sums.push_back(hashFile(runFile(s, ".stpsa")));
+        sums.push_back(hashFile(runFile(s, ".stlcp")));
+    }
+    writeChecksumFile(base + kRunSums, sums);
     Result removed = treebuild("removed", "-n 40 -j 2 -R");
     ASSERT_EQ(removed.status, 0) << removed.err;
     EXPECT_NE(removed.err.find("# removed " + std::to_string(2 * runs + 1) + " run files\n"), std::string::npos)

@@ -1,0 +1,373 @@
+#include "toolkit/checksum.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <xxhash.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "toolkit/file_io.h"
+#include "toolkit/run.h"
+
+namespace {
+
+constexpr char kMagic[8] = {'D', 'T', 'S', 'U', 'M', 1, 0, 0};
+
+// Files written under their temporary name and not yet renamed: removed at exit, so
+// a failed run leaves no half-written file behind (and never one under its real
+// name). Part of the run conventions, like the exit status of fatal().
+std::vector<std::string> gTemporaries;
+void removeTemporaries() {
+    for (const std::string& path : gTemporaries) unlink(temporaryName(path).c_str());
+}
+
+std::string baseName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string folderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The checksum file's name without its extension: the data set's prefix.
+std::string stemOf(const std::string& checksumPath) {
+    std::string name = baseName(checksumPath);
+    size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+uint64_t wholeHash(uint64_t bytes, const std::vector<uint64_t>& blocks) {
+    XXH3_state_t* state = XXH3_createState();
+    if (!state) fatal("can't allocate a checksum state\n");
+    XXH3_64bits_reset(state);
+    XXH3_64bits_update(state, &bytes, sizeof bytes);
+    XXH3_64bits_update(state, blocks.data(), blocks.size() * sizeof(uint64_t));
+    uint64_t h = XXH3_64bits_digest(state);
+    XXH3_freeState(state);
+    return h;
+}
+
+template <typename T>
+void put(std::string& out, T value) {
+    out.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// Reads exactly `size` bytes at `offset`, or stops naming `path`.
+void preadExactly(int fd, void* buffer, size_t size, uint64_t offset, const std::string& path) {
+    char* p = static_cast<char*>(buffer);
+    while (size > 0) {
+        ssize_t got = timedPread64(fd, p, size, (int64_t)offset);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) fatal("can't read %zu bytes at offset %llu of %s%s%s\n", size, (unsigned long long)offset,
+                            path.c_str(), got < 0 ? ": " : " (file ends)", got < 0 ? strerror(errno) : "");
+        p += got;
+        size -= (size_t)got;
+        offset += (uint64_t)got;
+    }
+}
+
+}  // namespace
+
+std::string firstFault(const ChecksumFile& sums, const ChecksumFile::Item& item, const std::string& path) {
+    std::vector<uint64_t> table;
+    std::string problem = sums.readBlockTable(item, table);
+    if (!problem.empty()) return problem;
+    int64_t size = fileSizeByStat(path.c_str());
+    if (size < 0) return "missing";
+    if ((uint64_t)size != item.bytes)
+        return "holds " + std::to_string(size) + " bytes, its checksum says " + std::to_string(item.bytes);
+    FileDescriptor fd(openFile(path.c_str(), 0));
+    if (!fd.ok()) return std::string("can't open it: ") + strerror(errno);
+    std::vector<char> buffer(sums.blockSize);
+    for (size_t b = 0; b < table.size(); b++) {
+        uint64_t offset = b * sums.blockSize;
+        size_t size = (size_t)std::min<uint64_t>(sums.blockSize, item.bytes - offset);
+        preadExactly(fd.fd, buffer.data(), size, offset, path);
+        uint64_t found = blockHash(buffer.data(), size);
+        if (found != table[b]) {
+            char text[160];
+            snprintf(text, sizeof text, "block %zu (bytes %llu to %llu) has checksum %016llx, expected %016llx", b,
+                     (unsigned long long)offset, (unsigned long long)(offset + size - 1), (unsigned long long)found,
+                     (unsigned long long)table[b]);
+            return text;
+        }
+    }
+    return "";
+}
+
+uint64_t blockHash(const void* data, size_t size) { return XXH3_64bits(data, size); }
+
+struct BlockHasher::State {
+    XXH3_state_t* xxh = nullptr;
+    uint32_t fill = 0;  // bytes of the open block
+    ChecksumEntry entry;
+};
+
+BlockHasher::BlockHasher() : state_(std::make_unique<State>()) {
+    state_->xxh = XXH3_createState();
+    if (!state_->xxh) fatal("can't allocate a checksum state\n");
+    XXH3_64bits_reset(state_->xxh);
+}
+
+BlockHasher::~BlockHasher() {
+    if (state_) XXH3_freeState(state_->xxh);
+}
+
+BlockHasher::BlockHasher(BlockHasher&&) noexcept = default;
+
+BlockHasher& BlockHasher::operator=(BlockHasher&& other) noexcept {
+    if (this != &other) {
+        if (state_) XXH3_freeState(state_->xxh);
+        state_ = std::move(other.state_);
+    }
+    return *this;
+}
+
+void BlockHasher::add(const void* data, size_t size) {
+    State& s = *state_;
+    const char* p = static_cast<const char*>(data);
+    s.entry.bytes += size;
+    while (size > 0) {
+        size_t take = std::min<size_t>(size, kChecksumBlock - s.fill);
+        XXH3_64bits_update(s.xxh, p, take);
+        s.fill += (uint32_t)take;
+        p += take;
+        size -= take;
+        if (s.fill == kChecksumBlock) {
+            s.entry.blocks.push_back(XXH3_64bits_digest(s.xxh));
+            XXH3_64bits_reset(s.xxh);
+            s.fill = 0;
+        }
+    }
+}
+
+ChecksumEntry BlockHasher::finish(const std::string& path) {
+    State& s = *state_;
+    if (s.fill > 0) s.entry.blocks.push_back(XXH3_64bits_digest(s.xxh));
+    ChecksumEntry done = std::move(s.entry);
+    done.name = baseName(path);
+    done.whole = wholeHash(done.bytes, done.blocks);
+    s.entry = ChecksumEntry();
+    s.fill = 0;
+    XXH3_64bits_reset(s.xxh);
+    return done;
+}
+
+ChecksumEntry hashFile(const std::string& path) {
+    FileDescriptor fd(openFile(path.c_str(), 0));
+    if (!fd.ok()) fatal("can't open %s to checksum it: %s\n", path.c_str(), strerror(errno));
+    ChecksumEntry entry;
+    entry.name = baseName(path);
+    std::vector<char> buffer(kChecksumBlock * 16);
+    for (;;) {
+        size_t got = readFully(fd.fd, buffer.data(), buffer.size(), path.c_str());
+        for (size_t at = 0; at < got; at += kChecksumBlock)
+            entry.blocks.push_back(blockHash(buffer.data() + at, std::min<size_t>(kChecksumBlock, got - at)));
+        entry.bytes += got;
+        if (got < buffer.size()) break;
+    }
+    entry.whole = wholeHash(entry.bytes, entry.blocks);
+    return entry;
+}
+
+std::string checksumName(const std::string& checksumPath, const std::string& filePath) {
+    std::string name = baseName(filePath), stem = stemOf(checksumPath);
+    if (stem.empty() || name.compare(0, stem.size(), stem) != 0) return name;
+    std::string marked(1, '*');
+    marked.append(name, stem.size(), std::string::npos);
+    return marked;
+}
+
+void writeChecksumFile(const std::string& path, const std::vector<ChecksumEntry>& entries) {
+    std::vector<std::string> names;
+    for (const ChecksumEntry& e : entries) names.push_back(checksumName(path, e.name));
+    std::string head(kMagic, sizeof kMagic);
+    put(head, kChecksumBlock);
+    put(head, (uint32_t)entries.size());
+    size_t headBytes = head.size() + sizeof(uint64_t);
+    for (const std::string& name : names) headBytes += 4 + name.size() + 4 * sizeof(uint64_t);
+    uint64_t tableOffset = headBytes;
+    for (size_t i = 0; i < entries.size(); i++) {
+        const ChecksumEntry& e = entries[i];
+        put(head, (uint32_t)names[i].size());
+        head += names[i];
+        put(head, e.bytes);
+        put(head, e.whole);
+        put(head, tableOffset);
+        put(head, blockHash(e.blocks.data(), e.blocks.size() * sizeof(uint64_t)));
+        tableOffset += e.blocks.size() * sizeof(uint64_t);
+    }
+    put(head, blockHash(head.data(), head.size()));
+    int fd = openTemporary(path);
+    if (fd < 0) fatal("can't create checksum file %s: %s\n", temporaryName(path).c_str(), strerror(errno));
+    writeOrDie(fd, head.data(), head.size(), path.c_str());
+    for (const ChecksumEntry& e : entries)
+        writeOrDie(fd, e.blocks.data(), e.blocks.size() * sizeof(uint64_t), path.c_str());
+    if (closeFile(fd) != 0) fatal("can't close %s: %s\n", path.c_str(), strerror(errno));
+    commitFile(path);
+}
+
+std::string ChecksumFile::read(const std::string& checksumPath) {
+    *this = ChecksumFile();
+    FileDescriptor fd(openFile(checksumPath.c_str(), 0));
+    if (!fd.ok()) return "missing";
+    int64_t size = fileSizeByStat(checksumPath.c_str());
+    std::string data((size_t)std::max<int64_t>(size, 0), '\0');
+    size_t got = readFully(fd.fd, data.data(), data.size(), checksumPath.c_str());
+    if (got != data.size() || got < sizeof kMagic + 8 + 8 || memcmp(data.data(), kMagic, sizeof kMagic) != 0)
+        return "no checksum header";
+    size_t at = sizeof kMagic;
+    bool past = false;
+    auto take = [&](void* out, size_t n) {
+        if (at + n > data.size()) {
+            past = true;
+            return;
+        }
+        memcpy(out, data.data() + at, n);
+        at += n;
+    };
+    uint32_t count = 0;
+    take(&blockSize, 4);
+    take(&count, 4);
+    if (blockSize == 0 || count > data.size() / 36) return "header fields out of range";
+    items.resize(count);
+    for (Item& item : items) {
+        uint32_t nameLength = 0;
+        take(&nameLength, 4);
+        if (past || nameLength > data.size() - at) return "name runs past the end";
+        item.name.assign(data.data() + at, nameLength);
+        at += nameLength;
+        take(&item.bytes, 8);
+        take(&item.whole, 8);
+        take(&item.tableOffset, 8);
+        take(&item.tableHash, 8);
+    }
+    uint64_t headHash = 0;
+    size_t headEnd = at;
+    take(&headHash, 8);
+    if (past) return "directory runs past the end";
+    if (headHash != blockHash(data.data(), headEnd)) return "directory checksum differs";
+    for (const Item& item : items) {
+        uint64_t tableBytes = (item.bytes / blockSize + (item.bytes % blockSize != 0)) * sizeof(uint64_t);
+        if (item.tableOffset > data.size() || tableBytes > data.size() - item.tableOffset)
+            return "block table runs past the end";
+    }
+    path = checksumPath;
+    return "";
+}
+
+bool ChecksumFile::load(const std::string& checksumPath) {
+    std::string problem = read(checksumPath);
+    if (problem == "missing") return false;
+    if (!problem.empty()) fatal("checksum file %s is damaged (%s)\n", checksumPath.c_str(), problem.c_str());
+    return true;
+}
+
+const ChecksumFile::Item* ChecksumFile::find(const std::string& filePath) const {
+    std::string name = checksumName(path, filePath);
+    for (const Item& item : items)
+        if (item.name == name) return &item;
+    return nullptr;
+}
+
+std::string ChecksumFile::pathOf(const Item& item) const {
+    std::string name = item.name;
+    if (!name.empty() && name[0] == '*') name = stemOf(path) + name.substr(1);
+    return folderOf(path) + name;
+}
+
+std::string ChecksumFile::readBlockTable(const Item& item, std::vector<uint64_t>& table) const {
+    table.assign(item.bytes / blockSize + (item.bytes % blockSize != 0), 0);
+    FileDescriptor fd(openFile(path.c_str(), 0));
+    if (!fd.ok()) return "can't open checksum file " + path + ": " + strerror(errno);
+    preadExactly(fd.fd, table.data(), table.size() * sizeof(uint64_t), item.tableOffset, path);
+    if (blockHash(table.data(), table.size() * sizeof(uint64_t)) != item.tableHash)
+        return "block table of " + baseName(pathOf(item)) + " differs from its checksum";
+    return "";
+}
+
+std::vector<uint64_t> ChecksumFile::blockTable(const Item& item) const {
+    std::vector<uint64_t> table;
+    std::string problem = readBlockTable(item, table);
+    if (!problem.empty()) fatal("checksum file %s is damaged (%s)\n", path.c_str(), problem.c_str());
+    return table;
+}
+
+bool loadChecksums(ChecksumFile& sums, const std::string& path, const char* what) {
+    if (sums.load(path)) return true;
+    if (gRun.verbose) note("no checksum file %s: %s are read unverified\n", path.c_str(), what);
+    return false;
+}
+
+void VerifiedFile::attach(const ChecksumFile* sums, const std::string& filePath, int64_t fileBytes) {
+    path = filePath;
+    covered = false;
+    if (!sums || sums->path.empty()) return;
+    const ChecksumFile::Item* item = sums->find(filePath);
+    if (!item) fatal("%s is not listed in checksum file %s\n", filePath.c_str(), sums->path.c_str());
+    if (fileBytes < 0 || (uint64_t)fileBytes != item->bytes)
+        fatal("%s holds %lld bytes, its checksum file %s says %llu\n", filePath.c_str(), (long long)fileBytes,
+              sums->path.c_str(), (unsigned long long)item->bytes);
+    bytes = item->bytes;
+    blockSize = sums->blockSize;
+    blocks = sums->blockTable(*item);
+    verified.assign(blocks.size(), 0);
+    covered = true;
+}
+
+void VerifiedFile::verifyBlock(uint64_t block, uint64_t offset, uint64_t length, const void* data, int fd) {
+    uint64_t start = block * blockSize;
+    size_t size = (size_t)std::min<uint64_t>(blockSize, bytes - start);
+    uint64_t found;
+    if (data && start >= offset && start + size <= offset + length) {
+        found = blockHash(static_cast<const char*>(data) + (start - offset), size);
+    } else {
+        std::vector<char> buffer(size);
+        preadExactly(fd, buffer.data(), size, start, path);
+        found = blockHash(buffer.data(), size);
+    }
+    if (found != blocks[block])
+        fatal("%s is damaged: block %llu (bytes %llu to %llu) has checksum %016llx, expected %016llx\n",
+              path.c_str(), (unsigned long long)block, (unsigned long long)start,
+              (unsigned long long)(start + size - 1), (unsigned long long)found,
+              (unsigned long long)blocks[block]);
+    verified[block] = 1;
+}
+
+void verifyWholeFile(const ChecksumFile& sums, const std::string& path) {
+    if (sums.path.empty()) return;
+    const ChecksumFile::Item* item = sums.find(path);
+    if (!item) fatal("%s is not listed in checksum file %s\n", path.c_str(), sums.path.c_str());
+    std::string fault = firstFault(sums, *item, path);
+    if (!fault.empty()) fatal("%s is damaged: %s\n", path.c_str(), fault.c_str());
+}
+
+std::string temporaryName(const std::string& path) { return path + ".tmp"; }
+
+int openTemporary(const std::string& path) {
+    std::string temporary = formatPath(kPathLimit, "%s", temporaryName(path).c_str());
+    int fd = openFile(temporary.c_str(), 1);
+    if (fd < 0) return fd;
+    static bool cleanupRegistered = false;
+    if (!cleanupRegistered) cleanupRegistered = atexit(removeTemporaries) == 0;
+    gTemporaries.push_back(path);
+    return fd;
+}
+
+bool tryCommitFile(const std::string& path) {
+    if (rename(temporaryName(path).c_str(), path.c_str()) != 0) return false;
+    auto at = std::find(gTemporaries.begin(), gTemporaries.end(), path);
+    if (at != gTemporaries.end()) gTemporaries.erase(at);
+    return true;
+}
+
+void commitFile(const std::string& path) {
+    if (!tryCommitFile(path))
+        fatal("can't rename %s to %s: %s\n", temporaryName(path).c_str(), path.c_str(), strerror(errno));
+}

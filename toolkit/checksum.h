@@ -1,0 +1,146 @@
+// Block checksums of data-set files, so that a data set can tell when a file is no
+// longer what its writer left: XXH3-64 of every 64 KiB block of a file and of the
+// whole file (the hash of its size and block hashes), kept in one checksum file per
+// writing program beside the files it covers. Writers hash as they write (one pass
+// over the bytes, no read-back); a reader keeps one "verified" bit per block and
+// hashes each block at most once, so a search pays only for the blocks it touches.
+// Extra memory: 8 bytes per block of each covered file plus one bit-sized flag.
+//
+// Checksum file (little-endian):
+//   magic "DTSUM\1\0\0", uint32 block size, uint32 file count
+//   per file: uint32 name length, name (the file's name in the checksum file's folder,
+//             its leading data-set prefix, the checksum file's own name without its
+//             extension, written "*": "*_0.stdna" beside "<prefix>.stinsum", so that
+//             the same files give the same checksum file under any prefix),
+//             uint64 bytes, uint64 whole-file hash, uint64 offset of its block table
+//             in this file, uint64 hash of that block table
+//   uint64 hash of everything above (the header protects itself)
+//   the block tables: one uint64 per block, ceil(bytes / block size) per file
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+constexpr uint32_t kChecksumBlock = 65536;
+
+// The checksum files, one per writing program, named "<data-set base><extension>".
+constexpr const char* kInputSums = ".stinsum";  // dnaprep: inputs and their catalogues
+constexpr const char* kRunSums = ".strunsum";   // runarray: suffix arrays, LCP arrays, partitions
+constexpr const char* kTreeSums = ".streesum";  // treebuild: trees, dividers, array output
+
+// XXH3-64 of a byte range.
+uint64_t blockHash(const void* data, size_t size);
+
+// One covered file as the writer saw it.
+struct ChecksumEntry {
+    std::string name;  // file name, no folder
+    uint64_t bytes = 0;
+    uint64_t whole = 0;
+    std::vector<uint64_t> blocks;
+};
+
+// Hashes the bytes of a file as they are written, block by block.
+struct BlockHasher {
+    BlockHasher();
+    ~BlockHasher();
+    BlockHasher(const BlockHasher&) = delete;
+    BlockHasher& operator=(const BlockHasher&) = delete;
+    BlockHasher(BlockHasher&&) noexcept;
+    BlockHasher& operator=(BlockHasher&&) noexcept;
+    void add(const void* data, size_t size);
+    // The entry of the bytes added so far, named after `path`; starts afresh.
+    ChecksumEntry finish(const std::string& path);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// Hashes a finished file block by block (reading it back); a read error is fatal.
+ChecksumEntry hashFile(const std::string& path);
+
+// The name under which the checksum file at `checksumPath` lists `filePath`.
+std::string checksumName(const std::string& checksumPath, const std::string& filePath);
+
+// Writes the checksum file at `path` atomically (temporary name, then rename).
+void writeChecksumFile(const std::string& path, const std::vector<ChecksumEntry>& entries);
+
+// A checksum file as a reader sees it: the directory is read and checked at load;
+// block tables are read when a covered file is opened.
+struct ChecksumFile {
+    std::string path;  // empty when the data set has none
+    uint32_t blockSize = kChecksumBlock;
+    struct Item {
+        std::string name;
+        uint64_t bytes, whole, tableOffset, tableHash;
+    };
+    std::vector<Item> items;
+
+    // Reads `path`: "" when it is whole, "missing" when it does not exist, else what
+    // is wrong with it (the object is then left empty).
+    std::string read(const std::string& checksumPath);
+    // Reads `path`; returns false when it does not exist, and stops with an error
+    // naming it when it exists but is damaged.
+    bool load(const std::string& checksumPath);
+    // The item of the file at `filePath` (its folder is not compared), or null.
+    const Item* find(const std::string& filePath) const;
+    // The path of an item's file: beside the checksum file, its prefix filled in.
+    std::string pathOf(const Item& item) const;
+    // Reads the block table of `item` into `table`: "" when it matches its hash, else
+    // what is wrong.
+    std::string readBlockTable(const Item& item, std::vector<uint64_t>& table) const;
+    // The block table of `item`, checked against its hash (fatal on mismatch).
+    std::vector<uint64_t> blockTable(const Item& item) const;
+};
+
+// Loads the checksum file of a data set's files for a reader. Without one, the files
+// are read unverified, and -v says so in one line naming `what`.
+bool loadChecksums(ChecksumFile& sums, const std::string& path, const char* what);
+
+// One covered file being read: verifies each block the first time any part of it is
+// used. Without a checksum entry it verifies nothing.
+struct VerifiedFile {
+    std::string path;
+    uint64_t bytes = 0;
+    uint32_t blockSize = kChecksumBlock;
+    std::vector<uint64_t> blocks;
+    std::vector<uint8_t> verified;
+    bool covered = false;
+
+    // Looks the file up by its name in `sums` (may be null or empty). A file that is
+    // not listed, or whose size differs from the checksum's, is an error.
+    void attach(const ChecksumFile* sums, const std::string& filePath, int64_t fileBytes);
+    // Verifies every not yet verified block that overlaps [offset, offset + length).
+    // `data`, when given, holds the bytes of that range (read or mapped): blocks wholly
+    // inside it are hashed from there, the others read with pread from `fd`. A
+    // mismatch is an error naming the file, the block and the expected checksum.
+    void check(uint64_t offset, uint64_t length, const void* data, int fd) {
+        if (!covered || length == 0) return;
+        uint64_t first = offset / blockSize, last = (offset + length - 1) / blockSize;
+        for (uint64_t b = first; b <= last; b++)
+            if (b < verified.size() && !verified[b]) verifyBlock(b, offset, length, data, fd);
+    }
+    void verifyBlock(uint64_t block, uint64_t offset, uint64_t length, const void* data, int fd);
+};
+
+// Checks a whole covered file against `item` of `sums`: "" when every block matches,
+// else its first fault ("missing", another size, the first damaged block).
+std::string firstFault(const ChecksumFile& sums, const ChecksumFile::Item& item, const std::string& path);
+
+// Verifies a whole covered file that is read in one piece (a catalogue): fatal when
+// it is damaged; nothing when `sums` is empty.
+void verifyWholeFile(const ChecksumFile& sums, const std::string& path);
+
+// Temporary name of a file written atomically: "<path>.tmp".
+std::string temporaryName(const std::string& path);
+// Creates the temporary file of `path` for writing; returns its descriptor, or a
+// negative value (errno set) when it cannot. Until commitFile(path), the temporary
+// file is removed when the program exits.
+int openTemporary(const std::string& path);
+// Renames the temporary file of `path` into place; false (errno set) when it cannot,
+// the error then left to the caller.
+bool tryCommitFile(const std::string& path);
+// tryCommitFile, fatal on failure.
+void commitFile(const std::string& path);

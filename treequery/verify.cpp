@@ -1,0 +1,218 @@
+// Verify mode (-V): checks a whole data set, file by file, against its checksum files
+// (.stinsum and .strunsum at the input base, .streesum at the tree base) and against
+// its catalogues (lengths against the texts and packed inputs, partitions against the
+// runs, dividers against the trees), and prints one line per file: intact, damaged
+// (and why), missing, or not covered by any checksum file.
+// Time: one read of every covered file; extra memory: one block and the catalogues.
+#include <dirent.h>
+
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "toolkit/checksum.h"
+#include "toolkit/file_io.h"
+#include "toolkit/records.h"
+#include "toolkit/run.h"
+#include "treequery/treequery.h"
+
+namespace {
+
+// The verdicts, mildest first: a file keeps the worst one found.
+enum class Verdict { intact, notCovered, missing, damaged };
+
+struct FileReport {
+    Verdict verdict = Verdict::intact;
+    std::string why;
+};
+
+struct Verification {
+    std::map<std::string, FileReport> files;  // by path: the lines, in path order
+    std::set<std::string> covered;            // listed by a checksum file that is whole
+};
+
+void judge(Verification& v, const std::string& path, Verdict verdict, const std::string& why = "") {
+    FileReport& r = v.files[path];
+    if (verdict > r.verdict || (verdict == r.verdict && r.why.empty())) {
+        r.verdict = verdict;
+        r.why = why;
+    }
+}
+
+std::string folderOf(const std::string& base) { return base.substr(0, base.rfind('/') + 1); }
+
+// Checks every file one checksum file lists, and the checksum file itself.
+void checkSums(Verification& v, const std::string& sumPath) {
+    ChecksumFile sums;
+    std::string problem = sums.read(sumPath);
+    if (problem == "missing") return;  // its files show up as not covered
+    if (!problem.empty()) {
+        judge(v, sumPath, Verdict::damaged, problem);
+        return;
+    }
+    judge(v, sumPath, Verdict::intact);
+    for (const ChecksumFile::Item& item : sums.items) {
+        std::string path = sums.pathOf(item);
+        v.covered.insert(path);
+        std::string fault = firstFault(sums, item, path);
+        if (fault.empty()) judge(v, path, Verdict::intact);
+        else if (fault == "missing") judge(v, path, Verdict::missing);
+        else judge(v, path, Verdict::damaged, fault);
+    }
+}
+
+bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Files of the data set in `folder` (names "<prefix>.<kind>" or "<prefix>_<n>.<kind>",
+// and temporaries of them) that no whole checksum file lists.
+void findUncovered(Verification& v, const std::string& folder, const std::vector<std::string>& prefixes) {
+    static const char* const kKinds[] = {".stdna", ".stbin",  ".stlengths", ".stblengths", ".stnames", ".stmap",
+                                         ".stpsa", ".stlcp",  ".stplengths", ".stree",     ".stdiv"};
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name, kindName = name;
+        const bool temporary = endsWith(name, ".tmp");
+        if (temporary) kindName.resize(name.size() - 4);
+        bool ours = false;
+        for (const std::string& prefix : prefixes) {
+            if (kindName.compare(0, prefix.size(), prefix) != 0 || kindName.size() == prefix.size()) continue;
+            char next = kindName[prefix.size()];
+            if (next != '.' && next != '_') continue;
+            for (const char* kind : kKinds) ours |= endsWith(kindName, kind);
+        }
+        std::string path = folder + name;
+        if (!ours || v.covered.count(path)) continue;
+        judge(v, path, Verdict::notCovered, temporary ? "left by a write that did not finish" : "");
+    }
+    closedir(dir);
+}
+
+// A catalogue of int32 entries, empty when it cannot be read whole.
+std::vector<int32_t> readEntries(const std::string& path, bool& present) {
+    int64_t size = fileSizeByStat(path.c_str());
+    present = size >= 0;
+    std::vector<int32_t> entries(size > 0 ? (size_t)size / 4 : 0);
+    FileDescriptor fd(openFile(path.c_str(), 0));
+    if (fd.ok() && !entries.empty()) readFully(fd.fd, entries.data(), entries.size() * 4, path.c_str());
+    return entries;
+}
+
+// A file whose size the catalogues fix: missing or of another size is a fault.
+void expectSize(Verification& v, const std::string& path, int64_t bytes, const char* source) {
+    int64_t size = fileSizeByStat(path.c_str());
+    if (size < 0) judge(v, path, Verdict::missing);
+    else if (size != bytes)
+        judge(v, path, Verdict::damaged,
+              "holds " + std::to_string(size) + " bytes, " + source + " says " + std::to_string(bytes));
+}
+
+// The inputs against the lengths catalogues, the runs against the partitions.
+void checkInputCatalogues(Verification& v, const std::string& base) {
+    bool hasLengths = false, hasBits = false, hasParts = false;
+    const std::string lengthsPath = base + ".stlengths", bitsPath = base + ".stblengths";
+    std::vector<int32_t> lengths = readEntries(lengthsPath, hasLengths);
+    std::vector<int32_t> bits = readEntries(bitsPath, hasBits);
+    if (!hasLengths) return;
+    if (!hasBits) judge(v, bitsPath, Verdict::missing);
+    else if (bits.size() != lengths.size() || fileSizeByStat(bitsPath.c_str()) % 4 != 0)
+        judge(v, bitsPath, Verdict::damaged, "its entries do not match the lengths catalogue's");
+    for (size_t i = 0; i < lengths.size(); i++) {
+        if (lengths[i] < 0 || (i < bits.size() && bits[i] != 2 * (int64_t)lengths[i])) {
+            judge(v, lengthsPath, Verdict::damaged,
+                  "input " + std::to_string(i) + " has " + std::to_string(lengths[i]) + " bases, the bit lengths " +
+                      (i < bits.size() ? std::to_string(bits[i]) : std::string("none")) + " bits");
+            continue;
+        }
+        expectSize(v, dataSetFile(base, (int)i, ".stdna"), lengths[i], "the lengths catalogue");
+        expectSize(v, dataSetFile(base, (int)i, ".stbin"), 4 * (((int64_t)lengths[i] + 15) / 16),
+                   "the lengths catalogue");
+    }
+    const std::string partsPath = base + ".stplengths";
+    std::vector<int32_t> parts = readEntries(partsPath, hasParts);
+    if (!hasParts) return;
+    size_t first = 0;
+    for (size_t r = 0; r < parts.size(); r++) {
+        if (parts[r] < 0 || first + (size_t)parts[r] > lengths.size()) {
+            judge(v, partsPath, Verdict::damaged, "run " + std::to_string(r) + " lies beyond the inputs");
+            return;
+        }
+        int64_t suffixes = 0;
+        for (int k = 0; k < parts[r]; k++) suffixes += lengths[first + (size_t)k];
+        first += (size_t)parts[r];
+        std::string psa = dataSetFile(base, (int)r, ".stpsa"), lcp = dataSetFile(base, (int)r, ".stlcp");
+        if (fileSizeByStat(psa.c_str()) >= 0) expectSize(v, psa, 16 * suffixes, "the partitions catalogue");
+        if (fileSizeByStat(lcp.c_str()) >= 0) expectSize(v, lcp, 4 * suffixes, "the partitions catalogue");
+    }
+    if (first != lengths.size())
+        judge(v, partsPath, Verdict::damaged,
+              "its runs hold " + std::to_string(first) + " inputs, the data set has " + std::to_string(lengths.size()));
+}
+
+// Every tree against its divider.
+void checkDividers(Verification& v, const std::string& treeBase) {
+    const std::string path = treeBase + ".stdiv";
+    int64_t size = fileSizeByStat(path.c_str());
+    if (size < 0) return;
+    if (size % (int64_t)sizeof(TreeDivider) != 0) {
+        judge(v, path, Verdict::damaged, "not a whole number of 24-byte dividers");
+        return;
+    }
+    std::vector<TreeDivider> dividers((size_t)size / sizeof(TreeDivider));
+    FileDescriptor fd(openFile(path.c_str(), 0));
+    if (!fd.ok() || readFully(fd.fd, dividers.data(), (size_t)size, path.c_str()) != (size_t)size) {
+        judge(v, path, Verdict::damaged, "can't be read whole");
+        return;
+    }
+    for (size_t t = 0; t < dividers.size(); t++) {
+        if (dividers[t].tree != (int32_t)t || dividers[t].nodes < 1) {
+            judge(v, path, Verdict::damaged, "divider " + std::to_string(t) + " is out of range");
+            continue;
+        }
+        expectSize(v, dataSetFile(treeBase, (int)t, ".stree"), 12 * (int64_t)dividers[t].nodes, "its divider");
+    }
+}
+
+const char* verdictWord(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::intact: return "intact";
+        case Verdict::notCovered: return "not covered";
+        case Verdict::missing: return "missing";
+        case Verdict::damaged: return "damaged";
+    }
+    return "";
+}
+
+}  // namespace
+
+int verifyDataSet(const QuerySettings& s, QueryRun& q) {
+    const std::string& inputBase = q.texts.inputBase;
+    const std::string& treeBase = q.texts.treeBase;
+    Verification v;
+    checkSums(v, inputBase + kInputSums);
+    checkSums(v, inputBase + kRunSums);
+    checkSums(v, treeBase + kTreeSums);
+    checkInputCatalogues(v, inputBase);
+    checkDividers(v, treeBase);
+    std::vector<std::string> prefixes = {s.inputPrefix, s.treePrefix};
+    findUncovered(v, folderOf(inputBase), prefixes);
+    if (folderOf(treeBase) != folderOf(inputBase)) findUncovered(v, folderOf(treeBase), prefixes);
+
+    int counts[4] = {};
+    for (const auto& [path, report] : v.files) {
+        counts[(int)report.verdict]++;
+        fprintf(q.out, "%s: %s", path.c_str(), verdictWord(report.verdict));
+        if (!report.why.empty()) fprintf(q.out, " (%s)", report.why.c_str());
+        fputc('\n', q.out);
+    }
+    if (!gRun.quiet)
+        note("verify: %zu files, %d intact, %d damaged, %d missing, %d not covered\n", v.files.size(),
+             counts[(int)Verdict::intact], counts[(int)Verdict::damaged], counts[(int)Verdict::missing],
+             counts[(int)Verdict::notCovered]);
+    if (v.files.empty()) note("verify: no file of the data set found\n");
+    return !v.files.empty() && counts[(int)Verdict::intact] == (int)v.files.size() ? 0 : 1;
+}
