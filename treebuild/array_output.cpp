@@ -53,6 +53,7 @@ void flushArray(BuildState& build, ArrayOutput& array, bool final) {
             fatal("not all output LCPs were written\n");
         a.lcpHash.add(a.lcps, static_cast<size_t>(lcpBytes));
     }
+    clearProgressLine(build);
     if (!gRun.quiet) note("Flush array %3d: nbuff=%d t=%d ms\n", a.flushes, a.held, now - a.lastCpuMs);
     a.lastCpuMs = now;
     if (final) {

@@ -4,6 +4,8 @@
 // kind. Only statistics: the trees written do not change.
 // Time: O(1) expected per value fed to a set, O(records) per tree for the walk; extra
 // memory: the three sets (12 bytes per slot each) and the walk's stack of chains.
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "toolkit/run.h"
@@ -66,12 +68,13 @@ NodeCounts countNodes(const TreeNode* nodes) {
     return counts;
 }
 
-void printCompactionLines(const TreeState& tree, const NodeCounts& c) {
-    note("  nl/nt/ni/nl/nr/ne/nd=%d/%d/%d/%d/%d/%d/%d\n", c.leaves, c.headLeaves, c.interiors, c.zeroChildren,
-         c.oneChildren, c.interiorSteps, c.leafSteps);
+std::string compactionLines(const TreeState& tree, const NodeCounts& c) {
     const HashCounters& a = tree.sets[0].counters;
     const HashCounters& b = tree.sets[1].counters;
     const HashCounters& e = tree.sets[2].counters;
-    note("  n/h/c={%d/%d/%d, %d/%d/%d, %d/%d/%d}\n", a.requested, a.stored, a.probes, b.requested, b.stored, b.probes,
-         e.requested, e.stored, e.probes);
+    char text[320];
+    snprintf(text, sizeof text, "#   nl/nt/ni/nl/nr/ne/nd=%d/%d/%d/%d/%d/%d/%d\n#   n/h/c={%d/%d/%d, %d/%d/%d, %d/%d/%d}\n",
+             c.leaves, c.headLeaves, c.interiors, c.zeroChildren, c.oneChildren, c.interiorSteps, c.leafSteps,
+             a.requested, a.stored, a.probes, b.requested, b.stored, b.probes, e.requested, e.stored, e.probes);
+    return text;
 }

@@ -33,6 +33,8 @@ int main(int argc, char** argv) {
     closeStreamFiles(streams);
     closeDividers(build);
     writeTreeChecksums(build);
+    // Only now are the trees (or arrays), the dividers and their checksums in place.
+    if (settings.removeRuns) removeRunFiles(build, streams);
     printClosingStatistics(build);
     return 0;
 }

@@ -224,6 +224,11 @@ void runMerge(const BuildSettings& settings, BuildState& build, SuffixStreams& s
     PsaRecord suffix{};
     PsaRecord previous{};
     bool havePrevious = false;
+    // The progress line counts delivered suffixes, looking at the clock once in 65,536.
+    uint64_t total = 0;
+    for (const Stream& st : streams.streams) total += static_cast<uint64_t>(st.total);
+    build.progress.start(arrayOutput ? "merge" : "merge and trees", "suffixes", total);
+    uint64_t delivered = 0;
     for (;;) {
         int row;
         if (heap) {
@@ -235,6 +240,7 @@ void runMerge(const BuildSettings& settings, BuildState& build, SuffixStreams& s
         }
         suffix = *m.current[static_cast<size_t>(row)];
         deliver(settings, build, streams, m, tree, array, arrayOutput, heap, suffix, previous, havePrevious, row);
+        if ((++delivered & 0xffff) == 0) build.progress.update(delivered);
 
         const PsaRecord* r = nextRecord(streams, build, row);
         m.current[static_cast<size_t>(row)] = r;
@@ -264,6 +270,7 @@ void runMerge(const BuildSettings& settings, BuildState& build, SuffixStreams& s
     else
         finishTrees(build, tree);
     addCurrentToTotals(build);
+    build.progress.finish();
 
     if (gRun.quiet) return;
     const RunTotals& t = build.totals;

@@ -73,6 +73,7 @@ void parseOptions(int argc, char** argv, BuildSettings& settings) {
         flagRow('z', &s.zeroOrigin),
         flagRow('Z', &s.manzini),
         flagRow('q', &gRun.quiet),
+        flagRow('R', &s.removeRuns),
         textRow('o', &s.outputDir),
         textRow('p', &s.outputPrefix),
         textRow('S', &s.suffixDir),
@@ -84,6 +85,7 @@ void parseOptions(int argc, char** argv, BuildSettings& settings) {
         numberRow('i', &s.maxIter),
         numberRow('x', &s.pfxLen),
         numberRow('N', &s.nmerge),
+        numberRow('j', &s.threads),
     };
     CommandLine line;
     line.rows = rows;
@@ -149,6 +151,8 @@ void echoOptions(const BuildSettings& settings) {
     if (s.maxIter) fprintf(stderr, "maxIter=%d ", s.maxIter), words++;
     if (s.pfxLen) fprintf(stderr, "pfxlen=%d ", s.pfxLen), words++;
     if (s.nmerge) fprintf(stderr, "nmerge=%d ", s.nmerge), words++;
+    if (s.threads >= 0) fprintf(stderr, "threads=%d ", resolveThreads(s.threads)), words++;
+    flag(s.removeRuns, "rmruns ");
     fputs(words ? "\n" : "none\n", stderr);
     if (s.joption && !gRun.quiet) note("WARNING: J option unimplemented!\n");
 }
@@ -258,6 +262,9 @@ void sizeBuffers(const BuildSettings& settings, BuildState& build) {
     } else {
         b.maxNodes = defaultMaxNodes(b.maxLength);
     }
+    // -j above 1 overlaps writing each finished tree with building the next; the
+    // merged arrays of -a are written as before.
+    b.threads = s.threads < 0 ? 1 : resolveThreads(s.threads);
 }
 
 void printClosingStatistics(const BuildState& build) {

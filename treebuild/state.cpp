@@ -1,4 +1,6 @@
 // The run totals: the counters of each tree (or array block) added up.
+#include <cstdio>
+
 #include "treebuild/treebuild.h"
 
 void addCurrentToTotals(BuildState& build) {
@@ -15,4 +17,8 @@ void addCurrentToTotals(BuildState& build) {
     t.lcpSum += c.lcpSum;
     t.lcpCount += c.lcpCount;
     build.current = MergeCounters{};
+}
+
+void clearProgressLine(const BuildState& build) {
+    if (build.progress.active) fputs("\r\033[K", stderr);
 }

@@ -3,6 +3,7 @@
 // catalogues, so the comparisons never read outside an input's packed words.
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -212,4 +213,21 @@ uint32_t nextLcp(SuffixStreams& streams, int s) {
         st.lcpIndex = 0;
     }
     return st.lcps[st.lcpIndex++];
+}
+
+void removeRunFiles(const BuildState& build, const SuffixStreams& streams) {
+    int removed = 0;
+    auto removeFile = [&removed](const std::string& path) {
+        if (std::remove(path.c_str()) == 0)
+            removed++;
+        else if (errno != ENOENT)  // a run without an LCP file has nothing to remove
+            fatal("can't remove run file %s: %s\n", path.c_str(), strerror(errno));
+    };
+    for (size_t s = 0; s < streams.streams.size(); s++) {
+        removeFile(dataSetFile(build.suffixBase, static_cast<int>(s), ".stpsa"));
+        removeFile(dataSetFile(build.suffixBase, static_cast<int>(s), ".stlcp"));
+    }
+    // The runs' checksum file would list files that are gone.
+    removeFile(build.suffixBase + kRunSums);
+    if (!gRun.quiet) note("removed %d run files\n", removed);
 }

@@ -150,7 +150,13 @@ int defaultMaxNodes(int longestInput) {
     return std::clamp(longestInput, 3, kDefaultMaxNodesCap);
 }
 
-TreeState::~TreeState() { std::free(nodes); }
+TreeState::~TreeState() {
+    // A builder that stops early (a test, or a failed build on its way out) still waits
+    // for the tree being written, so that no thread outlives the buffers.
+    stopTreeWriter(*this);
+    std::free(nodes);
+    std::free(spare);
+}
 
 void setUpTrees(const BuildSettings& settings, const BuildState& build, TreeState& tree) {
     const int maxNodes = build.maxNodes;
@@ -158,7 +164,11 @@ void setUpTrees(const BuildSettings& settings, const BuildState& build, TreeStat
         fatal("maxNodes %d is too small: a tree needs at least 3 node records (root and one suffix)\n",
               maxNodes);
     if (maxNodes > kMaxNodesLimit) fatal("maxNodes %d is too large: at most %d node records per tree\n", maxNodes, kMaxNodesLimit);
-    std::free(tree.nodes);  // a second set-up of the same tree starts afresh
+    // A second set-up of the same tree starts afresh.
+    (void)stopTreeWriter(tree);
+    std::free(tree.spare);
+    tree.spare = nullptr;
+    std::free(tree.nodes);
     tree.nodes = static_cast<TreeNode*>(trackedCalloc(static_cast<size_t>(maxNodes), sizeof(TreeNode)));
     if (tree.nodes == nullptr) fatal("couldn't allocate %d nodes for treeBuff\n", maxNodes);
     tree.capacity = maxNodes;

@@ -1,6 +1,17 @@
 // Tree files (.stree), their divider records (.stdiv), and the closing of each tree.
+//
+// With -j above 1 a writer thread writes each finished tree (its divider record and
+// its .stree file, under the file's temporary name) from one buffer while the merge
+// builds the next tree in the other. The builder keeps everything else: it opens each
+// tree's temporary file when it hands the tree over, and once the writer is done with
+// it, renames the file into place, records its checksum and prints its report lines,
+// so that files, checksums and lines come in tree order, as from one thread. A write
+// that fails stops the writer; the builder stops the run with its message at the next
+// hand-over or at the end. Extra memory: the second tree buffer.
+#include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "toolkit/checksum.h"
@@ -12,8 +23,18 @@ namespace {
 
 std::string temporaryDividersPath(const BuildState& build) { return temporaryName(build.dividersPath); }
 
+std::string message(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string message(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string text = formatText(fmt, args);
+    va_end(args);
+    return text;
+}
+
 // Clears the root and leaves it alone on the path. The other records of the tree just
 // written stay as they are: each record is written in full when it comes into use.
+// (So may the other buffer of -j, which still holds the tree before.)
 void startEmptyTree(TreeState& tree) {
     tree.nodes[0] = TreeNode{};
     tree.inUse = 1;
@@ -27,9 +48,177 @@ void startEmptyTree(TreeState& tree) {
     if (tree.compact) clearSets(tree);
 }
 
+// A finished tree, and for its report line its depth, walk time and record counts.
+struct ClosedTree {
+    FinishedTree files;
+    int maxDepth = 0;
+    int walkMs = 0;
+    NodeCounts counts{};
+};
+
+ClosedTree closeTree(const BuildState& build, const TreeState& tree) {
+    ClosedTree c;
+    const int walkStart = cpuMs();
+    c.maxDepth = pathMaxDepth(tree);
+    if (tree.compact) c.counts = countNodes(tree.nodes);
+    c.walkMs = cpuMs() - walkStart;
+
+    TreeDivider& divider = c.files.divider;
+    divider.to = tree.to;
+    divider.from = tree.from;
+    divider.tree = tree.treeNumber;
+    divider.nodes = tree.inUse;
+    // The field is 16 bits; a deeper tree is recorded as the largest value, not wrapped.
+    divider.maxDepth = c.maxDepth > kMaxDividerDepth ? kMaxDividerDepth : static_cast<uint16_t>(c.maxDepth);
+    c.files.nodes = tree.nodes;
+    c.files.records = tree.inUse;
+    c.files.path = dataSetFile(build.outputBase, tree.treeNumber, ".stree");
+    return c;
+}
+
+// Appends the divider record: "" when it is written, else the message of the failure.
+std::string writeDivider(BuildState& build, const FinishedTree& t) {
+    if (timedWriteChunked(build.dividersFd, &t.divider, sizeof t.divider) != static_cast<int64_t>(sizeof t.divider))
+        return message("could not write current divider element\n");
+    build.dividersHash.add(&t.divider, sizeof t.divider);
+    return "";
+}
+
+// Writes the tree's records to its open temporary file, closes it and hashes the
+// records for the checksum file: "" when all went well, else the failure's message.
+std::string writeTreeFile(FinishedTree& t) {
+    FileDescriptor file(t.fd);
+    t.fd = -1;
+    const size_t bytes = sizeof(TreeNode) * static_cast<size_t>(t.records);
+    const int64_t written = timedWriteChunked(file.fd, t.nodes, bytes);
+    if (written != static_cast<int64_t>(bytes))
+        return message("not all output tree nodes were written: %lld bytes and %d Nodes\n",
+                       static_cast<long long>(written), t.records);
+    const int closed = closeFile(file.fd);
+    file.fd = -1;
+    if (closed != 0) return message("cannot close tree file %s\n", t.path.c_str());
+    BlockHasher hash;
+    hash.add(t.nodes, bytes);
+    t.sum = hash.finish(t.path);
+    return "";
+}
+
+int openTreeFile(const FinishedTree& t) {
+    int fd = openTemporary(t.path);
+    if (fd < 0) fatal("cannot open suffix array %s for writing tree\n", t.path.c_str());
+    return fd;
+}
+
+// The tree is whole: into place, into the checksums, and its lines out.
+void commitTree(BuildState& build, FinishedTree& t) {
+    commitFile(t.path);
+    build.sums.push_back(std::move(t.sum));
+    if (!t.lines.empty()) {
+        clearProgressLine(build);
+        fputs(t.lines.c_str(), stderr);
+    }
+}
+
+// The report lines of a tree (none when quiet); the tree's clocks restart here.
+std::string reportLines(TreeState& tree, const ClosedTree& c) {
+    const int cpuNow = cpuMs();
+    const int wallNow = msClock();
+    std::string lines;
+    if (!gRun.quiet) {
+        const double meanLcp = tree.lcpCount > 0 ? tree.lcpSum / tree.lcpCount : 0.0;
+        lines = message("# Tree %3d:  c3 %2d  c4 %2d  c6 %6d  maxd=%d (%d ms), alcp=%.0f, time %d ms, real %d ms\n",
+                        tree.treeNumber, tree.c3, tree.c4, tree.c6, c.maxDepth, c.walkMs, meanLcp,
+                        cpuNow - tree.lastCpuMs, wallNow - tree.lastWallMs);
+        if (tree.compact) lines += compactionLines(tree, c.counts);
+    }
+    tree.lastCpuMs = cpuNow;
+    tree.lastWallMs = wallNow;
+    return lines;
+}
+
+// The run totals take the tree's counters; the next tree gets the next number.
+void countTree(BuildState& build, TreeState& tree) {
+    addCurrentToTotals(build);
+    build.totals.trees += 1;
+    if (tree.maxPath > build.totals.maxPathHeight) build.totals.maxPathHeight = tree.maxPath;
+    tree.treeNumber += 1;
+}
+
+void writerLoop(BuildState* build, TreeWriter* w) {
+    std::unique_lock<std::mutex> hold(w->lock);
+    for (;;) {
+        w->changed.wait(hold, [w] { return w->busy || w->closing; });
+        if (!w->busy) return;
+        // The builder leaves the job alone while it is busy.
+        hold.unlock();
+        std::string error = writeDivider(*build, w->job);
+        if (error.empty()) error = writeTreeFile(w->job);
+        hold.lock();
+        w->error = std::move(error);
+        w->busy = false;
+        w->written = w->error.empty();
+        w->changed.notify_all();
+        if (!w->error.empty()) return;
+    }
+}
+
+TreeWriter& startedWriter(BuildState& build, TreeState& tree) {
+    if (!tree.spare) {
+        tree.spare = static_cast<TreeNode*>(trackedCalloc(static_cast<size_t>(tree.capacity), sizeof(TreeNode)));
+        if (tree.spare == nullptr) fatal("couldn't allocate %d nodes for treeBuff\n", tree.capacity);
+    }
+    if (!tree.writer) tree.writer = std::make_unique<TreeWriter>();
+    TreeWriter& w = *tree.writer;
+    if (!w.thread.joinable()) {
+        w.busy = w.closing = w.written = false;
+        w.error.clear();
+        w.thread = std::thread(writerLoop, &build, &w);
+    }
+    return w;
+}
+
+// Waits until the writer is done with the tree handed to it last; commits that tree,
+// or stops the run with the message of its failed write.
+void settleWriter(BuildState& build, TreeWriter& w) {
+    bool failed, written;
+    {
+        std::unique_lock<std::mutex> hold(w.lock);
+        w.changed.wait(hold, [&w] { return !w.busy; });
+        failed = !w.error.empty();
+        written = w.written;
+        w.written = false;
+    }
+    if (failed) {
+        w.thread.join();  // the writer stops after a failure
+        fatal("%s", w.error.c_str());
+    }
+    if (written) commitTree(build, w.job);
+}
+
+// -j above 1: settles the tree before, hands the writer this one and goes on in the
+// other buffer.
+void handOverTree(BuildState& build, TreeState& tree) {
+    ClosedTree c = closeTree(build, tree);
+    c.files.lines = reportLines(tree, c);
+    countTree(build, tree);
+    TreeWriter& w = startedWriter(build, tree);
+    settleWriter(build, w);
+    c.files.fd = openTreeFile(c.files);
+    {
+        std::lock_guard<std::mutex> hold(w.lock);
+        w.job = std::move(c.files);
+        w.busy = true;
+    }
+    w.changed.notify_all();
+    std::swap(tree.nodes, tree.spare);
+}
+
 void closeCurrentTree(BuildState& build, TreeState& tree) {
     if (tree.compact) recordPathStack(tree);
-    writeTree(build, tree);
+    if (build.threads > 1)
+        handOverTree(build, tree);
+    else
+        writeTree(build, tree);
     startEmptyTree(tree);
 }
 
@@ -57,57 +246,28 @@ void closeDividers(BuildState& build) {
 void writeTreeChecksums(const BuildState& build) { writeChecksumFile(build.outputBase + kTreeSums, build.sums); }
 
 void writeTree(BuildState& build, TreeState& tree) {
-    const int walkStart = cpuMs();
-    const int maxDepth = pathMaxDepth(tree);
-    NodeCounts counts{};
-    if (tree.compact) counts = countNodes(tree.nodes);
-    const int walkMs = cpuMs() - walkStart;
-
-    TreeDivider divider{};
-    divider.to = tree.to;
-    divider.from = tree.from;
-    divider.tree = tree.treeNumber;
-    divider.nodes = tree.inUse;
-    // The field is 16 bits; a deeper tree is recorded as the largest value, not wrapped.
-    divider.maxDepth = maxDepth > kMaxDividerDepth ? kMaxDividerDepth : static_cast<uint16_t>(maxDepth);
-    if (timedWriteChunked(build.dividersFd, &divider, sizeof divider) != static_cast<int64_t>(sizeof divider))
-        fatal("could not write current divider element\n");
-    build.dividersHash.add(&divider, sizeof divider);
-
-    const std::string path = dataSetFile(build.outputBase, tree.treeNumber, ".stree");
-    FileDescriptor file(openTemporary(path));
-    if (!file.ok()) fatal("cannot open suffix array %s for writing tree\n", path.c_str());
-    const size_t bytes = sizeof(TreeNode) * static_cast<size_t>(tree.inUse);
-    const int64_t written = timedWriteChunked(file.fd, tree.nodes, bytes);
-    if (written != static_cast<int64_t>(bytes))
-        fatal("not all output tree nodes were written: %lld bytes and %d Nodes\n", static_cast<long long>(written),
-              tree.inUse);
-    if (closeFile(file.fd) != 0) fatal("cannot close tree file %s\n", path.c_str());
-    file.fd = -1;
-    commitFile(path);
-    BlockHasher hash;
-    hash.add(tree.nodes, bytes);
-    build.sums.push_back(hash.finish(path));
-
-    if (!gRun.quiet) {
-        const int cpuNow = cpuMs();
-        const int wallNow = msClock();
-        const double meanLcp = tree.lcpCount > 0 ? tree.lcpSum / tree.lcpCount : 0.0;
-        note("Tree %3d:  c3 %2d  c4 %2d  c6 %6d  maxd=%d (%d ms), alcp=%.0f, time %d ms, real %d ms\n",
-             tree.treeNumber, tree.c3, tree.c4, tree.c6, maxDepth, walkMs, meanLcp, cpuNow - tree.lastCpuMs,
-             wallNow - tree.lastWallMs);
-        tree.lastCpuMs = cpuNow;
-        tree.lastWallMs = wallNow;
-        if (tree.compact) printCompactionLines(tree, counts);
-    } else {
-        tree.lastCpuMs = cpuMs();
-        tree.lastWallMs = msClock();
+    ClosedTree c = closeTree(build, tree);
+    std::string error = writeDivider(build, c.files);
+    if (error.empty()) {
+        c.files.fd = openTreeFile(c.files);
+        error = writeTreeFile(c.files);
     }
+    if (!error.empty()) fatal("%s", error.c_str());
+    c.files.lines = reportLines(tree, c);
+    commitTree(build, c.files);
+    countTree(build, tree);
+}
 
-    addCurrentToTotals(build);
-    build.totals.trees += 1;
-    if (tree.maxPath > build.totals.maxPathHeight) build.totals.maxPathHeight = tree.maxPath;
-    tree.treeNumber += 1;
+std::string stopTreeWriter(TreeState& tree) {
+    if (!tree.writer || !tree.writer->thread.joinable()) return "";
+    TreeWriter& w = *tree.writer;
+    {
+        std::lock_guard<std::mutex> hold(w.lock);
+        w.closing = true;
+    }
+    w.changed.notify_all();
+    w.thread.join();
+    return w.error;
 }
 
 void writeFullTree(BuildState& build, TreeState& tree) { closeCurrentTree(build, tree); }
@@ -117,4 +277,8 @@ void finishTrees(BuildState& build, TreeState& tree) {
         closeCurrentTree(build, tree);
     else
         addCurrentToTotals(build);
+    if (tree.writer && tree.writer->thread.joinable()) {
+        settleWriter(build, *tree.writer);
+        stopTreeWriter(tree);
+    }
 }

@@ -2,9 +2,15 @@
 // compaction statistics.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
+#include "toolkit/checksum.h"
 #include "toolkit/hash_set.h"
 #include "treebuild/suffix_tree.h"
 
@@ -19,8 +25,36 @@ struct PathEntry {
     uint32_t below;
 };
 
+// A finished tree on its way to its files: its records, its divider record, its file
+// (open under the temporary name while it is written) and checksum, and the lines that
+// report it, printed once it is in place.
+struct FinishedTree {
+    const TreeNode* nodes = nullptr;
+    int records = 0;
+    TreeDivider divider{};
+    std::string path;
+    int fd = -1;
+    ChecksumEntry sum;
+    std::string lines;
+};
+
+// -j above 1: the thread that writes each finished tree from one buffer while the next
+// tree is built in the other. It takes one tree at a time, in tree order.
+struct TreeWriter {
+    std::thread thread;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool busy = false;     // a tree is handed over and not yet written
+    bool written = false;  // the tree handed over last is written and not yet committed
+    bool closing = false;  // no tree follows
+    FinishedTree job;
+    std::string error;     // the message of a write that failed; the writer then stops
+};
+
 struct TreeState {
     TreeNode* nodes = nullptr;  // maxNodes records; those past the records in use are stale
+    TreeNode* spare = nullptr;  // -j above 1: the other buffer, the one being written
+    std::unique_ptr<TreeWriter> writer;  // -j above 1, started with the first tree written
     int capacity = 0;           // maxNodes
     int inUse = 0;              // root included
     std::vector<PathEntry> path;  // grows as deep as the tree needs
@@ -58,6 +92,9 @@ int pathMaxDepth(const TreeState& tree);
 
 // tree_files.cpp
 void writeTree(BuildState& build, TreeState& tree);
+// Stops the writer thread once it has written every tree handed to it; the message of
+// a write that failed, or "".
+std::string stopTreeWriter(TreeState& tree);
 
 // compaction_stats.cpp (-C)
 struct NodeCounts {
@@ -77,4 +114,5 @@ void recordPair(TreeState& tree, const PathEntry& parent, const PathEntry& child
 // The pass over the whole path stack before a tree is written.
 void recordPathStack(TreeState& tree);
 NodeCounts countNodes(const TreeNode* nodes);
-void printCompactionLines(const TreeState& tree, const NodeCounts& counts);
+// The two statistics lines of a tree, each "# " and its text.
+std::string compactionLines(const TreeState& tree, const NodeCounts& counts);

@@ -24,6 +24,7 @@
 #include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/records.h"
+#include "toolkit/threads.h"
 
 // An LCP value: bit LCP x 2 + continuation bit (1 when the two suffixes differ at a
 // bit inside both of them).
@@ -61,6 +62,8 @@ struct BuildSettings {
     int maxIter = 0;                     // -i (no effect)
     int pfxLen = 0;                      // -x (no effect)
     int nmerge = 0;                      // -N merge only the first N inputs
+    int threads = -1;                    // -j threads (0: every core); -1 when not given
+    int removeRuns = 0;                  // -R remove the runs' .stpsa/.stlcp once the build is complete
 };
 
 // Counters that are kept per tree (or per array flush) and then added to the run
@@ -121,6 +124,8 @@ struct BuildState {
     BlockHasher dividersHash;
 
     int dividersFd = -1;       // open for writing during the merge
+    int threads = 1;           // -j resolved: above 1, a writer thread stores each finished tree
+    ProgressLine progress;     // the merge's line on a terminal
     int maxNodes = 0;          // tree buffer records (array buffer records with -a)
     uint32_t bufferRecords = 0;  // B: records per stream buffer
 
@@ -133,6 +138,9 @@ struct BuildState {
 
 // Adds build.current to build.totals.sums and clears it.
 void addCurrentToTotals(BuildState& build);
+
+// Clears the progress line (when a terminal shows it) before a line of its own is printed.
+void clearProgressLine(const BuildState& build);
 
 // Bit k (0 = the first bit) of input i's packed form; bits past its end read 0 up to
 // the extra zero word.
@@ -219,6 +227,9 @@ void printClosingStatistics(const BuildState& build);
 void loadPackedInputs(BuildState& build);
 void openStreamFiles(const BuildState& build, SuffixStreams& streams);  // -f: one descriptor per stream for the whole run
 void closeStreamFiles(SuffixStreams& streams);                           // after the merge
+// -R, once the trees (or arrays) and the dividers are in place: removes every merged
+// run's .stpsa and .stlcp file, and the runs' checksum file, which would describe them.
+void removeRunFiles(const BuildState& build, const SuffixStreams& streams);
 void openStreams(const BuildSettings& settings, const BuildState& build, SuffixStreams& streams);
 // Next record of stream s, or null when the stream is exhausted. The record stays
 // valid until the next call for the same stream.
