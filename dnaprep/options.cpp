@@ -76,11 +76,7 @@ void scanArguments(int argc, char** argv, PrepSettings& s) {
         textRow('o', &s.outname),
         textRow('x', &s.strtest),
     };
-    CommandLine line;
-    line.rows = rows;
-    line.rowCount = sizeof rows / sizeof rows[0];
-    line.usage = kUsage;
-    line.usageCount = sizeof kUsage / sizeof kUsage[0];
+    CommandLine line = commandLine(rows, kUsage);
     line.mains[0] = &s.inputDir;
     line.mains[1] = &s.outputDir;
     line.mains[2] = &s.prefix;

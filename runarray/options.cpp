@@ -49,11 +49,7 @@ bool scanOptions(int argc, char** argv, SortSettings& settings) {
         flagRow('v', &gRun.verbose),
         helpRow('h'),
     };
-    CommandLine line;
-    line.rows = rows;
-    line.rowCount = sizeof rows / sizeof rows[0];
-    line.usage = kUsage;
-    line.usageCount = sizeof kUsage / sizeof kUsage[0];
+    CommandLine line = commandLine(rows, kUsage);
     line.mains[0] = &s.inputDir;
     line.mains[1] = &s.prefix;
     line.mainCount = 2;

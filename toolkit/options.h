@@ -74,3 +74,14 @@ struct ScanResult {
 // that argument is itself an option. Unknown options and pending values stop the
 // run through fatal() with the program's messages.
 ScanResult scanCommandLine(int argc, char** argv, const CommandLine& line);
+
+// A command line of a program's option table and usage lines (counts from the arrays).
+template <size_t Rows, size_t Lines>
+CommandLine commandLine(const OptionRow (&rows)[Rows], const char* const (&usage)[Lines]) {
+    CommandLine line;
+    line.rows = rows;
+    line.rowCount = Rows;
+    line.usage = usage;
+    line.usageCount = static_cast<int>(Lines);
+    return line;
+}

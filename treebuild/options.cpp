@@ -87,11 +87,7 @@ void parseOptions(int argc, char** argv, BuildSettings& settings) {
         numberRow('N', &s.nmerge),
         numberRow('j', &s.threads),
     };
-    CommandLine line;
-    line.rows = rows;
-    line.rowCount = sizeof rows / sizeof rows[0];
-    line.usage = kUsage;
-    line.usageCount = sizeof kUsage / sizeof kUsage[0];
+    CommandLine line = commandLine(rows, kUsage);
     line.mains[0] = &s.inputDir;
     line.mains[1] = &s.prefix;
     line.mainCount = 2;

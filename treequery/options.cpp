@@ -117,11 +117,7 @@ void scanOptions(int argc, char** argv, QuerySettings& s) {
         flagRow('q', &gRun.quiet),
         flagRow('v', &gRun.verbose),
     };
-    CommandLine line;
-    line.rows = rows;
-    line.rowCount = sizeof rows / sizeof rows[0];
-    line.usage = kUsage;
-    line.usageCount = sizeof kUsage / sizeof kUsage[0];
+    CommandLine line = commandLine(rows, kUsage);
     line.mains[0] = &s.inputDir;
     line.mains[1] = &s.inputPrefix;
     line.mainCount = 2;
