@@ -53,10 +53,11 @@ measure() {
   fi
   awk '{ printf "%s %.1f %.0f\n", $1, $2 + $3, $4 / 1024 }' "$work/last"
 }
-# Bytes of the data set's files with this extension, per base.
+# Bytes of the data set's files with this extension, per base (the runs' files are
+# measured before treebuild -R removes them).
 per_base() {
   find "$work/all.ST" -maxdepth 1 -name "*$1" -printf '%s\n' |
-    awk -v n="$bases" '{ s += $1 } END { printf "%.3f", s / n }'
+    awk -v n="$bases" '{ s += $1 } END { printf "%.4f", s / n }'
 }
 # -j where the program offers it (a build without it stops at the unknown option).
 threads() {
@@ -68,11 +69,11 @@ threads() {
 stage=()
 stage+=("dnaprep $(measure "$bin/dnaprep" "$work/" "$work/" all -q all.fa)")
 stage+=("runarray $(measure "$bin/runarray" "$work/" all -q $(threads runarray))")
-kinds=(.stdna .stbin .stpsa .stlcp)
+kinds=(.stdna .stbin .stpsa .stlcp .stinsum .strunsum)
 declare -A disk
 for k in "${kinds[@]}"; do disk[$k]=$(per_base "$k"); done
 stage+=("treebuild $(measure "$bin/treebuild" "$work/" all -q -R $(threads treebuild))")
-for k in .stree .stdiv .stinsum .strunsum .streesum; do kinds+=("$k"); disk[$k]=$(per_base "$k"); done
+for k in .stree .stdiv .streesum; do kinds+=("$k"); disk[$k]=$(per_base "$k"); done
 trees=$(find "$work/all.ST" -name '*.stree' | wc -l)
 
 echo

@@ -6,14 +6,14 @@
 #
 #   bench/treebuild_threads.sh [build-dir] [fasta(.gz)] [repeats] [runarray options]
 #
-# Defaults: build/, ../shared/data/dmel_chr2R.fa.gz beside the repository, 5 repeats,
-# "-r 8000000" (runs of 8 Mb, so that the merge has several streams). Needs GNU time.
+# Defaults: build/, ../shared/data/saureus_4genomes.fa.gz beside the repository, 5
+# repeats, "-S" (one run per genome, so that the merge has four streams). Needs GNU time.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$repo/build}" && pwd)
-fasta=${2:-$repo/../shared/data/dmel_chr2R.fa.gz}
+fasta=${2:-$repo/../shared/data/saureus_4genomes.fa.gz}
 repeats=${3:-5}
-runs=${4:--r 8000000}
+runs=${4:--S}
 bin=$build/bin
 work=$(mktemp -d "${TMPDIR:-/tmp}/treebuild-threads.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -22,7 +22,7 @@ cp "$fasta" "$work/"
 "$bin/dnaprep" "$work/" "$work/" g -q "$(basename "$fasta")" >/dev/null 2>&1
 # shellcheck disable=SC2086
 "$bin/runarray" "$work/" g -q $runs 2>/dev/null
-echo "runs: $(($(stat -c %s "$work/g.ST/g.stplengths") / 4)), bases: $(($(stat -c %s "$work/g.ST/g_0.stdna")))"
+echo "runs: $(($(stat -c %s "$work/g.ST/g.stplengths") / 4)), bases: $(cat "$work"/g.ST/*.stdna | wc -c)"
 
 : >"$work/times"
 for ((r = 1; r <= repeats; r++)); do
