@@ -19,6 +19,7 @@ const char* const kUsage[] = {
     "\t-Z\t# LCP Manzini - calculate and output LCP array .stlcp\n",
     "\t-M\t# Mori (not Larsson) for SA. Deprecated, we always use Mori!\n",
     "\t-z\t# Use a zero index origin in each output PSA.\n",
+    "\t-j <n> \t# threads - sort up to <n> runs at once, sharing each run's work (0: all cores)\n",
     "\t-q\t# quiet - no output to stderr\n",
     "\t-v\t# verbose - lots of output to stderr\n",
     "\t-h\t# help - print this message\n",

@@ -42,6 +42,8 @@ const char* const kUsage[] = {
     "\t-z\t# zero index origin - PSAs have inputs numbered from zero.\n",
     "\t-U\t# Use mmap for input strings (unimplemented)\n",
     "\t-C\t# Compact - compress trees using hash sets etc.\n",
+    "\t-j <n> \t# threads - above 1, write each finished tree while the next is built (0: all cores)\n",
+    "\t-R\t# remove runs - delete the runs' .stpsa and .stlcp files once the trees are complete\n",
     "\t-h\t# help - print this message\n",
     "Generates <n> .stree (\"suffix tree\") files, and one .stdiv file.\n",
     "Uses <k> .stbin and .stpsa files, plus the .*lengths files.\n",
