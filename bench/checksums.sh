@@ -12,19 +12,16 @@
 # temporary folder and built there (Release, the three programs only). Data sets go
 # to /dev/shm when it is writable, so that the disk stays out of the figures.
 set -euo pipefail
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$repo/build}" && pwd)
+source "$(dirname "$0")/common.sh"
+bench_folders "${1:-}" "${3:-}"
 baseline=${2:-$(git -C "$repo" merge-base HEAD main)}
-data=$(cd "${3:-$repo/../shared/data}" && pwd)
 gz=$data/dmel_chr2R.fa.gz
 [ -f "$gz" ] || { echo "missing $gz"; exit 1; }
 for p in dnaprep runarray treebuild treequery; do
   [ -x "$build/bin/$p" ] || { echo "no $p in $build/bin (build first)"; exit 1; }
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/checksums-bench.XXXXXX")
-if [ -d /dev/shm ] && [ -w /dev/shm ]; then out=$(mktemp -d /dev/shm/checksums-bench.XXXXXX); else out=$work/out; mkdir "$out"; fi
-trap 'rm -rf "$work" "$out"' EXIT
+scratch checksums-bench --shm
 
 echo "# baseline: $(git -C "$repo" log -1 --format='%h %s' "$baseline")"
 mkdir "$work/src"
@@ -32,13 +29,6 @@ git -C "$repo" archive "$baseline" | tar -x -C "$work/src"
 cmake -S "$work/src" -B "$work/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$work/build" -j 2 --target dnaprep runarray treebuild >/dev/null
 
-seconds() {  # wall seconds of one run of the command
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc
-}
 
 cat "$gz" >/dev/null  # into the page cache
 data_dir=$(dirname "$gz")/

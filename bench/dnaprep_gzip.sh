@@ -10,25 +10,15 @@
 # dmel_chr2R.fa.gz (real N runs, soft-masked lower case). Outputs go to /dev/shm when
 # it is writable, so that the disk's block allocation stays out of the figures.
 set -euo pipefail
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$repo/build}" && pwd)
-data=$(cd "${2:-$repo/../shared/data}" && pwd)
+source "$(dirname "$0")/common.sh"
+bench_folders "${1:-}" "${2:-}"
 dnaprep=$build/bin/dnaprep
 [ -x "$dnaprep" ] || { echo "no dnaprep in $build/bin (build first)"; exit 1; }
 gz=$data/dmel_chr2R.fa.gz
 [ -f "$gz" ] || { echo "missing $gz"; exit 1; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/dnaprep-gzip.XXXXXX")
-if [ -d /dev/shm ] && [ -w /dev/shm ]; then out=$(mktemp -d /dev/shm/dnaprep-gzip.XXXXXX); else out=$work/out; mkdir "$out"; fi
-trap 'rm -rf "$work" "$out"' EXIT
+scratch dnaprep-gzip --shm
 
-seconds() {  # wall seconds of one run of the command
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc
-}
 best() {  # least wall seconds of three runs
   local b="" t
   for _ in 1 2 3; do

@@ -12,17 +12,14 @@
 # when one is writable (/dev/shm), so that the figures measure the programs rather
 # than the disk's block allocation; everything is removed at the end.
 set -euo pipefail
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$repo/build}" && pwd)
-data=$(cd "${2:-$repo/../shared/data}" && pwd)
+source "$(dirname "$0")/common.sh"
+bench_folders "${1:-}" "${2:-}"
 dnaprep=$build/bin/dnaprep
 [ -x "$dnaprep" ] || { echo "no dnaprep in $build/bin (build first)"; exit 1; }
 source_fa=$data/dmel_chr2R.fa.gz
 [ -f "$source_fa" ] || { echo "missing $source_fa"; exit 1; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/dnaprep-bench.XXXXXX")
-if [ -d /dev/shm ] && [ -w /dev/shm ]; then out=$(mktemp -d /dev/shm/dnaprep-bench.XXXXXX); else out=$work/out; mkdir "$out"; fi
-trap 'rm -rf "$work" "$out"' EXIT
+scratch dnaprep-bench --shm
 
 gzip -dc "$source_fa" >"$work/one.fa"
 for _ in 1 2 3 4 5 6 7 8 9 10; do cat "$work/one.fa"; done >"$work/big.fa"

@@ -14,13 +14,10 @@
 # Defaults: build, ../shared/data, 3. Needs genometools and vmatch (apt-get install -y
 # genometools vmatch) for the peers; without them their rows say "missing".
 set -euo pipefail
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$repo/build}" && pwd)
-data=$(cd "${2:-$repo/../shared/data}" && pwd)
+source "$(dirname "$0")/common.sh"
+bench_folders "${1:-}" "${2:-}"
 runs=${3:-3}
-bin=$build/bin
-work=$(mktemp -d "${TMPDIR:-/tmp}/runarray_bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+scratch runarray_bench
 
 cc -O2 -o "$work/bare" "$repo/bench/bare_divsufsort.c" $(pkg-config --cflags --libs libdivsufsort 2>/dev/null || echo -ldivsufsort)
 

@@ -20,18 +20,13 @@
 # inputs), dmel2R (D. melanogaster arm 2R; slow for repeat-match). Default: ecoli saureus.
 # Needs /usr/bin/time and the Debian packages mummer, genometools and vmatch.
 set -euo pipefail
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$repo/build}" && pwd)
-data=$(cd "${2:-$repo/../shared/data}" && pwd)
+source "$(dirname "$0")/common.sh"
+bench_folders "${1:-}" "${2:-}"
 shift $(($# < 2 ? $# : 2))
 sets=("$@")
 [ ${#sets[@]} -gt 0 ] || sets=(ecoli saureus)
-bin=$build/bin
-for tool in /usr/bin/time repeat-match gt mkvtree vmatch python3; do
-  command -v "$tool" >/dev/null || { echo "missing $tool (apt-get install -y time mummer genometools vmatch)"; exit 1; }
-done
-work=$(mktemp -d "${TMPDIR:-/tmp}/traversal-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+need_tools "time mummer genometools vmatch" /usr/bin/time repeat-match gt mkvtree vmatch python3
+scratch traversal-bench
 
 # Runs a command with its stdout in $work/out; prints "<wall seconds> <peak KB> <CPU
 # seconds>".

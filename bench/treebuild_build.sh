@@ -10,16 +10,11 @@
 # Defaults: build/ and ../shared/data beside the repository. Needs GNU time and the
 # Debian packages vmatch, genometools and mummer.
 set -euo pipefail
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$repo/build}" && pwd)
-data=$(cd "${2:-$repo/../shared/data}" && pwd)
+source "$(dirname "$0")/common.sh"
+bench_folders "${1:-}" "${2:-}"
 filter=${3:-}
-bin=$build/bin
-for tool in /usr/bin/time mkvtree gt mummer; do
-  command -v "$tool" >/dev/null || { echo "missing $tool (apt-get install -y time vmatch genometools mummer)"; exit 1; }
-done
-work=$(mktemp -d "${TMPDIR:-/tmp}/treebuild-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+need_tools "time vmatch genometools mummer" /usr/bin/time mkvtree gt mummer
+scratch treebuild-bench
 
 # Runs a command under GNU time; appends "<seconds> <peak KiB>" to $work/last.
 measure() {

@@ -10,16 +10,11 @@
 # Defaults: build/ and ../shared/data beside the repository; genomes E. coli,
 # D. melanogaster 2R and both together. Needs the Debian packages vmatch and seqkit.
 set -euo pipefail
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$repo/build}" && pwd)
-data=$(cd "${2:-$repo/../shared/data}" && pwd)
+source "$(dirname "$0")/common.sh"
+bench_folders "${1:-}" "${2:-}"
 filter=${3:-}
-bin=$build/bin
-for tool in mkvtree vmatch seqkit python3; do
-  command -v "$tool" >/dev/null || { echo "missing $tool (apt-get install -y vmatch seqkit)"; exit 1; }
-done
-work=$(mktemp -d "${TMPDIR:-/tmp}/treequery-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+need_tools "vmatch seqkit" mkvtree vmatch seqkit python3
+scratch treequery-bench
 
 # Wall seconds of a command (its stdout kept in $work/out).
 seconds() {

@@ -12,14 +12,11 @@
 #
 # Needs /usr/bin/time. Building the two data sets takes a few minutes.
 set -euo pipefail
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$repo/build}" && pwd)
-data=$(cd "${2:-$repo/../shared/data}" && pwd)
+source "$(dirname "$0")/common.sh"
+bench_folders "${1:-}" "${2:-}"
 repeats=${3:-3}
-bin=$build/bin
-command -v /usr/bin/time >/dev/null || { echo "missing /usr/bin/time (apt-get install -y time)"; exit 1; }
-work=$(mktemp -d "${TMPDIR:-/tmp}/treequery-threads.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+need_tools "time" /usr/bin/time
+scratch treequery-threads
 echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 build_set() {  # <name> <fasta files...>

@@ -13,15 +13,10 @@
 # /usr/bin/time.
 set -euo pipefail
 export LC_ALL=C
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$repo/build}" && pwd)
-data=$(cd "${2:-$repo/../shared/data}" && pwd)
-bin=$build/bin
-for tool in mkvtree vmatch bowtie bowtie-build g++ /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "missing $tool (apt-get install -y vmatch bowtie time g++)"; exit 1; }
-done
-work=$(mktemp -d "${TMPDIR:-/tmp}/userterms-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/common.sh"
+bench_folders "${1:-}" "${2:-}"
+need_tools "vmatch bowtie time g++" mkvtree vmatch bowtie bowtie-build g++ /usr/bin/time
+scratch userterms-bench
 cd "$work"
 
 # Runs a command with its stdout in the named file; prints "label seconds peak-MiB".

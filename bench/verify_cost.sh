@@ -13,14 +13,11 @@
 # Defaults: build/ and ../shared/data beside the repository, 5 repeats. The data set
 # is built once with dnaprep, runarray and treebuild, which write the checksum files.
 set -euo pipefail
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$repo/build}" && pwd)
-data=$(cd "${2:-$repo/../shared/data}" && pwd)
+source "$(dirname "$0")/common.sh"
+bench_folders "${1:-}" "${2:-}"
 repeats=${3:-5}
-bin=$build/bin
-command -v /usr/bin/time >/dev/null || { echo "missing /usr/bin/time (apt-get install -y time)"; exit 1; }
-work=$(mktemp -d "${TMPDIR:-/tmp}/verify-cost.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+need_tools "time" /usr/bin/time
+scratch verify-cost
 
 echo "== building the data set (dmel_chr2R)" >&2
 "$bin/dnaprep" "$data/" "$work/" dm -q dmel_chr2R.fa.gz >/dev/null 2>&1

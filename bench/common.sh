@@ -1,0 +1,40 @@
+# Sourced by the benchmark scripts: what every one of them sets up first.
+#   bench_folders <build-dir> <data-dir>   repo, build, bin and data (defaults: build/ and
+#                                          ../shared/data beside the repository)
+#   need_tools "<apt packages>" <tool...>  stops naming the first tool that is missing
+#   scratch <tag>                          work: a temporary folder removed at exit; with
+#                                          --shm also out, on /dev/shm when writable, so
+#                                          that the disk's block allocation stays out
+#   seconds <command...>                   wall seconds of one run, output dropped
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+bench_folders() {
+  build=$(cd "${1:-$repo/build}" && pwd)
+  data=$(cd "${2:-$repo/../shared/data}" && pwd)
+  bin=$build/bin
+}
+
+need_tools() {
+  local packages=$1 tool
+  shift
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "missing $tool (apt-get install -y $packages)"; exit 1; }
+  done
+}
+
+scratch() {
+  work=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")
+  out=""
+  if [ "${2:-}" = --shm ]; then
+    if [ -d /dev/shm ] && [ -w /dev/shm ]; then out=$(mktemp -d "/dev/shm/$1.XXXXXX"); else out=$work/out; mkdir "$out"; fi
+  fi
+  trap 'rm -rf "$work" ${out:+"$out"}' EXIT
+}
+
+seconds() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null 2>&1
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc
+}
