@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "../property/treebuild_dataset.h"
+#include "tests/treebuild/treebuild_dataset.h"
 #include "toolkit/checksum.h"
 #include "treebuild/treebuild.h"
 
