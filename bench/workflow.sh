@@ -19,16 +19,7 @@ jobs=${4:-4}
 need_tools "snakemake time" snakemake /usr/bin/time
 scratch workflow-bench
 
-g++ -std=c++20 -O2 -o "$work/mutated_copies" "$repo/bench/mutated_copies.cpp"
-genomes=()
-for f in "$data"/*.fa "$data"/*.fa.gz; do
-  [ -e "$f" ] || continue
-  name=$(basename "$f"); name=${name%.gz}; name=${name%.fa}
-  if [[ $f == *.gz ]]; then gzip -dc "$f" >"$work/$name.fa"; else cp "$f" "$work/$name.fa"; fi
-  genomes+=("$work/$name.fa")
-done
-"$work/mutated_copies" "$bases" 16 50 "${genomes[@]}" >"$work/all.fa"
-rm -f "${genomes[@]}"
+collection "$bases" "$work/all.fa"
 echo "== $bases bases, $jobs jobs (nproc $(nproc))"
 
 cat >"$work/config.yaml" <<CONFIG
