@@ -23,7 +23,9 @@ void expectContiguous(const std::vector<KeyRange>& ranges) {
     EXPECT_EQ(ranges.back().high, kAllKeys);
     for (size_t r = 0; r < ranges.size(); r++) {
         EXPECT_LE(ranges[r].low, ranges[r].high);
-        if (r > 0) EXPECT_EQ(ranges[r].low, ranges[r - 1].high);
+        if (r > 0) {
+            EXPECT_EQ(ranges[r].low, ranges[r - 1].high);
+        }
     }
 }
 
@@ -122,7 +124,9 @@ TEST_F(KeyRangeJoin, PartsJoinedAnswerAsOneBuild) {
     for (size_t t = 0; t < dividers.size(); t++) {
         EXPECT_EQ(dividers[t].tree, (int32_t)t);
         EXPECT_LE(dividers[t].from, dividers[t].to);
-        if (t > 0) EXPECT_LE(dividers[t - 1].to, dividers[t].from) << "tree " << t;
+        if (t > 0) {
+            EXPECT_LE(dividers[t - 1].to, dividers[t].from) << "tree " << t;
+        }
         nodes += dividers[t].nodes;
     }
     ChecksumFile sums;
