@@ -8,53 +8,10 @@
 #include <cstring>
 
 #include "dnatrees/index.h"
-#include "toolkit/input_stream.h"
+#include "dnatrees/line_reader.h"
 #include "toolkit/run.h"
 
 namespace {
-
-constexpr size_t kChunk = size_t{1} << 20;
-
-// Line by line over an input stream (line breaks, also CR-LF, removed).
-struct LineReader {
-    InputStream in;
-    std::vector<uint8_t> buffer = std::vector<uint8_t>(kChunk);
-    size_t pos = 0, end = 0;
-    bool eof = false;
-    long long line = 0;
-
-    bool next(std::string& text) {
-        text.clear();
-        for (;;) {
-            if (pos == end) {
-                if (eof) {
-                    if (text.empty()) return false;
-                    break;
-                }
-                end = readInputStream(in, buffer.data(), buffer.size());
-                pos = 0;
-                if (end < buffer.size()) eof = true;
-                continue;
-            }
-            const uint8_t* start = buffer.data() + pos;
-            const void* nl = memchr(start, '\n', end - pos);
-            size_t take = nl ? static_cast<const uint8_t*>(nl) - start : end - pos;
-            text.append(reinterpret_cast<const char*>(start), take);
-            pos += take;
-            if (nl) {
-                ++pos;
-                break;
-            }
-        }
-        ++line;
-        if (!text.empty() && text.back() == '\r') text.pop_back();
-        return true;
-    }
-};
-
-void openOrDie(InputStream& in, const std::string& path) {
-    if (!openInputStream(in, path)) fatal("can't open %s: %s\n", path.c_str(), strerror(errno));
-}
 
 // Writes all of `text` to the pipe; false once the reader is gone.
 bool writeAll(int fd, const std::string& text) {
@@ -104,27 +61,18 @@ bool copyFastq(LineReader& r, std::string& line, int fd) {
 }  // namespace
 
 InputKind inputKind(const std::string& path) {
-    LineReader r;
-    openOrDie(r.in, path);
+    LineReader r(path);
     std::string line;
-    while (r.next(line)) {
-        size_t i = line.find_first_not_of(" \t");
-        if (i == std::string::npos) continue;
-        if (line[i] == '>') return kFasta;
-        if (line[i] == '@') return kFastq;
-        return kOther;
-    }
-    return kEmpty;
+    if (!r.nextFilled(line)) return kEmpty;
+    const char first = line[line.find_first_not_of(" \t")];
+    return first == '>' ? kFasta : first == '@' ? kFastq : kOther;
 }
 
 bool feedInputs(const std::vector<std::string>& files, int fd) {
     for (const std::string& path : files) {
-        LineReader r;
-        openOrDie(r.in, path);
+        LineReader r(path);
         std::string line;
-        while (r.next(line) && line.find_first_not_of(" \t") == std::string::npos) {
-        }
-        if (line.empty()) continue;
+        if (!r.nextFilled(line)) continue;
         if (line[0] == '@') {
             if (!copyFastq(r, line, fd)) return false;
             continue;
