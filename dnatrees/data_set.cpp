@@ -27,7 +27,7 @@ std::string rebuildCommand(const DataSet& ds) {
     std::string command = "dnatrees index " + ds.dir;
     std::vector<std::string> files;
     if (exists(ds.base + ".stnames"))
-        for (const SequenceName& n : readNamesCatalogue(ds.base + ".stnames"))
+        for (const SequenceName& n : readNames(ds.base))
             if (std::find(files.begin(), files.end(), n.file) == files.end()) files.push_back(n.file);
     if (files.empty()) return command + " FILE...";
     for (const std::string& f : files) command += " " + f;
@@ -35,6 +35,12 @@ std::string rebuildCommand(const DataSet& ds) {
 }
 
 }  // namespace
+
+std::vector<SequenceName> readNames(const std::string& base) {
+    ChecksumFile sums;
+    sums.load(base + ".stinsum");
+    return readNamesCatalogue(base + ".stnames", sums);
+}
 
 std::string trimSlashes(const std::string& path) {
     std::string p = path;
@@ -89,8 +95,10 @@ DataSet openDataSet(const std::string& dir, int needs, bool unverified) {
         fprintf(stderr, "# %s: reading unverified data (no checksum file %s)\n", dir.c_str(), list.c_str());
     }
     if (names) {
-        ds.names = readNamesCatalogue(ds.base + ".stnames");
-        ds.maps = readCoordinateMap(ds.base + ".stmap");
+        ChecksumFile sums;
+        sums.load(ds.base + ".stinsum");
+        ds.names = readNamesCatalogue(ds.base + ".stnames", sums);
+        ds.maps = readCoordinateMap(ds.base + ".stmap", sums);
     }
     return ds;
 }

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/checksum.h"
 #include "toolkit/names_map.h"
 
 // ---- The subcommands (one row each in main.cpp's table) ----
@@ -106,6 +107,10 @@ struct DataSetFile {
 std::vector<DataSetFile> listDataSetFiles(const DataSet& ds);
 // Number of trees (.stree files) of the data set.
 int treeCount(const DataSet& ds);
+
+// The names catalogue at `base` (".stnames" added), verified against the .stinsum
+// beside it when there is one.
+std::vector<SequenceName> readNames(const std::string& base);
 
 // A directory path without trailing slashes ("/" stays "/"); "" when empty.
 std::string trimSlashes(const std::string& path);

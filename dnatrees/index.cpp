@@ -236,7 +236,7 @@ int runIndex(int argc, char** argv) {
 
     prepare(files, s, stageDir, progress);
     int64_t bases = 0;
-    for (const SequenceName& n : readNamesCatalogue(stageDir + kDataSetPrefix + ".ST/" + kDataSetPrefix + ".stnames"))
+    for (const SequenceName& n : readNames(stageDir + kDataSetPrefix + ".ST/" + kDataSetPrefix))
         bases += n.filteredLength;
     if (bases == 0)
         fatal("no base (A, C, G or T) in %s: nothing to index; %s is unchanged\n", joined(files, ", ").c_str(),
