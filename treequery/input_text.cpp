@@ -70,6 +70,58 @@ int textDescriptor(InputTexts& texts, int input, const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// The mapping of `input`'s text under `place` (one mapping serves both places when they
+// are one), mapped on first use into the oldest slot; null when the file cannot be
+// opened (*opened false), sized or mapped.
+MappedText* textMapping(InputTexts& texts, TextPlace place, int input, bool* opened) {
+    if (sameBase(texts)) place = kUnderTreeBase;
+    *opened = true;
+    MappedText* last = &texts.mapped[texts.mappedLast];
+    if (last->input == input && last->place == place) return last;
+    for (MappedText& m : texts.mapped)
+        if (m.input == input && m.place == place) {
+            texts.mappedLast = (int)(&m - texts.mapped);
+            return &m;
+        }
+    std::string path = textPath(texts, place, input);
+    FileDescriptor fd(openFile(path.c_str(), 0));
+    if (!fd.ok()) {
+        *opened = false;
+        return nullptr;
+    }
+    MappedText* mapped = &texts.mapped[texts.mappedNext];
+    mapped->release();
+    struct stat info;
+    if (fstat(fd.fd, &info) != 0) return nullptr;
+    attachOnce(textSums(texts, place, input), sumsOf(texts, place), path, (int64_t)info.st_size);
+    if (info.st_size > 0) {
+        mapped->text = mapText(fd.fd, (size_t)info.st_size);
+        if (!mapped->text) return nullptr;
+        mapped->size = (size_t)info.st_size;
+    }
+    mapped->input = input;
+    mapped->place = place;
+    texts.mappedNext = (texts.mappedNext + 1) % kMappedTexts;
+    texts.mappedLast = (int)(mapped - texts.mapped);
+    return mapped;
+}
+
+// textMatches on a mapped text; false in *mapped when it takes the read path instead.
+bool mappedTextMatches(InputTexts& texts, const char* pattern, int m, int input, int start, bool* mapped) {
+    bool opened;
+    const MappedText* text = start < 0 ? nullptr : textMapping(texts, kUnderInputBase, input, &opened);
+    *mapped = text && (size_t)start + (size_t)m <= text->size;
+    if (!*mapped) return false;
+    verifyBlocks(textSums(texts, kUnderInputBase, input), text->text, (uint64_t)start, (uint64_t)m, kDamageStops);
+    for (int j = 0; j < m; j++)
+        if (tolower((unsigned char)text->text[start + j]) != tolower((unsigned char)pattern[j])) return false;
+    return true;
+}
+
+}  // namespace
+
 void MappedText::release() {
     if (text) munmap(const_cast<char*>(text), size);
     input = -1;
@@ -109,6 +161,11 @@ void readPatternText(InputTexts& texts, int input, int offset, int length, char*
 }
 
 bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int start, char* scratch) {
+    if (texts.mapChecks) {
+        bool mapped;
+        const bool matches = mappedTextMatches(texts, pattern, m, input, start, &mapped);
+        if (mapped) return matches;
+    }
     std::string path = textPath(texts, kUnderInputBase, input);
     int fd = textDescriptor(texts, input, path);
     if (fd < 0) fatal("can't open input DNA file \"%s\"\n", path.c_str());
@@ -122,34 +179,13 @@ bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int s
     return true;
 }
 
+
 const char* confirmText(InputTexts& texts, int input, int position, int m) {
-    MappedText* mapped = &texts.mapped[texts.mappedLast];
-    if (mapped->input != input) {
-        mapped = nullptr;
-        for (int k = 0; k < kMappedTexts && !mapped; k++)
-            if (texts.mapped[k].input == input) mapped = &texts.mapped[k];
-        if (!mapped) {
-            std::string path = textPath(texts, kUnderTreeBase, input);
-            FileDescriptor fd(openFile(path.c_str(), 0));
-            if (!fd.ok()) fatalTo(stdout, 255, "Error: Could not open file %s to confirm a match.\n", path.c_str());
-            mapped = &texts.mapped[texts.mappedNext];
-            texts.mappedNext = (texts.mappedNext + 1) % kMappedTexts;
-            mapped->release();
-            struct stat info;
-            if (fstat(fd.fd, &info) != 0)
-                fatalTo(stdout, 255, "Error: Problem reading file %s to confirm a match.\n", path.c_str());
-            attachOnce(textSums(texts, kUnderTreeBase, input), sumsOf(texts, kUnderTreeBase), path,
-                       (int64_t)info.st_size);
-            if (info.st_size > 0) {
-                mapped->text = mapText(fd.fd, (size_t)info.st_size);
-                if (!mapped->text)
-                    fatalTo(stdout, 255, "Error: Problem reading file %s to confirm a match.\n", path.c_str());
-                mapped->size = (size_t)info.st_size;
-            }
-            mapped->input = input;
-        }
-        texts.mappedLast = (int)(mapped - texts.mapped);
-    }
+    bool opened;
+    const MappedText* mapped = textMapping(texts, kUnderTreeBase, input, &opened);
+    const std::string path = mapped ? std::string() : textPath(texts, kUnderTreeBase, input);
+    if (!opened) fatalTo(stdout, 255, "Error: Could not open file %s to confirm a match.\n", path.c_str());
+    if (!mapped) fatalTo(stdout, 255, "Error: Problem reading file %s to confirm a match.\n", path.c_str());
     if ((size_t)position + (size_t)m > mapped->size)
         fatalTo(stdout, 255, "Error: Problem reading file %s to confirm a match.\n",
                 textPath(texts, kUnderTreeBase, input).c_str());

@@ -29,6 +29,7 @@ enum TextPlace { kUnderInputBase, kUnderTreeBase };
 // A .stdna file mapped whole for the Hamming search's confirmations.
 struct MappedText {
     int input = -1;
+    TextPlace place = kUnderTreeBase;  // the base it was mapped under (the tree base when both are one)
     const char* text = nullptr;
     size_t size = 0;
     MappedText() = default;
@@ -47,12 +48,15 @@ struct InputTexts {
     std::string inputBase;  // see above
     std::string treeBase;
     int inputs = 0;         // inputs of the catalogue: the descriptor table's size
+    // With mapped trees (-U) the exact search's checks compare against mapped texts as
+    // well: a search of many patterns then makes no read call per check.
+    bool mapChecks = false;
 
     // Descriptors of the input base's texts, by input.
     std::vector<FileDescriptor> open;
     int openCount = 0;
 
-    // Mapped texts of the tree base.
+    // Mapped texts (the tree base's; with mapChecks the input base's as well).
     MappedText mapped[kMappedTexts];
     int mappedNext = 0;  // the slot to reuse when all are taken
     int mappedLast = 0;  // the slot of the last confirmation
@@ -80,6 +84,8 @@ void readPatternText(InputTexts& texts, int input, int offset, int length, char*
 
 // Compares the pattern with m characters of `input` from `start`, without regard to
 // letter case (inputs are stored all lower or all upper case); `scratch` holds m bytes.
+// With mapChecks the text is mapped when it can be; any failure takes the read path,
+// whose messages are the same either way.
 bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int start, char* scratch);
 
 // The m characters of `input` (under the tree base) from `position` on, in a mapping

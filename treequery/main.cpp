@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
     run.settings = &settings;
     run.store.catalogue = &run.catalogue;
     run.store.mapped = settings.usemmap != 0;
+    run.texts.mapChecks = run.store.mapped;
     makePaths(settings, run);
     openOutput(settings, run);
     if (settings.verify) {

@@ -53,6 +53,7 @@ void startWorkers(QueryRun& q, WorkerPool& pool, int threads) {
         r.texts.inputBase = q.texts.inputBase;
         r.texts.treeBase = q.texts.treeBase;
         r.texts.inputs = q.texts.inputs;
+        r.texts.mapChecks = q.texts.mapChecks;
         r.texts.inputSums = q.texts.inputSums;
         r.texts.treeSums = q.texts.treeSums;
         r.out = q.out;
