@@ -1,6 +1,7 @@
-// Patterns for bench/userterms.sh: <count> words of <length> bases drawn at seeded
-// random places of one input's text (.stdna), a fifth of them with one base changed
-// and a tenth with two, written as FASTA records named p0, p1, ...
+// Patterns for bench/userterms.sh and bench/search_speed.sh: <count> words of
+// <length> bases drawn at seeded random places of one input's text (.stdna), a fifth
+// of them with one base changed and a tenth with two, written as FASTA records
+// named p0, p1, ...
 //   draw_patterns <stdna file> <count> <length> <seed>
 #include <cstdio>
 #include <cstdlib>

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# The searches a user runs most, beside the peers in the same run, on one genome:
+#  - exact: 100,000 20-mers from a FASTA file, both strands, TSV rows (treequery read
+#    and -U) next to `vmatch -q P.fa -complete -d -p` and `bowtie -f -v 0 -a`;
+#  - Hamming 2: 10,000 20-mers, both strands, rows (treequery -U) next to
+#    `bowtie -f -v 2 -a`;
+#  - the cost of verification: 1,000 exact (read mode) and 100 Hamming-2 (-U)
+#    patterns with the data set's checksum files present and moved aside;
+#  - -j 2 against -j 1 for the two searches above and for the tables of -H and of
+#    exact -U searches;
+#  - the first search after the page cache is dropped (needs root; says so when refused).
+# Each line gives wall and CPU seconds (user + system) and the peak resident memory
+# from /usr/bin/time -v, and the ratio of wall times to the peer named. On a machine
+# shared with other work, CPU seconds are the steadier figure; -j 2 can gain only
+# when a second core is free.
+#
+#   bench/search_speed.sh [build-dir] [data-dir] [genome-file]
+#
+# Defaults: build/ and ../shared/data beside the repository, dmel_chr2R.fa.gz.
+# Environment: EXACT (100000), HAMMING (10000), SHORT_EXACT (1000), SHORT_HAMMING (100)
+# pattern counts. Needs vmatch, bowtie and /usr/bin/time (Debian packages vmatch,
+# bowtie, time).
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+bench_folders "${1:-}" "${2:-}"
+genome=${3:-dmel_chr2R.fa.gz}
+need_tools "vmatch bowtie time" mkvtree vmatch bowtie bowtie-build /usr/bin/time
+scratch search-speed
+echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+echo "== $genome: the data set, the vmatch and the bowtie index" >&2
+if [[ $genome == *.gz ]]; then gzip -dc "$data/$genome" >"$work/g.fa"; else cp "$data/$genome" "$work/g.fa"; fi
+"$bin/dnaprep" "$work/" "$work/" g -q -N g.fa >/dev/null 2>&1
+"$bin/runarray" "$work/" g -q 2>/dev/null
+"$bin/treebuild" "$work/" g -q 2>/dev/null
+(cd "$work" && mkvtree -db g.fa -dna -pl -allout -indexname g.vi >/dev/null)
+bowtie-build -q "$work/g.fa" "$work/g.bt" >/dev/null 2>&1
+g++ -O2 -std=c++20 -o "$work/draw" "$repo/bench/draw_patterns.cpp"
+# Patterns from the first input's text (the longest sequence of most genomes).
+draw() { "$work/draw" "$work/g.ST/g_0.stdna" "$1" 20 "$2" >"$work/$3.fa"; }
+draw "${EXACT:-100000}" 16 exact
+draw "${HAMMING:-10000}" 17 hamming
+draw "${SHORT_EXACT:-1000}" 18 short_exact
+draw "${SHORT_HAMMING:-100}" 19 short_hamming
+
+# run <label> <command...>: one run; prints "<label> wall cpu peak-MB" and keeps the
+# figures in $wall $cpu and the output in $work/out.
+run() {
+  local label=$1
+  shift
+  echo "  \$ $*" >&2
+  /usr/bin/time -v -o "$work/time" "$@" >"$work/out" 2>"$work/err" ||
+    { echo "failed: $*"; tail -n 3 "$work/err"; exit 1; }
+  wall=$(awk -F': ' '/Elapsed/ { n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }' "$work/time")
+  cpu=$(awk -F': ' '/User time/ { u = $2 } /System time/ { s = $2 } END { printf "%.2f", u + s }' "$work/time")
+  peak=$(awk -F': ' '/Maximum resident/ { printf "%.1f", $2 / 1024 }' "$work/time")
+  printf '%-44s wall %7.2f s  cpu %7.2f s  peak %8s MB\n' "$label" "$wall" "$cpu" "$peak"
+}
+ratio() { awk -v a="$1" -v b="$2" -v what="$3" 'BEGIN { printf "    ratio %s: %.2fx\n", what, (b > 0 ? a / b : 0) }'; }
+tq=("$bin/treequery" "$work/" g -q)
+
+echo
+echo "== exact, $(grep -c '>' "$work/exact.fa") 20-mers, both strands, TSV, one thread"
+run "treequery read" "${tq[@]}" -f "$work/exact.fa" -F tsv -B
+read_wall=$wall
+run "treequery -U" "${tq[@]}" -U -f "$work/exact.fa" -F tsv -B
+mapped_wall=$wall
+run "vmatch -complete -d -p" vmatch -q "$work/exact.fa" -complete -d -p "$work/g.vi"
+vmatch_wall=$wall
+run "bowtie -f -v 0 -a" bowtie -f -v 0 -a "$work/g.bt" "$work/exact.fa"
+bowtie_wall=$wall
+ratio "$mapped_wall" "$vmatch_wall" "-U / vmatch"
+ratio "$mapped_wall" "$bowtie_wall" "-U / bowtie"
+ratio "$read_wall" "$mapped_wall" "read / -U"
+
+echo
+echo "== Hamming 2, $(grep -c '>' "$work/hamming.fa") 20-mers, both strands, TSV, one thread"
+run "treequery -U -H 2" "${tq[@]}" -U -H 2 -f "$work/hamming.fa" -F tsv -B
+hamming_wall=$wall
+run "bowtie -f -v 2 -a" bowtie -f -v 2 -a "$work/g.bt" "$work/hamming.fa"
+ratio "$hamming_wall" "$wall" "-U / bowtie"
+
+echo
+echo "== verification: checksum files present against moved aside (CPU seconds)"
+mkdir "$work/aside"
+verify_cost() {  # <label> <treequery arguments...>
+  local label=$1 on off
+  shift
+  run "$label, verified" "${tq[@]}" "$@"
+  on=$cpu
+  mv "$work/g.ST/"*sum "$work/aside/"
+  run "$label, unverified" "${tq[@]}" "$@"
+  off=$cpu
+  mv "$work/aside/"*sum "$work/g.ST/"
+  awk -v on="$on" -v off="$off" 'BEGIN { printf "    verification costs %+.0f%% CPU\n", (off > 0 ? 100 * (on - off) / off : 0) }'
+}
+verify_cost "exact read, $(grep -c '>' "$work/short_exact.fa") patterns" -f "$work/short_exact.fa" -F tsv -B
+verify_cost "Hamming 2 -U, $(grep -c '>' "$work/short_hamming.fa") patterns" -U -H 2 -f "$work/short_hamming.fa" -F tsv -B
+
+echo
+echo "== threads: -j 2 against -j 1"
+threads() {  # <label> <treequery arguments...>
+  local label=$1 one
+  shift
+  run "$label -j 1" "${tq[@]}" "$@" -j 1
+  one=$wall
+  cp "$work/out" "$work/out.1"
+  run "$label -j 2" "${tq[@]}" "$@" -j 2
+  cmp -s <(grep -v '^# ' "$work/out") <(grep -v '^# ' "$work/out.1") || echo "    OUTPUTS DIFFER"
+  ratio "$wall" "$one" "-j 2 / -j 1"
+}
+threads "exact read rows" -f "$work/exact.fa" -F tsv -B
+threads "exact -U rows" -U -f "$work/exact.fa" -F tsv -B
+threads "exact -U tables" -U -f "$work/short_exact.fa"
+threads "Hamming 2 -U rows" -U -H 2 -f "$work/hamming.fa" -F tsv -B
+threads "Hamming 2 -U tables" -U -H 2 -f "$work/short_hamming.fa"
+
+echo
+echo "== cold page cache: 5,000 patterns, both strands"
+draw 5000 20 cold
+drop() { sync && echo 3 2>/dev/null >/proc/sys/vm/drop_caches; }
+if drop; then
+  run "treequery -U, cold" "${tq[@]}" -U -f "$work/cold.fa" -F tsv -B
+  ours=$wall
+  drop
+  run "treequery read, cold" "${tq[@]}" -f "$work/cold.fa" -F tsv -B
+  drop
+  run "vmatch -complete -d -p, cold" vmatch -q "$work/cold.fa" -complete -d -p "$work/g.vi"
+  ratio "$ours" "$wall" "-U / vmatch, cold"
+else
+  echo "    dropping the page cache was refused (needs root): not measured"
+fi
