@@ -265,11 +265,14 @@ int runSearch(int argc, char** argv) {
     openPatterns(src, s.patterns, s.file, longest);
     openRows(r.out, s.output);
     signal(SIGPIPE, SIG_IGN);
+    // The first batch is read before the header, so that a bad pattern there leaves no
+    // output behind. A shard of the search is a range of batch numbers.
+    std::vector<Pattern> batch;
+    bool more = readPatterns(src, batch);
     if (s.count) fprintf(r.out.out, "pattern_name\tpattern\tcount\n");
     else if (s.format == kTsv)
         fprintf(r.out.out, "pattern_name\tpattern\tsequence\tstart\tend\tstrand\tmismatches\tmatched\n");
-    std::vector<Pattern> batch;
-    while (readPatterns(src, batch)) searchBatch(r, batch);
+    for (; more; more = readPatterns(src, batch)) searchBatch(r, batch);
     closeRows(r.out);
     if (!gQuiet)
         fprintf(stderr, "dnatrees search: %lld patterns, %lld occurrences reported\n", src.read, r.rows);
