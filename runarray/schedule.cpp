@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "runarray/runarray.h"
+#include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 #include "toolkit/threads.h"
@@ -155,8 +156,8 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
             joinAll();
             for (int later = r + 1; later < runs; later++) {
                 const RunReport& gone = reports[(size_t)later];
-                if (gone.madePsa) remove(dataSetFile(paths.base, later, ".stpsa").c_str());
-                if (gone.madeLcp) remove(dataSetFile(paths.base, later, ".stlcp").c_str());
+                if (gone.madePsa) remove(dataSetPath(paths.base, FileKind::runs, later).c_str());
+                if (gone.madeLcp) remove(dataSetPath(paths.base, FileKind::runLcp, later).c_str());
             }
             fatal("%s", report.error.c_str());
         }
