@@ -90,7 +90,7 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
     // that cover every run go, and this process's own pieces.
     if (settings.onlyRuns) {
         remove(paths.partitions.c_str());
-        remove((paths.base + kRunSums).c_str());
+        remove((dataSetPath(paths.base, FileKind::runSums)).c_str());
         for (int r = span.first; r < span.end; r++) remove(runPieceSums(paths, r).c_str());
     } else {
         deleteStaleOutputs(paths);
