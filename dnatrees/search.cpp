@@ -22,6 +22,7 @@
 #include "dnatrees/patterns.h"
 #include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
+#include "toolkit/options.h"
 #include "toolkit/run.h"
 
 namespace {
@@ -83,12 +84,8 @@ struct Shard {
 Shard placeShard(const SearchSettings& s, int64_t longest) {
     Shard shard;
     if (!s.shard) return shard;
-    char* slash = nullptr;
-    long long index = strtoll(s.shard, &slash, 10), count = 0;
-    char* end = nullptr;
-    if (s.shard[0] >= '0' && s.shard[0] <= '9' && *slash == '/' && slash[1] >= '0' && slash[1] <= '9')
-        count = strtoll(slash + 1, &end, 10);
-    if (!end || *end || count < 1 || count > 1000000 || index < 1 || index > count)
+    long long index = 0, count = 0;
+    if (!parseShare(s.shard, index, count))
         usageError("search", "--shard is I/N with 1 <= I <= N, not '%s'", s.shard);
     if (s.file && !strcmp(s.file, "-"))
         usageError("search", "--shard reads the patterns twice: give -f a file, not standard input");
