@@ -87,6 +87,7 @@ struct PrepRun {
 
     // Parser state, carried from chunk to chunk.
     int inHeader = 1;
+    bool fileStart = false;  // nothing of the current file is parsed yet (the FASTQ check)
     bool wildOpen = false;   // the last non-line-break byte was a wildcard
     int limitReached = 0;
 
@@ -125,6 +126,7 @@ struct PrepRun {
     // Checksums of every file written so far, for the .stinsum file written last.
     std::vector<ChecksumEntry> sums;
     std::string datasetDir;  // "<outputdir><prefix>.ST/"
+    std::string base;        // "<outputdir><prefix>.ST/<prefix>": every file's path but its ending
     std::string fileName;   // current FASTA argument without its extension
     std::string fastaPath;  // input directory + FASTA argument
 

@@ -20,7 +20,9 @@
 
 #include "dnatrees/dnatrees.h"
 #include "dnatrees/patterns.h"
+#include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
+#include "toolkit/options.h"
 #include "toolkit/run.h"
 
 namespace {
@@ -82,12 +84,8 @@ struct Shard {
 Shard placeShard(const SearchSettings& s, int64_t longest) {
     Shard shard;
     if (!s.shard) return shard;
-    char* slash = nullptr;
-    long long index = strtoll(s.shard, &slash, 10), count = 0;
-    char* end = nullptr;
-    if (s.shard[0] >= '0' && s.shard[0] <= '9' && *slash == '/' && slash[1] >= '0' && slash[1] <= '9')
-        count = strtoll(slash + 1, &end, 10);
-    if (!end || *end || count < 1 || count > 1000000 || index < 1 || index > count)
+    long long index = 0, count = 0;
+    if (!parseShare(s.shard, index, count))
         usageError("search", "--shard is I/N with 1 <= I <= N, not '%s'", s.shard);
     if (s.file && !strcmp(s.file, "-"))
         usageError("search", "--shard reads the patterns twice: give -f a file, not standard input");
@@ -134,7 +132,7 @@ struct Texts {
     }
     const char* input(size_t i) {
         if (!data[i]) {
-            std::string path = dataSetFile(base, static_cast<int>(i), ".stdna");
+            std::string path = dataSetPath(base, FileKind::texts, static_cast<int>(i));
             FileDescriptor fd(openFile(path.c_str(), 0));
             int64_t bytes = fileSizeByStat(path.c_str());
             if (!fd.ok() || bytes < 0) fatal("can't open %s: %s\n", path.c_str(), strerror(errno));
@@ -314,15 +312,19 @@ int runSearch(int argc, char** argv) {
     openPatterns(src, s.patterns, s.file, longest);
     openRows(r.out, s.output);
     signal(SIGPIPE, SIG_IGN);
+    // The first batch is read before the header, so that a bad pattern there leaves no
+    // output behind.
+    std::vector<Pattern> batch;
+    bool more = readPatterns(src, batch);
     const bool header = shard.index <= 1;  // one header over all shards
     if (header && s.count)
         fprintf(r.out.out, "pattern_name\tpattern\tcount\n");
     else if (header && s.format == kTsv)
         fprintf(r.out.out, "pattern_name\tpattern\tsequence\tstart\tend\tstrand\tmismatches\tmatched\n");
-    std::vector<Pattern> batch;
-    for (bool more = true; more && readPatterns(src, batch);) {
-        more = keepShard(shard, batch);
+    while (more) {
+        const bool later = keepShard(shard, batch);
         if (!batch.empty()) searchBatch(r, batch);
+        more = later && readPatterns(src, batch);
     }
     closeRows(r.out);
     if (!gQuiet)

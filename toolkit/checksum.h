@@ -28,10 +28,8 @@
 // its own time; below 4 KiB the tables grow with no gain).
 constexpr uint32_t kChecksumBlock = 4096;
 
-// The checksum files, one per writing program, named "<data-set base><extension>".
-constexpr const char* kInputSums = ".stinsum";  // dnaprep: inputs and their catalogues
-constexpr const char* kRunSums = ".strunsum";   // runarray: suffix arrays, LCP arrays, partitions
-constexpr const char* kTreeSums = ".streesum";  // treebuild: trees, dividers, array output
+// The checksum files, one per writing program, are kinds of data_set.h: .stinsum,
+// .strunsum and .streesum.
 
 // XXH3-64 of a byte range.
 uint64_t blockHash(const void* data, size_t size);
@@ -108,6 +106,9 @@ ChecksumEntry listedEntry(const ChecksumFile& sums, const ChecksumFile::Item& it
 // Loads the checksum file of a data set's files for a reader. Without one, the files
 // are read unverified, and -v says so in one line naming `what`.
 bool loadChecksums(ChecksumFile& sums, const std::string& path, const char* what);
+// Says once a run, also when quiet, that files are read unverified because the
+// checksum files `missing` (a list) are not there: damage then goes unnoticed.
+void noteUnverified(const std::string& missing);
 
 // One covered file being read: verifies each block the first time any part of it is
 // used. Without a checksum entry it verifies nothing.
