@@ -133,8 +133,12 @@ const char* confirmText(InputTexts& texts, int input, int position, int m) {
             std::string path = textPath(texts, kUnderTreeBase, input);
             FileDescriptor fd(openFile(path.c_str(), 0));
             if (!fd.ok()) fatalTo(stdout, 255, "Error: Could not open file %s to confirm a match.\n", path.c_str());
-            mapped = &texts.mapped[texts.mappedNext];
-            texts.mappedNext = (texts.mappedNext + 1) % kMappedTexts;
+            // The slot asked for longest ago gives way, not the one mapped longest ago:
+            // a text found again is in use by a pending confirmation, and the walk keeps
+            // several of them waiting at once.
+            mapped = &texts.mapped[0];
+            for (MappedText& slot : texts.mapped)
+                if (slot.lastAsked < mapped->lastAsked) mapped = &slot;
             mapped->release();
             struct stat info;
             if (fstat(fd.fd, &info) != 0)
@@ -151,6 +155,7 @@ const char* confirmText(InputTexts& texts, int input, int position, int m) {
         }
         texts.mappedLast = (int)(mapped - texts.mapped);
     }
+    mapped->lastAsked = ++texts.asked;
     if ((size_t)position + (size_t)m > mapped->size)
         fatalTo(stdout, 255, "Error: Problem reading file %s to confirm a match.\n",
                 textPath(texts, kUnderTreeBase, input).c_str());
@@ -174,6 +179,7 @@ void closeTexts(InputTexts& texts) {
     for (FileDescriptor& fd : texts.open) fd.reset();
     texts.openCount = 0;
     for (MappedText& m : texts.mapped) m.release();
-    texts.mappedNext = 0;
+    for (MappedText& m : texts.mapped) m.lastAsked = 0;
     texts.mappedLast = 0;
+    texts.asked = 0;
 }

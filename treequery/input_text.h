@@ -31,6 +31,7 @@ struct MappedText {
     int input = -1;
     const char* text = nullptr;
     size_t size = 0;
+    uint64_t lastAsked = 0;  // the texts' request count when this text was last asked for
     MappedText() = default;
     MappedText(const MappedText&) = delete;
     MappedText& operator=(const MappedText&) = delete;
@@ -40,7 +41,7 @@ struct MappedText {
 
 // Descriptors kept open at once before they are all closed and the count restarts.
 constexpr int kMaxOpenTexts = 256;
-// Texts kept mapped at once, the oldest giving way first.
+// Texts kept mapped at once, the one asked for longest ago giving way first.
 constexpr int kMappedTexts = 64;
 
 struct InputTexts {
@@ -54,8 +55,8 @@ struct InputTexts {
 
     // Mapped texts of the tree base.
     MappedText mapped[kMappedTexts];
-    int mappedNext = 0;  // the slot to reuse when all are taken
     int mappedLast = 0;  // the slot of the last confirmation
+    uint64_t asked = 0;  // requests for mapped texts so far
 
     // Checksums of the texts under each base (the tree base's only when it is another
     // place); empty when there are none. Per input, the blocks verified so far.
