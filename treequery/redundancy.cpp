@@ -9,7 +9,6 @@
 #include "treequery/redundancy.h"
 
 #include <algorithm>
-#include <climits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -46,7 +45,6 @@ struct Finder {
     QueryRun& q;
     bool all;
     std::vector<RedundantRow> rows;
-    std::vector<char> verify;  // the search's verification buffer: the longest input and a terminator
 
     int length(int i) const { return q.catalogue.lengths[i]; }
     // B before C as A's representative: longer, then earlier.
@@ -104,13 +102,7 @@ struct Finder {
             inputs.push_back(i);
         }
         for (const std::string& t : texts) patterns.emplace_back(t);
-        std::vector<ExactResult> results;
-        GroupOptions options;
-        options.keep = INT_MAX;
-        options.trees = q.store.mapped ? kGroupTreesMapped : kGroupTreesRead;
-        options.inputs = false;
-        options.notes = false;
-        exactSearchGroup(q, patterns, results, options);
+        std::vector<ExactResult> results = findEveryOccurrence(q, patterns);
         for (size_t k = 0; k < inputs.size(); k++) rowsOf(inputs[k], &results[2 * k]);
     }
 };
@@ -118,13 +110,8 @@ struct Finder {
 }  // namespace
 
 std::vector<RedundantRow> findRedundant(QueryRun& q, bool all) {
-    Finder f{q, all, {}, {}};
+    Finder f{q, all, {}};
     const int n = q.catalogue.inputs;
-    int longest = 0;
-    for (int i = 0; i < n; i++) longest = std::max(longest, f.length(i));
-    f.verify.assign((size_t)longest + 1, 0);
-    char* const previous = q.verifyBuffer;
-    q.verifyBuffer = f.verify.data();
     for (int first = 0; first < n;) {
         int end = first;
         int64_t bases = 0;
@@ -133,6 +120,5 @@ std::vector<RedundantRow> findRedundant(QueryRun& q, bool all) {
         f.batch(first, end);
         first = end;
     }
-    q.verifyBuffer = previous;
     return std::move(f.rows);
 }
