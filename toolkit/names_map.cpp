@@ -34,7 +34,7 @@ std::string escapeField(const std::string& text) {
 
 namespace {
 
-std::string readWholeFile(const std::string& path, const char* what) {
+std::string readWholeFile(const std::string& path, const char* what, const ChecksumFile& sums) {
     FileDescriptor in(openFile(path.c_str(), 0));
     if (!in.ok()) {
         if (errno == ENOENT)
@@ -47,8 +47,12 @@ std::string readWholeFile(const std::string& path, const char* what) {
     for (;;) {
         const size_t got = readFully(in.fd, piece, sizeof piece, path.c_str());
         text.append(piece, got);
-        if (got < sizeof piece) return text;
+        if (got < sizeof piece) break;
     }
+    VerifiedFile file;
+    file.attach(&sums, path, (int64_t)text.size());
+    file.check(0, text.size(), text.data(), in.fd);
+    return text;
 }
 
 std::string unescapeField(const std::string& field, const std::string& path, size_t line) {
@@ -78,8 +82,8 @@ int64_t lengthField(const std::string& field, const std::string& path, size_t li
 
 }  // namespace
 
-std::vector<SequenceName> readNamesCatalogue(const std::string& path) {
-    const std::string text = readWholeFile(path, "names catalogue");
+std::vector<SequenceName> readNamesCatalogue(const std::string& path, const ChecksumFile& sums) {
+    const std::string text = readWholeFile(path, "names catalogue", sums);
     if (text.compare(0, strlen(kNamesHeader), kNamesHeader) != 0)
         fatal("names catalogue %s does not begin with its header line\n", path.c_str());
     if (text.back() != '\n') fatal("names catalogue %s ends inside a line: it is incomplete\n", path.c_str());
@@ -113,8 +117,8 @@ std::vector<SequenceName> readNamesCatalogue(const std::string& path) {
     return names;
 }
 
-std::vector<InputMap> readCoordinateMap(const std::string& path) {
-    const std::string data = readWholeFile(path, "coordinate map");
+std::vector<InputMap> readCoordinateMap(const std::string& path, const ChecksumFile& sums) {
+    const std::string data = readWholeFile(path, "coordinate map", sums);
     const size_t magic = strlen(kMapMagic), trailer = 8 + strlen(kMapEnd);
     if (data.size() < magic + trailer || data.compare(0, magic, kMapMagic) != 0 ||
         data.compare(data.size() - strlen(kMapEnd), strlen(kMapEnd), kMapEnd) != 0)

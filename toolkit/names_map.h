@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/checksum.h"
+
 constexpr char kMapMagic[] = "STMAP01\n";
 constexpr char kMapEnd[] = "STMAPEND";
 constexpr char kNamesHeader[] = "name\tfile\tfasta_length\tfiltered_length\n";
@@ -50,9 +52,12 @@ void appendVarint(std::string& out, uint64_t value);
 std::string escapeField(const std::string& text);
 
 // Both readers stop with "## ERROR: " naming the file when it is missing (saying that
-// the data set was made without it), unreadable or not in its format.
-std::vector<SequenceName> readNamesCatalogue(const std::string& path);
-std::vector<InputMap> readCoordinateMap(const std::string& path);
+// the data set was made without it), unreadable, not in its format, or, when `sums`
+// (the data set's .stinsum, which lists both) is loaded, damaged: a changed name or
+// stretch length would otherwise shift every row after it without a word. An empty
+// `sums` (a data set made before checksum files) reads them unverified.
+std::vector<SequenceName> readNamesCatalogue(const std::string& path, const ChecksumFile& sums);
+std::vector<InputMap> readCoordinateMap(const std::string& path, const ChecksumFile& sums);
 
 // FASTA offset (0-based, line breaks not counted) of the base at filtered offset
 // `filtered`, 0 <= filtered < kept + chopped. O(log g) for g removed stretches.

@@ -80,11 +80,12 @@ int main(int argc, char** argv) {
     } else {
         buildSetTable(settings, run);
     }
-    if (outputFormat(settings) != kFormatTables) loadFastaCoordinates(run);
 
     run.startMs = msClock();
     run.startCpuMs = cpuMs();
     loadChecksums(run);
+    // After the checksums: the names and the map are verified against .stinsum.
+    if (outputFormat(settings) != kFormatTables) loadFastaCoordinates(run);
     readDividers(run.store);
     if (settings.printdivs) printDividers(run.store);
     WorkerPool pool;

@@ -9,18 +9,28 @@
 //    (input_text.h), the set table and standard arrays (traversal mode), patterns and
 //    occurrences (pattern mode), the output stream and the equivalence counters.
 //
-// Who defines what:
-//  - main.cpp            order of work
-//  - options.cpp         scanOptions, echoSettings, usage, paths, output
-//  - patterns.cpp        parsePatterns, patternText, checkExactPatterns, searchPatterns
-//  - set_table.cpp       readCatalogue, buildSetTable (set table, standard arrays, print buffer)
-//  - tree_store.cpp      dividers, tree loading and checks (tree_store.h)
-//  - input_text.cpp      every read of the inputs' texts (input_text.h)
-//  - exact_search.cpp    exactSearch, exactSearchGroup (exact_search.h)
-//  - exact_report.cpp    reportExact
-//  - traversal.cpp       runTraversal (traversal.h)
-//  - inexact_search.cpp  inexactSearch (inexact_search.h)
-//  - workers.cpp         the threads of -j and their ordered results (workers.h)
+// Who defines what (every file of the folder):
+//  - main.cpp              order of work
+//  - options.cpp           scanOptions, echoSettings, usage, paths, output
+//  - patterns.cpp          parsePatterns, patternText, checkExactPatterns, searchPatterns
+//  - pattern_file.cpp      the patterns of -f, a batch at a time (user_terms.h)
+//  - user_terms.cpp        -f, -B and -F: rows in FASTA terms (user_terms.h)
+//  - set_table.cpp         readCatalogue, buildSetTable (set table, standard arrays, print buffer)
+//  - tree_store.cpp        dividers, tree loading and checks (tree_store.h)
+//  - input_text.cpp        every read of the inputs' texts (input_text.h)
+//  - verified_blocks.cpp   verification on use of trees, dividers and texts (verified_blocks.h)
+//  - verify.cpp            verifyDataSet, the whole data set checked (-V)
+//  - exact_search.cpp      exactSearch, exactSearchGroup (exact_search.h)
+//  - exact_report.cpp      reportExact
+//  - inexact_search.cpp    inexactSearch (inexact_search.h)
+//  - traversal.cpp         runTraversal: the walk's set-up and the loop over the trees (traversal.h)
+//  - result_walk.cpp       the result walk of one tree (traversal_walk.h)
+//  - test_walk.cpp         the test walk of -a (traversal_walk.h)
+//  - traversal_threads.cpp the trees walked by the threads of -j and merged in order (traversal_walk.h)
+//  - result_sets.cpp       the standard arrays and the bounded heaps of the result sets (traversal.h)
+//  - traversal_tables.cpp  the traversal tables (traversal.h)
+//  - equivalence.cpp       identical and contained inputs on the walk's leaf chains (traversal.h)
+//  - workers.cpp           the threads of -j and their ordered results (workers.h)
 #pragma once
 
 #include <cstdint>

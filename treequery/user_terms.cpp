@@ -35,8 +35,8 @@ void checkUserTerms(const QuerySettings& s) {
 }
 
 void loadFastaCoordinates(QueryRun& q) {
-    q.names = readNamesCatalogue(q.texts.inputBase + ".stnames");
-    q.maps = readCoordinateMap(q.texts.inputBase + ".stmap");
+    q.names = readNamesCatalogue(q.texts.inputBase + ".stnames", q.texts.inputSums);
+    q.maps = readCoordinateMap(q.texts.inputBase + ".stmap", q.texts.inputSums);
     const size_t inputs = (size_t)q.catalogue.inputs;
     if (q.names.size() != inputs || q.maps.size() != inputs)
         fatal("names catalogue and coordinate map of %s hold %zu and %zu inputs, the data set %zu: run dnaprep "

@@ -63,7 +63,8 @@ void checkUserTerms(const QuerySettings& s);
 OutputFormat outputFormat(const QuerySettings& s);
 
 // Reads the names catalogue and the coordinate map beside the inputs into the run;
-// a missing file is an error naming it and saying to rerun dnaprep with -N.
+// a missing file is an error naming it and saying to rerun dnaprep with -N, a damaged
+// one (against .stinsum, loaded before) an error naming the block.
 void loadFastaCoordinates(QueryRun& q);
 
 // Pattern mode with -f or -F: every pattern of -p, then of -f, batch by batch.

@@ -1,14 +1,16 @@
-// Fuzz target: treequery on a data set whose dividers and tree files were damaged.
-// A small data set with its checksum files is built once through the whole pipeline;
-// each input names one query (exact search read or mapped, Hamming search read or
-// mapped, traversal) and a list of damage steps. The query must never crash, hang,
+// Fuzz target: treequery on a data set whose dividers, tree files, names catalogue or
+// coordinate map were damaged. A small data set with its checksum files (and, with
+// -N, its names and map) is built once through the whole pipeline; each input names
+// one query (exact search read or mapped, Hamming search read or mapped, traversal,
+// each also as -F rows in FASTA terms) and a list of damage steps. The query must never crash, hang,
 // draw a sanitizer report or fail without a "## ERROR: " line, and it must give the
 // undamaged answer or stop with a "## ERROR: " line: the checksums tell any damage,
 // even damage that stays within valid ranges, from good data, so any other answer is
 // a silent wrong one.
 //
 // Input: one byte choosing the query, then steps of five bytes
-//   file (dividers or tree k), operation, offset (two bytes, little-endian), value.
+//   file (dividers, names, map or tree k), operation, offset (two bytes,
+//   little-endian), value.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -24,16 +26,19 @@
 
 namespace {
 
+// One file that an input may damage, as the pipeline wrote it.
+struct Target {
+    std::string path;
+    std::string bytes;
+    size_t recordSize;  // of the records that steps repeat, swap and copy
+};
+
 struct DataSet {
-    std::string dir;                 // holds ds.ST/
-    std::string dividers;            // undamaged .stdiv
-    std::vector<std::string> trees;  // undamaged .stree files, by tree number
+    std::string dir;              // holds ds.ST/
+    std::vector<Target> targets;  // dividers, names catalogue, coordinate map, trees by number
     std::vector<std::vector<std::string>> queries;
     std::vector<ChildOutcome> answers;  // undamaged outcome of each query
 };
-
-std::string dividerPath(const DataSet& d) { return d.dir + "ds.ST/ds.stdiv"; }
-std::string treePath(const DataSet& d, size_t t) { return d.dir + "ds.ST/ds_" + std::to_string(t) + ".stree"; }
 
 void runOrStop(ProgramEntry entry, const std::vector<std::string>& args) {
     ChildOutcome o = runProgram(entry, args, 60000);
@@ -63,13 +68,20 @@ DataSet buildDataSet() {
     d.dir = scratchDir("fuzz-trees");
     std::vector<std::string> seqs;
     writeWhole(d.dir + "in.fa", fastaText(seqs));
-    runOrStop(dnaprepMain, {"dnaprep", d.dir, d.dir, "ds", "-q", "-Q", "in.fa"});
+    runOrStop(dnaprepMain, {"dnaprep", d.dir, d.dir, "ds", "-q", "-Q", "-N", "in.fa"});
     runOrStop(runarrayMain, {"runarray", d.dir, "ds", "-q"});
     runOrStop(treebuildMain, {"treebuild", d.dir, "ds", "-q", "-n", "48"});
     if (!fuzzfs::exists(d.dir + "ds.ST/ds.streesum") || !fuzzfs::exists(d.dir + "ds.ST/ds.stinsum"))
         reportFault("the pipeline wrote no checksum files", {"treebuild"}, ChildOutcome{});
-    d.dividers = readWhole(dividerPath(d));
-    for (size_t t = 0; t < d.dividers.size() / sizeof(TreeDivider); t++) d.trees.push_back(readWhole(treePath(d, t)));
+    auto target = [&](const std::string& name, size_t recordSize) {
+        const std::string path = d.dir + "ds.ST/" + name;
+        d.targets.push_back(Target{path, readWhole(path), recordSize});
+    };
+    target("ds.stdiv", sizeof(TreeDivider));
+    target("ds.stnames", 1);
+    target("ds.stmap", 1);
+    for (size_t t = 0; t < d.targets[0].bytes.size() / sizeof(TreeDivider); t++)
+        target("ds_" + std::to_string(t) + ".stree", sizeof(TreeNode));
 
     const std::string exact = seqs[0].substr(20, 12) + "," + seqs[1].substr(5, 6) + ",acgt,gat,tttttttttttttttt";
     const std::string hamming = seqs[0].substr(20, 10);
@@ -85,6 +97,10 @@ DataSet buildDataSet() {
     query({"-U", "-p", hamming, "-H", "1"});
     query({"-t", "8", "-K", "-0"});
     query({"-U", "-t", "8", "-2"});
+    query({"-p", exact, "-F", "tsv"});
+    query({"-U", "-p", exact, "-B", "-F", "bed"});
+    query({"-p", hamming, "-H", "1", "-F", "tsv"});
+    query({"-t", "8", "-K", "-0", "-F", "tsv"});
     for (const auto& q : d.queries) {
         ChildOutcome o = runProgram(treequeryMain, q, 60000);
         if (o.status != 0) reportFault("the undamaged data set does not answer", q, o);
@@ -92,12 +108,6 @@ DataSet buildDataSet() {
     }
     return d;
 }
-
-// The files of the data set as one input leaves them; "missing" files are removed.
-struct Damage {
-    std::vector<std::string> files;  // [0] dividers, [1 + t] tree t
-    std::vector<bool> missing;
-};
 
 void applyStep(std::string& file, bool& missing, size_t recordSize, const uint8_t* step) {
     const uint8_t op = step[1] % 8, value = step[4];
@@ -150,29 +160,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const size_t query = data[0] % d.queries.size();
 
-    Damage damage;
-    damage.files.push_back(d.dividers);
-    damage.files.insert(damage.files.end(), d.trees.begin(), d.trees.end());
-    damage.missing.assign(damage.files.size(), false);
+    // The files as this input leaves them; "missing" ones are removed.
+    std::vector<std::string> files;
+    for (const Target& t : d.targets) files.push_back(t.bytes);
+    std::vector<bool> missing(files.size(), false);
     for (size_t at = 1; at + 5 <= size; at += 5) {
-        size_t f = data[at] % damage.files.size();
-        bool missing = damage.missing[f];
-        applyStep(damage.files[f], missing, f == 0 ? sizeof(TreeDivider) : sizeof(TreeNode), data + at);
-        damage.missing[f] = missing;
+        size_t f = data[at] % files.size();
+        bool gone = missing[f];
+        applyStep(files[f], gone, d.targets[f].recordSize, data + at);
+        missing[f] = gone;
     }
-    for (size_t f = 0; f < damage.files.size(); f++) {
-        std::string path = f == 0 ? dividerPath(d) : treePath(d, f - 1);
-        if (damage.missing[f])
-            fuzzfs::remove(path);
+    for (size_t f = 0; f < files.size(); f++) {
+        if (missing[f])
+            fuzzfs::remove(d.targets[f].path);
         else
-            writeWhole(path, damage.files[f]);
+            writeWhole(d.targets[f].path, files[f]);
     }
 
     const std::vector<std::string>& args = d.queries[query];
     ChildOutcome o = runProgram(treequeryMain, args);
     std::string fault = faultOf(o);
     if (fault.empty() && o.status == 0 && o.out != d.answers[query].out)
-        fault = "damaged trees or dividers give a different answer with status 0";
+        fault = "damaged trees, dividers, names or map give a different answer with status 0";
     if (!fault.empty()) {
         fprintf(stderr, "\n==== undamaged answer:\n%s", d.answers[query].out.c_str());
         reportFault(fault, args, o);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/property/treequery_dataset.h"
+#include "tests/treequery/treequery_dataset.h"
 #include "tests/support/checksums.h"
 
 namespace {

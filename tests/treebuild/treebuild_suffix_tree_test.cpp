@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "tests/unit/treebuild_trees.h"
+#include "tests/treebuild/treebuild_trees.h"
 #include "toolkit/file_io.h"
 #include "treebuild/tree_state.h"
 

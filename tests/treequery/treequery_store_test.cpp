@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../property/treequery_dataset.h"
+#include "tests/treequery/treequery_dataset.h"
 #include "treequery/input_text.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "tests/property/treequery_dataset.h"
+#include "tests/treequery/treequery_dataset.h"
 #include "tests/treequery/open_query.h"
 #include "treequery/redundancy.h"
 

@@ -239,8 +239,11 @@ TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
 
         // Names and map: every base maps back to its own letter in the FASTA section,
         // and an interval spans a removed stretch exactly when its letters lie apart.
-        const std::vector<SequenceName> names = readNamesCatalogue(catalogue + ".stnames");
-        const std::vector<InputMap> maps = readCoordinateMap(catalogue + ".stmap");
+        // Both are read as treequery reads them, verified against the inputs' checksums.
+        ChecksumFile sums;
+        ASSERT_TRUE(sums.load(catalogue + ".stinsum"));
+        const std::vector<SequenceName> names = readNamesCatalogue(catalogue + ".stnames", sums);
+        const std::vector<InputMap> maps = readCoordinateMap(catalogue + ".stmap", sums);
         ASSERT_EQ(names.size(), expected.size());
         ASSERT_EQ(maps.size(), expected.size());
         for (size_t i = 0; i < expected.size(); ++i) {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "../property/treebuild_dataset.h"
+#include "tests/treebuild/treebuild_dataset.h"
 #include "toolkit/checksum.h"
 
 using namespace tbdata;

@@ -2,7 +2,7 @@
 // array flushes, and the errors for damaged or missing stream files.
 #include <gtest/gtest.h>
 
-#include "../property/treebuild_dataset.h"
+#include "tests/treebuild/treebuild_dataset.h"
 
 using namespace tbdata;
 

@@ -13,7 +13,7 @@
 #include <tuple>
 #include <vector>
 
-#include "tests/property/treequery_dataset.h"
+#include "tests/treequery/treequery_dataset.h"
 #include "tests/treequery/open_query.h"
 #include "treequery/repeats.h"
 

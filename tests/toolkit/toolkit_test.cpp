@@ -405,7 +405,7 @@ TEST(CoordinateMap, OffsetsAndSpansAgreeWithBruteForce) {
         records.push_back(mapRecordOf(layout, chops.back()));
     }
     std::ofstream(dir.path + "p.stmap", std::ios::binary) << mapFileOf(records);
-    const std::vector<InputMap> maps = readCoordinateMap(dir.path + "p.stmap");
+    const std::vector<InputMap> maps = readCoordinateMap(dir.path + "p.stmap", ChecksumFile{});
     ASSERT_EQ(maps.size(), layouts.size());
 
     for (size_t k = 0; k < layouts.size(); ++k) {
@@ -434,9 +434,9 @@ TEST(CoordinateMap, DamageAndAbsenceAreErrors) {
     const std::string good = mapFileOf({mapRecordOf("xbbxb", 1), mapRecordOf("bb", 0)});
     auto readBytes = [&](const std::string& bytes) {
         std::ofstream(dir.path + "m.stmap", std::ios::binary) << bytes;
-        readCoordinateMap(dir.path + "m.stmap");
+        readCoordinateMap(dir.path + "m.stmap", ChecksumFile{});
     };
-    EXPECT_EXIT(readCoordinateMap(dir.path + "none.stmap"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(readCoordinateMap(dir.path + "none.stmap", ChecksumFile{}), ::testing::ExitedWithCode(1),
                 "## ERROR: coordinate map .*none.stmap is missing: the data set was made without it");
     EXPECT_EXIT(readBytes(good.substr(0, good.size() - 1)), ::testing::ExitedWithCode(1), "incomplete");
     std::string miscounted = good;
@@ -452,7 +452,7 @@ TEST(NamesCatalogue, EscapedFieldsRoundTripAndBadLinesStop) {
     const std::string odd = "a\tb\\c\nd\re";
     std::ofstream(dir.path + "p.stnames") << kNamesHeader << "chr1\tin/x.fa\t100\t90\n"
                                           << escapeField(odd) << "\t" << escapeField(odd) << "\t0\t0\n";
-    const auto names = readNamesCatalogue(dir.path + "p.stnames");
+    const auto names = readNamesCatalogue(dir.path + "p.stnames", ChecksumFile{});
     ASSERT_EQ(names.size(), 2u);
     EXPECT_EQ(names[0].name, "chr1");
     EXPECT_EQ(names[0].file, "in/x.fa");
@@ -463,7 +463,7 @@ TEST(NamesCatalogue, EscapedFieldsRoundTripAndBadLinesStop) {
 
     auto readText = [&](const std::string& text) {
         std::ofstream(dir.path + "n.stnames") << text;
-        readNamesCatalogue(dir.path + "n.stnames");
+        readNamesCatalogue(dir.path + "n.stnames", ChecksumFile{});
     };
     EXPECT_EXIT(readText("chr1\tx\t1\t1\n"), ::testing::ExitedWithCode(1), "header line");
     EXPECT_EXIT(readText(std::string(kNamesHeader) + "chr1\tx\t1\n"), ::testing::ExitedWithCode(1),
@@ -473,7 +473,8 @@ TEST(NamesCatalogue, EscapedFieldsRoundTripAndBadLinesStop) {
     EXPECT_EXIT(readText(std::string(kNamesHeader) + "chr1\tx\t1\t-1\n"), ::testing::ExitedWithCode(1),
                 "is not a length");
     EXPECT_EXIT(readText(std::string(kNamesHeader) + "chr1\tx\t1\t1"), ::testing::ExitedWithCode(1), "incomplete");
-    EXPECT_EXIT(readNamesCatalogue(dir.path + "none.stnames"), ::testing::ExitedWithCode(1), "is missing");
+    EXPECT_EXIT(readNamesCatalogue(dir.path + "none.stnames", ChecksumFile{}), ::testing::ExitedWithCode(1),
+                "is missing");
 }
 
 // Everything the stream gives for `path`, read in pieces of `piece` bytes.

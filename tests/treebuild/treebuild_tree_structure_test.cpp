@@ -8,7 +8,7 @@
 #include <random>
 #include <sstream>
 
-#include "tests/unit/treebuild_trees.h"
+#include "tests/treebuild/treebuild_trees.h"
 
 using namespace treetest;
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <random>
 
-#include "tests/property/runarray_dataset.h"
+#include "tests/runarray/runarray_dataset.h"
 
 using namespace runarray_test;
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "runarray/runarray.h"
-#include "tests/property/runarray_dataset.h"
+#include "tests/runarray/runarray_dataset.h"
 
 using namespace runarray_test;
 

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "runarray/runarray.h"
-#include "tests/property/runarray_dataset.h"
+#include "tests/runarray/runarray_dataset.h"
 
 using namespace runarray_test;
 

@@ -1,5 +1,5 @@
 // -C: the node counts and hash-set figures printed per tree.
-#include "tests/unit/treebuild_trees.h"
+#include "tests/treebuild/treebuild_trees.h"
 #include "treebuild/tree_state.h"
 
 using namespace treetest;

@@ -11,7 +11,7 @@
 #include <regex>
 
 #include "runarray/runarray.h"
-#include "tests/property/runarray_dataset.h"
+#include "tests/runarray/runarray_dataset.h"
 #include "tests/support/checksums.h"
 
 using namespace runarray_test;
