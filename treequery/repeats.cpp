@@ -182,6 +182,9 @@ struct TreeWalk {
     std::vector<Frame> frames;
     int64_t deepest = 0;
     long long visits = 0;
+    // Strings of the first (last) suffix up to this length may have suffixes in the
+    // tree before (after) as well; -1 when there is no such tree.
+    int64_t firstShared = -1, lastShared = -1;
 
     TreeWalk(Finder& finder, TreeStore& trees) : f(finder), store(trees) {}
 
@@ -213,14 +216,14 @@ struct TreeWalk {
         // At an odd depth the node stands for its whole bases only when no node lies
         // at the depth of those bases (that one is the string's node).
         if ((D & 1) && parentDepth >= D - 1) return;
-        if (!below.atStart && std::popcount(below.preceding) < 2) return;
-        if (f.r.between && !f.r.inverted && below.minInput == below.maxInput) return;
-        // The string of a tree's first or last suffix may have suffixes in the next
-        // tree as well: it is searched whole.
-        if (store.trees > 1 && (first == 0 || last)) {
+        // A string of a tree's first or last suffix that the neighbouring tree shares:
+        // its copies and bases around them lie in both, so it is searched whole.
+        if ((first == 0 && length <= firstShared) || (last && length <= lastShared)) {
             f.candidates.push_back(Candidate{leaves[first].input, leaves[first].start, length});
             return;
         }
+        if (!below.atStart && std::popcount(below.preceding) < 2) return;
+        if (f.r.between && !f.r.inverted && below.minInput == below.maxInput) return;
         Repeat rep{length, {}, 0};
         rep.copies.reserve(leaves.size() - first);
         for (size_t k = first; k < leaves.size(); k++) rep.copies.push_back(RepeatCopy{leaves[k].input, leaves[k].start, false});
@@ -283,30 +286,65 @@ struct TreeWalk {
     }
 };
 
+// The first (or last) suffix of tree t in suffix order, by one descent: suffixes
+// that end at a node come before those below it, the 0-child before the 1-child.
+Leaf endSuffix(TreeStore& store, int t, bool last) {
+    if (store.mapped)
+        loadTree(store, t, kLoadForSearch);
+    else
+        openTreeRecords(store, t);
+    auto record = [&](uint32_t i) -> const Node& { return store.mapped ? treeNode(store, i) : treeRecord(store, i); };
+    uint32_t node = 0;
+    int64_t depth = 0;
+    for (int steps = 0;; steps++) {
+        if (steps > store.treeNodes) corruptTree(store, "path length", steps);
+        const Node& x = record(node);
+        if (isLeaf(x)) break;
+        const uint32_t c0 = child0(x), c1 = child1(x);
+        const uint32_t next = last ? (c1 ? c1 : c0) : (moreFollows(x) ? 0 : (c0 ? c0 : c1));
+        if (next == 0) {
+            if (!moreFollows(x)) corruptTree(store, "interior record without children", node);
+            node++;  // the chain's leaves end at the node's own depth
+            break;
+        }
+        node = next;
+        depth += edgeLength(record(node));
+    }
+    const Node& leaf = record(node);
+    if (!isLeaf(leaf)) corruptTree(store, "interior record inside a leaf chain, record", node);
+    const int input = leafInputChecked(store, leaf);
+    const Leaf found{input, leafPosition(store, input, depth)};
+    if (!store.mapped) closeTreeRecords(store);
+    return found;
+}
+
 void Finder::walkTrees() {
     TreeStore& store = q.store;
     TreeWalk w{*this, store};
     for (int i = 0; i < q.catalogue.inputs; i++) w.deepest = std::max<int64_t>(w.deepest, q.catalogue.bitLengths[i]);
-    Leaf previousLast{-1, 0};
+    // Bases shared by the last suffix of each tree and the first of the next: strings
+    // up to that length have suffixes in both trees, so no node of either sees all of
+    // their copies.
+    std::vector<int64_t> shared;
+    for (int t = 0; t + 1 < store.trees; t++) {
+        const Leaf a = endSuffix(store, t, true), b = endSuffix(store, t + 1, false);
+        const std::string_view x = std::string_view(texts[(size_t)a.input]).substr((size_t)a.start);
+        const std::string_view y = std::string_view(texts[(size_t)b.input]).substr((size_t)b.start);
+        int64_t n = 0;
+        while (n < (int64_t)x.size() && n < (int64_t)y.size() && x[(size_t)n] == y[(size_t)n]) n++;
+        shared.push_back(n);
+        // Where the two part, the shared string branches; its other branch points are
+        // nodes on the two trees' paths to those suffixes.
+        if (n >= minLength) candidates.push_back(Candidate{b.input, b.start, n});
+    }
+    releaseTree(store);
     for (int t = 0; t < store.trees; t++) {
+        w.firstShared = t > 0 ? shared[(size_t)t - 1] : -1;
+        w.lastShared = t + 1 < store.trees ? shared[(size_t)t] : -1;
         loadTree(store, t, kLoadForTraversal);
         validateTree(store);
         w.tree = store.tree;
         w.walk();
-        if (w.leaves.empty()) continue;
-        // Strings shared by the last suffix of the tree before and the first of this
-        // one have suffixes in both trees, and no node of either stands for them.
-        const Leaf first = w.leaves.front();
-        if (previousLast.input >= 0) {
-            const std::string& a = texts[(size_t)previousLast.input];
-            const std::string& b = texts[(size_t)first.input];
-            int64_t shared = 0;
-            while (previousLast.start + shared < (int64_t)a.size() && first.start + shared < (int64_t)b.size() &&
-                   a[(size_t)(previousLast.start + shared)] == b[(size_t)(first.start + shared)])
-                shared++;
-            for (int64_t l = minLength; l <= shared; l++) candidates.push_back(Candidate{first.input, first.start, l});
-        }
-        previousLast = w.leaves.back();
     }
     checkSuffixTotal(store);
     releaseTree(store);
