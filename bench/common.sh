@@ -6,6 +6,9 @@
 #                                          --shm also out, on /dev/shm when writable, so
 #                                          that the disk's block allocation stays out
 #   seconds <command...>                   wall seconds of one run, output dropped
+#   collection <bases> <fasta>             the collection of bench/scale.sh: mutated copies
+#                                          (bench/mutated_copies.cpp, seed 16) of every
+#                                          genome in $data, built in $work
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 bench_folders() {
@@ -37,4 +40,18 @@ seconds() {
   "$@" >/dev/null 2>&1
   end=$(date +%s.%N)
   echo "$end - $start" | bc
+}
+
+collection() {
+  local bases=$1 fasta=$2 f name genomes=()
+  g++ -std=c++20 -O2 -o "$work/mutated_copies" "$repo/bench/mutated_copies.cpp"
+  for f in "$data"/*.fa "$data"/*.fa.gz; do
+    [ -e "$f" ] || continue
+    name=$(basename "$f"); name=${name%.gz}; name=${name%.fa}
+    if [[ $f == *.gz ]]; then gzip -dc "$f" >"$work/$name.fa"; else cp "$f" "$work/$name.fa"; fi
+    genomes+=("$work/$name.fa")
+  done
+  echo "== collection of $bases bases from ${#genomes[@]} genomes" >&2
+  "$work/mutated_copies" "$bases" 16 50 "${genomes[@]}" >"$fasta"
+  rm -f "${genomes[@]}"
 }

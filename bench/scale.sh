@@ -33,17 +33,8 @@ if [ "$free_kb" -lt "$need_kb" ]; then
   exit 1
 fi
 
-g++ -std=c++20 -O2 -o "$work/mutated_copies" "$repo/bench/mutated_copies.cpp"
-genomes=()
-for f in "$data"/*.fa "$data"/*.fa.gz; do
-  [ -e "$f" ] || continue
-  name=$(basename "$f"); name=${name%.gz}; name=${name%.fa}
-  if [[ $f == *.gz ]]; then gzip -dc "$f" >"$work/$name.fa"; else cp "$f" "$work/$name.fa"; fi
-  genomes+=("$work/$name.fa")
-done
-echo "== collection of $bases bases from ${#genomes[@]} genomes" >&2
-"$work/mutated_copies" "$bases" 16 50 "${genomes[@]}" >"$work/all.fa"
-rm -f "${genomes[@]}"
+source "$repo/bench/common.sh"
+collection "$bases" "$work/all.fa"
 
 # Runs a stage under GNU time and prints "<wall s> <cpu s> <peak MiB>".
 measure() {

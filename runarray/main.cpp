@@ -20,10 +20,22 @@ int main(int argc, char** argv) {
     int startCpu = cpuMs();
 
     InputCatalogue inputs = readInputCatalogue(paths);
+    if (settings.printPlan) {
+        printRunPlan(settings, inputs);
+        return 0;
+    }
+    if (settings.joinRuns) {
+        joinRunPieces(settings, paths, inputs);
+        return 0;
+    }
     SortTotals totals;
     sortAllRuns(settings, paths, inputs, totals);
-    writePartitions(paths, totals.runInputs, totals.sums);
-    writeRunChecksums(paths, totals.sums);
+    if (settings.onlyRuns) {
+        writeRunPieces(settings, paths, inputs, totals);
+    } else {
+        writePartitions(paths, totals.runInputs, totals.sums);
+        writeRunChecksums(paths, totals.sums);
+    }
 
     if (!gRun.quiet) {
         int runs = (int)totals.runInputs.size();

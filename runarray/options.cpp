@@ -20,6 +20,9 @@ const char* const kUsage[] = {
     "\t-M\t# Mori (not Larsson) for SA. Deprecated, we always use Mori!\n",
     "\t-z\t# Use a zero index origin in each output PSA.\n",
     "\t-j <n> \t# threads - sort up to <n> runs at once, sharing each run's work (0: all cores)\n",
+    "\t-P\t# plan - print the runs (inputs, suffixes, buffer bytes) to stdout and sort nothing\n",
+    "\t-O <s> \t# only runs <i>-<j> of the plan (or run <i>), each with a checksum file of its own, for -G\n",
+    "\t-G\t# join - write the .stplengths and .strunsum files of runs sorted apart with -O\n",
     "\t-q\t# quiet - no output to stderr\n",
     "\t-v\t# verbose - lots of output to stderr\n",
     "\t-h\t# help - print this message\n",
@@ -46,6 +49,9 @@ bool scanOptions(int argc, char** argv, SortSettings& settings) {
         flagRow('M', &s.mori),
         flagRow('z', &s.zeroOrigin),
         textRow('j', &s.threadsText),
+        flagRow('P', &s.printPlan),
+        textRow('O', &s.onlyRuns),
+        flagRow('G', &s.joinRuns),
         flagRow('q', &gRun.quiet),
         flagRow('v', &gRun.verbose),
         helpRow('h'),
@@ -64,6 +70,8 @@ bool scanOptions(int argc, char** argv, SortSettings& settings) {
         if (requested < 0) fatal("thread count %d (-j) is not a number of threads\n", requested);
         s.threads = resolveThreads(requested);
     }
+    if (s.printPlan + (s.onlyRuns != nullptr) + s.joinRuns > 1)
+        fatal("-P, -O and -G are separate steps: give one of them\n");
     return mains;
 }
 
@@ -88,6 +96,9 @@ void echoOptions(const SortSettings& settings) {
     flag(settings.zeroOrigin, "iorigin ");
     if (settings.jOption) { fprintf(stderr, "Joption=%s ", settings.jOption); words++; }
     if (settings.threadsText) { fprintf(stderr, "threads=%d ", settings.threads); words++; }
+    flag(settings.printPlan, "plan ");
+    if (settings.onlyRuns) { fprintf(stderr, "runs=%s ", settings.onlyRuns); words++; }
+    flag(settings.joinRuns, "join ");
     fputs(words ? "\n" : "none\n", stderr);
     if (settings.jOption) note("WARNING: J option unimplemented!\n");
     if (settings.mori) note("WARNING: M option deprecated!\n");

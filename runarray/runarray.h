@@ -25,6 +25,9 @@ struct SortSettings {
     int zeroOrigin = 0;            // -z: input numbers counted from each run's first input
     const char* threadsText = nullptr;  // -j: threads (0 = every core); absent = one, as always
     int threads = 1;               // -j resolved
+    int printPlan = 0;             // -P: print the run plan and sort nothing
+    const char* onlyRuns = nullptr;  // -O: sort only runs i..j of the plan ("i-j" or "i")
+    int joinRuns = 0;              // -G: the partitions and checksum files of runs sorted apart
     const char* inputDir = nullptr;
     const char* prefix = nullptr;
 };
@@ -101,6 +104,7 @@ struct SortTotals {
     double suffixes = 0;
     int flushes = 0;
     std::vector<int32_t> runInputs;  // the partitions catalogue, one entry per run
+    std::vector<int> runSums;        // entries of `sums` that each run added, in run order
     std::vector<ChecksumEntry> sums; // of every file written, for the .strunsum file
     int referenceMs = 0;             // end of the previous run, for its "real" time
 };
@@ -118,8 +122,9 @@ struct BaseTable;
 const BaseTable* peekBaseTable(const DataSetPaths& paths, const InputCatalogue& inputs);
 InputCatalogue readInputCatalogue(const DataSetPaths& paths);
 int64_t computeMaxSize(const SortSettings& settings, const InputCatalogue& inputs);
-// Bytes that one run's buffers take with `helpers` threads.
-int64_t runMemory(const SortSettings& settings, const InputCatalogue& inputs, int helpers);
+// Bytes that one run's buffers take with `helpers` threads; with `textBytes`, the
+// bytes they touch for a run text of that size.
+int64_t runMemory(const SortSettings& settings, const InputCatalogue& inputs, int helpers, int64_t textBytes = 0);
 // `talk` prints the sizing line (once, for the first buffers).
 void allocateBuffers(RunBuffers& buffers, const SortSettings& settings, const InputCatalogue& inputs, int helpers,
                      bool talk);
@@ -146,6 +151,29 @@ void writeRunChecksums(const DataSetPaths& paths, const std::vector<ChecksumEntr
 // Slot p+1 holds the offset of run-text position p within its input, and the slot
 // before each input's first offset holds the input's number.
 void fillPositionMap(uint32_t* map, const int32_t* lengths, int first, int end);
+
+// run_plan.cpp (-P, -O, -G): the runs of one plan sorted by separate processes.
+// Runs first .. end-1 of the plan.
+struct RunSpan {
+    int first = 0;
+    int end = 0;
+};
+// The runs -O selects from a plan of `runs` runs (all of them without -O); fatal
+// when -O names runs the plan does not have.
+RunSpan selectedRuns(const SortSettings& settings, int runs);
+// -P: one line per run on standard output: inputs, suffixes and buffer bytes.
+void printRunPlan(const SortSettings& settings, const InputCatalogue& inputs);
+// The checksum file of run r's own files, written when runs are sorted apart.
+std::string runPieceSums(const DataSetPaths& paths, int run);
+// -O: each sorted run's checksums in a file of its own, for -G.
+void writeRunPieces(const SortSettings& settings, const DataSetPaths& paths, const InputCatalogue& inputs,
+                    const SortTotals& totals);
+// Removes the checksum files of runs sorted apart, from run `from` to the first run
+// without one: a whole sort or a join replaces them.
+void removeRunPieces(const DataSetPaths& paths, int from);
+// -G: once every run of the plan is sorted, the partitions catalogue and the runs'
+// checksum file, as one process writes them.
+void joinRunPieces(const SortSettings& settings, const DataSetPaths& paths, const InputCatalogue& inputs);
 
 // schedule.cpp
 // How many runs go at once: at most `threads` and the number of runs, and only as many

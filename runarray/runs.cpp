@@ -107,9 +107,12 @@ struct BufferSizes {
     int outSize;
 };
 
-BufferSizes bufferSizes(const SortSettings& settings, const InputCatalogue& inputs, int helpers) {
+// `textBytes`, when above 0, stands in for the largest run text (the part of the
+// buffers that one run touches).
+BufferSizes bufferSizes(const SortSettings& settings, const InputCatalogue& inputs, int helpers,
+                        int64_t textBytes = 0) {
     BufferSizes b{};
-    b.maxSize = computeMaxSize(settings, inputs);
+    b.maxSize = textBytes > 0 ? textBytes : computeMaxSize(settings, inputs);
     b.outSize = settings.outSize ? settings.outSize : kDefaultOutSize;
     b.text = b.maxSize;
     b.suffixes = 4 * b.maxSize;
@@ -312,8 +315,8 @@ int64_t computeMaxSize(const SortSettings& settings, const InputCatalogue& input
 }
 
 
-int64_t runMemory(const SortSettings& settings, const InputCatalogue& inputs, int helpers) {
-    BufferSizes b = bufferSizes(settings, inputs, helpers);
+int64_t runMemory(const SortSettings& settings, const InputCatalogue& inputs, int helpers, int64_t textBytes) {
+    BufferSizes b = bufferSizes(settings, inputs, helpers, textBytes);
     return b.text + b.suffixes + b.map + b.lcpChunk + b.out + 4 * b.packedWords + b.inputTable;
 }
 

@@ -42,6 +42,7 @@ void closeRun(const RunPlan& plan, const SortSettings& settings, RunReport& repo
         fatal("something wrong with # Suffixes: %d %lld\n", plan.count - len, (long long)report.written);
     totals.suffixes += (double)report.written;
     totals.runInputs.push_back(len);
+    totals.runSums.push_back((int)report.sums.size());
     for (ChecksumEntry& entry : report.sums) totals.sums.push_back(std::move(entry));
 }
 
@@ -64,10 +65,12 @@ int runsAtOnce(int threads, int runs, int64_t perRun, uint64_t memory) {
 void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const InputCatalogue& inputs,
                  SortTotals& totals) {
     const std::vector<RunPlan> plans = planRuns(settings, inputs, computeMaxSize(settings, inputs));
-    const int runs = (int)plans.size();
+    // Runs span.first .. span.end-1 (-O), every run without it.
+    const RunSpan span = selectedRuns(settings, (int)plans.size());
+    const int runs = span.end;
     const int threads = std::max(1, settings.threads);
     const int64_t perRun = runMemory(settings, inputs, threads);
-    int slots = runsAtOnce(threads, runs, perRun, physicalMemory());
+    int slots = runsAtOnce(threads, span.end - span.first, perRun, physicalMemory());
     // A path that could be too long stops the program from where it is formed: only the
     // main thread may do that, so such a data set takes its runs one after another.
     if (paths.base.size() + 24 > kPathLimit) slots = 1;
@@ -78,11 +81,20 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
     if (settings.threadsText && !gRun.quiet) {
         note("threads %d: %d run%s at once, %d thread%s each\n", threads, slots, slots == 1 ? "" : "s", helpers,
              helpers == 1 ? "" : "s");
-        if (slots < std::min(threads, runs))
+        if (slots < std::min(threads, span.end - span.first))
             note("a run takes %lld bytes, the machine has %llu: no more runs fit at once\n", (long long)perRun,
                  (unsigned long long)physicalMemory());
     }
-    deleteStaleOutputs(paths);
+    // The other runs of the plan may be another process's work (-O): only the files
+    // that cover every run go, and this process's own pieces.
+    if (settings.onlyRuns) {
+        remove(paths.partitions.c_str());
+        remove((paths.base + kRunSums).c_str());
+        for (int r = span.first; r < span.end; r++) remove(runPieceSums(paths, r).c_str());
+    } else {
+        deleteStaleOutputs(paths);
+        removeRunPieces(paths, 0);
+    }
     totals.referenceMs = msClock();
 
     const BaseTable* bases = peekBaseTable(paths, inputs);
@@ -93,7 +105,7 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
 
     if (slots == 1) {
         // One run at a time, on this thread: each piece of its line shows as it comes.
-        for (int r = 0; r < runs; r++) {
+        for (int r = span.first; r < runs; r++) {
             RunReport& report = reports[(size_t)r];
             report.live = true;
             clearProgress(progress);
@@ -109,6 +121,7 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
 
     RunQueue queue;
     queue.done.assign((size_t)runs, 0);
+    queue.next = span.first;
     auto work = [&](int slot) {
         for (;;) {
             int r;
@@ -135,7 +148,7 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
         workers.clear();
     };
 
-    for (int r = 0; r < runs; r++) {
+    for (int r = span.first; r < runs; r++) {
         {
             std::unique_lock<std::mutex> hold(queue.lock);
             while (!queue.done[(size_t)r]) {

@@ -5,8 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 need=()
-# clang and its runtime libraries build the fuzz targets (scripts/fuzz.sh).
-for package in g++ cmake make libgtest-dev libdivsufsort-dev zlib1g-dev libxxhash-dev clang libclang-rt-dev; do
+# clang and its runtime libraries build the fuzz targets (scripts/fuzz.sh); snakemake runs
+# the workflow test (workflow/Snakefile).
+for package in g++ cmake make help2man libgtest-dev libdivsufsort-dev zlib1g-dev libxxhash-dev clang libclang-rt-dev snakemake; do
   dpkg -s "$package" >/dev/null 2>&1 || need+=("$package")
 done
 if [ ${#need[@]} -gt 0 ]; then

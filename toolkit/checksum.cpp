@@ -346,6 +346,15 @@ std::vector<uint64_t> ChecksumFile::blockTable(const Item& item, std::string* fa
     return table;
 }
 
+ChecksumEntry listedEntry(const ChecksumFile& sums, const ChecksumFile::Item& item, const std::string& path) {
+    ChecksumEntry entry;
+    entry.name = baseName(path);
+    entry.bytes = item.bytes;
+    entry.whole = item.whole;
+    entry.blocks = sums.blockTable(item);
+    return entry;
+}
+
 bool loadChecksums(ChecksumFile& sums, const std::string& path, const char* what) {
     if (sums.load(path)) return true;
     if (gRun.verbose) note("no checksum file %s: %s are read unverified\n", path.c_str(), what);

@@ -100,6 +100,11 @@ struct ChecksumFile {
     std::vector<uint64_t> blockTable(const Item& item, std::string* fault = nullptr) const;
 };
 
+// The entry of a listed file as its writer made it (block table read and checked;
+// fatal when damaged), named after `path`: for files that a join moves under another
+// checksum file unchanged, with no read of their bytes.
+ChecksumEntry listedEntry(const ChecksumFile& sums, const ChecksumFile::Item& item, const std::string& path);
+
 // Loads the checksum file of a data set's files for a reader. Without one, the files
 // are read unverified, and -v says so in one line naming `what`.
 bool loadChecksums(ChecksumFile& sums, const std::string& path, const char* what);

@@ -3,14 +3,18 @@
 #include "toolkit/options.h"
 
 #include <cassert>
+#include <cstring>
 
 #include "toolkit/run.h"
 
 namespace {
 
-const OptionRow* findRow(const CommandLine& line, char letter) {
-    for (size_t r = 0; r < line.rowCount; r++)
-        if (line.rows[r].letter == letter) return &line.rows[r];
+const OptionRow* findRow(const CommandLine& line, const char* arg) {
+    for (size_t r = 0; r < line.rowCount; r++) {
+        const OptionRow& row = line.rows[r];
+        if (arg[1] == '-' && row.name && strcmp(arg + 2, row.name) == 0) return &row;
+        if (row.letter != 0 && row.letter == arg[1]) return &row;
+    }
     return nullptr;
 }
 
@@ -26,7 +30,10 @@ bool settleOptional(const OptionRow* pending) {
 ScanResult scanCommandLine(int argc, char** argv, const CommandLine& line) {
 #ifndef NDEBUG
     // A second row with the same letter would never be reached.
-    for (size_t r = 0; r < line.rowCount; r++) assert(findRow(line, line.rows[r].letter) == &line.rows[r]);
+    for (size_t r = 0; r < line.rowCount; r++) {
+        const char letter[3] = {'-', line.rows[r].letter, 0};
+        assert(line.rows[r].letter == 0 || findRow(line, letter) == &line.rows[r]);
+    }
 #endif
     const OptionMessages& m = line.messages;
     ScanResult result;
@@ -37,7 +44,7 @@ ScanResult scanCommandLine(int argc, char** argv, const CommandLine& line) {
         if (option) {
             if (pending && !settleOptional(pending)) fatal(m.pendingAtOption, arg);
             pending = nullptr;
-            const OptionRow* row = findRow(line, arg[1]);
+            const OptionRow* row = findRow(line, arg);
             if (!row) fatal(m.unrecognized, arg);
             switch (row->kind) {
                 case OptionKind::Help: printUsage(argv[0], line.usage, line.usageCount); break;

@@ -26,7 +26,14 @@ struct OptionRow {
     const char** text = nullptr;  // Text
     int fallback = 0;             // OptionalNumber
     void (*then)() = nullptr;     // a side effect of the program, run once the option is seen
+    const char* name = nullptr;   // "--name" for the row too; letter 0 for a row with a name only
 };
+
+// The row also answers to "--name": named(textRow(0, &s.shard), "shard").
+inline OptionRow named(OptionRow row, const char* name) {
+    row.name = name;
+    return row;
+}
 
 inline OptionRow flagRow(char letter, int* target, void (*then)() = nullptr) {
     return {letter, OptionKind::Flag, target, nullptr, 0, then};
@@ -69,7 +76,8 @@ struct ScanResult {
     int firstFile = 0;  // argv index of the first file (filesFollowMains), or 0 when none
 };
 
-// Options are "-" plus a letter (the rest of the word is ignored) and may stand
+// Options are "-" plus a letter (the rest of the word is ignored), or "--" plus the
+// whole name of a named row, and may stand
 // anywhere; a value option takes the next argument whatever it looks like, unless
 // that argument is itself an option. Unknown options and pending values stop the
 // run through fatal() with the program's messages.

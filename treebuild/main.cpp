@@ -12,15 +12,27 @@ int main(int argc, char** argv) {
     echoOptions(settings);
     BuildState build;
     buildPaths(settings, build);
+    if (settings.partName) usePartPaths(settings, build);
+    if (settings.joinParts) {
+        joinParts(settings, build);
+        return 0;
+    }
     build.startCpuMs = cpuMs();
     build.startMs = msClock();
     readInputCatalogues(settings, build);
     sizeBuffers(settings, build);
-    loadPackedInputs(build);
     SuffixStreams streams;
+    if (settings.rangeCount) {
+        openStreams(settings, build, streams);
+        printKeyRanges(settings, streams);
+        return 0;
+    }
+    const KeyRange range = settings.keyRange ? parseKeyRange(settings.keyRange) : KeyRange{};
+    loadPackedInputs(build);
     if (settings.useFPs) openStreamFiles(build, streams);
     openDividers(build);
     openStreams(settings, build, streams);
+    if (settings.keyRange) sliceStreams(range, settings, streams);
     MergeState merge;
     TreeState tree;
     ArrayOutput array;

@@ -226,7 +226,7 @@ void runMerge(const BuildSettings& settings, BuildState& build, SuffixStreams& s
     bool havePrevious = false;
     // The progress line counts delivered suffixes, looking at the clock once in 65,536.
     uint64_t total = 0;
-    for (const Stream& st : streams.streams) total += static_cast<uint64_t>(st.total);
+    for (const Stream& st : streams.streams) total += static_cast<uint64_t>(st.total - st.consumed);
     build.progress.start(arrayOutput ? "merge" : "merge and trees", "suffixes", total);
     uint64_t delivered = 0;
     for (;;) {

@@ -44,6 +44,10 @@ const char* const kUsage[] = {
     "\t-C\t# Compact - compress trees using hash sets etc.\n",
     "\t-j <n> \t# threads - above 1, write each finished tree while the next is built (0: all cores)\n",
     "\t-R\t# remove runs - delete the runs' .stpsa and .stlcp files once the trees are complete\n",
+    "\t-K <s> \t# key range - build only the suffixes whose first bases lie in <from>:<to> (eg. ACG:CTT, :CTT)\n",
+    "\t-P <s> \t# part - write the trees of -K as part <s> of the data set, for -G\n",
+    "\t-Q <n> \t# ranges - print <n> key ranges holding about as many suffixes each, for -K\n",
+    "\t-G <s> \t# join - number the trees of parts <s> (eg. -G 0,1,2) in key order, as one build leaves them\n",
     "\t-h\t# help - print this message\n",
     "Generates <n> .stree (\"suffix tree\") files, and one .stdiv file.\n",
     "Uses <k> .stbin and .stpsa files, plus the .*lengths files.\n",
@@ -51,6 +55,19 @@ const char* const kUsage[] = {
 
 int usage(const char* program) {
     return printUsage(program, kUsage, static_cast<int>(sizeof kUsage / sizeof kUsage[0]));
+}
+
+// -K, -P, -Q and -G each make a build of its own kind; other combinations would do
+// nothing or leave files that look like a whole data set.
+void checkRangeOptions(const BuildSettings& s) {
+    if (s.rangeCount < 0) fatal("bad number of key ranges (-Q %d)\n", s.rangeCount);
+    if ((s.keyRange != nullptr) != (s.partName != nullptr))
+        fatal("-K and -P go together: a key range is built as a part, joined later with -G\n");
+    int kinds = (s.keyRange != nullptr) + (s.rangeCount > 0) + (s.joinParts != nullptr);
+    if (kinds > 1) fatal("-K, -Q and -G are separate steps: give one of them\n");
+    if (kinds == 1 && s.arrayOutput) fatal("-a writes merged arrays: it takes no -K, -Q or -G\n");
+    if (s.removeRuns && (s.keyRange || s.rangeCount))
+        fatal("-R removes the runs that the other key ranges still need: give it to the join (-G)\n");
 }
 
 }  // namespace
@@ -88,6 +105,10 @@ void parseOptions(int argc, char** argv, BuildSettings& settings) {
         numberRow('x', &s.pfxLen),
         numberRow('N', &s.nmerge),
         numberRow('j', &s.threads),
+        textRow('K', &s.keyRange),
+        textRow('P', &s.partName),
+        numberRow('Q', &s.rangeCount),
+        textRow('G', &s.joinParts),
     };
     CommandLine line = commandLine(rows, kUsage);
     line.mains[0] = &s.inputDir;
@@ -105,6 +126,7 @@ void parseOptions(int argc, char** argv, BuildSettings& settings) {
     if (settings.maxNodes < 0) fatal("bad number of nodes per tree (-n %d)\n", settings.maxNodes);
     if (settings.sBuffSize < 0) fatal("bad stream buffer size (-M %d)\n", settings.sBuffSize);
     if (settings.nmerge < 0) fatal("bad number of inputs to merge (-N %d)\n", settings.nmerge);
+    checkRangeOptions(settings);
 }
 
 void echoOptions(const BuildSettings& settings) {
@@ -151,6 +173,10 @@ void echoOptions(const BuildSettings& settings) {
     if (s.nmerge) fprintf(stderr, "nmerge=%d ", s.nmerge), words++;
     if (s.threads >= 0) fprintf(stderr, "threads=%d ", resolveThreads(s.threads)), words++;
     flag(s.removeRuns, "rmruns ");
+    text(s.keyRange, "keyrange");
+    text(s.partName, "part");
+    if (s.rangeCount) fprintf(stderr, "ranges=%d ", s.rangeCount), words++;
+    text(s.joinParts, "join");
     fputs(words ? "\n" : "none\n", stderr);
     if (s.joption && !gRun.quiet) note("WARNING: J option unimplemented!\n");
 }

@@ -64,6 +64,10 @@ struct BuildSettings {
     int nmerge = 0;                      // -N merge only the first N inputs
     int threads = -1;                    // -j threads (0: every core); -1 when not given
     int removeRuns = 0;                  // -R remove the runs' .stpsa/.stlcp once the build is complete
+    const char* keyRange = nullptr;      // -K build only the suffixes whose first bases lie in this range
+    const char* partName = nullptr;      // -P the part that -K writes its trees and dividers under
+    int rangeCount = 0;                  // -Q print this many key ranges of similar size
+    const char* joinParts = nullptr;     // -G join these parts into the data set's trees
 };
 
 // Counters that are kept per tree (or per array flush) and then added to the run
@@ -247,6 +251,38 @@ void setUpMerge(const BuildSettings& settings, BuildState& build, SuffixStreams&
                 TreeState& tree, ArrayOutput& array);
 void runMerge(const BuildSettings& settings, BuildState& build, SuffixStreams& streams, MergeState& merge,
               TreeState& tree, ArrayOutput& array);
+
+// key_range.cpp (-K, -P, -Q): one range of the global suffix order.
+// Suffixes whose first `bases` bases, read as a 2-bit-per-base number, lie in
+// [low, high); the records of a sorted run are in order of that number, so a range is
+// one contiguous slice of every run.
+struct KeyRange {
+    int bases = 0;      // 1 .. 16
+    uint64_t low = 0;   // 0 when the range starts at the first key
+    uint64_t high = 0;  // 4^bases when the range ends at the last key
+};
+// Reads "<from>:<to>" (base letters, either end empty, both ends of one length);
+// fatal when it is not such a range.
+KeyRange parseKeyRange(const char* text);
+// The key of a record under a range of `bases` bases.
+inline uint64_t recordKey(const PsaRecord& r, int bases) { return static_cast<uint64_t>(r.prefix1) >> (32 - 2 * bases); }
+// The base of a part's files: "<output base>.part-<name>".
+std::string partBase(const std::string& outputBase, const std::string& name);
+// -P: the trees, dividers and checksum file go under the part's base.
+void usePartPaths(const BuildSettings& settings, BuildState& build);
+// -K: narrows every stream to the records of the range, found by binary search.
+void sliceStreams(const KeyRange& range, const BuildSettings& settings, SuffixStreams& streams);
+// Cut points of `count` ranges holding about as many suffixes each, from the keys of
+// `samples` sorted keys of 16 bases (fewer ranges when the keys do not allow them).
+std::vector<KeyRange> splitKeys(std::vector<uint64_t> samples, int count);
+// "<from>:<to>" of a range, as parseKeyRange reads it.
+std::string formatKeyRange(const KeyRange& range);
+// -Q: samples the runs and prints one range a line to standard output.
+void printKeyRanges(const BuildSettings& settings, SuffixStreams& streams);
+
+// join.cpp (-G): the parts' trees renamed into one numbering in key order, one
+// dividers file and one checksum file.
+void joinParts(const BuildSettings& settings, BuildState& build);
 
 // array_output.cpp (-a)
 void allocateArrayBuffers(const BuildState& build, ArrayOutput& array);

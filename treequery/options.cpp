@@ -51,6 +51,7 @@ const char* const kUsage[] = {
     "\t-j <n> \t# threads - search pattern batches and walk trees on <n> threads (0: all cores)\n",
     "\t    \t# in patterns n or N matches any base at no cost, as * does\n",
     "\t-V\t# verify - check every file of the data set against its checksums and catalogues\n",
+    "\t--shard <i/n> \t# shard - search only the i-th (from 1) of n consecutive shares of the -f patterns\n",
 };
 
 // The text that printf would print, whole.
@@ -100,6 +101,7 @@ void scanOptions(int argc, char** argv, QuerySettings& s) {
         numberRow('H', &s.hamming),
         numberRow('X', &s.pcontext),
         numberRow('j', &s.threads),
+        named(textRow(0, &s.shard), "shard"),
         // -0 and -K take their value only when one follows.
         optionalNumberRow('0', &s.sresults, kDefaultSresults),
         optionalNumberRow('K', &s.kresults, kDefaultKresults),
@@ -155,6 +157,7 @@ void echoSettings(const QuerySettings& s) {
     text("Joption=%s ", s.jString);
     text("patfile=%s ", s.patternFile);
     text("format=%s ", s.format);
+    text("shard=%s ", s.shard);
     number("plen=%d ", s.plen, s.plen != 0);
     number("maxNum=%d ", s.maxNum, s.maxNum != 0);
     number("rgenome=%d ", s.rgenome, s.rgenome >= 0);

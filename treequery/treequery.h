@@ -91,6 +91,7 @@ struct QuerySettings {
     int bothStrands;          // -B
     int threads;              // -j: 1 by default, 0 for every core
     int verify;               // -V
+    const char* shard;        // --shard i/n: only the i-th of n equal shares of the -f patterns
 };
 
 // One result of the traversal: seven signed 32-bit fields in this order.

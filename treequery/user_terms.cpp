@@ -32,6 +32,10 @@ void checkUserTerms(const QuerySettings& s) {
     if (outputFormat(s) == kFormatBed && s.countonly) fatal("-c counts with -F tsv, not with -F bed\n");
     if (outputFormat(s) == kFormatBed && !patterns)
         fatal("-F bed is for pattern searches (-p or -f); the traversal writes -F tsv\n");
+    if (s.shard && (!s.patternFile || s.patternArg))
+        fatal("--shard shares out the patterns of -f: give -f and no -p\n");
+    if (s.shard && strcmp(s.patternFile, "-") == 0)
+        fatal("--shard reads the pattern file twice: give a file, not standard input\n");
 }
 
 void loadFastaCoordinates(QueryRun& q) {
@@ -266,11 +270,14 @@ void searchFileToTables(QueryRun& q) {
     if (q.maxPatternLength < longest) q.maxPatternLength = (int)longest;
     allocateOccurrences(q);
     searchPatternList(q);
+    PatternShard shard = placeShard(*q.settings, longest);
     PatternFile file;
     openPatternFile(file, q.settings->patternFile, longest);
     std::vector<UserPattern> batch;
     std::vector<char*> texts;
-    while (batch.clear(), readPatternBatch(file, batch, kPatternBatch)) {
+    bool more = true;
+    while (more && (batch.clear(), readPatternBatch(file, batch, kPatternBatch))) {
+        more = keepShard(shard, batch, 0);
         texts.clear();
         for (UserPattern& p : batch) texts.push_back(p.text.data());
         q.triples = nullptr;
@@ -299,17 +306,23 @@ void searchUserPatterns(QueryRun& q) {
     // header, so that a bad file or pattern found there leaves no output behind.
     std::vector<UserPattern> batch;
     commandLinePatterns(q, batch);
+    PatternShard shard = placeShard(s, longestInput(q));
     PatternFile file;
-    if (s.patternFile) {
+    bool more = s.patternFile != nullptr;
+    if (more) {
         openPatternFile(file, s.patternFile, longestInput(q));
         readPatternBatch(file, batch, kPatternBatch);
+        more = keepShard(shard, batch, 0);
     }
-    if (format == kFormatTsv)
+    if (format == kFormatTsv && shard.index <= 1)
         fputs(s.countonly ? "pattern_name\tpattern\tcount\n"
                           : "pattern_name\tpattern\tsequence\tstart\tend\tstrand\tmismatches\n",
               q.out);
     searchBatch(w, batch);
-    while (s.patternFile && (batch.clear(), readPatternBatch(file, batch, kPatternBatch))) searchBatch(w, batch);
+    while (more && (batch.clear(), readPatternBatch(file, batch, kPatternBatch))) {
+        more = keepShard(shard, batch, 0);
+        searchBatch(w, batch);
+    }
     releaseTree(q.store);
     if (!gRun.quiet) {
         note("%lld pattern%s searched, %lld occurrence%s reported\n", w.patterns, w.patterns == 1 ? "" : "s",

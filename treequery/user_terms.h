@@ -50,6 +50,23 @@ void openPatternFile(PatternFile& f, const std::string& path, long long longest)
 // error naming the file, the line and the pattern.
 bool readPatternBatch(PatternFile& f, std::vector<UserPattern>& batch, size_t limit);
 
+// --shard i/n: the patterns of -f numbered from 0 in file order, shard i of n keeps
+// numbers (i-1) P / n up to i P / n of the P patterns, so that the rows of shards
+// 1 .. n one after another are the rows of the whole file (the TSV header comes with
+// shard 1). Without --shard every pattern is kept.
+struct PatternShard {
+    int index = 0;  // 1 .. count, 0 without --shard
+    int count = 0;
+    long long first = 0, end = 0;  // the pattern numbers kept
+    long long seen = 0;            // patterns of the file read so far
+};
+// Reads "i/n" and, for the share, the pattern file once through to count its
+// patterns (checking each as the search would).
+PatternShard placeShard(const QuerySettings& s, long long longest);
+// Drops the patterns of batch[from ..] that lie outside the shard; false once no
+// later pattern is kept.
+bool keepShard(PatternShard& shard, std::vector<UserPattern>& batch, size_t from);
+
 // Checks a pattern's characters and fills its searched text ("where" names it in
 // messages). Returns an empty string when all is well, else the message.
 std::string preparePattern(UserPattern& p);

@@ -5,7 +5,7 @@
 #   GOLDEN_UPDATE=1 run_case.sh ...         rewrite expected/ from this run
 #
 # A case directory holds `cmd`, a bash script run in an empty work directory with
-# DNAPREP, RUNARRAY, TREEBUILD, TREEQUERY (the binaries), RANDOM_FASTA (seeded random
+# DNATREES, DNAPREP, RUNARRAY, TREEBUILD, TREEQUERY (the binaries), RANDOM_FASTA (seeded random
 # FASTA text: tests/tools/random_fasta.cpp), CASE (the case directory, for its input
 # files) and EXAMPLES (the shipped genomes) set, in the C locale (so that sorting,
 # listing and character classes do not depend on the machine's language). Its stdout,
@@ -24,7 +24,7 @@ actual=$(mktemp -d "${TMPDIR:-/tmp}/golden-actual.XXXXXX")
 trap 'rm -rf "$work" "$actual"' EXIT
 
 export LC_ALL=C
-export DNAPREP="$bin_dir/dnaprep" RUNARRAY="$bin_dir/runarray" TREEBUILD="$bin_dir/treebuild" \
+export DNATREES="$bin_dir/dnatrees" DNAPREP="$bin_dir/dnaprep" RUNARRAY="$bin_dir/runarray" TREEBUILD="$bin_dir/treebuild" \
        TREEQUERY="$bin_dir/treequery" RANDOM_FASTA="$bin_dir/random_fasta" CASE="$case_dir" \
        EXAMPLES="$(cd "$case_dir/../../../../examples" && pwd)"
 (cd "$work" && bash "$case_dir/cmd") >"$actual/stdout" 2>"$actual/stderr"

@@ -1,0 +1,277 @@
+// dnatrees search DIR (-p PATTERN... | -f FILE): every occurrence of each pattern on
+// both strands, exact or within K mismatches (Hamming), IUPAC codes matching any base
+// of their set at no cost.
+//
+// Each batch of patterns is one treequery run (-f - -F tsv, -B unless --forward, -H K)
+// with every degenerate code searched as N, treequery's no-cost wildcard: that finds
+// a superset of the hits. Each row is then checked against the genome's bases (which
+// the matched column prints anyway): the mismatches are counted again with the codes'
+// sets, and rows above K are dropped. Time: the searches' plus O(length) a row.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <unordered_map>
+
+#include "dnatrees/dnatrees.h"
+#include "dnatrees/patterns.h"
+#include "toolkit/file_io.h"
+#include "toolkit/run.h"
+
+namespace {
+
+enum Access { kAuto, kRead, kMapped };
+
+struct SearchSettings {
+    std::vector<std::string> patterns;  // -p
+    const char* file = nullptr;         // -f
+    long long mismatches = 0;
+    bool forward = false;
+    RowFormat format = kTsv;
+    const char* output = nullptr;
+    long long threads = 0;  // 0: every core
+    bool count = false;
+    long long maxHits = 0;  // 0: every hit
+    bool unverified = false;
+    Access access = kAuto;
+};
+
+enum { kForward = 256, kFormat, kCount, kMaxHits, kUnverified, kAccess };
+
+const std::vector<OptionSpec> kOptions = {
+    {"pattern", 'p', "PATTERN", "a pattern to search (repeat for more); named by itself"},
+    {"file", 'f', "FILE", "patterns from FILE: FASTA, or one a line (named by line number); gzip or plain; - for stdin"},
+    {"mismatches", 'm', "K", "report occurrences within K mismatches (Hamming distance; default 0)"},
+    {"forward", kForward, nullptr, "search the patterns as given only (default: both strands)"},
+    {"format", kFormat, "FORMAT", "tsv (default: a header, 1-based inclusive) or bed (BED6, 0-based half-open)"},
+    {"output", 'o', "FILE", "write the rows to FILE instead of standard output"},
+    {"threads", 'j', "N", "search on N threads (default: every core)"},
+    {"count", kCount, nullptr, "one line per pattern with its number of occurrences (tsv)"},
+    {"max-hits", kMaxHits, "N", "report at most the first N occurrences of each pattern"},
+    {"unverified", kUnverified, nullptr, "accept a data set without checksum files"},
+    {"access", kAccess, "MODE", "tree access: auto (default), read or mapped (for measurements)"},
+    {"quiet", 'q', nullptr, "print nothing but errors and warnings"},
+};
+
+const Subcommand kCommand = {
+    "search", "DIR (-p PATTERN... | -f FILE) [OPTION]...",
+    "Find every occurrence of the patterns in the data set DIR, on both strands.",
+    "Patterns may hold IUPAC codes (R Y S W K M B D H V N), each matching any base of its set\n"
+    "at no cost; on the minus strand they are complemented. TSV columns: pattern_name pattern\n"
+    "sequence start end strand mismatches matched, where matched is the genome's bases at the\n"
+    "hit read on the pattern's strand. Rows come in pattern order, then by sequence, start\n"
+    "and strand. An occurrence across a removed stretch (N run) is not reported.\n"};
+
+// Read access fetches the tree records a descent reaches; mapped access maps whole trees.
+// Measured in bench/search_access.sh: a search within mismatches reaches most of every
+// tree and is many times faster mapped; an exact search reaches few records and is
+// faster read unless the batch holds many patterns.
+bool useMapped(const SearchSettings& s, size_t batchPatterns) {
+    if (s.access != kAuto) return s.access == kMapped;
+    return s.mismatches > 0 || batchPatterns >= 4096;
+}
+
+// The texts of the inputs, mapped when first needed.
+struct Texts {
+    std::string base;
+    std::vector<const char*> data;
+    std::vector<size_t> size;
+    ~Texts() {
+        for (size_t i = 0; i < data.size(); ++i)
+            if (data[i] && size[i]) munmap(const_cast<char*>(data[i]), size[i]);
+    }
+    const char* input(size_t i) {
+        if (!data[i]) {
+            std::string path = dataSetFile(base, static_cast<int>(i), ".stdna");
+            FileDescriptor fd(openFile(path.c_str(), 0));
+            int64_t bytes = fileSizeByStat(path.c_str());
+            if (!fd.ok() || bytes < 0) fatal("can't open %s: %s\n", path.c_str(), strerror(errno));
+            size[i] = static_cast<size_t>(bytes);
+            void* m = bytes ? mmap(nullptr, size[i], PROT_READ, MAP_PRIVATE, fd.fd, 0) : nullptr;
+            if (m == MAP_FAILED) fatal("can't map %s: %s\n", path.c_str(), strerror(errno));
+            data[i] = static_cast<const char*>(m);
+        }
+        return data[i];
+    }
+};
+
+// Filtered offset of the base at FASTA offset f (0-based), which is no removed character.
+int64_t filteredOffset(const InputMap& map, int64_t f) {
+    size_t lo = 0, hi = map.at.size();  // stretches [0, lo) end at or before f
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        if (map.at[mid] + map.removedThrough[mid] <= f) lo = mid + 1;
+        else hi = mid;
+    }
+    return lo == 0 ? f : f - map.removedThrough[lo - 1];
+}
+
+struct SearchRun {
+    const SearchSettings* s;
+    DataSet ds;
+    Texts texts;
+    std::unordered_map<std::string, size_t> inputOf;  // escaped name -> first input of that name
+    RowWriter out;
+    long long rows = 0;
+};
+
+std::vector<std::string> splitTabs(char* line) {
+    std::vector<std::string> fields;
+    for (char* p = line;;) {
+        char* tab = strchr(p, '\t');
+        if (!tab) {
+            fields.emplace_back(p);
+            return fields;
+        }
+        fields.emplace_back(p, tab);
+        p = tab + 1;
+    }
+}
+
+// One treequery row: "index pattern sequence start end strand mismatches". Returns
+// false when the row is above K once the codes' sets are applied.
+bool checkRow(SearchRun& r, const Pattern& p, const std::vector<std::string>& f, std::string& matched, int& mismatches) {
+    auto found = r.inputOf.find(f[2]);
+    if (found == r.inputOf.end()) fatal("treequery reported sequence %s, which the names catalogue lacks\n", f[2].c_str());
+    const size_t input = found->second;
+    const int64_t start = atoll(f[3].c_str()) - 1, length = static_cast<int64_t>(p.given.size());
+    const int64_t at = filteredOffset(r.ds.maps[input], start);
+    const char* bases = r.texts.input(input);
+    if (at < 0 || static_cast<size_t>(at + length) > r.texts.size[input])
+        fatal("treequery reported a hit of %s beyond the end of %s\n", p.name.c_str(), f[2].c_str());
+    matched.assign(bases + at, static_cast<size_t>(length));
+    for (char& c : matched) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    if (f[5] == "-") matched = reverseComplementIupac(matched);
+    mismatches = 0;
+    for (int64_t i = 0; i < length; ++i) mismatches += !(baseSet(p.given[i]) & baseSet(matched[i]));
+    return mismatches <= r.s->mismatches;
+}
+
+void searchBatch(SearchRun& r, const std::vector<Pattern>& batch) {
+    const SearchSettings& s = *r.s;
+    std::vector<std::string> args = {"treequery", r.ds.stageDir, r.ds.prefix, "-q", "-f", "-", "-F", "tsv",
+                                     "-j", std::to_string(s.threads)};
+    if (!s.forward) args.push_back("-B");
+    if (s.mismatches) args.insert(args.end(), {"-H", std::to_string(s.mismatches)});
+    if (useMapped(s, batch.size())) args.push_back("-U");
+    int in[2], out[2];
+    makePipe(in);
+    makePipe(out);
+    Stage treequery = startStage(args, in[0], out[1]);
+    close(in[0]);
+    close(out[1]);
+    // treequery reads a whole batch of this size before it writes a row, so the
+    // patterns can be written before the rows are read.
+    std::string text;
+    for (size_t i = 0; i < batch.size(); ++i) text += ">" + std::to_string(i) + "\n" + searchedText(batch[i]) + "\n";
+    for (size_t done = 0; done < text.size();) {
+        ssize_t n = write(in[1], text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;  // treequery stopped: its status says why
+        done += static_cast<size_t>(n);
+    }
+    close(in[1]);
+
+    FILE* rows = fdopen(out[0], "r");
+    std::vector<long long> counts(batch.size(), 0);
+    char* line = nullptr;
+    size_t capacity = 0;
+    bool header = true;
+    std::string matched;
+    while (getline(&line, &capacity, rows) > 0) {
+        line[strcspn(line, "\n")] = 0;
+        if (header) {
+            header = false;
+            continue;
+        }
+        std::vector<std::string> f = splitTabs(line);
+        if (f.size() != 7) fatal("treequery wrote a row of %zu fields, not 7\n", f.size());
+        const size_t index = strtoull(f[0].c_str(), nullptr, 10);
+        if (index >= batch.size()) fatal("treequery reported pattern %s, which it was not given\n", f[0].c_str());
+        const Pattern& p = batch[index];
+        int mismatches = 0;
+        if (!checkRow(r, p, f, matched, mismatches)) continue;
+        if (s.maxHits && counts[index] >= s.maxHits) continue;
+        ++counts[index];
+        ++r.rows;
+        if (s.count) continue;
+        const long long start = atoll(f[3].c_str());
+        if (s.format == kBed)
+            fprintf(r.out.out, "%s\t%lld\t%s\t%s\t%d\t%s\n", f[2].c_str(), start - 1, f[4].c_str(),
+                    tsvField(p.name).c_str(), mismatches, f[5].c_str());
+        else
+            fprintf(r.out.out, "%s\t%s\t%s\t%lld\t%s\t%s\t%d\t%s\n", tsvField(p.name).c_str(), p.given.c_str(),
+                    f[2].c_str(), start, f[4].c_str(), f[5].c_str(), mismatches, matched.c_str());
+    }
+    free(line);
+    fclose(rows);
+    int status = waitStage(treequery);
+    if (status) fatal("the search failed (treequery exited with status %d)\n", status);
+    if (s.count)
+        for (size_t i = 0; i < batch.size(); ++i)
+            fprintf(r.out.out, "%s\t%s\t%lld\n", tsvField(batch[i].name).c_str(), batch[i].given.c_str(), counts[i]);
+}
+
+}  // namespace
+
+int runSearch(int argc, char** argv) {
+    SearchSettings s;
+    std::vector<std::string> args = parseOptions(argc, argv, kCommand, kOptions, [&](int key, const char* value) {
+        switch (key) {
+            case 'p': s.patterns.push_back(value); break;
+            case 'f': s.file = value; break;
+            case 'm': s.mismatches = numberValue("search", "--mismatches", value, 0, 64); break;
+            case kForward: s.forward = true; break;
+            case kFormat:
+                if (!strcmp(value, "tsv")) s.format = kTsv;
+                else if (!strcmp(value, "bed")) s.format = kBed;
+                else usageError("search", "--format is tsv or bed, not '%s'", value);
+                break;
+            case 'o': s.output = value; break;
+            case 'j': s.threads = numberValue("search", "--threads", value, 0, 1024); break;
+            case kCount: s.count = true; break;
+            case kMaxHits: s.maxHits = numberValue("search", "--max-hits", value, 1, 1LL << 62); break;
+            case kUnverified: s.unverified = true; break;
+            case kAccess:
+                if (!strcmp(value, "auto")) s.access = kAuto;
+                else if (!strcmp(value, "read")) s.access = kRead;
+                else if (!strcmp(value, "mapped")) s.access = kMapped;
+                else usageError("search", "--access is auto, read or mapped, not '%s'", value);
+                break;
+            case 'q': gQuiet = true; break;
+        }
+    });
+    if (args.size() != 1) usageError("search", "give one data set directory (and the patterns with -p or -f)");
+    if (s.patterns.empty() && !s.file) usageError("search", "give patterns with -p PATTERN or -f FILE");
+    if (s.count && s.format == kBed) usageError("search", "--count writes TSV: leave out --format bed");
+
+    SearchRun r;
+    r.s = &s;
+    r.ds = openDataSet(args[0], kNeedTrees | kNeedNames, s.unverified);
+    r.texts.base = r.ds.base;
+    r.texts.data.assign(r.ds.names.size(), nullptr);
+    r.texts.size.assign(r.ds.names.size(), 0);
+    int64_t longest = 0;
+    for (size_t i = 0; i < r.ds.names.size(); ++i) {
+        r.inputOf.emplace(tsvField(r.ds.names[i].name), i);
+        longest = std::max(longest, r.ds.names[i].filteredLength);
+    }
+    PatternSource src;
+    openPatterns(src, s.patterns, s.file, longest);
+    openRows(r.out, s.output);
+    signal(SIGPIPE, SIG_IGN);
+    if (s.count) fprintf(r.out.out, "pattern_name\tpattern\tcount\n");
+    else if (s.format == kTsv)
+        fprintf(r.out.out, "pattern_name\tpattern\tsequence\tstart\tend\tstrand\tmismatches\tmatched\n");
+    std::vector<Pattern> batch;
+    while (readPatterns(src, batch)) searchBatch(r, batch);
+    closeRows(r.out);
+    if (!gQuiet)
+        fprintf(stderr, "dnatrees search: %lld patterns, %lld occurrences reported\n", src.read, r.rows);
+    return 0;
+}
