@@ -4,8 +4,8 @@
 // stretches on both sides.
 //
 // Time: one descent per input and strand (O(a) steps for a bases) plus one step per
-// occurrence found; extra memory: a batch's texts (at most kBatchBases bases) and the
-// occurrences of its patterns.
+// occurrence found; extra memory: the texts, a batch's reverse complements (at most
+// kBatchBases bases) and the occurrences of its patterns.
 #include "treequery/redundancy.h"
 
 #include <algorithm>
@@ -45,6 +45,7 @@ struct Finder {
     QueryRun& q;
     bool all;
     std::vector<RedundantRow> rows;
+    std::vector<std::string> texts;  // every input, lower case (the search compares there)
 
     int length(int i) const { return q.catalogue.lengths[i]; }
     // B before C as A's representative: longer, then earlier.
@@ -88,20 +89,17 @@ struct Finder {
     }
 
     void batch(int first, int end) {
-        std::vector<std::string> texts;
+        std::vector<std::string> reversed;
         std::vector<std::string_view> patterns;
         std::vector<int> inputs;
-        texts.reserve(2 * (size_t)(end - first));
+        reversed.reserve((size_t)(end - first));
         for (int i = first; i < end; i++) {
             if (length(i) <= 0) continue;
-            std::string text((size_t)length(i) + 1, '\0');
-            readPatternText(q.texts, i, 0, length(i), text.data());
-            text.resize((size_t)length(i));
-            texts.push_back(text);
-            texts.push_back(reverseComplement(text));
+            reversed.push_back(reverseComplement(texts[(size_t)i]));
+            patterns.push_back(texts[(size_t)i]);
+            patterns.push_back(reversed.back());
             inputs.push_back(i);
         }
-        for (const std::string& t : texts) patterns.emplace_back(t);
         std::vector<ExactResult> results = findEveryOccurrence(q, patterns);
         for (size_t k = 0; k < inputs.size(); k++) rowsOf(inputs[k], &results[2 * k]);
     }
@@ -110,7 +108,8 @@ struct Finder {
 }  // namespace
 
 std::vector<RedundantRow> findRedundant(QueryRun& q, bool all) {
-    Finder f{q, all, {}};
+    Finder f{q, all, {}, readWholeTexts(q.texts, q.catalogue.lengths)};
+    q.texts.resident = &f.texts;
     const int n = q.catalogue.inputs;
     for (int first = 0; first < n;) {
         int end = first;
@@ -120,5 +119,6 @@ std::vector<RedundantRow> findRedundant(QueryRun& q, bool all) {
         f.batch(first, end);
         first = end;
     }
+    q.texts.resident = nullptr;
     return std::move(f.rows);
 }

@@ -61,15 +61,10 @@ struct Finder {
     Finder(QueryRun& run, const RepeatSettings& settings) : q(run), r(settings) {
         minLength = std::max<int64_t>(1, r.minLength);
         cap = r.top <= 0 ? 0 : (size_t)r.top * (r.inverted ? (r.between ? 4 : 2) : 1);
-        for (int i = 0; i < q.catalogue.inputs; i++) {
-            const int n = q.catalogue.lengths[i];
-            std::string text((size_t)n + 1, '\0');
-            if (n > 0) readPatternText(q.texts, i, 0, n, text.data());
-            text.resize((size_t)n);
-            for (char& c : text) c = (char)(c | 0x20);
-            texts.push_back(std::move(text));
-        }
+        texts = readWholeTexts(q.texts, q.catalogue.lengths);
+        q.texts.resident = &texts;
     }
+    ~Finder() { q.texts.resident = nullptr; }
 
     int code(int input, int64_t at) const { return baseCode(texts[(size_t)input][(size_t)at]); }
     std::string_view bases(const Candidate& c) const {

@@ -1,5 +1,5 @@
-// A query run opened on a data set the way the programs open one (catalogue, checksum
-// files, dividers), quiet, for the tests of the library functions that take a run.
+// A query run opened on a data set with the coordinate map the test gives, and the
+// maps and texts the tests make from FASTA texts with N runs.
 #pragma once
 
 #include <memory>
@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "toolkit/names_map.h"
-#include "toolkit/run.h"
-#include "treequery/treequery.h"
+#include "treequery/open_run.h"
 
 namespace testsupport {
 
@@ -19,18 +18,7 @@ struct OpenQuery {
     // `dir` ends in "/"; `maps`: the coordinate map to use (none when empty).
     OpenQuery(const std::string& dir, const std::string& prefix, std::vector<InputMap> maps = {})
         : dir_(dir), prefix_(prefix) {
-        gRun.quiet = 1;
-        settings.inputDir = dir_.c_str();
-        settings.inputPrefix = prefix_.c_str();
-        settings.rgenome = -1;
-        settings.maxNum = 100;
-        run.settings = &settings;
-        run.store.catalogue = &run.catalogue;
-        makePaths(settings, run);
-        readCatalogue(run);
-        loadTextSums(run.texts);
-        loadTreeSums(run.store);
-        readDividers(run.store);
+        openQueryRun(settings, run, dir_.c_str(), prefix_.c_str(), false);
         run.maps = std::move(maps);
     }
     ~OpenQuery() { closeTexts(run.texts); }
