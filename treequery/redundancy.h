@@ -32,5 +32,5 @@ struct RedundantRow {
 // when the coordinate map is loaded (q.maps), the removed stretches are compared.
 // Each input is searched through the trees as one exact pattern on each strand.
 // Time: O(n) descent and text steps for n bases plus the occurrences found; extra
-// memory: the texts of one batch of inputs and their occurrences.
+// memory: every input's text, one batch's reverse complements and their occurrences.
 std::vector<RedundantRow> findRedundant(QueryRun& q, bool all);

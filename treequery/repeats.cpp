@@ -51,6 +51,7 @@ struct Finder {
     std::vector<std::string> texts;  // the inputs' bases, lower case
     int64_t minLength;
     size_t cap;  // repeats kept by the walk (0: all)
+    bool walking = true;  // the walk runs (on both strands its repeats are candidates only)
 
     // One strand: the repeats found complete, best first once sorted; a heap on
     // listedBefore while the walk runs (its root the worst kept).
@@ -119,7 +120,12 @@ struct Finder {
 
     void offer(Repeat&& rep) {
         if (rep.length < threshold()) return;
-        if (!finish(rep)) return;
+        if (r.inverted && walking) {
+            // Only strings to search on both strands: their copies come later.
+            std::sort(rep.copies.begin(), rep.copies.end(), copyBefore);
+        } else if (!finish(rep)) {
+            return;
+        }
         auto worse = [](const Repeat& a, const Repeat& b) { return listedBefore(a, b); };
         if (cap != 0 && kept.size() == cap) {
             if (!listedBefore(rep, kept.front())) return;
@@ -435,6 +441,7 @@ std::vector<Repeat> findRepeats(QueryRun& q, const RepeatSettings& r) {
             f.candidates.push_back(Candidate{c.input, c.start, rep.length});
         }
         f.kept.clear();
+        f.walking = false;
         f.cap = r.top <= 0 ? 0 : (size_t)r.top;
         f.searchCandidates();
         f.seedInverted(f.threshold());
