@@ -21,6 +21,7 @@
 #include "dnatrees/dnatrees.h"
 #include "dnatrees/patterns.h"
 #include "toolkit/file_io.h"
+#include "toolkit/options.h"
 #include "toolkit/run.h"
 
 namespace {
@@ -39,9 +40,10 @@ struct SearchSettings {
     long long maxHits = 0;  // 0: every hit
     bool unverified = false;
     Access access = kAuto;
+    const char* shard = nullptr;  // --shard I/N
 };
 
-enum { kForward = 256, kFormat, kCount, kMaxHits, kUnverified, kAccess };
+enum { kForward = 256, kFormat, kCount, kMaxHits, kUnverified, kAccess, kShard };
 
 const std::vector<OptionSpec> kOptions = {
     {"pattern", 'p', "PATTERN", "a pattern to search (repeat for more); named by itself"},
@@ -55,6 +57,7 @@ const std::vector<OptionSpec> kOptions = {
     {"max-hits", kMaxHits, "N", "report at most the first N occurrences of each pattern"},
     {"unverified", kUnverified, nullptr, "accept a data set without checksum files"},
     {"access", kAccess, "MODE", "tree access: auto (default), read or mapped (for measurements)"},
+    {"shard", kShard, "I/N", "search only the I-th (from 1) of N consecutive shares of the patterns"},
     {"quiet", 'q', nullptr, "print nothing but errors and warnings"},
 };
 
@@ -65,7 +68,48 @@ const Subcommand kCommand = {
     "at no cost; on the minus strand they are complemented. TSV columns: pattern_name pattern\n"
     "sequence start end strand mismatches matched, where matched is the genome's bases at the\n"
     "hit read on the pattern's strand. Rows come in pattern order, then by sequence, start\n"
-    "and strand. An occurrence across a removed stretch (N run) is not reported.\n"};
+    "and strand. An occurrence across a removed stretch (N run) is not reported.\n"
+    "With --shard, the rows of shares 1 to N one after another (the header comes with share 1)\n"
+    "are those of one search.\n"};
+
+// --shard I/N: patterns first .. end-1 of the whole sequence (-p, then -f), counted
+// by reading the patterns once through; every pattern without --shard.
+struct Shard {
+    long long index = 0;  // 1 .. N, 0 without --shard
+    long long first = 0, end = 0;
+    long long seen = 0;  // patterns read so far
+};
+
+Shard placeShard(const SearchSettings& s, int64_t longest) {
+    Shard shard;
+    if (!s.shard) return shard;
+    long long index = 0, count = 0;
+    if (!parseShare(s.shard, index, count))
+        usageError("search", "--shard is I/N with 1 <= I <= N, not '%s'", s.shard);
+    if (s.file && !strcmp(s.file, "-"))
+        usageError("search", "--shard reads the patterns twice: give -f a file, not standard input");
+    PatternSource all;
+    openPatterns(all, s.patterns, s.file, longest);
+    std::vector<Pattern> batch;
+    while (readPatterns(all, batch)) {
+    }
+    shard.index = index;
+    shard.first = all.read * (index - 1) / count;
+    shard.end = all.read * index / count;
+    return shard;
+}
+
+// Keeps the patterns of the batch that lie in the shard; false once none after it does.
+bool keepShard(Shard& shard, std::vector<Pattern>& batch) {
+    if (!shard.index) return true;
+    std::vector<Pattern> kept;
+    for (Pattern& p : batch) {
+        if (shard.seen >= shard.first && shard.seen < shard.end) kept.push_back(std::move(p));
+        shard.seen++;
+    }
+    batch.swap(kept);
+    return shard.seen < shard.end;
+}
 
 // Read access fetches the tree records a descent reaches; mapped access maps whole trees.
 // Measured in bench/search_access.sh: a search within mismatches reaches most of every
@@ -243,6 +287,7 @@ int runSearch(int argc, char** argv) {
                 else if (!strcmp(value, "mapped")) s.access = kMapped;
                 else usageError("search", "--access is auto, read or mapped, not '%s'", value);
                 break;
+            case kShard: s.shard = value; break;
             case 'q': gQuiet = true; break;
         }
     });
@@ -261,17 +306,24 @@ int runSearch(int argc, char** argv) {
         r.inputOf.emplace(tsvField(r.ds.names[i].name), i);
         longest = std::max(longest, r.ds.names[i].filteredLength);
     }
+    Shard shard = placeShard(s, longest);
     PatternSource src;
     openPatterns(src, s.patterns, s.file, longest);
     openRows(r.out, s.output);
     signal(SIGPIPE, SIG_IGN);
-    if (s.count) fprintf(r.out.out, "pattern_name\tpattern\tcount\n");
-    else if (s.format == kTsv)
+    const bool header = shard.index <= 1;  // one header over all shards
+    if (header && s.count)
+        fprintf(r.out.out, "pattern_name\tpattern\tcount\n");
+    else if (header && s.format == kTsv)
         fprintf(r.out.out, "pattern_name\tpattern\tsequence\tstart\tend\tstrand\tmismatches\tmatched\n");
     std::vector<Pattern> batch;
-    while (readPatterns(src, batch)) searchBatch(r, batch);
+    for (bool more = true; more && readPatterns(src, batch);) {
+        more = keepShard(shard, batch);
+        if (!batch.empty()) searchBatch(r, batch);
+    }
     closeRows(r.out);
     if (!gQuiet)
-        fprintf(stderr, "dnatrees search: %lld patterns, %lld occurrences reported\n", src.read, r.rows);
+        fprintf(stderr, "dnatrees search: %lld patterns, %lld occurrences reported\n",
+                shard.index ? shard.end - shard.first : src.read, r.rows);
     return 0;
 }

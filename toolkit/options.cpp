@@ -3,6 +3,7 @@
 #include "toolkit/options.h"
 
 #include <cassert>
+#include <cstdlib>
 #include <cstring>
 
 #include "toolkit/run.h"
@@ -69,4 +70,14 @@ ScanResult scanCommandLine(int argc, char** argv, const CommandLine& line) {
     }
     if (pending && !settleOptional(pending) && m.pendingAtEnd) fatal("%s", m.pendingAtEnd);
     return result;
+}
+
+bool parseShare(const char* text, long long& index, long long& count) {
+    char* slash = nullptr;
+    char* end = nullptr;
+    if (text[0] < '0' || text[0] > '9') return false;
+    index = strtoll(text, &slash, 10);
+    if (slash[0] != '/' || slash[1] < '0' || slash[1] > '9') return false;
+    count = strtoll(slash + 1, &end, 10);
+    return *end == 0 && index >= 1 && index <= count && count <= 1000000;
 }

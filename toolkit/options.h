@@ -83,6 +83,9 @@ struct ScanResult {
 // run through fatal() with the program's messages.
 ScanResult scanCommandLine(int argc, char** argv, const CommandLine& line);
 
+// A share of --shard: "i/n", 1 <= i <= n <= 1,000,000; false when the text is not one.
+bool parseShare(const char* text, long long& index, long long& count);
+
 // A command line of a program's option table and usage lines (counts from the arrays).
 template <size_t Rows, size_t Lines>
 CommandLine commandLine(const OptionRow (&rows)[Rows], const char* const (&usage)[Lines]) {

@@ -5,18 +5,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "toolkit/options.h"
 #include "toolkit/run.h"
 #include "treequery/user_terms.h"
 
 PatternShard placeShard(const QuerySettings& s, long long longest) {
     PatternShard shard;
     if (!s.shard) return shard;
-    char* slash = nullptr;
-    long index = strtol(s.shard, &slash, 10);
-    char* end = nullptr;
-    long count = *slash == '/' && slash[1] >= '0' && slash[1] <= '9' ? strtol(slash + 1, &end, 10) : 0;
-    if (s.shard[0] < '0' || s.shard[0] > '9' || !end || *end || count < 1 || count > 1000000 || index < 1 ||
-        index > count)
+    long long index = 0, count = 0;
+    if (!parseShare(s.shard, index, count))
         fatal("--shard \"%s\" is not <i>/<n> with 1 <= i <= n\n", s.shard);
     shard.index = (int)index;
     shard.count = (int)count;

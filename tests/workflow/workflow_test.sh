@@ -59,7 +59,7 @@ same() {
     failed=1
   fi
 }
-"$bin/treequery" serial/ index -q -U -F tsv -B -f patterns.txt >serial_search.tsv 2>/dev/null
+"$bin/dnatrees" search serial -f patterns.txt -m 0 -q >serial_search.tsv
 cmp -s results.tsv serial_search.tsv || { echo "FAIL: the gathered shards differ from one search"; failed=1; }
 [ "$(wc -l <results.tsv)" -gt 300 ] || { echo "FAIL: the search found too little"; failed=1; }
 same "the exact search" -p "$(sed -n 2p a.fa | cut -c5-16)" -p "$(sed -n 9p b.fa | cut -c1-8)"
