@@ -12,6 +12,7 @@
 #endif
 
 #include "dnaprep/prep.h"
+#include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 
@@ -50,18 +51,17 @@ inline uint32_t packEight(const uint8_t* bytes) {
 #endif
 
 void openInputFiles(PrepRun& run) {
-    const PrepSettings& s = *run.settings;
     // The checksum file of the data set being replaced no longer vouches for it: a run
     // stopped from here on leaves its inputs covered by none.
-    if (!run.touched) unlink(formatPath(kPathLimit, "%s%s%s", run.datasetDir.c_str(), s.prefix, kInputSums).c_str());
+    if (!run.touched) unlink(dataSetPath(run.base, FileKind::inputSums).c_str());
     run.touched = true;
-    const std::string base = run.datasetDir + s.prefix;
-    run.dnaPath = dataSetFile(base, run.inputNumber, ".stdna");
+    const std::string& base = run.base;
+    run.dnaPath = dataSetPath(base, FileKind::texts, run.inputNumber);
     if (gRun.verbose) note("Opening file %s for writing filtered DNA\n", run.dnaPath.c_str());
     run.dnaFile.reset(openTemporary(run.dnaPath));
     if (!run.dnaFile.ok()) fatal("can't open file %s\n", run.dnaPath.c_str());
 
-    run.binPath = dataSetFile(base, run.inputNumber, ".stbin");
+    run.binPath = dataSetPath(base, FileKind::packed, run.inputNumber);
     if (gRun.verbose) note("Opening file %s for writing binary DNA\n", run.binPath.c_str());
     run.binFile.reset(openTemporary(run.binPath));
     if (!run.binFile.ok()) fatal("can't open binary file %s\n", run.binPath.c_str());

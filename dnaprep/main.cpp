@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "dnaprep/prep.h"
+#include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 
@@ -23,7 +24,8 @@ int main(int argc, char** argv) {
     // Process-wide: the working buffers live until exit and are released by it.
     static PrepRun run;
     run.settings = &settings;
-    run.datasetDir = formatPath(kPathLimit, "%s%s%s/", settings.outputDir, settings.prefix, ".ST");
+    run.datasetDir = dataSetFolder(settings.outputDir, settings.prefix);
+    run.base = dataSetBase(settings.outputDir, settings.prefix);
     // An existing directory is fine; a missing parent shows when the first file is opened.
     (void)mkdir(run.datasetDir.c_str(), 0755);
     std::atexit([] { removeIncompleteCatalogues(run); });

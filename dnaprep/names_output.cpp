@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "dnaprep/prep.h"
+#include "toolkit/data_set.h"
 #include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/names_map.h"
@@ -36,8 +37,8 @@ void closeCatalogue(FILE*& out, const std::string& path) {
 
 void openNamesAndMap(PrepRun& run) {
     const PrepSettings& s = *run.settings;
-    run.namesPath = run.datasetDir + s.prefix + ".stnames";
-    run.mapPath = run.datasetDir + s.prefix + ".stmap";
+    run.namesPath = dataSetPath(run.base, FileKind::names);
+    run.mapPath = dataSetPath(run.base, FileKind::map);
     if (!s.names) return;  // the names are only used to remove files of an earlier run
     formatPath(kPathLimit, "%s.tmp", run.namesPath.c_str());
     formatPath(kPathLimit, "%s.tmp", run.mapPath.c_str());
@@ -106,8 +107,6 @@ void removeIncompleteCatalogues(PrepRun& run) {
     if (!run.touched) return;
     unlink(run.namesPath.c_str());
     unlink(run.mapPath.c_str());
-    const PrepSettings& s = *run.settings;
-    for (const char* extension : {".stlengths", ".stblengths", kInputSums}) {
-        unlink((run.datasetDir + s.prefix + extension).c_str());
-    }
+    for (FileKind kind : {FileKind::lengths, FileKind::bitLengths, FileKind::inputSums})
+        unlink(dataSetPath(run.base, kind).c_str());
 }

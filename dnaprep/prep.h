@@ -125,6 +125,7 @@ struct PrepRun {
     // Checksums of every file written so far, for the .stinsum file written last.
     std::vector<ChecksumEntry> sums;
     std::string datasetDir;  // "<outputdir><prefix>.ST/"
+    std::string base;        // "<outputdir><prefix>.ST/<prefix>": every file's path but its ending
     std::string fileName;   // current FASTA argument without its extension
     std::string fastaPath;  // input directory + FASTA argument
 

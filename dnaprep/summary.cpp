@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "dnaprep/prep.h"
+#include "toolkit/data_set.h"
 #include "toolkit/catalogue.h"
 #include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
@@ -52,10 +53,10 @@ void writeLengthCatalogues(PrepRun& run) {
     const int count = nseq > s.sindex ? nseq - s.sindex : 0;
     int32_t* first = count ? run.lengths + s.sindex : run.lengths;
 
-    std::string path = formatPath(kPathLimit, "%s%s%s", run.datasetDir.c_str(), s.prefix, ".stlengths");
+    std::string path = dataSetPath(run.base, FileKind::lengths);
     run.sums.push_back(writeCatalogue(path.c_str(), first, count, "can't open lengths file %s\n"));
     for (int i = 0; i < count; ++i) first[i] *= 2;
-    path = formatPath(kPathLimit, "%s%s%s", run.datasetDir.c_str(), s.prefix, ".stblengths");
+    path = dataSetPath(run.base, FileKind::bitLengths);
     run.sums.push_back(writeCatalogue(path.c_str(), first, count, "can't open blengths file %s\n"));
 }
 
@@ -66,7 +67,7 @@ void writeInputChecksums(PrepRun& run) {
         run.sums.push_back(hashFile(run.namesPath));
         run.sums.push_back(hashFile(run.mapPath));
     }
-    writeChecksumFile(formatPath(kPathLimit, "%s%s%s", run.datasetDir.c_str(), run.settings->prefix, kInputSums),
+    writeChecksumFile(dataSetPath(run.base, FileKind::inputSums),
                       run.sums);
 }
 

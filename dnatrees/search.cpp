@@ -20,6 +20,7 @@
 
 #include "dnatrees/dnatrees.h"
 #include "dnatrees/patterns.h"
+#include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
 #include "toolkit/options.h"
 #include "toolkit/run.h"
@@ -131,7 +132,7 @@ struct Texts {
     }
     const char* input(size_t i) {
         if (!data[i]) {
-            std::string path = dataSetFile(base, static_cast<int>(i), ".stdna");
+            std::string path = dataSetPath(base, FileKind::texts, static_cast<int>(i));
             FileDescriptor fd(openFile(path.c_str(), 0));
             int64_t bytes = fileSizeByStat(path.c_str());
             if (!fd.ok() || bytes < 0) fatal("can't open %s: %s\n", path.c_str(), strerror(errno));

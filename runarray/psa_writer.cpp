@@ -6,6 +6,7 @@
 
 #include "runarray/pieces.h"
 #include "runarray/runarray.h"
+#include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
 #include "toolkit/packed_input.h"
 #include "toolkit/run.h"
@@ -19,7 +20,7 @@ bool loadPackedInputs(const DataSetPaths& paths, const InputCatalogue& inputs, i
         if ((place - buffers.packed) + (int64_t)words + 2 > buffers.packedWords)
             return fail(report, "binary buffer not big enough! k=%d l=%d\n", k, end);
         buffers.inputWords[k] = place;
-        std::string path = dataSetFile(paths.base, k, ".stbin");
+        std::string path = dataSetPath(paths.base, FileKind::packed, k);
         FileDescriptor in(openFile(path.c_str(), 0));
         if (!in.ok()) return fail(report, "bad open: can't open %s\n", path.c_str());
         VerifiedFile verified;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "runarray/runarray.h"
+#include "toolkit/data_set.h"
 #include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
@@ -59,7 +60,7 @@ void printRunPlan(const SortSettings& settings, const InputCatalogue& inputs) {
     if (fflush(stdout) != 0 || ferror(stdout)) fatal("can't write the run plan to standard output\n");
 }
 
-std::string runPieceSums(const DataSetPaths& paths, int run) { return dataSetFile(paths.base, run, kRunSums); }
+std::string runPieceSums(const DataSetPaths& paths, int run) { return dataSetPath(paths.base, FileKind::runSums, run); }
 
 void writeRunPieces(const SortSettings& settings, const DataSetPaths& paths, const InputCatalogue& inputs,
                     const SortTotals& totals) {
@@ -97,7 +98,7 @@ void joinRunPieces(const SortSettings& settings, const DataSetPaths& paths, cons
         runInputs.push_back(plans[r].end - plans[r].first);
     }
     // Runs past the plan's last are left from another plan.
-    for (int run = (int)plans.size(); remove(dataSetFile(paths.base, run, ".stpsa").c_str()) == 0; run++) {
+    for (int run = (int)plans.size(); remove(dataSetPath(paths.base, FileKind::runs, run).c_str()) == 0; run++) {
     }
     writePartitions(paths, runInputs, sums);
     writeRunChecksums(paths, sums);

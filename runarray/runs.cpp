@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "runarray/runarray.h"
+#include "toolkit/data_set.h"
 #include "toolkit/catalogue.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
@@ -87,7 +88,7 @@ bool checkBases(const uint8_t* bases, int32_t length, const BaseTable* table, co
 // Reads input k's bases into the run text and checks them.
 bool readDna(const DataSetPaths& paths, const InputCatalogue& inputs, int k, int32_t length, uint8_t* place,
              const BaseTable* table, RunReport& report) {
-    std::string path = dataSetFile(paths.base, k, ".stdna");
+    std::string path = dataSetPath(paths.base, FileKind::texts, k);
     FileDescriptor in(openFile(path.c_str(), 0));
     if (!in.ok()) return fail(report, "can't open DNA file %d (%s)\n", k, path.c_str());
     VerifiedFile verified;
@@ -220,7 +221,7 @@ bool sortRun(int run, const RunPlan& plan, const SortSettings& settings, const D
     if (settings.manzini) {
         computeLcp(buffers.text, buffers.suffixes, buffers.map, count, buffers.helpers);
         int computed = msClock();
-        std::string path = dataSetFile(paths.base, run, ".stlcp");
+        std::string path = dataSetPath(paths.base, FileKind::runLcp, run);
         if (!writeLcpFile(path, buffers.map, buffers.suffixes, len, count, buffers.lcpChunk, kLcpChunk,
                           buffers.helpers, report))
             return false;
@@ -234,7 +235,7 @@ bool sortRun(int run, const RunPlan& plan, const SortSettings& settings, const D
 
     if (!settings.noSuffixes) {
         if (!loadPackedInputs(paths, inputs, first, end, buffers, report)) return false;
-        std::string path = dataSetFile(paths.base, run, ".stpsa");
+        std::string path = dataSetPath(paths.base, FileKind::runs, run);
         if (!writeRunSuffixes(path, settings, inputs, first, end, count, buffers, report)) return false;
     }
 
@@ -256,10 +257,10 @@ RunBuffers::~RunBuffers() {
 
 DataSetPaths buildPaths(const SortSettings& settings) {
     DataSetPaths paths;
-    paths.base = formatPath(kPathLimit, "%s%s%s/%s", settings.inputDir, settings.prefix, ".ST", settings.prefix);
-    paths.lengths = formatPath(kPathLimit, "%s%s", paths.base.c_str(), ".stlengths");
-    paths.bitLengths = formatPath(kPathLimit, "%s%s", paths.base.c_str(), ".stblengths");
-    paths.partitions = formatPath(kPathLimit, "%s%s", paths.base.c_str(), ".stplengths");
+    paths.base = dataSetBase(settings.inputDir, settings.prefix);
+    paths.lengths = dataSetPath(paths.base, FileKind::lengths);
+    paths.bitLengths = dataSetPath(paths.base, FileKind::bitLengths);
+    paths.partitions = dataSetPath(paths.base, FileKind::partitions);
     return paths;
 }
 
@@ -277,7 +278,7 @@ InputCatalogue readInputCatalogue(const DataSetPaths& paths) {
               (long long)(bytes / 4), paths.bitLengths.c_str(), (long long)(bitBytes / 4));
 
     InputCatalogue inputs;
-    if (loadChecksums(inputs.sums, paths.base + kInputSums, "the inputs")) {
+    if (loadChecksums(inputs.sums, dataSetPath(paths.base, FileKind::inputSums), "the inputs")) {
         verifyWholeFile(inputs.sums, paths.lengths);
         verifyWholeFile(inputs.sums, paths.bitLengths);
     }
@@ -347,9 +348,9 @@ void allocateBuffers(RunBuffers& buffers, const SortSettings& settings, const In
 
 void deleteStaleOutputs(const DataSetPaths& paths) {
     remove(paths.partitions.c_str());
-    remove((paths.base + kRunSums).c_str());
+    remove((dataSetPath(paths.base, FileKind::runSums)).c_str());
     for (int run = 0; run < 1000000; run++) {
-        std::string path = dataSetFile(paths.base, run, ".stpsa");
+        std::string path = dataSetPath(paths.base, FileKind::runs, run);
         if (remove(path.c_str()) != 0) break;
     }
 }
@@ -368,7 +369,7 @@ const BaseTable* peekBaseTable(const DataSetPaths& paths, const InputCatalogue& 
         // When the first base can't be read, that input's run stops the program with
         // its own message before any later run's message could count: any table will do.
         uint8_t first = 'a';
-        FileDescriptor in(openFile(dataSetFile(paths.base, k, ".stdna").c_str(), 0));
+        FileDescriptor in(openFile(dataSetPath(paths.base, FileKind::texts, k).c_str(), 0));
         if (in.ok() && read(in.fd, &first, 1) != 1) first = 'a';
         return tableFor(first);
     }
@@ -415,5 +416,5 @@ void writePartitions(const DataSetPaths& paths, const std::vector<int32_t>& runI
 }
 
 void writeRunChecksums(const DataSetPaths& paths, const std::vector<ChecksumEntry>& sums) {
-    writeChecksumFile(paths.base + kRunSums, sums);
+    writeChecksumFile(dataSetPath(paths.base, FileKind::runSums), sums);
 }

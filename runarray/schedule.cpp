@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "runarray/runarray.h"
+#include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 #include "toolkit/threads.h"
@@ -89,7 +90,7 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
     // that cover every run go, and this process's own pieces.
     if (settings.onlyRuns) {
         remove(paths.partitions.c_str());
-        remove((paths.base + kRunSums).c_str());
+        remove((dataSetPath(paths.base, FileKind::runSums)).c_str());
         for (int r = span.first; r < span.end; r++) remove(runPieceSums(paths, r).c_str());
     } else {
         deleteStaleOutputs(paths);
@@ -168,8 +169,8 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
             joinAll();
             for (int later = r + 1; later < runs; later++) {
                 const RunReport& gone = reports[(size_t)later];
-                if (gone.madePsa) remove(dataSetFile(paths.base, later, ".stpsa").c_str());
-                if (gone.madeLcp) remove(dataSetFile(paths.base, later, ".stlcp").c_str());
+                if (gone.madePsa) remove(dataSetPath(paths.base, FileKind::runs, later).c_str());
+                if (gone.madeLcp) remove(dataSetPath(paths.base, FileKind::runLcp, later).c_str());
             }
             fatal("%s", report.error.c_str());
         }

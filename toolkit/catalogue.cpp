@@ -1,3 +1,4 @@
+#include "toolkit/data_set.h"
 #include "toolkit/catalogue.h"
 
 #include <cstdio>
@@ -49,7 +50,7 @@ int32_t* readWhole(const char* path, long bytes, int count, const char* openMess
 }  // namespace
 
 int readLengthCatalogues(const char* base, int32_t** lengths, int32_t** bitLengths) {
-    std::string path = formatPath(kPathLimit, "%s%s", base, ".stlengths");
+    std::string path = dataSetPath(base, FileKind::lengths);
     FILE* file = fopen(path.c_str(), "rb");
     if (!file) fatal("can't open lengths file \"%s\"\n", path.c_str());
     fseek(file, 0, SEEK_END);
@@ -61,7 +62,7 @@ int readLengthCatalogues(const char* base, int32_t** lengths, int32_t** bitLengt
     long bytes = (long)count * 4;
     *lengths = readWhole(path.c_str(), bytes, count, "can't open lengths file \"%s\"\n",
                          "problem reading lengths file \"%s\"\n");
-    path = formatPath(kPathLimit, "%s%s", base, ".stblengths");
+    path = dataSetPath(base, FileKind::bitLengths);
     *bitLengths = readWhole(path.c_str(), bytes, count, "can't open binary lengths file \"%s\"\n",
                             "problem reading binary lengths file \"%s\"\n");
     return count;

@@ -28,10 +28,8 @@
 // its own time; below 4 KiB the tables grow with no gain).
 constexpr uint32_t kChecksumBlock = 4096;
 
-// The checksum files, one per writing program, named "<data-set base><extension>".
-constexpr const char* kInputSums = ".stinsum";  // dnaprep: inputs and their catalogues
-constexpr const char* kRunSums = ".strunsum";   // runarray: suffix arrays, LCP arrays, partitions
-constexpr const char* kTreeSums = ".streesum";  // treebuild: trees, dividers, array output
+// The checksum files, one per writing program, are kinds of data_set.h: .stinsum,
+// .strunsum and .streesum.
 
 // XXH3-64 of a byte range.
 uint64_t blockHash(const void* data, size_t size);

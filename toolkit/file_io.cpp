@@ -103,6 +103,3 @@ void FileDescriptor::reset(int d) {
     fd = d;
 }
 
-std::string dataSetFile(const std::string& base, int number, const char* extension) {
-    return formatPath(kPathLimit, "%s_%d%s", base.c_str(), number, extension);
-}

@@ -1,4 +1,4 @@
-// Timed file I/O, file sizes and the naming of data-set files.
+// Timed file I/O, file sizes and the path limit (data-set paths: data_set.h).
 #pragma once
 
 #include <bit>
@@ -55,7 +55,3 @@ struct FileDescriptor {
     void reset(int d = -1);
     bool ok() const { return fd >= 0; }
 };
-
-// Path of a numbered data-set file: "<base>_<number><extension>" (for example the
-// third input's ".stdna" or the first tree's ".stree"), within the path limit.
-std::string dataSetFile(const std::string& base, int number, const char* extension);

@@ -6,6 +6,7 @@
 // join the tree checksum file.
 #include <cstdio>
 
+#include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 #include "treebuild/treebuild.h"
@@ -16,8 +17,8 @@ void allocateArrayBuffers(const BuildState& build, ArrayOutput& array) {
     a.records = static_cast<PsaRecord*>(trackedCalloc(n, sizeof(PsaRecord)));
     a.lcps = static_cast<uint32_t*>(trackedMalloc(n * sizeof(uint32_t)));
     if (!a.records || !a.lcps) fatal("couldn't allocate %d Suffixes for suffBuff\n", build.maxNodes);
-    a.psaPath = formatPath(kPathLimit, "%s%s", build.outputBase.c_str(), ".stpsa");
-    a.lcpPath = formatPath(kPathLimit, "%s%s", build.outputBase.c_str(), ".stlcp");
+    a.psaPath = dataSetPath(build.outputBase, FileKind::mergedPsa);
+    a.lcpPath = dataSetPath(build.outputBase, FileKind::mergedLcp);
     a.lastCpuMs = cpuMs();
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/data_set.h"
 #include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
@@ -51,11 +52,11 @@ Part readPart(const BuildState& build, const std::string& name) {
     Part part;
     part.name = name;
     part.base = partBase(build.outputBase, name);
-    const std::string sumsPath = part.base + kTreeSums;
+    const std::string sumsPath = dataSetPath(part.base, FileKind::treeSums);
     if (!part.sums.load(sumsPath))
         fatal("part %s is not complete (no checksum file %s): build it again with -K and -P %s\n", name.c_str(),
               sumsPath.c_str(), name.c_str());
-    const std::string path = part.base + ".stdiv";
+    const std::string path = dataSetPath(part.base, FileKind::dividers);
     int64_t size = fileSizeByStat(path.c_str());
     if (size < 0 || size % static_cast<int64_t>(sizeof(TreeDivider)) != 0)
         fatal("part %s: dividers file %s is missing or not a whole number of dividers\n", name.c_str(), path.c_str());
@@ -102,13 +103,13 @@ void joinParts(const BuildSettings& settings, BuildState& build) {
 
     // The data set's dividers and checksum file would vouch for trees that are replaced.
     std::remove(build.dividersPath.c_str());
-    std::remove((build.outputBase + kTreeSums).c_str());
+    std::remove((dataSetPath(build.outputBase, FileKind::treeSums)).c_str());
     std::vector<ChecksumEntry> sums;
     std::vector<TreeDivider> dividers;
     for (const Part* part : parts) {
         for (const TreeDivider& divider : part->dividers) {
-            const std::string from = dataSetFile(part->base, divider.tree, ".stree");
-            const std::string to = dataSetFile(build.outputBase, static_cast<int>(dividers.size()), ".stree");
+            const std::string from = dataSetPath(part->base, FileKind::trees, divider.tree);
+            const std::string to = dataSetPath(build.outputBase, FileKind::trees, static_cast<int>(dividers.size()));
             const ChecksumFile::Item* item = part->sums.find(from);
             int64_t size = fileSizeByStat(from.c_str());
             if (!item || size < 0 || static_cast<uint64_t>(size) != item->bytes ||
@@ -135,11 +136,11 @@ void joinParts(const BuildSettings& settings, BuildState& build) {
     BlockHasher hash;
     hash.add(dividers.data(), bytes);
     sums.push_back(hash.finish(build.dividersPath));
-    writeChecksumFile(build.outputBase + kTreeSums, sums);
+    writeChecksumFile(dataSetPath(build.outputBase, FileKind::treeSums), sums);
 
     for (const Part& part : all) {
-        std::remove((part.base + ".stdiv").c_str());
-        std::remove((part.base + kTreeSums).c_str());
+        std::remove((dataSetPath(part.base, FileKind::dividers)).c_str());
+        std::remove((dataSetPath(part.base, FileKind::treeSums)).c_str());
     }
     if (!gRun.quiet) note("joined %zu parts: %zu trees\n", all.size(), dividers.size());
     if (settings.removeRuns) removeRuns(build);

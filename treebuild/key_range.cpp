@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 #include "treebuild/treebuild.h"
@@ -102,7 +103,7 @@ void usePartPaths(const BuildSettings& settings, BuildState& build) {
     if (strchr(settings.partName, '/') || !settings.partName[0])
         fatal("part name \"%s\" (-P) must be a non-empty name without '/'\n", settings.partName);
     build.outputBase = partBase(build.outputBase, settings.partName);
-    build.dividersPath = formatPath(kPathLimit, "%s%s", build.outputBase.c_str(), ".stdiv");
+    build.dividersPath = dataSetPath(build.outputBase, FileKind::dividers);
 }
 
 void sliceStreams(const KeyRange& range, const BuildSettings& settings, SuffixStreams& streams) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "toolkit/data_set.h"
 #include "toolkit/catalogue.h"
 #include "toolkit/file_io.h"
 #include "toolkit/options.h"
@@ -188,15 +189,15 @@ void buildPaths(BuildSettings& settings, BuildState& build) {
     if (!s.outputPrefix) s.outputPrefix = s.prefix;
     if (!s.suffixDir) s.suffixDir = s.inputDir;
     if (!s.suffixPrefix) s.suffixPrefix = s.prefix;
-    b.inputBase = formatPath(kPathLimit, "%s%s%s/%s", s.inputDir, s.prefix, ".ST", s.prefix);
-    b.lengthsPath = formatPath(kPathLimit, "%s%s%s/%s%s", s.inputDir, s.prefix, ".ST", s.prefix, ".stlengths");
-    b.bitLengthsPath = formatPath(kPathLimit, "%s%s%s/%s%s", s.inputDir, s.prefix, ".ST", s.prefix, ".stblengths");
-    b.partitionsPath =
-        formatPath(kPathLimit, "%s%s%s/%s%s", s.suffixDir, s.suffixPrefix, ".ST", s.prefix, ".stplengths");
-    b.suffixBase = formatPath(kPathLimit, "%s%s%s/%s", s.suffixDir, s.suffixPrefix, ".ST", s.suffixPrefix);
-    b.outputDir = formatPath(kPathLimit, "%s%s%s/", s.outputDir, s.outputPrefix, ".ST");
-    b.outputBase = formatPath(kPathLimit, "%s%s", b.outputDir.c_str(), s.outputPrefix);
-    b.dividersPath = formatPath(kPathLimit, "%s%s", b.outputBase.c_str(), ".stdiv");
+    b.inputBase = dataSetBase(s.inputDir, s.prefix);
+    b.lengthsPath = dataSetPath(b.inputBase, FileKind::lengths);
+    b.bitLengthsPath = dataSetPath(b.inputBase, FileKind::bitLengths);
+    // The runs' folder, under the inputs' prefix.
+    b.partitionsPath = dataSetPath(dataSetBase(s.suffixDir, s.suffixPrefix, s.prefix), FileKind::partitions);
+    b.suffixBase = dataSetBase(s.suffixDir, s.suffixPrefix);
+    b.outputDir = dataSetFolder(s.outputDir, s.outputPrefix);
+    b.outputBase = dataSetBase(s.outputDir, s.outputPrefix);
+    b.dividersPath = dataSetPath(b.outputBase, FileKind::dividers);
     b.dividersFd = -1;
     // An existing directory is fine; a missing parent shows up when the first file is created.
     mkdir(b.outputDir.c_str(), 0755);
@@ -230,13 +231,13 @@ void readInputCatalogues(const BuildSettings& settings, BuildState& build) {
     b.streamInputCount = static_cast<int32_t*>(trackedMalloc(sizeof(int32_t) * (b.numStreams + 1)));
     if (!b.lengths || !b.bitLengths || !b.partitions || !b.streamFirstInput || !b.streamInputCount)
         fatal("can't allocate the catalogues of %d inputs and %d runs\n", n, p);
-    if (loadChecksums(b.inputSums, b.inputBase + kInputSums, "the inputs")) {
+    if (loadChecksums(b.inputSums, dataSetPath(b.inputBase, FileKind::inputSums), "the inputs")) {
         verifyWholeFile(b.inputSums, b.lengthsPath);
         verifyWholeFile(b.inputSums, b.bitLengthsPath);
     }
     // The partitions catalogue lies beside the runs; the runs' checksum file lists it
     // when runarray wrote it under the runs' own prefix.
-    if (loadChecksums(b.runSums, b.suffixBase + kRunSums, "the runs") && p > 0 && b.runSums.find(b.partitionsPath))
+    if (loadChecksums(b.runSums, dataSetPath(b.suffixBase, FileKind::runSums), "the runs") && p > 0 && b.runSums.find(b.partitionsPath))
         verifyWholeFile(b.runSums, b.partitionsPath);
     readCatalogues(b.lengthsPath.c_str(), b.bitLengthsPath.c_str(), nullptr, b.lengths, b.bitLengths, nullptr, n);
     if (p > 0) readCatalogues(nullptr, nullptr, b.partitionsPath.c_str(), nullptr, nullptr, b.partitions, p);

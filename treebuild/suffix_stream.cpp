@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
 #include "toolkit/packed_input.h"
 #include "toolkit/run.h"
@@ -75,7 +76,7 @@ void loadPackedInputs(BuildState& build) {
     b.packed = static_cast<uint32_t**>(trackedMalloc(sizeof(uint32_t*) * (b.numInputs > 0 ? b.numInputs : 1)));
     if (!b.packed) fatal("can't allocate the table of %d packed inputs\n", b.numInputs);
     for (int i = 0; i < b.numInputs; i++) {
-        std::string path = dataSetFile(b.inputBase, i, ".stbin");
+        std::string path = dataSetPath(b.inputBase, FileKind::packed, i);
         int32_t bits = b.bitLengths[i];
         size_t words = packedWords(bits);
         uint32_t* packed = static_cast<uint32_t*>(trackedMalloc((words + 1) * sizeof(uint32_t)));
@@ -96,7 +97,7 @@ void openStreamFiles(const BuildState& build, SuffixStreams& streams) {
     streams.streams.resize(static_cast<size_t>(b.numStreams));
     for (int s = 0; s < b.numStreams; s++) {
         Stream& st = streams.streams[static_cast<size_t>(s)];
-        st.psaPath = dataSetFile(b.suffixBase, s, ".stpsa");
+        st.psaPath = dataSetPath(b.suffixBase, FileKind::runs, s);
         st.file.reset(openFile(st.psaPath.c_str(), 0));
         if (!st.file.ok()) fatal("can't open Suffix file %s\n", st.psaPath.c_str());
     }
@@ -113,7 +114,7 @@ void openStreams(const BuildSettings& settings, const BuildState& build, SuffixS
     streams.streams.resize(static_cast<size_t>(b.numStreams));
     for (int s = 0; s < b.numStreams; s++) {
         Stream& st = streams.streams[static_cast<size_t>(s)];
-        st.psaPath = dataSetFile(b.suffixBase, s, ".stpsa");
+        st.psaPath = dataSetPath(b.suffixBase, FileKind::runs, s);
         int64_t size = fileSizeByStat(st.psaPath.c_str());
         if (size < 0) fatal("can't open Suffix file %s\n", st.psaPath.c_str());
         if (size % static_cast<int64_t>(sizeof(PsaRecord)))
@@ -141,7 +142,7 @@ void openStreams(const BuildSettings& settings, const BuildState& build, SuffixS
         st.records = static_cast<PsaRecord*>(trackedMalloc(sizeof(PsaRecord) * st.capacity));
         if (!st.records) fatal("can't allocate %u suffixes for the buffer of stream %d\n", st.capacity, s);
         if (set.manzini) {
-            st.lcpPath = dataSetFile(b.suffixBase, s, ".stlcp");
+            st.lcpPath = dataSetPath(b.suffixBase, FileKind::runLcp, s);
             int64_t lcpSize = fileSizeByStat(st.lcpPath.c_str());
             if (lcpSize < 0) fatal("can't open LCP file %s\n", st.lcpPath.c_str());
             if (lcpSize != st.total * 4)
@@ -223,11 +224,13 @@ void removeRunFiles(const BuildState& build, const SuffixStreams& streams) {
         else if (errno != ENOENT)  // a run without an LCP file has nothing to remove
             fatal("can't remove run file %s: %s\n", path.c_str(), strerror(errno));
     };
-    for (size_t s = 0; s < streams.streams.size(); s++) {
-        removeFile(dataSetFile(build.suffixBase, static_cast<int>(s), ".stpsa"));
-        removeFile(dataSetFile(build.suffixBase, static_cast<int>(s), ".stlcp"));
-    }
+    // Every file runarray writes per run (the suffix arrays and LCP arrays), run by run;
+    // the partitions catalogue stays.
+    for (size_t s = 0; s < streams.streams.size(); s++)
+        for (const FileKindRow& kind : kFileKinds)
+            if (kind.count == FileCount::perRun)
+                removeFile(dataSetPath(build.suffixBase, kind.kind, static_cast<int>(s)));
     // The runs' checksum file would list files that are gone.
-    removeFile(build.suffixBase + kRunSums);
+    removeFile(dataSetPath(build.suffixBase, FileKind::runSums));
     if (!gRun.quiet) note("removed %d run files\n", removed);
 }

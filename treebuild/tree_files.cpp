@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "toolkit/data_set.h"
 #include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
@@ -72,7 +73,7 @@ ClosedTree closeTree(const BuildState& build, const TreeState& tree) {
     divider.maxDepth = c.maxDepth > kMaxDividerDepth ? kMaxDividerDepth : static_cast<uint16_t>(c.maxDepth);
     c.files.nodes = tree.nodes;
     c.files.records = tree.inUse;
-    c.files.path = dataSetFile(build.outputBase, tree.treeNumber, ".stree");
+    c.files.path = dataSetPath(build.outputBase, FileKind::trees, tree.treeNumber);
     return c;
 }
 
@@ -229,7 +230,7 @@ void openDividers(BuildState& build) {
     // A dividers file from an earlier build must not outlive a build that fails, nor
     // the checksum file that vouches for the earlier build's trees.
     std::remove(build.dividersPath.c_str());
-    std::remove((build.outputBase + kTreeSums).c_str());
+    std::remove((dataSetPath(build.outputBase, FileKind::treeSums)).c_str());
     build.dividersFd = openTemporary(build.dividersPath);
     if (build.dividersFd < 0) fatal("can't open ST dividers file %s for writing\n", temporary.c_str());
 }
@@ -243,7 +244,7 @@ void closeDividers(BuildState& build) {
     build.sums.push_back(build.dividersHash.finish(build.dividersPath));
 }
 
-void writeTreeChecksums(const BuildState& build) { writeChecksumFile(build.outputBase + kTreeSums, build.sums); }
+void writeTreeChecksums(const BuildState& build) { writeChecksumFile(dataSetPath(build.outputBase, FileKind::treeSums), build.sums); }
 
 void writeTree(BuildState& build, TreeState& tree) {
     ClosedTree c = closeTree(build, tree);

@@ -7,6 +7,7 @@
 
 #include <cctype>
 
+#include "toolkit/data_set.h"
 #include "toolkit/run.h"
 #include "treequery/verified_blocks.h"
 
@@ -78,7 +79,7 @@ void MappedText::release() {
 }
 
 std::string textPath(const InputTexts& texts, TextPlace place, int input) {
-    return dataSetFile(place == kUnderInputBase ? texts.inputBase : texts.treeBase, input, ".stdna");
+    return dataSetPath(place == kUnderInputBase ? texts.inputBase : texts.treeBase, FileKind::texts, input);
 }
 
 bool fetchSubstring(InputTexts& texts, int input, int offset, int n, char* buffer) {
@@ -180,10 +181,10 @@ const char* confirmText(InputTexts& texts, int input, int position, int m) {
 
 std::vector<std::string> loadTextSums(InputTexts& texts) {
     std::vector<std::string> missing;
-    std::string path = texts.inputBase + ".stinsum";
+    std::string path = dataSetPath(texts.inputBase, FileKind::inputSums);
     if (!texts.inputSums.load(path)) missing.push_back(path);
     if (!sameBase(texts)) {
-        path = texts.treeBase + ".stinsum";
+        path = dataSetPath(texts.treeBase, FileKind::inputSums);
         if (!texts.treeSums.load(path)) missing.push_back(path);
     }
     return missing;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
 #include "toolkit/options.h"
 #include "toolkit/run.h"
@@ -192,10 +193,10 @@ void echoSettings(const QuerySettings& s) {
 void makePaths(QuerySettings& s, QueryRun& q) {
     if (!s.treeDir) s.treeDir = s.inputDir;
     if (!s.treePrefix) s.treePrefix = s.inputPrefix;
-    q.texts.inputBase = formatPath(kPathLimit, "%s%s%s/%s", s.inputDir, s.inputPrefix, ".ST", s.inputPrefix);
-    q.texts.treeBase = formatPath(kPathLimit, "%s%s%s/%s", s.treeDir, s.treePrefix, ".ST", s.treePrefix);
+    q.texts.inputBase = dataSetBase(s.inputDir, s.inputPrefix);
+    q.texts.treeBase = dataSetBase(s.treeDir, s.treePrefix);
     q.store.treeBase = q.texts.treeBase;
-    q.catalogueBase = formatPath(kPathLimit, "%s%s%s/%s", s.treeDir, s.inputPrefix, ".ST", s.inputPrefix);
+    q.catalogueBase = dataSetBase(s.treeDir, s.inputPrefix);
 }
 
 void openOutput(const QuerySettings& s, QueryRun& q) {

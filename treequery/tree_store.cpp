@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 
@@ -103,7 +104,7 @@ void useMapping(TreeStore& store, const TreeMapping& m) {
     store.mappedSums = sums.covered ? &sums : nullptr;
 }
 
-std::string dividersPath(const TreeStore& store) { return formatPath(kPathLimit, "%s%s", store.treeBase.c_str(), ".stdiv"); }
+std::string dividersPath(const TreeStore& store) { return dataSetPath(store.treeBase, FileKind::dividers); }
 
 // Suffixes of the data set: one per base of every input.
 long long suffixTotal(const TreeStore& store) {
@@ -188,7 +189,7 @@ void mapForHamming(TreeStore& store, int t) {
 
 }  // namespace
 
-std::string treePath(const TreeStore& store, int t) { return dataSetFile(store.treeBase, t, ".stree"); }
+std::string treePath(const TreeStore& store, int t) { return dataSetPath(store.treeBase, FileKind::trees, t); }
 
 void corruptTree(const TreeStore& store, const char* what, long long value) {
     std::string path = treePath(store, store.treeIndex);
@@ -246,7 +247,7 @@ void verifyDividers(TreeStore& store, const std::string& path, long size) {
 
 }  // namespace
 
-std::string treeSumsPath(const TreeStore& store) { return store.treeBase + ".streesum"; }
+std::string treeSumsPath(const TreeStore& store) { return dataSetPath(store.treeBase, FileKind::treeSums); }
 
 bool loadTreeSums(TreeStore& store) { return store.sums.load(treeSumsPath(store)); }
 

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "toolkit/data_set.h"
 #include "toolkit/run.h"
 #include "treequery/exact_search.h"
 #include "treequery/inexact_search.h"
@@ -39,8 +40,8 @@ void checkUserTerms(const QuerySettings& s) {
 }
 
 void loadFastaCoordinates(QueryRun& q) {
-    q.names = readNamesCatalogue(q.texts.inputBase + ".stnames", q.texts.inputSums);
-    q.maps = readCoordinateMap(q.texts.inputBase + ".stmap", q.texts.inputSums);
+    q.names = readNamesCatalogue(dataSetPath(q.texts.inputBase, FileKind::names), q.texts.inputSums);
+    q.maps = readCoordinateMap(dataSetPath(q.texts.inputBase, FileKind::map), q.texts.inputSums);
     const size_t inputs = (size_t)q.catalogue.inputs;
     if (q.names.size() != inputs || q.maps.size() != inputs)
         fatal("names catalogue and coordinate map of %s hold %zu and %zu inputs, the data set %zu: run dnaprep "

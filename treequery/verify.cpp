@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/data_set.h"
 #include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/records.h"
@@ -70,8 +71,6 @@ bool endsWith(const std::string& s, const std::string& tail) {
 // Files of the data set in `folder` (names "<prefix>.<kind>" or "<prefix>_<n>.<kind>",
 // and temporaries of them) that no whole checksum file lists.
 void findUncovered(Verification& v, const std::string& folder, const std::vector<std::string>& prefixes) {
-    static const char* const kKinds[] = {".stdna", ".stbin",  ".stlengths", ".stblengths", ".stnames", ".stmap",
-                                         ".stpsa", ".stlcp",  ".stplengths", ".stree",     ".stdiv"};
     DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
     if (!dir) return;
     while (dirent* entry = readdir(dir)) {
@@ -83,7 +82,9 @@ void findUncovered(Verification& v, const std::string& folder, const std::vector
             if (kindName.compare(0, prefix.size(), prefix) != 0 || kindName.size() == prefix.size()) continue;
             char next = kindName[prefix.size()];
             if (next != '.' && next != '_') continue;
-            for (const char* kind : kKinds) ours |= endsWith(kindName, kind);
+            // Every kind a checksum file covers (the checksum files are judged as such).
+            for (const FileKindRow& kind : kFileKinds)
+                if (!isChecksumFile(kind.kind)) ours |= endsWith(kindName, kind.extension);
         }
         std::string path = folder + name;
         if (!ours || v.covered.count(path)) continue;
@@ -114,7 +115,7 @@ void expectSize(Verification& v, const std::string& path, int64_t bytes, const c
 // The inputs against the lengths catalogues, the runs against the partitions.
 void checkInputCatalogues(Verification& v, const std::string& base) {
     bool hasLengths = false, hasBits = false, hasParts = false;
-    const std::string lengthsPath = base + ".stlengths", bitsPath = base + ".stblengths";
+    const std::string lengthsPath = dataSetPath(base, FileKind::lengths), bitsPath = dataSetPath(base, FileKind::bitLengths);
     std::vector<int32_t> lengths = readEntries(lengthsPath, hasLengths);
     std::vector<int32_t> bits = readEntries(bitsPath, hasBits);
     if (!hasLengths) return;
@@ -128,11 +129,11 @@ void checkInputCatalogues(Verification& v, const std::string& base) {
                       (i < bits.size() ? std::to_string(bits[i]) : std::string("none")) + " bits");
             continue;
         }
-        expectSize(v, dataSetFile(base, (int)i, ".stdna"), lengths[i], "the lengths catalogue");
-        expectSize(v, dataSetFile(base, (int)i, ".stbin"), 4 * (((int64_t)lengths[i] + 15) / 16),
+        expectSize(v, dataSetPath(base, FileKind::texts, (int)i), lengths[i], "the lengths catalogue");
+        expectSize(v, dataSetPath(base, FileKind::packed, (int)i), 4 * (((int64_t)lengths[i] + 15) / 16),
                    "the lengths catalogue");
     }
-    const std::string partsPath = base + ".stplengths";
+    const std::string partsPath = dataSetPath(base, FileKind::partitions);
     std::vector<int32_t> parts = readEntries(partsPath, hasParts);
     if (!hasParts) return;
     size_t first = 0;
@@ -144,7 +145,7 @@ void checkInputCatalogues(Verification& v, const std::string& base) {
         int64_t suffixes = 0;
         for (int k = 0; k < parts[r]; k++) suffixes += lengths[first + (size_t)k];
         first += (size_t)parts[r];
-        std::string psa = dataSetFile(base, (int)r, ".stpsa"), lcp = dataSetFile(base, (int)r, ".stlcp");
+        std::string psa = dataSetPath(base, FileKind::runs, (int)r), lcp = dataSetPath(base, FileKind::runLcp, (int)r);
         if (fileSizeByStat(psa.c_str()) >= 0) expectSize(v, psa, 16 * suffixes, "the partitions catalogue");
         if (fileSizeByStat(lcp.c_str()) >= 0) expectSize(v, lcp, 4 * suffixes, "the partitions catalogue");
     }
@@ -155,7 +156,7 @@ void checkInputCatalogues(Verification& v, const std::string& base) {
 
 // Every tree against its divider.
 void checkDividers(Verification& v, const std::string& treeBase) {
-    const std::string path = treeBase + ".stdiv";
+    const std::string path = dataSetPath(treeBase, FileKind::dividers);
     int64_t size = fileSizeByStat(path.c_str());
     if (size < 0) return;
     if (size % (int64_t)sizeof(TreeDivider) != 0) {
@@ -173,7 +174,7 @@ void checkDividers(Verification& v, const std::string& treeBase) {
             judge(v, path, Verdict::damaged, "divider " + std::to_string(t) + " is out of range");
             continue;
         }
-        expectSize(v, dataSetFile(treeBase, (int)t, ".stree"), 12 * (int64_t)dividers[t].nodes, "its divider");
+        expectSize(v, dataSetPath(treeBase, FileKind::trees, (int)t), 12 * (int64_t)dividers[t].nodes, "its divider");
     }
 }
 
@@ -193,9 +194,9 @@ int verifyDataSet(const QuerySettings& s, QueryRun& q) {
     const std::string& inputBase = q.texts.inputBase;
     const std::string& treeBase = q.texts.treeBase;
     Verification v;
-    checkSums(v, inputBase + kInputSums);
-    checkSums(v, inputBase + kRunSums);
-    checkSums(v, treeBase + kTreeSums);
+    checkSums(v, dataSetPath(inputBase, FileKind::inputSums));
+    checkSums(v, dataSetPath(inputBase, FileKind::runSums));
+    checkSums(v, dataSetPath(treeBase, FileKind::treeSums));
     checkInputCatalogues(v, inputBase);
     checkDividers(v, treeBase);
     std::vector<std::string> prefixes = {s.inputPrefix, s.treePrefix};

@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "tests/treebuild/treebuild_dataset.h"
+#include "toolkit/data_set.h"
 #include "toolkit/checksum.h"
 
 using namespace tbdata;
@@ -156,7 +157,7 @@ TEST_F(TreebuildThreads, RemovingRunsComesAfterACompleteBuild) {
         sums.push_back(hashFile(runFile(s, ".stpsa")));
         sums.push_back(hashFile(runFile(s, ".stlcp")));
     }
-    writeChecksumFile(base + kRunSums, sums);
+    writeChecksumFile(dataSetPath(base, FileKind::runSums), sums);
     Result removed = treebuild("removed", "-n 40 -j 2 -R");
     ASSERT_EQ(removed.status, 0) << removed.err;
     EXPECT_NE(removed.err.find("# removed " + std::to_string(2 * runs + 1) + " run files\n"), std::string::npos)
