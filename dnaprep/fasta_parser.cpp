@@ -311,6 +311,7 @@ int parseChunk(PrepRun& run, const uint8_t* buffer, size_t length) {
 // The first line of every file is a header, whether or not it begins with '>'.
 void startFile(PrepRun& run) {
     run.inHeader = 1;
+    run.fileStart = true;
     run.keyPos = 0;
     run.headerBytes = 0;
 }
@@ -360,7 +361,21 @@ struct MappedFile {
 
 // Counts one read of `got` bytes and parses them (or counts their lines with -f);
 // true when the sequence limit ends the file.
+// A FASTQ file read as FASTA would pass as one sequence of reads and header letters:
+// a file whose first byte that is no blank starts a FASTQ record is refused.
+void refuseFastq(PrepRun& run, const uint8_t* data, size_t got) {
+    size_t i = 0;
+    while (i < got && (data[i] == ' ' || data[i] == '\t' || data[i] == '\n' || data[i] == '\r')) ++i;
+    if (i == got) return;
+    run.fileStart = false;
+    if (data[i] == '@')
+        fatal("%s looks like FASTQ (its first record starts with '@'): dnaprep reads FASTA only; 'dnatrees index' "
+              "reads FASTQ\n",
+              run.fastaPath.c_str());
+}
+
 bool takeChunk(PrepRun& run, const uint8_t* data, size_t got, int64_t& lines) {
+    if (run.fileStart) refuseFastq(run, data, got);
     if (run.settings->fparse) {
         for (size_t i = 0; i < got; ++i) lines += (data[i] == '\n' || data[i] == '\r');
         return false;

@@ -87,6 +87,7 @@ struct PrepRun {
 
     // Parser state, carried from chunk to chunk.
     int inHeader = 1;
+    bool fileStart = false;  // nothing of the current file is parsed yet (the FASTQ check)
     bool wildOpen = false;   // the last non-line-break byte was a wildcard
     int limitReached = 0;
 

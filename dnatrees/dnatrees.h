@@ -31,6 +31,8 @@ int runIndex(int argc, char** argv);
 int runSearch(int argc, char** argv);
 int runInfo(int argc, char** argv);
 int runVerify(int argc, char** argv);
+int runRedundant(int argc, char** argv);
+int runRepeats(int argc, char** argv);
 
 // ---- Command lines ----
 
@@ -122,7 +124,7 @@ const std::string& programDir();
 // Runs programDir()/<args[0]> with args; its stdin from stdinFd (-1: inherited) and
 // stdout to stdoutFd (-1: inherited, -2: /dev/null). Its standard error is kept and
 // passed on without the stages' command echo and version lines, which say nothing to
-// a dnatrees user. Returns the exit status (128+n for a signal). A stage that cannot
+// a dnatrees user, and without their unverified line (openDataSet says it once). Returns the exit status (128+n for a signal). A stage that cannot
 // be started is a fatal error.
 int runStage(const std::vector<std::string>& args, int stdinFd = -1, int stdoutFd = -1);
 // A started stage: its process and its kept standard error.

@@ -312,15 +312,19 @@ int runSearch(int argc, char** argv) {
     openPatterns(src, s.patterns, s.file, longest);
     openRows(r.out, s.output);
     signal(SIGPIPE, SIG_IGN);
+    // The first batch is read before the header, so that a bad pattern there leaves no
+    // output behind.
+    std::vector<Pattern> batch;
+    bool more = readPatterns(src, batch);
     const bool header = shard.index <= 1;  // one header over all shards
     if (header && s.count)
         fprintf(r.out.out, "pattern_name\tpattern\tcount\n");
     else if (header && s.format == kTsv)
         fprintf(r.out.out, "pattern_name\tpattern\tsequence\tstart\tend\tstrand\tmismatches\tmatched\n");
-    std::vector<Pattern> batch;
-    for (bool more = true; more && readPatterns(src, batch);) {
-        more = keepShard(shard, batch);
+    while (more) {
+        const bool later = keepShard(shard, batch);
         if (!batch.empty()) searchBatch(r, batch);
+        more = later && readPatterns(src, batch);
     }
     closeRows(r.out);
     if (!gQuiet)

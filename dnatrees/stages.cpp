@@ -57,7 +57,8 @@ int waitStage(Stage& stage) {
     rewind(stage.messages);
     char line[8192];
     while (fgets(line, sizeof line, stage.messages))
-        if (strncmp(line, "# Command(", 10) && strncmp(line, "# Version: ", 11)) fputs(line, stderr);
+        if (strncmp(line, "# Command(", 10) && strncmp(line, "# Version: ", 11) && strncmp(line, "# running unverified: ", 22))
+            fputs(line, stderr);
     fclose(stage.messages);
     stage.messages = nullptr;
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);

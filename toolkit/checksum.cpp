@@ -358,7 +358,14 @@ ChecksumEntry listedEntry(const ChecksumFile& sums, const ChecksumFile::Item& it
 bool loadChecksums(ChecksumFile& sums, const std::string& path, const char* what) {
     if (sums.load(path)) return true;
     if (gRun.verbose) note("no checksum file %s: %s are read unverified\n", path.c_str(), what);
+    noteUnverified(path);
     return false;
+}
+
+void noteUnverified(const std::string& missing) {
+    if (gRun.unverifiedNoted) return;
+    gRun.unverifiedNoted = 1;
+    note("running unverified: no checksum file %s, so damaged files would go unnoticed\n", missing.c_str());
 }
 
 void VerifiedFile::attach(const ChecksumFile* sums, const std::string& filePath, int64_t fileBytes) {

@@ -106,6 +106,9 @@ ChecksumEntry listedEntry(const ChecksumFile& sums, const ChecksumFile::Item& it
 // Loads the checksum file of a data set's files for a reader. Without one, the files
 // are read unverified, and -v says so in one line naming `what`.
 bool loadChecksums(ChecksumFile& sums, const std::string& path, const char* what);
+// Says once a run, also when quiet, that files are read unverified because the
+// checksum files `missing` (a list) are not there: damage then goes unnoticed.
+void noteUnverified(const std::string& missing);
 
 // One covered file being read: verifies each block the first time any part of it is
 // used. Without a checksum entry it verifies nothing.

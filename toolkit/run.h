@@ -13,6 +13,7 @@
 struct RunState {
     int quiet;    // -q: no informational output on stderr after the scan
     int verbose;  // -v: extra informational lines
+    int unverifiedNoted;  // the line saying that a checksum file is missing was printed
 };
 extern RunState gRun;
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 #include "treequery/tree_store.h"
@@ -40,10 +41,11 @@ void printStatistics(const QueryRun& q) {
 void loadChecksums(QueryRun& q) {
     std::vector<std::string> missing = loadTextSums(q.texts);
     if (!loadTreeSums(q.store)) missing.insert(missing.begin(), treeSumsPath(q.store));
-    if (!gRun.verbose || missing.empty()) return;
+    if (missing.empty()) return;
     std::string list;
     for (const std::string& path : missing) list += (list.empty() ? "" : ", ") + path;
-    note("Reading unverified data: no checksum file %s\n", list.c_str());
+    noteUnverified(list);
+    if (gRun.verbose) note("Reading unverified data: no checksum file %s\n", list.c_str());
 }
 
 }  // namespace
