@@ -110,6 +110,14 @@ void readPatternText(InputTexts& texts, int input, int offset, int length, char*
 }
 
 bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int start, char* scratch) {
+    if (texts.resident && input >= 0 && (size_t)input < texts.resident->size()) {
+        const std::string& text = (*texts.resident)[(size_t)input];
+        if (start < 0 || (size_t)start + (size_t)m > text.size())
+            fatal("text of input %d holds no %d bases at %d\n", input, m, start);
+        for (int j = 0; j < m; j++)
+            if (text[(size_t)start + (size_t)j] != (char)tolower((unsigned char)pattern[j])) return false;
+        return true;
+    }
     std::string path = textPath(texts, kUnderInputBase, input);
     int fd = textDescriptor(texts, input, path);
     if (fd < 0) fatal("can't open input DNA file \"%s\"\n", path.c_str());
@@ -121,6 +129,18 @@ bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int s
     for (int j = 0; j < m; j++)
         if (tolower((unsigned char)scratch[j]) != tolower((unsigned char)pattern[j])) return false;
     return true;
+}
+
+std::vector<std::string> readWholeTexts(InputTexts& texts, const int32_t* lengths) {
+    std::vector<std::string> out((size_t)texts.inputs);
+    for (int i = 0; i < texts.inputs; i++) {
+        std::string& text = out[(size_t)i];
+        text.assign((size_t)lengths[i] + 1, '\0');
+        if (lengths[i] > 0) readPatternText(texts, i, 0, lengths[i], text.data());
+        text.resize((size_t)lengths[i]);
+        for (char& c : text) c = (char)tolower((unsigned char)c);
+    }
+    return out;
 }
 
 const char* confirmText(InputTexts& texts, int input, int position, int m) {

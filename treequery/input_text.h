@@ -61,6 +61,11 @@ struct InputTexts {
     // place); empty when there are none. Per input, the blocks verified so far.
     ChecksumFile inputSums, treeSums;
     std::vector<VerifiedFile> inputFiles, treeFiles;
+
+    // Every text of the input base, lower case, read whole (verified) by a caller that
+    // keeps them in memory: textMatches() then compares there instead of reading the
+    // file again. Null otherwise.
+    const std::vector<std::string>* resident = nullptr;
 };
 
 // Loads the checksum files of the texts; returns the paths of those that are missing.
@@ -86,6 +91,9 @@ bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int s
 // that stays valid until kMappedTexts other inputs have been asked for. Failures end
 // the run on standard output with status 255, as the Hamming search's do.
 const char* confirmText(InputTexts& texts, int input, int position, int m);
+
+// Every input's text whole, lower case (lengths[i] bases of input i), for `resident`.
+std::vector<std::string> readWholeTexts(InputTexts& texts, const int32_t* lengths);
 
 // Closes every descriptor and unmaps every text.
 void closeTexts(InputTexts& texts);
