@@ -31,6 +31,8 @@ int runIndex(int argc, char** argv);
 int runSearch(int argc, char** argv);
 int runInfo(int argc, char** argv);
 int runVerify(int argc, char** argv);
+int runRedundant(int argc, char** argv);
+int runRepeats(int argc, char** argv);
 
 // ---- Command lines ----
 

@@ -18,6 +18,8 @@ const CommandRow kSubcommands[] = {
     {"search", runSearch, "find patterns on both strands, exact or with mismatches, IUPAC codes allowed"},
     {"info", runInfo, "show what a data set holds (sequences, lengths, files, build options)"},
     {"verify", runVerify, "check every file of a data set against its checksums"},
+    {"redundant", runRedundant, "list sequences identical to or contained in another, on either strand"},
+    {"repeats", runRepeats, "list the longest repeats with every copy, optionally inverted ones"},
 };
 
 void printCommands(FILE* out) {

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the programs and runs the whole pipeline on the shipped phage lambda genome,
+# Builds the programs, shows dnatrees (index, search, info, verify) on the shipped phage
+# lambda genome in out/lambda_ds/, then runs the four stages one by one on it,
 # showing what each stage produced. The data set lands in out/lambda.ST/, the merged
 # suffix and LCP arrays of treebuild -a in out/lambda_array.ST/, and a second data set
 # of three inputs (lambda, an identical copy, a 5,000-base slice) in out/trio.ST/.
@@ -11,6 +12,14 @@ rm -rf out && mkdir -p out
 
 # Prints a title and a command line, then runs it.
 step() { printf '\n=== %s\n$ %s\n' "$1" "$2"; eval "$2"; }
+
+# The front door first: one command per task, both strands by default.
+step "dnatrees index: a gzip FASTA into the data set out/lambda_ds/" \
+  "gzip -c examples/lambda_phage.fa > out/lambda.fa.gz && dnatrees index out/lambda_ds out/lambda.fa.gz"
+step "dnatrees search: primers (one with an IUPAC code) on both strands within 2 mismatches, TSV" \
+  "printf '>fwd\\nGGGCGGCGACCT\\n>rev\\nTTGACCRTTTAC\\n' >out/primers_iupac.fa && dnatrees search out/lambda_ds -f out/primers_iupac.fa -m 2"
+step "dnatrees info and verify" "dnatrees info out/lambda_ds && dnatrees verify out/lambda_ds"
+printf '\n=== The four stages underneath\n'
 
 step "1. dnaprep: FASTA to filtered and packed inputs (summary table)" \
   "dnaprep examples/ out/ lambda -N lambda_phage.fa"

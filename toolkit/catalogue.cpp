@@ -1,9 +1,9 @@
-#include "toolkit/data_set.h"
 #include "toolkit/catalogue.h"
 
 #include <cstdio>
 
 #include "toolkit/checksum.h"
+#include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 

@@ -427,3 +427,20 @@ void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns
         for (ExactResult& r : results)
             if (r.visited == 0) r.notes.push_back("Pattern not found (tree location)\n");
 }
+
+std::vector<ExactResult> findEveryOccurrence(QueryRun& q, const std::vector<std::string_view>& patterns) {
+    size_t longest = 0;
+    for (std::string_view p : patterns) longest = std::max(longest, p.size());
+    std::vector<char> verify(longest + 1, 0);
+    char* const previous = q.verifyBuffer;
+    q.verifyBuffer = verify.data();
+    GroupOptions options;
+    options.keep = INT_MAX;
+    options.trees = q.store.mapped ? kGroupTreesMapped : kGroupTreesRead;
+    options.inputs = false;
+    options.notes = false;
+    std::vector<ExactResult> results;
+    exactSearchGroup(q, patterns, results, options);
+    q.verifyBuffer = previous;
+    return results;
+}

@@ -38,3 +38,8 @@ struct GroupOptions {
 // location lines).
 void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
                       const GroupOptions& options);
+
+// Every occurrence of each pattern (as exactSearchGroup, none dropped, no lines, no
+// input vectors), through the run's tree access: mapped with -U, else read. Brings
+// its own verification buffer.
+std::vector<ExactResult> findEveryOccurrence(QueryRun& q, const std::vector<std::string_view>& patterns);

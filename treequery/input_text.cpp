@@ -74,38 +74,43 @@ int textDescriptor(InputTexts& texts, int input, const std::string& path) {
 namespace {
 
 // The mapping of `input`'s text under `place` (one mapping serves both places when they
-// are one), mapped on first use into the oldest slot; null when the file cannot be
-// opened (*opened false), sized or mapped.
+// are one), mapped on first use; null when the file cannot be opened (*opened false),
+// sized or mapped. The slot asked for longest ago gives way, not the one mapped longest
+// ago: a text found again is in use by a pending confirmation, and the Hamming walk keeps
+// several of them waiting at once.
 MappedText* textMapping(InputTexts& texts, TextPlace place, int input, bool* opened) {
     if (sameBase(texts)) place = kUnderTreeBase;
     *opened = true;
-    MappedText* last = &texts.mapped[texts.mappedLast];
-    if (last->input == input && last->place == place) return last;
-    for (MappedText& m : texts.mapped)
-        if (m.input == input && m.place == place) {
-            texts.mappedLast = (int)(&m - texts.mapped);
-            return &m;
+    MappedText* mapped = &texts.mapped[texts.mappedLast];
+    if (mapped->input != input || mapped->place != place) {
+        mapped = nullptr;
+        for (MappedText& m : texts.mapped)
+            if (m.input == input && m.place == place) mapped = &m;
+    }
+    if (!mapped) {
+        std::string path = textPath(texts, place, input);
+        FileDescriptor fd(openFile(path.c_str(), 0));
+        if (!fd.ok()) {
+            *opened = false;
+            return nullptr;
         }
-    std::string path = textPath(texts, place, input);
-    FileDescriptor fd(openFile(path.c_str(), 0));
-    if (!fd.ok()) {
-        *opened = false;
-        return nullptr;
+        mapped = &texts.mapped[0];
+        for (MappedText& slot : texts.mapped)
+            if (slot.lastAsked < mapped->lastAsked) mapped = &slot;
+        mapped->release();
+        struct stat info;
+        if (fstat(fd.fd, &info) != 0) return nullptr;
+        attachOnce(textSums(texts, place, input), sumsOf(texts, place), path, (int64_t)info.st_size);
+        if (info.st_size > 0) {
+            mapped->text = mapText(fd.fd, (size_t)info.st_size);
+            if (!mapped->text) return nullptr;
+            mapped->size = (size_t)info.st_size;
+        }
+        mapped->input = input;
+        mapped->place = place;
     }
-    MappedText* mapped = &texts.mapped[texts.mappedNext];
-    mapped->release();
-    struct stat info;
-    if (fstat(fd.fd, &info) != 0) return nullptr;
-    attachOnce(textSums(texts, place, input), sumsOf(texts, place), path, (int64_t)info.st_size);
-    if (info.st_size > 0) {
-        mapped->text = mapText(fd.fd, (size_t)info.st_size);
-        if (!mapped->text) return nullptr;
-        mapped->size = (size_t)info.st_size;
-    }
-    mapped->input = input;
-    mapped->place = place;
-    texts.mappedNext = (texts.mappedNext + 1) % kMappedTexts;
     texts.mappedLast = (int)(mapped - texts.mapped);
+    mapped->lastAsked = ++texts.asked;
     return mapped;
 }
 
@@ -162,6 +167,14 @@ void readPatternText(InputTexts& texts, int input, int offset, int length, char*
 }
 
 bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int start, char* scratch) {
+    if (texts.resident && input >= 0 && (size_t)input < texts.resident->size()) {
+        const std::string& text = (*texts.resident)[(size_t)input];
+        if (start < 0 || (size_t)start + (size_t)m > text.size())
+            fatal("text of input %d holds no %d bases at %d\n", input, m, start);
+        for (int j = 0; j < m; j++)
+            if (text[(size_t)start + (size_t)j] != (char)tolower((unsigned char)pattern[j])) return false;
+        return true;
+    }
     if (texts.mapChecks) {
         bool mapped;
         const bool matches = mappedTextMatches(texts, pattern, m, input, start, &mapped);
@@ -180,6 +193,17 @@ bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int s
     return true;
 }
 
+std::vector<std::string> readWholeTexts(InputTexts& texts, const int32_t* lengths) {
+    std::vector<std::string> out((size_t)texts.inputs);
+    for (int i = 0; i < texts.inputs; i++) {
+        std::string& text = out[(size_t)i];
+        text.assign((size_t)lengths[i] + 1, '\0');
+        if (lengths[i] > 0) readPatternText(texts, i, 0, lengths[i], text.data());
+        text.resize((size_t)lengths[i]);
+        for (char& c : text) c = (char)tolower((unsigned char)c);
+    }
+    return out;
+}
 
 const char* confirmText(InputTexts& texts, int input, int position, int m) {
     bool opened;
@@ -210,6 +234,7 @@ void closeTexts(InputTexts& texts) {
     for (FileDescriptor& fd : texts.open) fd.reset();
     texts.openCount = 0;
     for (MappedText& m : texts.mapped) m.release();
-    texts.mappedNext = 0;
+    for (MappedText& m : texts.mapped) m.lastAsked = 0;
     texts.mappedLast = 0;
+    texts.asked = 0;
 }

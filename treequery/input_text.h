@@ -32,6 +32,7 @@ struct MappedText {
     TextPlace place = kUnderTreeBase;  // the base it was mapped under (the tree base when both are one)
     const char* text = nullptr;
     size_t size = 0;
+    uint64_t lastAsked = 0;  // the texts' request count when this text was last asked for
     MappedText() = default;
     MappedText(const MappedText&) = delete;
     MappedText& operator=(const MappedText&) = delete;
@@ -41,7 +42,7 @@ struct MappedText {
 
 // Descriptors kept open at once before they are all closed and the count restarts.
 constexpr int kMaxOpenTexts = 256;
-// Texts kept mapped at once, the oldest giving way first.
+// Texts kept mapped at once, the one asked for longest ago giving way first.
 constexpr int kMappedTexts = 64;
 
 struct InputTexts {
@@ -58,13 +59,18 @@ struct InputTexts {
 
     // Mapped texts (the tree base's; with mapChecks the input base's as well).
     MappedText mapped[kMappedTexts];
-    int mappedNext = 0;  // the slot to reuse when all are taken
     int mappedLast = 0;  // the slot of the last confirmation
+    uint64_t asked = 0;  // requests for mapped texts so far
 
     // Checksums of the texts under each base (the tree base's only when it is another
     // place); empty when there are none. Per input, the blocks verified so far.
     ChecksumFile inputSums, treeSums;
     std::vector<VerifiedFile> inputFiles, treeFiles;
+
+    // Every text of the input base, lower case, read whole (verified) by a caller that
+    // keeps them in memory: textMatches() then compares there instead of reading the
+    // file again. Null otherwise.
+    const std::vector<std::string>* resident = nullptr;
 };
 
 // Loads the checksum files of the texts; returns the paths of those that are missing.
@@ -92,6 +98,9 @@ bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int s
 // that stays valid until kMappedTexts other inputs have been asked for. Failures end
 // the run on standard output with status 255, as the Hamming search's do.
 const char* confirmText(InputTexts& texts, int input, int position, int m);
+
+// Every input's text whole, lower case (lengths[i] bases of input i), for `resident`.
+std::vector<std::string> readWholeTexts(InputTexts& texts, const int32_t* lengths);
 
 // Closes every descriptor and unmaps every text.
 void closeTexts(InputTexts& texts);

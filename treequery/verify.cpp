@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "toolkit/data_set.h"
 #include "toolkit/checksum.h"
+#include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
 #include "toolkit/records.h"
 #include "toolkit/run.h"

@@ -84,9 +84,8 @@ struct DataSet {
 
 // Inputs that repeat themselves and each other, so that trees have deep paths,
 // leaf chains (identical inputs) and inputs that are prefixes of others.
-std::vector<std::string> randomInputs(std::mt19937& rng) {
+std::vector<std::string> randomInputs(std::mt19937& rng, int count) {
     std::vector<std::string> inputs;
-    const int count = 1 + (int)(rng() % 6);
     for (int i = 0; i < count; i++) {
         const int kind = (int)(rng() % 5);
         std::string s;
@@ -107,10 +106,10 @@ std::vector<std::string> randomInputs(std::mt19937& rng) {
     return inputs;
 }
 
-DataSet buildDataSet(std::mt19937& rng, const std::string& dir, bool upper) {
+DataSet buildDataSet(std::mt19937& rng, const std::string& dir, bool upper, int inputCount) {
     DataSet ds;
     ds.dir = dir;
-    std::vector<std::string> inputs = randomInputs(rng);
+    std::vector<std::string> inputs = randomInputs(rng, inputCount);
     {
         std::ofstream fa(dir + "/in.fa");
         for (size_t i = 0; i < inputs.size(); i++) {
@@ -196,7 +195,7 @@ TEST(InexactSearchProperty, EqualsABruteForceScan) {
         std::mt19937 rng(seed);
         TempDir temp("inexact_prop");
         const std::string dir = temp.path.substr(0, temp.path.size() - 1);  // without the final "/"
-        DataSet ds = buildDataSet(rng, dir, c % 4 == 3);
+        DataSet ds = buildDataSet(rng, dir, c % 4 == 3, 1 + (int)(rng() % 6));
         if (!HasFailure()) {
             for (int hd = 0; hd <= 3; hd++) {
                 std::vector<std::string> patterns = randomPatterns(rng, ds, 30);
@@ -206,6 +205,28 @@ TEST(InexactSearchProperty, EqualsABruteForceScan) {
                 if (hd == 2) checkRun(ds, patterns, hd, "-I");
             }
         }
+        if (HasFailure()) return;
+    }
+}
+
+// More inputs than the texts kept mapped at once: the walk keeps several candidates
+// waiting for their texts, and a text found again must not give way to the next one
+// mapped while its candidate waits (it did, and the confirmation read unmapped memory).
+TEST(InexactSearchProperty, ManyInputsOutnumberTheMappedTexts) {
+    const unsigned base = firstSeed(20261210);
+    for (unsigned c = 0; c < 2; c++) {
+        const unsigned seed = base + c;
+        SCOPED_TRACE(seedNote(seed));
+        std::mt19937 rng(seed);
+        TempDir temp("inexact_many");
+        const std::string dir = temp.path.substr(0, temp.path.size() - 1);
+        DataSet ds = buildDataSet(rng, dir, false, 200);
+        if (!HasFailure())
+            for (int hd = 1; hd <= 2; hd++) {
+                std::vector<std::string> patterns = randomPatterns(rng, ds, 40);
+                checkRun(ds, patterns, hd, "");
+                checkRun(ds, patterns, hd, "-U");
+            }
         if (HasFailure()) return;
     }
 }

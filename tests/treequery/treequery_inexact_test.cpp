@@ -224,10 +224,16 @@ TEST_F(HandTreeDeath, UnreadableTextStopsWithAFailureStatus) {
     load();
     bitLengths[0] = 40;  // the catalogue claims more text than the file holds
     nodes[1].edge = 8;     // so the leaf's suffix starts at 16, past the file's end
-    EXPECT_EXIT(search("acgt", 0), ::testing::ExitedWithCode(255), "");
+    // The Hamming search's failures go to standard output: sent to standard error here
+    // so that the death test sees the message, not only the status.
+    auto searchToStderr = [&] {
+        dup2(STDERR_FILENO, STDOUT_FILENO);
+        search("acgt", 0);
+    };
+    EXPECT_EXIT(searchToStderr(), ::testing::ExitedWithCode(255), "Problem reading file .*h_0.stdna to confirm a match");
     unlink((dir + "/h.ST/h_0.stdna").c_str());
     closeTexts(q.texts);
-    EXPECT_EXIT(search("acgt", 0), ::testing::ExitedWithCode(255), "");
+    EXPECT_EXIT(searchToStderr(), ::testing::ExitedWithCode(255), "h_0.stdna");
 }
 
 }  // namespace

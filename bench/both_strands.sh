@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Redundant sequences and repeats on both strands, beside the peers on the same data:
+# dnatrees redundant on the 3,994 16S sequences against seqkit rmdup -s (and -s -i for
+# the identical set), dnatrees repeats on the four S. aureus genomes against gt repfind
+# (forward -l 1000, and -p -l 1000 for inverted repeats) on its prebuilt index. Index
+# builds are not timed against each other. Each timed run is the best of three wall
+# times (the machine is shared); prints seconds, the ratios and the peers' commands, and
+# checks that every pair gt repfind reports is two copies of one listed repeat of the
+# same length.
+#
+#   bench/both_strands.sh [build-dir] [data-dir]
+#
+# Needs the Debian packages seqkit and genometools (apt-get install -y seqkit
+# genometools) and /usr/bin/time.
+set -euo pipefail
+export LC_ALL=C
+source "$(dirname "$0")/common.sh"
+bench_folders "${1:-}" "${2:-}"
+need_tools "seqkit genometools time" seqkit gt /usr/bin/time
+scratch both-strands-bench
+cd "$work"
+
+# Best wall seconds of three runs of a command (output dropped).
+best() {
+  local b="" t i
+  for i in 1 2 3; do
+    t=$(seconds "$@")
+    if [ -z "$b" ] || [ "$(echo "$t < $b" | bc)" = 1 ]; then b=$t; fi
+  done
+  echo "$b"
+}
+# Prints "label seconds", the command on the line below.
+report() {
+  printf '%-44s %6.2f s\n' "$1" "$2"
+  echo "    \$ ${*:3}"
+}
+ratio() { echo "scale=2; $1 / $2" | bc; }
+
+echo "== building the indexes (not timed)" >&2
+gzip -dc "$data/bact_16S_3994.fa.gz" >16s.fa
+gzip -dc "$data/saureus_4genomes.fa.gz" >sa4.fa
+"$bin/dnatrees" index -q d16s 16s.fa
+"$bin/dnatrees" index -q dsa4 sa4.fa
+gt suffixerator -db sa4.fa -indexname sa4 -dna -suf -tis -lcp -des -ssp -sds >/dev/null
+
+echo "== redundant sequences: 3,994 16S sequences"
+ours=$(best "$bin/dnatrees" redundant -q -o red.tsv d16s)
+report "dnatrees redundant" "$ours" "$bin/dnatrees" redundant -q -o red.tsv d16s
+peer=$(best seqkit rmdup -s -o /dev/null 16s.fa)
+report "seqkit rmdup -s" "$peer" seqkit rmdup -s -o /dev/null 16s.fa
+echo "ratio dnatrees / seqkit: $(ratio "$ours" "$peer")"
+seqkit rmdup -s -i -D dup.txt -o /dev/null 16s.fa 2>/dev/null
+echo "identical rows: $(grep -c '^identical' red.tsv || true); seqkit -s -i duplicated records: $(awk -F'\t' '{n += $1 - 1} END {print n + 0}' dup.txt 2>/dev/null || echo 0)"
+
+echo "== repeats: four S. aureus genomes"
+ours=$(best "$bin/dnatrees" repeats -q --top 20 -o top.tsv dsa4)
+report "dnatrees repeats --top 20" "$ours" "$bin/dnatrees" repeats -q --top 20 -o top.tsv dsa4
+peer=$(best gt repfind -l 1000 -ii sa4)
+report "gt repfind -l 1000" "$peer" gt repfind -l 1000 -ii sa4
+echo "ratio dnatrees --top 20 / gt repfind: $(ratio "$ours" "$peer")"
+ours=$(best "$bin/dnatrees" repeats -q --min-length 1000 --top 0 -o all.tsv dsa4)
+report "dnatrees repeats --min-length 1000 --top 0" "$ours" "$bin/dnatrees" repeats -q --min-length 1000 --top 0 -o all.tsv dsa4
+echo "ratio: $(ratio "$ours" "$peer")"
+ours=$(best "$bin/dnatrees" repeats -q --inverted --min-length 1000 --top 0 -o inv.tsv dsa4)
+report "dnatrees repeats --inverted -l 1000 --top 0" "$ours" "$bin/dnatrees" repeats -q --inverted --min-length 1000 --top 0 -o inv.tsv dsa4
+peer=$(best gt repfind -p -l 1000 -ii sa4)
+report "gt repfind -p -l 1000" "$peer" gt repfind -p -l 1000 -ii sa4
+echo "ratio: $(ratio "$ours" "$peer")"
+
+# Every gt pair (length, seqnum, 0-based start, ...) must be two copies of one listed
+# repeat of that length; sequence numbers follow the data set's input order.
+gt repfind -l 1000 -ii sa4 >fwd.txt
+gt repfind -p -l 1000 -ii sa4 >pal.txt
+check() {
+  awk -F'\t' -v OFS='\t' 'FILENAME == ARGV[1] { if (FNR > 1) idx[$1] = FNR - 2; next }
+    FILENAME == ARGV[2] { if (FNR > 1) { k = idx[$4] ":" $5 - 1 ":" $2; at[k] = at[k] " " $1 " "; if ($2 > ours) ours = $2 }; next }
+    /^#/ { next }
+    { split($0, f, " "); n++; a = at[f[2] ":" f[3] ":" f[1]]; b = at[f[6] ":" f[7] ":" f[5]]; ok = 0
+      if (f[1] == f[5]) { m = split(a, x, " "); for (i = 1; i <= m; i++) if (index(b, " " x[i] " ")) ok = 1 }
+      if (!ok) bad++; if (f[1] > theirs) theirs = f[1] }
+    END { printf "%s: %d gt pairs, %d not two copies of one listed repeat; longest %d (gt %d)\n", label, n, bad, ours, theirs }' \
+    label="$1" dsa4/index.ST/index.stnames "$2" "$3"
+}
+check "forward" all.tsv fwd.txt
+check "inverted" inv.tsv pal.txt
+echo "ten longest (forward):  $(awk -F'\t' 'NR > 1 && !s[$1]++ {print $2}' all.tsv | uniq | head -10 | tr '\n' ' ')"
+echo "ten longest (gt):       $(grep -v '^#' fwd.txt | awk '{print $1}' | sort -nru | head -10 | tr '\n' ' ')"
+echo "ten longest with a '-' copy: $(awk -F'\t' '$7 == "-" && !s[$1]++ {print $2}' inv.tsv | uniq | head -10 | tr '\n' ' ')"
+echo "ten longest (gt -p):    $(grep -v '^#' pal.txt | awk '{print $1}' | sort -nru | head -10 | tr '\n' ' ')"
