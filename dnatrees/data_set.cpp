@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <utility>
 
-#include "dnatrees/dnatrees.h"
+#include "dnatrees/data_set.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
+#include "treequery/open_run.h"
 
 namespace {
 
@@ -101,6 +103,12 @@ DataSet openDataSet(const std::string& dir, int needs, bool unverified) {
         ds.maps = readCoordinateMap(ds.base + ".stmap", sums);
     }
     return ds;
+}
+
+void openQueryFor(DataSetQuery& dq, const std::string& dir, bool unverified) {
+    dq.ds = openDataSet(dir, kNeedTrees | kNeedNames, unverified);
+    openQueryRun(dq.settings, dq.run, dq.ds.stageDir.c_str(), dq.ds.prefix.c_str(), true);
+    dq.run.maps = std::move(dq.ds.maps);
 }
 
 std::vector<DataSetFile> listDataSetFiles(const DataSet& ds) {

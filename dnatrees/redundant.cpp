@@ -1,9 +1,6 @@
 // dnatrees redundant DIR: sequences identical to or contained in another, on either
 // strand (treequery's findRedundant), as TSV in FASTA coordinates.
-#include <cstring>
-
-#include "dnatrees/dnatrees.h"
-#include "treequery/open_run.h"
+#include "dnatrees/data_set.h"
 #include "treequery/redundancy.h"
 
 namespace {
@@ -45,12 +42,10 @@ int runRedundant(int argc, char** argv) {
         }
     });
     if (args.size() != 1) usageError("redundant", "give one data set directory");
-    const DataSet ds = openDataSet(args[0], kNeedTrees | kNeedNames, unverified);
-    QuerySettings s{};
-    QueryRun q;
-    openQueryRun(s, q, ds.stageDir.c_str(), ds.prefix.c_str(), true);
-    q.maps = ds.maps;
-    const std::vector<RedundantRow> rows = findRedundant(q, all);
+    DataSetQuery dq;
+    openQueryFor(dq, args[0], unverified);
+    const std::vector<RedundantRow> rows = findRedundant(dq.run, all);
+    const std::vector<SequenceName>& names = dq.ds.names;
 
     RowWriter out;
     openRows(out, output);
@@ -58,8 +53,8 @@ int runRedundant(int argc, char** argv) {
     int redundant = 0, identical = 0;
     for (size_t k = 0; k < rows.size(); k++) {
         const RedundantRow& r = rows[k];
-        const SequenceName &a = ds.names[(size_t)r.input], &b = ds.names[(size_t)r.other];
-        const InputMap& map = ds.maps[(size_t)r.other];
+        const SequenceName &a = names[(size_t)r.input], &b = names[(size_t)r.other];
+        const InputMap& map = dq.run.maps[(size_t)r.other];
         const int64_t first = fastaOffset(map, r.start) + 1;
         const int64_t last = fastaOffset(map, r.start + a.filteredLength - 1) + 1;
         fprintf(out.out, "%s\t%s\t%lld\t%s\t%lld\t%c\t%lld\t%lld\n", r.identical ? "identical" : "contained",
@@ -73,6 +68,6 @@ int runRedundant(int argc, char** argv) {
     closeRows(out);
     if (!gQuiet)
         fprintf(stderr, "dnatrees redundant: %d of %zu sequences redundant (%d identical, %d contained)\n", redundant,
-                ds.names.size(), identical, redundant - identical);
+                names.size(), identical, redundant - identical);
     return 0;
 }

@@ -2,8 +2,7 @@
 // (treequery's findRepeats), as TSV or BED in FASTA coordinates.
 #include <cstring>
 
-#include "dnatrees/dnatrees.h"
-#include "treequery/open_run.h"
+#include "dnatrees/data_set.h"
 #include "treequery/repeats.h"
 
 namespace {
@@ -59,12 +58,9 @@ int runRepeats(int argc, char** argv) {
         }
     });
     if (args.size() != 1) usageError("repeats", "give one data set directory");
-    const DataSet ds = openDataSet(args[0], kNeedTrees | kNeedNames, unverified);
-    QuerySettings s{};
-    QueryRun q;
-    openQueryRun(s, q, ds.stageDir.c_str(), ds.prefix.c_str(), true);
-    q.maps = ds.maps;
-    const std::vector<Repeat> repeats = findRepeats(q, r);
+    DataSetQuery dq;
+    openQueryFor(dq, args[0], unverified);
+    const std::vector<Repeat> repeats = findRepeats(dq.run, r);
 
     RowWriter out;
     openRows(out, output);
@@ -74,9 +70,9 @@ int runRepeats(int argc, char** argv) {
         const Repeat& rep = repeats[k];
         leftOut += rep.leftOut;
         for (const RepeatCopy& c : rep.copies) {
-            const InputMap& map = ds.maps[(size_t)c.input];
+            const InputMap& map = dq.run.maps[(size_t)c.input];
             const long long start = fastaOffset(map, c.start), end = fastaOffset(map, c.start + rep.length - 1) + 1;
-            const std::string name = tsvField(ds.names[(size_t)c.input].name);
+            const std::string name = tsvField(dq.ds.names[(size_t)c.input].name);
             const char strand = c.reverse ? '-' : '+';
             if (format == kTsv)
                 fprintf(out.out, "%zu\t%lld\t%zu\t%s\t%lld\t%lld\t%c\n", k + 1, (long long)rep.length, rep.copies.size(),

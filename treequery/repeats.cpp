@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <functional>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -50,18 +51,26 @@ struct Finder {
     const RepeatSettings& r;
     std::vector<std::string> texts;  // the inputs' bases, lower case
     int64_t minLength;
-    size_t cap;  // repeats kept by the walk (0: all)
+    int64_t floor = 0;  // no repeat shorter is listed (known once the walk is done)
+    size_t cap;  // repeats kept (0: all); on both strands, while walking, sure strings
     bool walking = true;  // the walk runs (on both strands its repeats are candidates only)
 
-    // One strand: the repeats found complete, best first once sorted; a heap on
-    // listedBefore while the walk runs (its root the worst kept).
+    // The repeats found complete, best first once sorted; a heap on listedBefore while
+    // they are found (its root the worst kept).
     std::vector<Repeat> kept;
+    // On both strands, while walking: a min-heap of the lengths of the walk's strings
+    // that will be listed whatever copies the other strand adds. Each listed repeat
+    // is at most two of them (a string and its reverse complement), so 2 * top sure
+    // strings of length L or more prove that nothing shorter than L is listed. The
+    // others (one input under --between, copies across N runs) cannot set the cut:
+    // their reverse copies may still make them listed.
+    std::vector<int64_t> sure;
     // Strings to search whole (crossing trees, and on both strands every repeat).
     std::vector<Candidate> candidates;
 
     Finder(QueryRun& run, const RepeatSettings& settings) : q(run), r(settings) {
         minLength = std::max<int64_t>(1, r.minLength);
-        cap = r.top <= 0 ? 0 : (size_t)r.top * (r.inverted ? (r.between ? 4 : 2) : 1);
+        cap = r.top <= 0 ? 0 : (size_t)r.top * (r.inverted ? 2 : 1);
         texts = readWholeTexts(q.texts, q.catalogue.lengths);
         q.texts.resident = &texts;
     }
@@ -74,8 +83,10 @@ struct Finder {
 
     // Shortest length a repeat needs to be kept now.
     int64_t threshold() const {
-        if (cap == 0 || kept.size() < cap) return minLength;
-        return std::max(minLength, kept.front().length);
+        const int64_t least = std::max(minLength, floor);
+        if (r.inverted && walking) return cap == 0 || sure.size() < cap ? least : std::max(least, sure.front());
+        if (cap == 0 || kept.size() < cap) return least;
+        return std::max(least, kept.front().length);
     }
 
     // The base before and after a copy along the repeat's string (-1: the input's
@@ -118,14 +129,35 @@ struct Finder {
         return true;
     }
 
+    // A repeat of the walk on both strands is only a string to search on both: its
+    // copies come later.
+    void offerString(const Repeat& rep) {
+        const RepeatCopy& first = *std::min_element(rep.copies.begin(), rep.copies.end(), copyBefore);
+        candidates.push_back(Candidate{first.input, first.start, rep.length});
+        if (cap == 0) return;
+        int count = 0, input = -1;
+        bool inputs = false;  // the copies counted lie in two inputs or more
+        for (const RepeatCopy& c : rep.copies) {
+            if (q.maps.size() == texts.size() && spansRemoved(q.maps[(size_t)c.input], c.start, c.start + rep.length))
+                continue;
+            inputs = inputs || (count > 0 && c.input != input);
+            input = c.input;
+            count++;
+        }
+        if (count < 2 || (r.between && !inputs)) return;
+        auto longer = std::greater<int64_t>();
+        sure.push_back(rep.length);
+        std::push_heap(sure.begin(), sure.end(), longer);
+        if (sure.size() > cap) {
+            std::pop_heap(sure.begin(), sure.end(), longer);
+            sure.pop_back();
+        }
+    }
+
     void offer(Repeat&& rep) {
         if (rep.length < threshold()) return;
-        if (r.inverted && walking) {
-            // Only strings to search on both strands: their copies come later.
-            std::sort(rep.copies.begin(), rep.copies.end(), copyBefore);
-        } else if (!finish(rep)) {
-            return;
-        }
+        if (r.inverted && walking) return offerString(rep);
+        if (!finish(rep)) return;
         auto worse = [](const Repeat& a, const Repeat& b) { return listedBefore(a, b); };
         if (cap != 0 && kept.size() == cap) {
             if (!listedBefore(rep, kept.front())) return;
@@ -432,15 +464,12 @@ void Finder::seedInverted(int64_t least) {
 }  // namespace
 
 std::vector<Repeat> findRepeats(QueryRun& q, const RepeatSettings& r) {
+    if (r.between && q.catalogue.inputs < 2) return {};
     Finder f(q, r);
     f.walkTrees();
     if (r.inverted) {
         // The walk's repeats of one strand are strings to search on both.
-        for (const Repeat& rep : f.kept) {
-            const RepeatCopy& c = rep.copies.front();
-            f.candidates.push_back(Candidate{c.input, c.start, rep.length});
-        }
-        f.kept.clear();
+        f.floor = f.threshold();
         f.walking = false;
         f.cap = r.top <= 0 ? 0 : (size_t)r.top;
         f.searchCandidates();

@@ -88,9 +88,46 @@ Listed bruteForce(const std::vector<std::string>& texts, const RepeatSettings& r
     return listed;
 }
 
+// Counts of what the checked cases held, so that a test can insist they were not trivial.
+struct Seen {
+    int inverted = 0;  // repeats with copies on both strands
+    int long_ = 0;     // repeats of 10 bases or more
+};
+
+// The repeats found on texts (trees of maxNodes records) equal the brute force's: each
+// listed one a maximal repeat with exactly its copies, and the lengths the longest.
+void expectBruteForce(const std::vector<std::string>& texts, const RepeatSettings& r, int maxNodes, Seen& seen) {
+    SCOPED_TRACE(testing::Message() << "inverted " << r.inverted << " between " << r.between << " top " << r.top
+                                    << " min " << r.minLength);
+    TempDir dir("repeats");
+    tqdata::writeDataSet(dir.path, "r", texts, maxNodes);
+    OpenQuery open(dir.path, "r");
+    const std::vector<Repeat> got = findRepeats(open.run, r);
+    const Listed expected = bruteForce(texts, r);
+
+    std::vector<int64_t> lengths, expectedLengths;
+    for (const auto& [w, copies] : expected) expectedLengths.push_back((int64_t)w.size());
+    std::sort(expectedLengths.rbegin(), expectedLengths.rend());
+    if (r.top > 0 && expectedLengths.size() > (size_t)r.top) expectedLengths.resize((size_t)r.top);
+    for (const Repeat& rep : got) {
+        lengths.push_back(rep.length);
+        ASSERT_FALSE(rep.copies.empty());
+        const RepeatCopy& c = rep.copies.front();
+        const std::string w = texts[(size_t)c.input].substr((size_t)c.start, (size_t)rep.length);
+        std::vector<Copy> copies;
+        for (const RepeatCopy& k : rep.copies) copies.emplace_back(k.input, k.start, k.reverse);
+        auto it = expected.find(w);
+        ASSERT_NE(it, expected.end()) << "not a maximal repeat: " << w;
+        EXPECT_EQ(copies, it->second) << w;
+        seen.inverted += std::any_of(copies.begin(), copies.end(), [](const Copy& k) { return std::get<2>(k); });
+        seen.long_ += rep.length >= 10;
+    }
+    EXPECT_EQ(lengths, expectedLengths);
+}
+
 TEST(Repeats, MaximalWithEveryCopyAndLongestFirst) {
     const unsigned first = firstSeed(2121);
-    int inverted = 0, long_ = 0;  // repeats with copies on both strands, and of 10 bases or more
+    Seen seen;
     for (unsigned seed = first; seed < first + 200; seed++) {
         SCOPED_TRACE(seedNote(seed));
         std::mt19937 rng(seed);
@@ -103,35 +140,40 @@ TEST(Repeats, MaximalWithEveryCopyAndLongestFirst) {
         r.between = rng() % 4 == 0;
         r.top = (int)std::vector<int>{0, 1, 3, 20}[rng() % 4];
         r.minLength = 1 + rng() % 4;
-        SCOPED_TRACE(testing::Message() << "inverted " << r.inverted << " between " << r.between << " top " << r.top
-                                        << " min " << r.minLength);
-        TempDir dir("repeats");
-        tqdata::writeDataSet(dir.path, "r", texts, 6 + (int)(rng() % 60));
-        OpenQuery open(dir.path, "r");
-        const std::vector<Repeat> got = findRepeats(open.run, r);
-        const Listed expected = bruteForce(texts, r);
-
-        std::vector<int64_t> lengths, expectedLengths;
-        for (const auto& [w, copies] : expected) expectedLengths.push_back((int64_t)w.size());
-        std::sort(expectedLengths.rbegin(), expectedLengths.rend());
-        if (r.top > 0 && expectedLengths.size() > (size_t)r.top) expectedLengths.resize((size_t)r.top);
-        for (const Repeat& rep : got) {
-            lengths.push_back(rep.length);
-            ASSERT_FALSE(rep.copies.empty());
-            const RepeatCopy& c = rep.copies.front();
-            const std::string w = texts[(size_t)c.input].substr((size_t)c.start, (size_t)rep.length);
-            std::vector<Copy> copies;
-            for (const RepeatCopy& k : rep.copies) copies.emplace_back(k.input, k.start, k.reverse);
-            auto it = expected.find(w);
-            ASSERT_NE(it, expected.end()) << "not a maximal repeat: " << w;
-            EXPECT_EQ(copies, it->second) << w;
-            inverted += std::any_of(copies.begin(), copies.end(), [](const Copy& k) { return std::get<2>(k); });
-            long_ += rep.length >= 10;
-        }
-        EXPECT_EQ(lengths, expectedLengths);
+        expectBruteForce(texts, r, 6 + (int)(rng() % 60), seen);
     }
-    EXPECT_GT(inverted, 20);
-    EXPECT_GT(long_, 20);
+    EXPECT_GT(seen.inverted, 20);
+    EXPECT_GT(seen.long_, 20);
+}
+
+// --inverted --between --top N where the longest repeats lie within one input (copies
+// planted there on both strands) and those between inputs are shorter: the N longest
+// between inputs must still all be listed.
+TEST(Repeats, BetweenInputsOnBothStrandsUnderLongerRepeatsWithinOne) {
+    const unsigned first = firstSeed(2122);
+    Seen seen;
+    for (unsigned seed = first; seed < first + 60; seed++) {
+        SCOPED_TRACE(seedNote(seed));
+        std::mt19937 rng(seed);
+        std::vector<std::string> texts(2 + rng() % 2);
+        for (std::string& t : texts)
+            for (int n = 30 + (int)(rng() % 40); n > 0; n--) t.push_back("acgt"[rng() % 4]);
+        auto plant = [&](const std::string& from, std::string& to, size_t shortest, size_t longest) {
+            const size_t n = shortest + rng() % (longest - shortest + 1);
+            std::string piece = from.substr(rng() % (from.size() - n + 1), n);
+            if (rng() % 2) piece = reverseComplementOf(piece);
+            to.insert(rng() % (to.size() + 1), piece);
+        };
+        for (int k = 3 + (int)(rng() % 4); k > 0; k--) plant(texts[0], texts[0], 10, 20);
+        for (int k = 1 + (int)(rng() % 3); k > 0; k--) plant(texts[0], texts[1 + rng() % (texts.size() - 1)], 5, 9);
+        RepeatSettings r;
+        r.inverted = true;
+        r.between = true;
+        r.top = 1 + (int)(rng() % 4);
+        r.minLength = 1 + rng() % 3;
+        expectBruteForce(texts, r, 8 + (int)(rng() % 60), seen);
+    }
+    EXPECT_GT(seen.inverted, 10);
 }
 
 }  // namespace
