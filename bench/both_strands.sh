@@ -67,19 +67,29 @@ peer=$(best gt repfind -p -l 1000 -ii sa4)
 report "gt repfind -p -l 1000" "$peer" gt repfind -p -l 1000 -ii sa4
 echo "ratio: $(ratio "$ours" "$peer")"
 
-# Every gt pair (length, seqnum, 0-based start, ...) must be two copies of one listed
-# repeat of that length; sequence numbers follow the data set's input order.
+# Every gt pair must be two copies of one listed repeat of that length, on one strand
+# (F) or on opposite strands (P). gt's lines: length, sequence number, 0-based start,
+# F or P, then the same for the second copy; sequence numbers follow the data set's
+# input order (the names catalogue's rows after its header).
 gt repfind -l 1000 -ii sa4 >fwd.txt
 gt repfind -p -l 1000 -ii sa4 >pal.txt
 check() {
-  awk -F'\t' -v OFS='\t' 'FILENAME == ARGV[1] { if (FNR > 1) idx[$1] = FNR - 2; next }
-    FILENAME == ARGV[2] { if (FNR > 1) { k = idx[$4] ":" $5 - 1 ":" $2; at[k] = at[k] " " $1 " "; if ($2 > ours) ours = $2 }; next }
+  awk -F'\t' -v label="$1" 'FILENAME == ARGV[1] { if (FNR > 1) idx[$1] = FNR - 2; next }
+    FILENAME == ARGV[2] { if (FNR > 1) { k = idx[$4] ":" $5 - 1 ":" $2; at[k] = at[k] " " $1 "," $7 " "
+        if (label == "forward" || $7 == "-") if ($2 > ours) ours = $2 }; next }
     /^#/ { next }
     { split($0, f, " "); n++; a = at[f[2] ":" f[3] ":" f[1]]; b = at[f[6] ":" f[7] ":" f[5]]; ok = 0
-      if (f[1] == f[5]) { m = split(a, x, " "); for (i = 1; i <= m; i++) if (index(b, " " x[i] " ")) ok = 1 }
+      if (f[1] == f[5]) {
+        m = split(a, x, " ")
+        for (i = 1; i <= m; i++) {
+          split(x[i], y, ","); s = y[2]
+          if (f[4] == "P") s = s == "+" ? "-" : "+"
+          if (index(b, " " y[1] "," s " ")) ok = 1
+        }
+      }
       if (!ok) bad++; if (f[1] > theirs) theirs = f[1] }
     END { printf "%s: %d gt pairs, %d not two copies of one listed repeat; longest %d (gt %d)\n", label, n, bad, ours, theirs }' \
-    label="$1" dsa4/index.ST/index.stnames "$2" "$3"
+    dsa4/index.ST/index.stnames "$2" "$3"
 }
 check "forward" all.tsv fwd.txt
 check "inverted" inv.tsv pal.txt

@@ -107,7 +107,7 @@ DataSet openDataSet(const std::string& dir, int needs, bool unverified) {
 
 void openQueryFor(DataSetQuery& dq, const std::string& dir, bool unverified) {
     dq.ds = openDataSet(dir, kNeedTrees | kNeedNames, unverified);
-    openQueryRun(dq.settings, dq.run, dq.ds.stageDir.c_str(), dq.ds.prefix.c_str(), true);
+    openQueryRun(dq.settings, dq.run, dq.ds.stageDir.c_str(), dq.ds.prefix.c_str(), false);
     dq.run.maps = std::move(dq.ds.maps);
 }
 
