@@ -3,10 +3,11 @@
 # dnatrees redundant on the 3,994 16S sequences against seqkit rmdup -s (and -s -i for
 # the identical set), dnatrees repeats on the four S. aureus genomes against gt repfind
 # (forward -l 1000, and -p -l 1000 for inverted repeats) on its prebuilt index. Index
-# builds are not timed against each other. Each timed run is the best of three wall
-# times (the machine is shared); prints seconds, the ratios and the peers' commands, and
-# checks that every pair gt repfind reports is two copies of one listed repeat of the
-# same length.
+# builds are not timed against each other. Each command runs three times (gt -p, which
+# takes minutes, once; the machine is shared) and the run of least CPU time counts;
+# prints wall and CPU seconds, peak memory, the ratios and the commands, checks that
+# every pair gt repfind reports is two copies of one listed repeat of the same length
+# (on opposite strands for -p), and prints the ten longest lengths of each.
 #
 #   bench/both_strands.sh [build-dir] [data-dir]
 #
@@ -20,21 +21,34 @@ need_tools "seqkit genometools time" seqkit gt /usr/bin/time
 scratch both-strands-bench
 cd "$work"
 
-# Best wall seconds of three runs of a command (output dropped).
-best() {
-  local b="" t i
-  for i in 1 2 3; do
-    t=$(seconds "$@")
-    if [ -z "$b" ] || [ "$(echo "$t < $b" | bc)" = 1 ]; then b=$t; fi
+# Runs a command $runs times (default 3; its output to $keep, default dropped); sets
+# wall, cpu (user + system seconds) and peak (resident KiB) from the run of least CPU
+# time, which the other engineers' load on a shared machine disturbs least.
+measure() {
+  local i w u sy m c
+  cpu=""
+  for ((i = 0; i < ${runs:-3}; i++)); do
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >"${keep:-/dev/null}" 2>"$work/err" || { cat "$work/err"; exit 1; }
+    read -r w u sy m <"$work/time"
+    c=$(echo "$u + $sy" | bc)
+    if [ -z "$cpu" ] || [ "$(echo "$c < $cpu" | bc)" = 1 ]; then wall=$w cpu=$c peak=$m; fi
   done
-  echo "$b"
 }
-# Prints "label seconds", the command on the line below.
+# Measures a command and prints its figures, the command on the line below; leaves them
+# in <key>_wall, <key>_cpu.
 report() {
-  printf '%-44s %6.2f s\n' "$1" "$2"
-  echo "    \$ ${*:3}"
+  local label=$1 key=$2
+  shift 2
+  measure "$@"
+  printf '%-44s %6.2f s wall %6.2f s CPU %8d KiB peak\n' "$label" "$wall" "$cpu" "$peak"
+  echo "    \$ $*"
+  printf -v "${key}_wall" %s "$wall"
+  printf -v "${key}_cpu" %s "$cpu"
 }
-ratio() { echo "scale=2; $1 / $2" | bc; }
+ratio() {
+  local ow=${1}_wall oc=${1}_cpu pw=${2}_wall pc=${2}_cpu
+  echo "wall $(echo "scale=3; ${!ow} / ${!pw}" | bc), CPU $(echo "scale=3; ${!oc} / ${!pc}" | bc)"
+}
 
 echo "== building the indexes (not timed)" >&2
 gzip -dc "$data/bact_16S_3994.fa.gz" >16s.fa
@@ -44,35 +58,29 @@ gzip -dc "$data/saureus_4genomes.fa.gz" >sa4.fa
 gt suffixerator -db sa4.fa -indexname sa4 -dna -suf -tis -lcp -des -ssp -sds >/dev/null
 
 echo "== redundant sequences: 3,994 16S sequences"
-ours=$(best "$bin/dnatrees" redundant -q -o red.tsv d16s)
-report "dnatrees redundant" "$ours" "$bin/dnatrees" redundant -q -o red.tsv d16s
-peer=$(best seqkit rmdup -s -o /dev/null 16s.fa)
-report "seqkit rmdup -s" "$peer" seqkit rmdup -s -o /dev/null 16s.fa
-echo "ratio dnatrees / seqkit: $(ratio "$ours" "$peer")"
+report "dnatrees redundant" ours "$bin/dnatrees" redundant -q -o red.tsv d16s
+report "seqkit rmdup -s" peer seqkit rmdup -s -o /dev/null 16s.fa
+echo "ratio dnatrees / seqkit: $(ratio ours peer)"
 seqkit rmdup -s -i -D dup.txt -o /dev/null 16s.fa 2>/dev/null
 echo "identical rows: $(grep -c '^identical' red.tsv || true); seqkit -s -i duplicated records: $(awk -F'\t' '{n += $1 - 1} END {print n + 0}' dup.txt 2>/dev/null || echo 0)"
 
 echo "== repeats: four S. aureus genomes"
-ours=$(best "$bin/dnatrees" repeats -q --top 20 -o top.tsv dsa4)
-report "dnatrees repeats --top 20" "$ours" "$bin/dnatrees" repeats -q --top 20 -o top.tsv dsa4
-peer=$(best gt repfind -l 1000 -ii sa4)
-report "gt repfind -l 1000" "$peer" gt repfind -l 1000 -ii sa4
-echo "ratio dnatrees --top 20 / gt repfind: $(ratio "$ours" "$peer")"
-ours=$(best "$bin/dnatrees" repeats -q --min-length 1000 --top 0 -o all.tsv dsa4)
-report "dnatrees repeats --min-length 1000 --top 0" "$ours" "$bin/dnatrees" repeats -q --min-length 1000 --top 0 -o all.tsv dsa4
-echo "ratio: $(ratio "$ours" "$peer")"
-ours=$(best "$bin/dnatrees" repeats -q --inverted --min-length 1000 --top 0 -o inv.tsv dsa4)
-report "dnatrees repeats --inverted -l 1000 --top 0" "$ours" "$bin/dnatrees" repeats -q --inverted --min-length 1000 --top 0 -o inv.tsv dsa4
-peer=$(best gt repfind -p -l 1000 -ii sa4)
-report "gt repfind -p -l 1000" "$peer" gt repfind -p -l 1000 -ii sa4
-echo "ratio: $(ratio "$ours" "$peer")"
+keep=fwd.txt report "gt repfind -l 1000" peer gt repfind -l 1000 -ii sa4
+report "dnatrees repeats --top 20" ours "$bin/dnatrees" repeats -q --top 20 -o top.tsv dsa4
+echo "ratio dnatrees --top 20 / gt repfind: $(ratio ours peer)"
+report "dnatrees repeats --min-length 1000 --top 0" ours "$bin/dnatrees" repeats -q --min-length 1000 --top 0 -o all.tsv dsa4
+echo "ratio: $(ratio ours peer)"
+# gt's inverted search takes minutes here: timed once, its pairs kept for the check.
+keep=pal.txt runs=1 report "gt repfind -p -l 1000" peer gt repfind -p -l 1000 -ii sa4
+report "dnatrees repeats --inverted --top 20" ours "$bin/dnatrees" repeats -q --inverted --top 20 -o itop.tsv dsa4
+echo "ratio: $(ratio ours peer)"
+report "dnatrees repeats --inverted -l 1000 --top 0" ours "$bin/dnatrees" repeats -q --inverted --min-length 1000 --top 0 -o inv.tsv dsa4
+echo "ratio: $(ratio ours peer)"
 
 # Every gt pair must be two copies of one listed repeat of that length, on one strand
 # (F) or on opposite strands (P). gt's lines: length, sequence number, 0-based start,
 # F or P, then the same for the second copy; sequence numbers follow the data set's
 # input order (the names catalogue's rows after its header).
-gt repfind -l 1000 -ii sa4 >fwd.txt
-gt repfind -p -l 1000 -ii sa4 >pal.txt
 check() {
   awk -F'\t' -v label="$1" 'FILENAME == ARGV[1] { if (FNR > 1) idx[$1] = FNR - 2; next }
     FILENAME == ARGV[2] { if (FNR > 1) { k = idx[$4] ":" $5 - 1 ":" $2; at[k] = at[k] " " $1 "," $7 " "
