@@ -17,7 +17,7 @@ const char* const kUsage[] = {
     "\t-t\t# tandem repeat mask - treat all lower case acgt as Ns\n",
     "\t-u\t# upper-case - write out ACGT rather than acgt DNA\n",
     "\t-g\t# get counts - collect counts of all chars within DNA sections\n",
-    "\t-f\t# fast parse - collect DNA names, lengths, and offsets only - unimplemented\n",
+    "\t-f\t# fast parse - only count reads, line breaks and bytes per file; no inputs are written\n",
     "\t-N\t# names - also write the names catalogue (.stnames) and the coordinate map (.stmap)\n",
     "\t-h\t# help - print this message\n",
     "\t-s <n> \t# start index - when to start writing output - default 0\n",
@@ -26,7 +26,6 @@ const char* const kUsage[] = {
     "\t-d <n> \t# memory to be used for output DNA buffer (in bytes)\n",
     "\t-k <n> \t# memory to be used for output key buffer (in bytes)\n",
     "\t-T <n> \t# tailchop - remove all but one when contig tail of length at least <n>\n",
-    "\t-F <n> \t# field - use this field in the FASTA key part as a sequence name\n",
     "\t-C <n> \t# context -  print <n> bytes each from begin and end of DNA sequence\n",
     "\t-o <s> \t# output - write to the named file rather than stdout\n",
     "Generates <n> .stdna and .stbin files, and one .stlengths and .stblengths file.\n",
@@ -71,10 +70,10 @@ void scanArguments(int argc, char** argv, PrepSettings& s) {
         numberRow('d', &s.dnabset),
         numberRow('k', &s.keybset),
         numberRow('T', &s.tailchop),
-        numberRow('F', &s.fieldp),
+        refusedRow('F', "the sequence name is always the whole header\n"),
         numberRow('C', &s.pcontext),
         textRow('o', &s.outname),
-        textRow('x', &s.strtest),
+        refusedRow('x', "the test string is not used\n"),
     };
     CommandLine line = commandLine(rows, kUsage);
     line.mains[0] = &s.inputDir;
@@ -116,10 +115,8 @@ void echoSettings(const PrepSettings& s) {
     value(s.dnabset, "dnabset");
     value(s.keybset, "keybset");
     value(s.tailchop, "tailchop");
-    value(s.fieldp, "fieldp");
     value(s.pcontext, "pcontext");
     text(s.outname, "outname");
-    text(s.strtest, "strtest");
     flag(s.names, "names");
     if (!words) fprintf(stderr, "none");
     fprintf(stderr, "\n");

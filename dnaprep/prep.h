@@ -37,10 +37,8 @@ struct PrepSettings {
     int dnabset = 0;   // -d: DNA buffer bytes, a multiple of 16
     int keybset = 0;   // -k: key (header) buffer bytes
     int tailchop = 0;  // -T: cut a tail run of at least this many bases to one base
-    int fieldp = 0;    // -F: echoed only
     int pcontext = kDefaultContext;  // -C: bases of context shown per sequence end
     const char* outname = nullptr;   // -o: summary table file
-    const char* strtest = nullptr;   // -x: echoed only
     const char* inputDir = nullptr;  // text prefix of every FASTA path
     const char* outputDir = nullptr;
     const char* prefix = nullptr;

@@ -51,6 +51,7 @@ ScanResult scanCommandLine(int argc, char** argv, const CommandLine& line) {
             switch (row->kind) {
                 case OptionKind::Help: printUsage(argv[0], line.usage, line.usageCount); break;
                 case OptionKind::Flag: *row->number = 1; break;
+                case OptionKind::Refused: fatal("option '%s' is refused: %s", arg, row->reason);
                 default: pending = row; break;
             }
             if (row->then) row->then();

@@ -17,6 +17,7 @@ enum class OptionKind {
     OptionalNumber,  // as Number, but when an option or the end comes first, *number = fallback
     Text,            // the next argument goes to *text as it is
     Help,            // prints the program's usage lines and goes on
+    Refused,         // an option that would do nothing here: the scan stops with *reason
 };
 
 struct OptionRow {
@@ -27,6 +28,7 @@ struct OptionRow {
     int fallback = 0;             // OptionalNumber
     void (*then)() = nullptr;     // a side effect of the program, run once the option is seen
     const char* name = nullptr;   // "--name" for the row too; letter 0 for a row with a name only
+    const char* reason = nullptr; // Refused: why the option does nothing, ends in "\n"
 };
 
 // The row also answers to "--name": named(textRow(0, &s.shard), "shard").
@@ -43,6 +45,11 @@ inline OptionRow optionalNumberRow(char letter, int* target, int fallback) {
     return {letter, OptionKind::OptionalNumber, target, nullptr, fallback, nullptr};
 }
 inline OptionRow textRow(char letter, const char** target) { return {letter, OptionKind::Text, nullptr, target, 0, nullptr}; }
+// An option that other builds accepted but that has no effect: refusing it tells
+// the user so instead of letting them believe it acted.
+inline OptionRow refusedRow(char letter, const char* reason) {
+    return {letter, OptionKind::Refused, nullptr, nullptr, 0, nullptr, nullptr, reason};
+}
 inline OptionRow helpRow(char letter, void (*then)() = nullptr) {
     return {letter, OptionKind::Help, nullptr, nullptr, 0, then};
 }
@@ -80,7 +87,8 @@ struct ScanResult {
 // whole name of a named row, and may stand
 // anywhere; a value option takes the next argument whatever it looks like, unless
 // that argument is itself an option. Unknown options and pending values stop the
-// run through fatal() with the program's messages.
+// run through fatal() with the program's messages; a refused option stops it with
+// "option '-c' is refused: " and the row's reason.
 ScanResult scanCommandLine(int argc, char** argv, const CommandLine& line);
 
 // A share of --shard: "i/n", 1 <= i <= n <= 1,000,000; false when the text is not one.

@@ -21,27 +21,18 @@ const char* const kUsage[] = {
     "\t-p <s> \t# use prefix <s> for output files, rather than input file prefix\n",
     "\t-S <s> \t# use folder <s> for input suffix array files\n",
     "\t-s <s> \t# use prefix <s> for input suffix array files\n",
-    "\t-J <s> \t# indexes of relevance, eg. \"-J 1-4,6\" (unimplemented)\n",
     "\t-m <n> \t# memory to be used for all Suffix input buffers (bytes)\n",
     "\t-M <n> \t# memory to be used per Suffix input buffer (bytes)\n",
     "\t-n <n> \t# max number of nodes per tree partition\n",
-    "\t-i <n> \t# max iterations, in words, for suffix comparisons\n",
-    "\t-x <n> \t# partition trees based on prefix of length n [1..16]\n",
     "\t-N <n> \t# number-to-merge - merge only the first <n> SAs\n",
-    "\t-c\t# checks (sometimes slow, sometimes paranoid) for correctness\n",
     "\t-q\t# quiet - no output to stderr\n",
     "\t-v\t# verbose - lots of output to stderr\n",
     "\t-a\t# array - make suffix array output, rather than suffix tree\n",
-    "\t-b\t# big suffixes - read suffix arrays with bigger records, incl. LCP\n",
-    "\t-l\t# lcp array - make lcp array output\n",
-    "\t-w\t# calt - use the alternative suffix comparison (deprecated)\n",
     "\t-X\t# no prefixes - completely avoid use of the suffix prefixes\n",
-    "\t-L\t# List - do not use a Heap for the merge (deprecated)\n",
     "\t-H\t# Heap - use the original Heap for the merge\n",
     "\t-Z\t# Manzini - (try to) use externally generated LCP values\n",
     "\t-f\t# file pointers - open a file for each input suffix array\n",
     "\t-z\t# zero index origin - PSAs have inputs numbered from zero.\n",
-    "\t-U\t# Use mmap for input strings (unimplemented)\n",
     "\t-C\t# Compact - compress trees using hash sets etc.\n",
     "\t-j <n> \t# threads - above 1, write each finished tree while the next is built (0: all cores)\n",
     "\t-R\t# remove runs - delete the runs' .stpsa and .stlcp files once the trees are complete\n",
@@ -78,18 +69,18 @@ void parseOptions(int argc, char** argv, BuildSettings& settings) {
     BuildSettings& s = settings;
     const OptionRow rows[] = {
         helpRow('h'),
-        flagRow('c', &s.check),
+        refusedRow('c', "no extra checks are built\n"),
         flagRow('v', &s.verbose, [] { gRun.verbose = 1; }),
         flagRow('a', &s.arrayOutput),
-        flagRow('l', &s.lcpArray),
-        flagRow('w', &s.calt),
+        refusedRow('l', "the array output of -a always writes the LCP array\n"),
+        refusedRow('w', "there is one suffix comparison\n"),
         flagRow('X', &s.noPrefix),
-        flagRow('L', &s.noHeap),
+        refusedRow('L', "the merge uses no heap unless -H is given\n"),
         flagRow('H', &s.heap),
-        flagRow('b', &s.bigSuffix),
+        refusedRow('b', "runs have one record size; -Z reads the LCP files\n"),
         flagRow('f', &s.useFPs),
         flagRow('C', &s.compact),
-        flagRow('U', &s.useMmap),
+        refusedRow('U', "packed inputs are always read into memory\n"),
         flagRow('z', &s.zeroOrigin),
         flagRow('Z', &s.manzini),
         flagRow('q', &gRun.quiet),
@@ -98,12 +89,12 @@ void parseOptions(int argc, char** argv, BuildSettings& settings) {
         textRow('p', &s.outputPrefix),
         textRow('S', &s.suffixDir),
         textRow('s', &s.suffixPrefix),
-        textRow('J', &s.joption),
+        refusedRow('J', "indexes of relevance are not built\n"),
         numberRow('n', &s.maxNodes),
         numberRow('m', reinterpret_cast<int*>(&s.maxSAMem)),
         numberRow('M', &s.sBuffSize),
-        numberRow('i', &s.maxIter),
-        numberRow('x', &s.pfxLen),
+        refusedRow('i', "suffix comparisons always run to the first difference\n"),
+        refusedRow('x', "trees are cut by node count only (-n); -K cuts by key range\n"),
         numberRow('N', &s.nmerge),
         numberRow('j', &s.threads),
         textRow('K', &s.keyRange),
@@ -147,30 +138,21 @@ void echoOptions(const BuildSettings& settings) {
             words++;
         }
     };
-    flag(s.check, "check ");
     flag(s.verbose, "verbose ");
     flag(s.arrayOutput, "sarray ");
-    flag(s.lcpArray, "larray ");
-    flag(s.calt, "calt (deprecated) ");
     flag(s.noPrefix, "noprefix ");
-    flag(s.noHeap, "noheap (deprecated) ");
     flag(s.heap, "hpflag ");
-    flag(s.bigSuffix, "bsuffix ");
     flag(s.useFPs, "useFPs ");
     flag(s.compact, "compact ");
-    flag(s.useMmap, "usemmap ");
     flag(s.zeroOrigin, "iorigin ");
     flag(s.manzini, "Manzini ");
     text(s.outputDir, "odir");
     text(s.outputPrefix, "opfx");
     text(s.suffixDir, "sdir");
     text(s.suffixPrefix, "spfx");
-    text(s.joption, "Joption");
     if (s.maxNodes) fprintf(stderr, "maxNodes=%d ", s.maxNodes), words++;
     if (s.maxSAMem) fprintf(stderr, "maxSAMem=%u ", s.maxSAMem), words++;
     if (s.sBuffSize) fprintf(stderr, "sBuffSize=%d ", s.sBuffSize), words++;
-    if (s.maxIter) fprintf(stderr, "maxIter=%d ", s.maxIter), words++;
-    if (s.pfxLen) fprintf(stderr, "pfxlen=%d ", s.pfxLen), words++;
     if (s.nmerge) fprintf(stderr, "nmerge=%d ", s.nmerge), words++;
     if (s.threads >= 0) fprintf(stderr, "threads=%d ", resolveThreads(s.threads)), words++;
     flag(s.removeRuns, "rmruns ");
@@ -179,7 +161,6 @@ void echoOptions(const BuildSettings& settings) {
     if (s.rangeCount) fprintf(stderr, "ranges=%d ", s.rangeCount), words++;
     text(s.joinParts, "join");
     fputs(words ? "\n" : "none\n", stderr);
-    if (s.joption && !gRun.quiet) note("WARNING: J option unimplemented!\n");
 }
 
 void buildPaths(BuildSettings& settings, BuildState& build) {

@@ -4,7 +4,7 @@
 //  - Branch-and-bound walk: time O(V + C·m + L) for V records reached within the
 //    budget, C candidates confirmed and L leaves collected; extra memory O(V) for the
 //    pending branches and their marks.
-//  - Pieces (pigeonhole) split, with -U: the pattern cut into k <= HD + 1 pieces whose
+//  - Pieces (pigeonhole) split, -A pieces (the default with -U): the pattern cut into k <= HD + 1 pieces whose
 //    allowances add up to HD + 1 - k, each walked as above; then time O(P·m + P log P)
 //    to check and sort the P places the pieces name; extra memory O(P).
 #include "treequery/inexact_search.h"
@@ -406,6 +406,10 @@ void printTable(const QueryRun& q, const char* pattern, int m, int hd, const Occ
 
 }  // namespace
 
+bool usePieces(const QuerySettings& s) {
+    return s.hammingWalk ? strcmp(s.hammingWalk, "pieces") == 0 : s.usemmap != 0;
+}
+
 bool inexactAlphabetOk(const char* pattern, int m) {
     for (int j = 0; j < m; j++)
         if (pattern[j] != '*' && baseCode(pattern[j]) < 0) return false;
@@ -511,10 +515,11 @@ int inexactCollect(QueryRun& q, const char* pattern, int m, int hd, OccurrenceLi
     uint32_t minbits, maxbits;
     patternKeyRange(pattern, m, hd, &minbits, &maxbits);
 
-    // Pieces need the trees of every piece at hand at once: only with mapped trees,
-    // and not for "*", whose pieces would each reach far more than their length says.
+    // Pieces revisit the trees once per piece, which pays with mapped trees: the
+    // default there. Not for "*", whose pieces would each reach far more than their
+    // length says.
     PieceSplit split;
-    if (s.usemmap && hd > 0 && !strchr(pattern, '*')) split = choosePieces(q.catalogue, m, hd);
+    if (usePieces(s) && hd > 0 && !strchr(pattern, '*')) split = choosePieces(q.catalogue, m, hd);
 
     int searched = 0;
     for (int t = 0; t < q.store.trees; t++) {

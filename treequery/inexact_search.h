@@ -14,6 +14,11 @@
 
 #include "treequery/treequery.h"
 
+// True when the Hamming search cuts patterns into pieces (-A pieces, or -U without
+// -A), false when it walks each tree once with the whole pattern (-A walk, or
+// neither). Both give the same occurrences.
+bool usePieces(const QuerySettings& s);
+
 // True when every character is one of a, c, g, t (either case) or "*".
 bool inexactAlphabetOk(const char* pattern, int m);
 

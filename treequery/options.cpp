@@ -21,8 +21,6 @@ const char* const kUsage[] = {
     "\t-s <s> \t# sets - sets of inputs for which results should be gathered (eg. -s 3:4,6:2,3,5)\n",
     "\t-k <s> \t# ksets - numbers for which ninput results should be gathered (eg. -k 2,3,4)\n",
     "\t-n <s> \t# nsets - numbers for which nleaf results should be gathered (eg. -n 3,4)\n",
-    "\t-J <s> \t# indexes of relevance, eg. \"-J 1-4,6\" (unimplemented)\n",
-    "\t-l <n> \t# length of pattern (optional - full length is assumed)\n",
     "\t-m <n> \t# max number of occurrences - abandon search (or just count) after\n",
     "\t-t <n> \t# threshold (lower) - matches must be at least this length\n",
     "\t-u <n> \t# frequency threshold - matches must occur no more than <n> times in each input\n",
@@ -32,7 +30,6 @@ const char* const kUsage[] = {
     "\t-i <n> \t# iterations - traverse only <n> subtrees (for testing)\n",
     "\t-L <n> \t# length to print - patterns output to a maximum of this length\n",
     "\t-H <n> \t# Hamming distance - permit up to <n> chars of mismatch\n",
-    "\t-X <n> \t# context - print <n> chars each of left and right context (unimplemented)\n",
     "\t-a\t# test DFS - make an extra full traversal for running checks, getting stats, etc.\n",
     "\t-e\t# equivalence and containment relations - find inputs that are \"redundant\"\n",
     "\t-0\t# standard results - a results set for nleaves\n",
@@ -46,6 +43,7 @@ const char* const kUsage[] = {
     "\t-I\t# index origin - use to number sequences in sets from one, not zero\n",
     "\t-C\t# consolidate - for <i> multiple pattern matches, make one result set rather than <i>\n",
     "\t-U\t# use mmap - try memory mapping instead of file reading\n",
+    "\t-A <s> \t# Hamming algorithm - walk (each tree once) or pieces (pieces of the pattern, their places checked); default pieces with -U, else walk\n",
     "\t-f <s> \t# pattern file - FASTA or one pattern a line, gzip or not, - for stdin (with -p: both)\n",
     "\t-F <s> \t# format - tsv or bed: one row per occurrence with sequence names and FASTA coordinates\n",
     "\t-B\t# both strands - search each pattern and its reverse complement (needs -F)\n",
@@ -78,10 +76,11 @@ void scanOptions(int argc, char** argv, QuerySettings& s) {
         textRow('s', &s.setString),
         textRow('k', &s.kString),
         textRow('n', &s.nString),
-        textRow('J', &s.jString),
+        refusedRow('J', "indexes of relevance are not built\n"),
         textRow('f', &s.patternFile),
         textRow('F', &s.format),
-        numberRow('l', &s.plen),
+        textRow('A', &s.hammingWalk),
+        refusedRow('l', "each pattern is searched at its full length\n"),
         numberRow('m', &s.maxNum),
         numberRow('t', &s.threshold),
         numberRow('u', &s.tfreq),
@@ -91,7 +90,7 @@ void scanOptions(int argc, char** argv, QuerySettings& s) {
         numberRow('i', &s.inumber),
         numberRow('L', &s.prlength),
         numberRow('H', &s.hamming),
-        numberRow('X', &s.pcontext),
+        refusedRow('X', "context printing is not built\n"),
         numberRow('j', &s.threads),
         named(textRow(0, &s.shard), "shard"),
         // -0 and -K take their value only when one follows.
@@ -123,6 +122,8 @@ void scanOptions(int argc, char** argv, QuerySettings& s) {
     scanCommandLine(argc, argv, line);
     if (!s.inputPrefix) fatal("%s input prefix parameter specified!\n", "no");
     if (!s.inputPrefix[0]) fatal("%s input prefix parameter specified!\n", "empty");
+    if (s.hammingWalk && strcmp(s.hammingWalk, "walk") != 0 && strcmp(s.hammingWalk, "pieces") != 0)
+        fatal("-A takes walk or pieces, not '%s'\n", s.hammingWalk);
 }
 
 void echoSettings(const QuerySettings& s) {
@@ -146,11 +147,10 @@ void echoSettings(const QuerySettings& s) {
     text("outname=%s ", s.outName);
     text("kstring=%s ", s.kString);
     text("nstring=%s ", s.nString);
-    text("Joption=%s ", s.jString);
     text("patfile=%s ", s.patternFile);
     text("format=%s ", s.format);
     text("shard=%s ", s.shard);
-    number("plen=%d ", s.plen, s.plen != 0);
+    text("hamalgo=%s ", s.hammingWalk);
     number("maxNum=%d ", s.maxNum, s.maxNum != 0);
     number("rgenome=%d ", s.rgenome, s.rgenome >= 0);
     number("inumber=%d ", s.inumber, s.inumber != 0);
@@ -159,7 +159,6 @@ void echoSettings(const QuerySettings& s) {
     number("tfreq=%d ", s.tfreq, s.tfreq != 0);
     number("bestnum=%d ", s.bestnum, s.bestnum != 0);
     number("prlength=%d ", s.prlength, s.prlength != 0);
-    number("pcontext=%d ", s.pcontext, s.pcontext != 0);
     number("sresults=%d ", s.sresults, s.sresults != 0);
     number("kresults=%d ", s.kresults, s.kresults != 0);
     number("hamming=%d ", s.hamming, s.hamming >= 0);
@@ -178,7 +177,6 @@ void echoSettings(const QuerySettings& s) {
     flag("verify ", s.verify);
     if (line.size() == heading) line += "none";
     note("%s\n", line.c_str());
-    if (s.jString) note("WARNING: J option unimplemented!\n");
 }
 
 void makePaths(QuerySettings& s, QueryRun& q) {

@@ -63,8 +63,6 @@ struct QuerySettings {
     const char* setString;    // -s
     const char* kString;      // -k
     const char* nString;      // -n
-    const char* jString;      // -J (accepted, warned about)
-    int plen;                 // -l (echoed only)
     int maxNum;               // -m; 100 in pattern mode when 0
     int threshold;            // -t minimum match length in characters
     int tfreq;                // -u
@@ -74,7 +72,6 @@ struct QuerySettings {
     int inumber;              // -i traversal stops before this tree (0 = all)
     int prlength;             // -L; 100 by default, 0 drops the Pattern column
     int hamming;              // -H; -1 = exact search
-    int pcontext;             // -X (echoed only)
     int sresults;             // -0 size of the standard N array
     int kresults;             // -K size of the standard K array (lowered to inputs + 1)
     int singles;              // -1
@@ -83,6 +80,7 @@ struct QuerySettings {
     int printdivs;            // -D
     int indexOrigin;          // -I: 0 or 1
     int usemmap;              // -U
+    const char* hammingWalk;  // -A walk or pieces: the Hamming search's algorithm (null: pieces with -U, else walk)
     int testdfs;              // -a
     int countonly;            // -c
     int equiv;                // -e

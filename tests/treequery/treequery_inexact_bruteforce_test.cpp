@@ -200,8 +200,12 @@ TEST(InexactSearchProperty, EqualsABruteForceScan) {
             for (int hd = 0; hd <= 3; hd++) {
                 std::vector<std::string> patterns = randomPatterns(rng, ds, 30);
                 checkRun(ds, patterns, hd, "");
-                // Mapped trees let a pattern be searched by its pieces: every distance.
-                if (hd >= 1) checkRun(ds, patterns, hd, "-U");
+                // Both algorithms, with trees read and mapped (-U picks pieces, else walk).
+                if (hd >= 1) {
+                    checkRun(ds, patterns, hd, "-U");
+                    checkRun(ds, patterns, hd, "-A pieces");
+                    checkRun(ds, patterns, hd, "-U -A walk");
+                }
                 if (hd == 2) checkRun(ds, patterns, hd, "-I");
             }
         }

@@ -129,6 +129,13 @@ TEST(TreequeryOptionsDeath, ScanErrors) {
     EXPECT_EXIT(scan(zeroTakesDir), testing::ExitedWithCode(1), "no input prefix parameter specified!");
     Args empty({"d/", ""});
     EXPECT_EXIT(scan(empty), testing::ExitedWithCode(1), "empty input prefix parameter specified!");
+    for (const char* option : {"-J", "-l", "-X"}) {
+        Args refused({"d/", "p", option, "4"});
+        EXPECT_EXIT(scan(refused), testing::ExitedWithCode(1),
+                    std::string("## ERROR: option '") + option + "' is refused: ");
+    }
+    Args algorithm({"d/", "p", "-A", "trie"});
+    EXPECT_EXIT(scan(algorithm), testing::ExitedWithCode(1), "## ERROR: -A takes walk or pieces, not 'trie'");
 }
 
 TEST(TreequeryPatterns, WordsAndTriples) {
