@@ -97,7 +97,6 @@ bool writeLcpFile(const std::string& path, const uint32_t* values, const int32_t
         for (int j = 0; j < fill; j++) into[j] = values[rank[j]];
     };
     PiecesWritten done = writePieces(out.fd, count, chunkSize, chunk, threads, hash, fill);
-    report.writeMs += done.writeMs;
     int64_t written = 4 * done.items + (done.failedBytes > 0 ? done.failedBytes : 0);
     int fd = out.fd;
     out.fd = -1;

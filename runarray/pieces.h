@@ -13,12 +13,8 @@
 
 #include "runarray/runarray.h"
 #include "toolkit/checksum.h"
+#include "toolkit/file_io.h"
 #include "toolkit/run.h"
-
-// Writes `length` bytes in pieces of 262144 like timedWriteChunked (at `offset`, or
-// at the file position when offset < 0); returns the sum of the write results and adds
-// the time to *ms.
-int64_t putBytes(int fd, const void* buffer, size_t length, int64_t offset, int* ms);
 
 // What writePieces did: items written, and the first piece that failed (-1 when none)
 // with the bytes of it that did go out.
@@ -28,7 +24,6 @@ struct PiecesWritten {
     int64_t failedBytes = 0;
     int64_t failedItems = 0;  // items in the failed piece
     int pieces = 0;           // pieces written whole
-    int writeMs = 0;
     bool hashed = false;      // the pieces went out in order, each whole one added to the hasher
 };
 
@@ -41,7 +36,7 @@ PiecesWritten writePieces(int fd, int64_t total, int pieceItems, Item* buffers, 
     if (threads > pieces) threads = (int)std::max<int64_t>(pieces, 1);
     struct Share {
         int64_t items = 0, failedPiece = -1, failedBytes = 0, failedItems = 0;
-        int pieces = 0, ms = 0;
+        int pieces = 0;
     };
     std::vector<Share> shares((size_t)threads);
     // The first failed piece so far: the others stop before any later piece.
@@ -56,7 +51,7 @@ PiecesWritten writePieces(int fd, int64_t total, int pieceItems, Item* buffers, 
             fill(from, count, buffer);
             int64_t bytes = (int64_t)count * (int64_t)sizeof(Item);
             int64_t at = threads > 1 ? from * (int64_t)sizeof(Item) : -1;
-            int64_t got = putBytes(fd, buffer, (size_t)bytes, at, &share.ms);
+            int64_t got = writeAll(fd, buffer, (size_t)bytes, at);
             if (got != bytes) {
                 share.failedPiece = piece;
                 share.failedBytes = got;
@@ -74,7 +69,6 @@ PiecesWritten writePieces(int fd, int64_t total, int pieceItems, Item* buffers, 
     PiecesWritten result;
     result.hashed = threads == 1;
     for (const Share& share : shares) {
-        result.writeMs += share.ms;
         if (share.failedPiece >= 0 && (result.failedPiece < 0 || share.failedPiece < result.failedPiece)) {
             result.failedPiece = share.failedPiece;
             result.failedBytes = share.failedBytes;

@@ -26,7 +26,7 @@ bool loadPackedInputs(const DataSetPaths& paths, const InputCatalogue& inputs, i
         VerifiedFile verified;
         if (!attachInput(verified, inputs, path, report)) return false;
         size_t wanted = packedWords(inputs.bitLengths[k]) * sizeof(uint32_t);
-        int64_t got = readAll(in.fd, place, wanted, &report.readMs);
+        int64_t got = readAll(in.fd, place, wanted);
         if (got < 0) return fail(report, "can't read %s: %s\n", path.c_str(), strerror(errno));
         if ((size_t)got < wanted)
             return fail(report, "bad read, file %s: %d in, %d out\n", path.c_str(), words, (int)(got / 4));
@@ -130,7 +130,6 @@ bool writeRunSuffixes(const std::string& path, const SortSettings& settings, con
             in = map[p - off];
         });
     }
-    report.writeMs += done.writeMs;
     report.flushes += done.pieces;
     report.written = done.items;
     if (done.failedPiece >= 0) return fail(report, "failed to write %d Suffixes\n", (int)done.failedItems);

@@ -93,7 +93,6 @@ struct RunReport {
     int64_t suffixes = 0;     // suffixes of the run (count - inputs), for the progress line
     int64_t written = 0;      // records written
     int flushes = 0;
-    int readMs = 0, writeMs = 0;
     int finishedMs = 0;
     bool madeLcp = false, madePsa = false;  // files of this run that exist now
     std::vector<ChecksumEntry> sums;        // of the run's files, in the order they were written
@@ -194,10 +193,6 @@ void shareWork(int threads, Body body) {
     body(0);
     for (std::thread& other : others) other.join();
 }
-
-// Reads up to `size` bytes (short only at the end of the file), adding the time to
-// *ms; -1 when a read fails (errno tells why).
-int64_t readAll(int fd, void* buffer, size_t size, int* ms);
 
 // psa_writer.cpp
 bool loadPackedInputs(const DataSetPaths& paths, const InputCatalogue& inputs, int first, int end,

@@ -94,7 +94,7 @@ bool readDna(const DataSetPaths& paths, const InputCatalogue& inputs, int k, int
     VerifiedFile verified;
     if (!attachInput(verified, inputs, path, report)) return false;
     // A longer file contributes only its catalogue length.
-    int64_t got = readAll(in.fd, place, (size_t)length, &report.readMs);
+    int64_t got = readAll(in.fd, place, (size_t)length);
     if (got < 0) return fail(report, "can't read %s: %s\n", path.c_str(), strerror(errno));
     if (got < length) return fail(report, "couldn't read %d bytes from DNA input %d\n", length, k);
     verified.check(0, (uint64_t)length, place, in.fd);
@@ -157,41 +157,6 @@ bool commitRunFile(const std::string& path, BlockHasher& hash, bool hashed, RunR
         return fail(report, "can't rename %s to %s: %s\n", temporaryName(path).c_str(), path.c_str(), strerror(errno));
     report.sums.push_back(hashed ? hash.finish(path) : hashFile(path, &report.error));
     return report.error.empty();
-}
-
-int64_t readAll(int fd, void* buffer, size_t size, int* ms) {
-    int start = msClock();
-    char* position = static_cast<char*>(buffer);
-    size_t total = 0;
-    while (total < size) {
-        ssize_t got = read(fd, position + total, size - total);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            *ms += msClock() - start;
-            return -1;
-        }
-        if (got == 0) break;
-        total += (size_t)got;
-    }
-    *ms += msClock() - start;
-    return (int64_t)total;
-}
-
-int64_t putBytes(int fd, const void* buffer, size_t length, int64_t offset, int* ms) {
-    constexpr size_t kPiece = 262144;
-    int start = msClock();
-    const char* position = static_cast<const char*>(buffer);
-    int64_t sum = 0;
-    for (;;) {
-        size_t piece = length > kPiece ? kPiece : length;
-        sum += offset < 0 ? write(fd, position, piece) : pwrite(fd, position, piece, offset);
-        if (offset >= 0) offset += (int64_t)piece;
-        position += piece;
-        length -= piece;
-        if (length == 0) break;
-    }
-    *ms += msClock() - start;
-    return sum;
 }
 
 bool sortRun(int run, const RunPlan& plan, const SortSettings& settings, const DataSetPaths& paths,
@@ -370,7 +335,7 @@ const BaseTable* peekBaseTable(const DataSetPaths& paths, const InputCatalogue& 
         // its own message before any later run's message could count: any table will do.
         uint8_t first = 'a';
         FileDescriptor in(openFile(dataSetPath(paths.base, FileKind::texts, k).c_str(), 0));
-        if (in.ok() && read(in.fd, &first, 1) != 1) first = 'a';
+        if (in.ok() && readAll(in.fd, &first, 1) != 1) first = 'a';
         return tableFor(first);
     }
     return &kLowerBases;
@@ -405,7 +370,7 @@ void writePartitions(const DataSetPaths& paths, const std::vector<int32_t>& runI
     int fd = openTemporary(path);
     if (fd < 0) fatal("couldn't open %s\n", path);
     int64_t bytes = 4 * (int64_t)runInputs.size();
-    int64_t written = timedWriteChunked(fd, runInputs.data(), (size_t)bytes);
+    int64_t written = writeAll(fd, runInputs.data(), (size_t)bytes);
     int closed = closeFile(fd);
     if (written != bytes) fatal("tried to write %lld bytes, only did %lld\n", (long long)bytes, (long long)written);
     if (closed != 0) fatal("couldn't close %s\n", path);

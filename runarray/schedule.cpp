@@ -35,8 +35,6 @@ void closeRun(const RunPlan& plan, const SortSettings& settings, RunReport& repo
     int real = std::max(0, report.finishedMs - totals.referenceMs);
     totals.referenceMs = std::max(totals.referenceMs, report.finishedMs);
     say(report, ", real %d ms\n", real);
-    addReadTime(report.readMs);
-    addWriteTime(report.writeMs);
     totals.flushes += report.flushes;
     const int len = plan.end - plan.first;
     if (!settings.noSuffixes && report.written != plan.count - len)
@@ -45,11 +43,6 @@ void closeRun(const RunPlan& plan, const SortSettings& settings, RunReport& repo
     totals.runInputs.push_back(len);
     totals.runSums.push_back((int)report.sums.size());
     for (ChecksumEntry& entry : report.sums) totals.sums.push_back(std::move(entry));
-}
-
-// Clears the progress line so that a run's line can take its place.
-void clearProgress(const ProgressLine& progress) {
-    if (progress.active) fputs("\r\033[K", stderr);
 }
 
 }  // namespace
@@ -109,7 +102,7 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
         for (int r = span.first; r < runs; r++) {
             RunReport& report = reports[(size_t)r];
             report.live = true;
-            clearProgress(progress);
+            progress.clear();
             if (!sortRun(r, plans[(size_t)r], settings, paths, inputs, bases, buffers[0], report))
                 fatal("%s", report.error.c_str());
             closeRun(plans[(size_t)r], settings, report, totals);
@@ -158,7 +151,7 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
             }
         }
         RunReport& report = reports[(size_t)r];
-        clearProgress(progress);
+        progress.clear();
         if (!report.error.empty()) {
             // What one thread would have shown: the run's line so far, then its error.
             {

@@ -83,18 +83,10 @@ void put(std::string& out, T value) {
 // Reads exactly `size` bytes at `offset`; otherwise an error naming `path` (see raise).
 bool preadExactly(int fd, void* buffer, size_t size, uint64_t offset, const std::string& path,
                   std::string* fault = nullptr) {
-    char* p = static_cast<char*>(buffer);
-    while (size > 0) {
-        ssize_t got = timedPread64(fd, p, size, (int64_t)offset);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0)
-            return raise(fault, "can't read %zu bytes at offset %llu of %s%s%s\n", size, (unsigned long long)offset,
-                         path.c_str(), got < 0 ? ": " : " (file ends)", got < 0 ? strerror(errno) : "");
-        p += got;
-        size -= (size_t)got;
-        offset += (uint64_t)got;
-    }
-    return true;
+    ssize_t got = readAll(fd, buffer, size, (int64_t)offset);
+    if (got == (ssize_t)size) return true;
+    return raise(fault, "can't read %zu bytes at offset %llu of %s%s%s\n", size, (unsigned long long)offset,
+                 path.c_str(), got < 0 ? ": " : " (file ends)", got < 0 ? strerror(errno) : "");
 }
 
 }  // namespace
@@ -202,17 +194,12 @@ ChecksumEntry hashFile(const std::string& path, std::string* fault) {
     }
     std::vector<char> buffer(kChecksumBlock * 16);
     for (;;) {
-        size_t got = 0;
-        while (got < buffer.size()) {
-            ssize_t n = timedRead(fd.fd, buffer.data() + got, buffer.size() - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                raise(fault, "can't read %s: %s\n", path.c_str(), strerror(errno));
-                return entry;
-            }
-            if (n == 0) break;
-            got += (size_t)n;
+        const ssize_t n = readAll(fd.fd, buffer.data(), buffer.size());
+        if (n < 0) {
+            raise(fault, "can't read %s: %s\n", path.c_str(), strerror(errno));
+            return entry;
         }
+        const size_t got = (size_t)n;
         for (size_t at = 0; at < got; at += kChecksumBlock)
             entry.blocks.push_back(blockHash(buffer.data() + at, std::min<size_t>(kChecksumBlock, got - at)));
         entry.bytes += got;

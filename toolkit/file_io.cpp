@@ -1,5 +1,6 @@
 #include "toolkit/file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -38,54 +39,57 @@ int64_t fileSizeByStat(const char* path) {
     return (int64_t)record.st_size;
 }
 
-ssize_t timedRead(int fd, void* buffer, size_t size) {
-    int t0 = msClock();
-    ssize_t result = read(fd, buffer, size);
-    addReadTime(msClock() - t0);
-    return result;
-}
-
-ssize_t timedPread64(int fd, void* buffer, size_t size, int64_t offset) {
-    int t0 = msClock();
-    ssize_t result = pread64(fd, buffer, size, offset);
-    addReadTime(msClock() - t0);
-    return result;
-}
-
-int64_t timedWriteChunked(int fd, const void* buffer, size_t length) {
-    int t0 = msClock();
-    const char* position = static_cast<const char*>(buffer);
-    int64_t sum = 0;
-    while (length > kWritePiece) {
-        sum += write(fd, position, kWritePiece);
-        position += kWritePiece;
-        length -= kWritePiece;
+ssize_t readAll(int fd, void* buffer, size_t size, int64_t offset) {
+    const int t0 = msClock();
+    char* at = static_cast<char*>(buffer);
+    size_t done = 0;
+    ssize_t result = 0;
+    while (done < size) {
+        ssize_t got = offset < 0 ? read(fd, at + done, size - done)
+                                 : pread64(fd, at + done, size - done, offset + (int64_t)done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            result = -1;
+            break;
+        }
+        if (got == 0) break;
+        done += (size_t)got;
     }
-    sum += write(fd, position, length);
+    addReadTime(msClock() - t0);
+    return result < 0 ? result : (ssize_t)done;
+}
+
+int64_t writeAll(int fd, const void* buffer, size_t length, int64_t offset) {
+    const int t0 = msClock();
+    const char* at = static_cast<const char*>(buffer);
+    size_t done = 0;
+    bool failed = false;
+    while (done < length) {
+        const size_t piece = std::min(length - done, kWritePiece);
+        ssize_t put = offset < 0 ? write(fd, at + done, piece) : pwrite64(fd, at + done, piece, offset + (int64_t)done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            failed = true;
+            break;
+        }
+        done += (size_t)put;
+    }
     addWriteTime(msClock() - t0);
-    return sum;
+    return failed && done == 0 ? -1 : (int64_t)done;
 }
 
 void writeOrDie(int fd, const void* buffer, size_t length, const char* path) {
-    int64_t written = timedWriteChunked(fd, buffer, length);
+    errno = 0;
+    int64_t written = writeAll(fd, buffer, length);
     if (written != (int64_t)length)
         fatal("can't write %zu bytes to %s - only %lld written%s%s\n", length, path, (long long)written,
               errno ? ": " : "", errno ? strerror(errno) : "");
 }
 
 size_t readFully(int fd, void* buffer, size_t size, const char* path) {
-    char* position = static_cast<char*>(buffer);
-    size_t total = 0;
-    while (total < size) {
-        ssize_t got = timedRead(fd, position + total, size - total);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            fatal("can't read %s: %s\n", path, strerror(errno));
-        }
-        if (got == 0) break;
-        total += (size_t)got;
-    }
-    return total;
+    ssize_t got = readAll(fd, buffer, size);
+    if (got < 0) fatal("can't read %s: %s\n", path, strerror(errno));
+    return (size_t)got;
 }
 
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& o) noexcept {

@@ -26,20 +26,25 @@ int closeFile(int fd);
 // Size of a file in bytes, or a negative value when it cannot be stat'ed.
 int64_t fileSizeByStat(const char* path);
 
-// One read/pread each; the result is returned unchanged (no retry).
-ssize_t timedRead(int fd, void* buffer, size_t size);
-ssize_t timedPread64(int fd, void* buffer, size_t size, int64_t offset);
+// The one read loop and the one write loop of the programs: `size` bytes at `offset`
+// (at the file position when offset < 0), again after an interrupted or short read
+// or write, so that a caller sees only "all of it", "the file ended" or a failure.
+// Both add their time to the run's read or write total.
+//
+// readAll returns the bytes read (fewer only at the end of the file), or -1 with errno
+// set when a read fails.
+ssize_t readAll(int fd, void* buffer, size_t size, int64_t offset = -1);
 
-// Writes in pieces of 262144 bytes; returns the sum of the write results
-// (a failed piece lowers the sum by one and the next piece is still written).
-int64_t timedWriteChunked(int fd, const void* buffer, size_t length);
+// writeAll writes in pieces of 262144 bytes and returns the bytes written: fewer only
+// when a write fails (errno set), and -1 when it fails before the first byte.
+int64_t writeAll(int fd, const void* buffer, size_t length, int64_t offset = -1);
 
-// timedWriteChunked that stops with "## ERROR: can't write <n> bytes to <path> ..."
+// writeAll that stops with "## ERROR: can't write <n> bytes to <path> ..."
 // when fewer bytes than asked were written (a full disk must never pass as success).
 void writeOrDie(int fd, const void* buffer, size_t length, const char* path);
 
-// Reads until `size` bytes are in or the file ends; a failed read is a fatal error
-// naming `path`. Returns the bytes read (short only at the end of the file).
+// readAll that stops with "## ERROR: can't read <path>: ..." when a read fails.
+// Returns the bytes read (short only at the end of the file).
 size_t readFully(int fd, void* buffer, size_t size, const char* path);
 
 // Owns one descriptor; closes it on scope exit.

@@ -18,21 +18,17 @@ namespace {
 
 constexpr size_t kReadAhead = 262144;
 
-// One read into the read-ahead buffer after its unread bytes; sets rawEof at the end.
+// Fills the read-ahead buffer after its unread bytes; sets rawEof at the end.
 void refill(InputStream& in) {
     if (in.rawPos > 0) {
         memmove(in.raw.data(), in.raw.data() + in.rawPos, in.rawEnd - in.rawPos);
         in.rawEnd -= in.rawPos;
         in.rawPos = 0;
     }
-    for (;;) {
-        const ssize_t got = timedRead(in.fd, in.raw.data() + in.rawEnd, in.raw.size() - in.rawEnd);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) fatal("can't read %s: %s\n", in.name.c_str(), strerror(errno));
-        if (got == 0) in.rawEof = true;
-        in.rawEnd += static_cast<size_t>(got);
-        return;
-    }
+    const size_t want = in.raw.size() - in.rawEnd;
+    const size_t got = readFully(in.fd, in.raw.data() + in.rawEnd, want, in.name.c_str());
+    if (got < want) in.rawEof = true;
+    in.rawEnd += got;
 }
 
 void startInflater(InputStream& in) {

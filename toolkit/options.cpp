@@ -3,6 +3,7 @@
 #include "toolkit/options.h"
 
 #include <cassert>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -71,6 +72,16 @@ ScanResult scanCommandLine(int argc, char** argv, const CommandLine& line) {
     }
     if (pending && !settleOptional(pending) && m.pendingAtEnd) fatal("%s", m.pendingAtEnd);
     return result;
+}
+
+long long scanDigitRun(const char*& at) {
+    long long value = 0;
+    for (; *at >= '0' && *at <= '9'; at++) {
+        if (value < 0) continue;
+        value = value * 10 + (*at - '0');
+        if (value > INT_MAX) value = -1;
+    }
+    return value;
 }
 
 bool parseShare(const char* text, long long& index, long long& count) {

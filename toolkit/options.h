@@ -104,3 +104,9 @@ CommandLine commandLine(const OptionRow (&rows)[Rows], const char* const (&usage
     line.usageCount = static_cast<int>(Lines);
     return line;
 }
+
+// The number spelt by the run of decimal digits at `at` (which starts with a digit),
+// and `at` moved past the run: the one reader of the number lists in option values
+// (pattern triples, sets). A run past INT_MAX gives -1, never a wrapped or clamped
+// value, so that a list refuses it rather than using another number.
+long long scanDigitRun(const char*& at);

@@ -86,6 +86,14 @@ std::string formatText(const char* fmt, va_list args) {
     return text;
 }
 
+std::string formatString(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string text = formatText(fmt, args);
+    va_end(args);
+    return text;
+}
+
 const char* versionString() {
     if (versionBuffer[0] == 0) snprintf(versionBuffer, sizeof versionBuffer, "%s %s", __DATE__, __TIME__);
     return versionBuffer;

@@ -43,6 +43,8 @@ void captureRunOutput(std::string* lines);
 
 // The text that vprintf would print, as a string.
 std::string formatText(const char* fmt, va_list args);
+// The text that printf would print, as a string.
+std::string formatString(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Build date and time, "Mmm dd yyyy hh:mm:ss".
 const char* versionString();

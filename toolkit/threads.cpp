@@ -40,6 +40,10 @@ void ProgressLine::show(uint64_t done, bool force) {
     fflush(stderr);
 }
 
+void ProgressLine::clear() const {
+    if (active) fputs("\r\033[K", stderr);
+}
+
 void ProgressLine::finish() {
     if (!active) return;
     fputs("\r\033[K", stderr);

@@ -28,4 +28,7 @@ struct ProgressLine {
     }
     void finish();
     void show(uint64_t done, bool force);
+    // Takes the line off the terminal before other lines are written there; the next
+    // update shows it again.
+    void clear() const;
 };

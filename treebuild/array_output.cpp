@@ -46,15 +46,15 @@ void flushArray(BuildState& build, ArrayOutput& array, bool final) {
     if (a.held > 0) {
         // Byte counts in 64 bits: the merged arrays of a genome pass 2 GiB.
         int64_t bytes = static_cast<int64_t>(a.held) * static_cast<int64_t>(sizeof(PsaRecord));
-        if (timedWriteChunked(a.psa.fd, a.records, static_cast<size_t>(bytes)) != bytes)
+        if (writeAll(a.psa.fd, a.records, static_cast<size_t>(bytes)) != bytes)
             fatal("not all output Suffixes were written\n");
         a.psaHash.add(a.records, static_cast<size_t>(bytes));
         int64_t lcpBytes = static_cast<int64_t>(a.held) * 4;
-        if (timedWriteChunked(a.lcp.fd, a.lcps, static_cast<size_t>(lcpBytes)) != lcpBytes)
+        if (writeAll(a.lcp.fd, a.lcps, static_cast<size_t>(lcpBytes)) != lcpBytes)
             fatal("not all output LCPs were written\n");
         a.lcpHash.add(a.lcps, static_cast<size_t>(lcpBytes));
     }
-    clearProgressLine(build);
+    build.progress.clear();
     if (!gRun.quiet) note("Flush array %3d: nbuff=%d t=%d ms\n", a.flushes, a.held, now - a.lastCpuMs);
     a.lastCpuMs = now;
     if (final) {

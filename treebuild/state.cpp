@@ -19,6 +19,3 @@ void addCurrentToTotals(BuildState& build) {
     build.current = MergeCounters{};
 }
 
-void clearProgressLine(const BuildState& build) {
-    if (build.progress.active) fputs("\r\033[K", stderr);
-}

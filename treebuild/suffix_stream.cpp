@@ -25,21 +25,13 @@ constexpr uint32_t kPrefetchAhead = 8;
 // Reads `size` bytes at `offset` (or from the open descriptor); a failed read is an
 // error naming the file, never the end of the stream.
 void readBlock(int fd, bool positioned, void* buffer, size_t size, int64_t offset, const char* path) {
-    char* at = static_cast<char*>(buffer);
-    size_t done = 0;
-    while (done < size) {
-        ssize_t got = positioned ? timedPread64(fd, at + done, size - done, offset + static_cast<int64_t>(done))
-                                 : timedRead(fd, at + done, size - done);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            fatal("can't read %zu bytes at byte %lld of %s: %s\n", size - done,
-                  static_cast<long long>(offset + static_cast<int64_t>(done)), path, strerror(errno));
-        }
-        if (got == 0)
-            fatal("%s ended at byte %lld, before its last %zu bytes (was it changed during the merge?)\n", path,
-                  static_cast<long long>(offset + static_cast<int64_t>(done)), size - done);
-        done += static_cast<size_t>(got);
-    }
+    const ssize_t got = readAll(fd, buffer, size, positioned ? offset : -1);
+    if (got < 0)
+        fatal("can't read %zu bytes at byte %lld of %s: %s\n", size, static_cast<long long>(offset), path,
+              strerror(errno));
+    if (static_cast<size_t>(got) < size)
+        fatal("%s ended at byte %lld, before its last %zu bytes (was it changed during the merge?)\n", path,
+              static_cast<long long>(offset + got), size - static_cast<size_t>(got));
 }
 
 void fillRecords(Stream& st) {

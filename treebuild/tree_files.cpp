@@ -24,15 +24,6 @@ namespace {
 
 std::string temporaryDividersPath(const BuildState& build) { return temporaryName(build.dividersPath); }
 
-std::string message(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string message(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    std::string text = formatText(fmt, args);
-    va_end(args);
-    return text;
-}
-
 // Clears the root and leaves it alone on the path. The other records of the tree just
 // written stay as they are: each record is written in full when it comes into use.
 // (So may the other buffer of -j, which still holds the tree before.)
@@ -79,8 +70,8 @@ ClosedTree closeTree(const BuildState& build, const TreeState& tree) {
 
 // Appends the divider record: "" when it is written, else the message of the failure.
 std::string writeDivider(BuildState& build, const FinishedTree& t) {
-    if (timedWriteChunked(build.dividersFd, &t.divider, sizeof t.divider) != static_cast<int64_t>(sizeof t.divider))
-        return message("could not write current divider element\n");
+    if (writeAll(build.dividersFd, &t.divider, sizeof t.divider) != static_cast<int64_t>(sizeof t.divider))
+        return formatString("could not write current divider element\n");
     build.dividersHash.add(&t.divider, sizeof t.divider);
     return "";
 }
@@ -91,13 +82,13 @@ std::string writeTreeFile(FinishedTree& t) {
     FileDescriptor file(t.fd);
     t.fd = -1;
     const size_t bytes = sizeof(TreeNode) * static_cast<size_t>(t.records);
-    const int64_t written = timedWriteChunked(file.fd, t.nodes, bytes);
+    const int64_t written = writeAll(file.fd, t.nodes, bytes);
     if (written != static_cast<int64_t>(bytes))
-        return message("not all output tree nodes were written: %lld bytes and %d Nodes\n",
+        return formatString("not all output tree nodes were written: %lld bytes and %d Nodes\n",
                        static_cast<long long>(written), t.records);
     const int closed = closeFile(file.fd);
     file.fd = -1;
-    if (closed != 0) return message("cannot close tree file %s\n", t.path.c_str());
+    if (closed != 0) return formatString("cannot close tree file %s\n", t.path.c_str());
     BlockHasher hash;
     hash.add(t.nodes, bytes);
     t.sum = hash.finish(t.path);
@@ -115,7 +106,7 @@ void commitTree(BuildState& build, FinishedTree& t) {
     commitFile(t.path);
     build.sums.push_back(std::move(t.sum));
     if (!t.lines.empty()) {
-        clearProgressLine(build);
+        build.progress.clear();
         fputs(t.lines.c_str(), stderr);
     }
 }
@@ -127,7 +118,7 @@ std::string reportLines(TreeState& tree, const ClosedTree& c) {
     std::string lines;
     if (!gRun.quiet) {
         const double meanLcp = tree.lcpCount > 0 ? tree.lcpSum / tree.lcpCount : 0.0;
-        lines = message("# Tree %3d:  c3 %2d  c4 %2d  c6 %6d  maxd=%d (%d ms), alcp=%.0f, time %d ms, real %d ms\n",
+        lines = formatString("# Tree %3d:  c3 %2d  c4 %2d  c6 %6d  maxd=%d (%d ms), alcp=%.0f, time %d ms, real %d ms\n",
                         tree.treeNumber, tree.c3, tree.c4, tree.c6, c.maxDepth, c.walkMs, meanLcp,
                         cpuNow - tree.lastCpuMs, wallNow - tree.lastWallMs);
         if (tree.compact) lines += compactionLines(tree, c.counts);

@@ -134,9 +134,6 @@ struct BuildState {
 // Adds build.current to build.totals.sums and clears it.
 void addCurrentToTotals(BuildState& build);
 
-// Clears the progress line (when a terminal shows it) before a line of its own is printed.
-void clearProgressLine(const BuildState& build);
-
 // Bit k (0 = the first bit) of input i's packed form; bits past its end read 0 up to
 // the extra zero word.
 inline int inputBit(const BuildState& build, int input, uint32_t k) {

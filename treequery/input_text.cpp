@@ -13,18 +13,6 @@
 
 namespace {
 
-// Bytes of a text as pread gives them (see readTextRange).
-ssize_t readTextBytes(int fd, int64_t offset, char* buffer, size_t length) {
-    size_t done = 0;
-    while (done < length) {
-        ssize_t got = timedPread64(fd, buffer + done, length - done, offset + (int64_t)done);
-        if (got < 0) return done > 0 ? (ssize_t)done : got;
-        if (got == 0) break;
-        done += (size_t)got;
-    }
-    return (ssize_t)done;
-}
-
 bool sameBase(const InputTexts& texts) { return texts.treeBase == texts.inputBase; }
 
 // The checksums of `input`'s text under the base that `place` names.
@@ -41,8 +29,7 @@ const ChecksumFile& sumsOf(const InputTexts& texts, TextPlace place) {
 // `offset`, fewer only at the end of the file; negative when the read fails. Blocks
 // are verified on their first read.
 ssize_t readTextRange(InputTexts& texts, int input, int fd, int64_t offset, char* buffer, size_t length) {
-    return readVerified(textSums(texts, kUnderInputBase, input), fd, offset, buffer, length, readTextBytes,
-                        kDamageStops);
+    return readVerified(textSums(texts, kUnderInputBase, input), fd, offset, buffer, length, kDamageStops);
 }
 
 // Every mapping of a text: the whole file, read-only; null when the mapping fails.

@@ -53,15 +53,6 @@ const char* const kUsage[] = {
     "\t--shard <i/n> \t# shard - search only the i-th (from 1) of n consecutive shares of the -f patterns\n",
 };
 
-// The text that printf would print, whole.
-__attribute__((format(printf, 1, 2))) std::string formatString(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    std::string text = formatText(fmt, args);
-    va_end(args);
-    return text;
-}
-
 }  // namespace
 
 int printQueryUsage(const char* program) {

@@ -9,6 +9,7 @@
 
 #include "toolkit/bit_vector.h"
 #include "toolkit/file_io.h"
+#include "toolkit/options.h"
 #include "toolkit/run.h"
 #include "treequery/exact_search.h"
 #include "treequery/tree_store.h"
@@ -30,11 +31,8 @@ void parseTriples(QueryRun& q, const char* arg) {
             c++;
             continue;
         }
-        long long value = 0;
-        for (; isdigit((unsigned char)*c); c++) {
-            value = value * 10 + (*c - '0');
-            if (value > INT_MAX) fatal("bad numeric pattern argument\n");
-        }
+        const long long value = scanDigitRun(c);
+        if (value < 0) fatal("bad numeric pattern argument\n");
         numbers.push_back(value);
     }
     if (numbers.size() % 3 != 0) fatal("bad numeric pattern argument\n");

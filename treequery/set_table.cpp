@@ -7,6 +7,7 @@
 #include <string>
 
 #include "toolkit/catalogue.h"
+#include "toolkit/options.h"
 #include "toolkit/run.h"
 #include "treequery/treequery.h"
 
@@ -42,7 +43,7 @@ void parseCustomSets(const QuerySettings& s, QueryRun& q, const char* text) {
         long long member = number - origin;
         number = -1;
         if (member < 0) return;
-        checkMember(q, member > INT_MAX ? INT_MAX : (int)member, (int)(member + origin));
+        checkMember(q, (int)member, (int)(member + origin));
         if (!current) {
             if (q.setCount >= kMaxSets)
                 fatal("setspecs: too many sets %d (max %d)\n", q.setCount + 1, kMaxSets);
@@ -53,10 +54,12 @@ void parseCustomSets(const QuerySettings& s, QueryRun& q, const char* text) {
         current->members[current->memberCount++] = (int)member;
     };
     for (const char* c = text;; c++) {
-        if (*c && isdigit((unsigned char)*c)) {
-            if (number < 0) number = 0;
-            if (number <= INT_MAX) number = number * 10 + (*c - '0');
-            continue;
+        if (isdigit((unsigned char)*c)) {
+            const char* digits = c;
+            number = scanDigitRun(c);
+            if (number < 0)
+                fatal("setspecs: set member %.*s is not one of the %d inputs\n", (int)(c - digits), digits,
+                      q.catalogue.inputs);
         }
         appendPending();
         if (*c == ':' || !*c) current = nullptr;  // a set is only made once it has a member
@@ -65,8 +68,9 @@ void parseCustomSets(const QuerySettings& s, QueryRun& q, const char* text) {
     q.customSetCount = q.setCount;
 }
 
-// Digit runs of a K or N string; the first 16 are kept. Returns all numbers seen.
-int parseNumbers(const char* text, int* numbers, int* kept) {
+// Digit runs of a K or N string (option -k or -n); the first 16 are kept. Returns all
+// numbers seen.
+int parseNumbers(const char* text, char option, int* numbers, int* kept) {
     int seen = 0;
     *kept = 0;
     if (!text) return 0;
@@ -75,10 +79,12 @@ int parseNumbers(const char* text, int* numbers, int* kept) {
             c++;
             continue;
         }
-        long long value = 0;
-        for (; isdigit((unsigned char)*c); c++)
-            if (value <= INT_MAX) value = value * 10 + (*c - '0');
-        if (*kept < kMaxSetNumbers) numbers[(*kept)++] = value > INT_MAX ? INT_MAX : (int)value;
+        const char* digits = c;
+        const long long value = scanDigitRun(c);
+        if (value < 0)
+            fatal("-%c: %.*s is too large a number of inputs (at most %d)\n", option, (int)(c - digits), digits,
+                  INT_MAX);
+        if (*kept < kMaxSetNumbers) numbers[(*kept)++] = (int)value;
         seen++;
     }
     return seen;
@@ -162,8 +168,8 @@ void buildSetTable(QuerySettings& s, QueryRun& q) {
     }
     q.nsets = q.setCount;
 
-    int nSeen = parseNumbers(s.nString, q.nNumbers, &q.nSetCount);
-    int kSeen = parseNumbers(s.kString, q.kNumbers, &q.kSetCount);
+    int nSeen = parseNumbers(s.nString, 'n', q.nNumbers, &q.nSetCount);
+    int kSeen = parseNumbers(s.kString, 'k', q.kNumbers, &q.kSetCount);
     if (q.nsets + q.kSetCount + q.nSetCount > kMaxSets)
         fatal("too many sets requested: %d, max is %d\n", q.nsets + q.kSetCount + q.nSetCount,
               kMaxSets);

@@ -101,7 +101,7 @@ void sdfs(QueryRun& q, int mode) {
         leafSum = walkInParallel(q, w, mode, s.snumber, end, progress);
     } else {
         for (int t = s.snumber; t < end; t++) {
-            clearProgress(progress);
+            progress.clear();
             leafSum += walkOneTree(w, t, mode, cpuMs);
             progress.update((uint64_t)(t - s.snumber + 1));
         }

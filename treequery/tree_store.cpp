@@ -51,26 +51,11 @@ constexpr uint32_t kBlockRecords = 341;  // 4092 bytes
 
 // ---- The two ways in which tree records reach memory ----
 
-// `length` bytes from `offset` of a tree file, as pread gives them (see readTreeRange).
-ssize_t readRecordBytes(int fd, int64_t offset, char* target, size_t length) {
-    size_t done = 0;
-    while (done < length) {
-        ssize_t got = timedPread64(fd, target + done, length - done, offset + (int64_t)done);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (got == 0) break;
-        done += (size_t)got;
-    }
-    return (ssize_t)done;
-}
-
 // Every read of tree records: `length` bytes from `offset` of tree file `fd` into
 // `buffer`, its blocks verified against `sums` on their first read. Returns the bytes
 // read (fewer only at the end of the file), or -1 with errno set when a read fails.
 ssize_t readTreeRange(VerifiedFile& sums, int fd, int64_t offset, void* buffer, size_t length, DamageReport report) {
-    return readVerified(sums, fd, offset, static_cast<char*>(buffer), length, readRecordBytes, report);
+    return readVerified(sums, fd, offset, static_cast<char*>(buffer), length, report);
 }
 
 // Every mapping of a tree file: its first `bytes` bytes, read-only; MAP_FAILED when

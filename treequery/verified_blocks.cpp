@@ -2,12 +2,14 @@
 #include "treequery/verified_blocks.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "toolkit/file_io.h"
 #include "toolkit/run.h"
 
 namespace {
@@ -26,22 +28,13 @@ constexpr size_t kHotPiece = 256 * 1024;
     fatal("%s", message.c_str());
 }
 
-std::string describe(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string describe(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    std::string text = formatText(fmt, args);
-    va_end(args);
-    return text;
-}
-
 // Checks block b, whose bytes start at `bytes`, and marks it verified.
 void verifyOne(VerifiedFile& file, uint64_t b, const char* bytes, DamageReport report) {
     const uint64_t offset = b * file.blockSize;
     const size_t size = (size_t)std::min<uint64_t>(file.blockSize, file.bytes - offset);
     const uint64_t found = blockHash(bytes, size);
     if (found != file.blocks[b])
-        reportDamage(report, describe("%s is damaged: block %llu (bytes %llu to %llu) has checksum %016llx, "
+        reportDamage(report, formatString("%s is damaged: block %llu (bytes %llu to %llu) has checksum %016llx, "
                                       "expected %016llx\n",
                                       file.path.c_str(), (unsigned long long)b, (unsigned long long)offset,
                                       (unsigned long long)(offset + size - 1), (unsigned long long)found,
@@ -64,10 +57,13 @@ void verifyBlocksSlow(VerifiedFile& file, const void* fileBytes, uint64_t offset
         if (!file.verified[b]) verifyOne(file, b, bytes + b * file.blockSize, report);
 }
 
-ssize_t readVerified(VerifiedFile& file, int fd, int64_t offset, char* buffer, size_t length, RangeRead read,
-                     DamageReport report) {
-    if (offset < 0 || (uint64_t)offset >= file.bytes || blocksVerified(file, (uint64_t)offset, length))
-        return read(fd, offset, buffer, length);
+ssize_t readVerified(VerifiedFile& file, int fd, int64_t offset, char* buffer, size_t length, DamageReport report) {
+    if (offset < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    if ((uint64_t)offset >= file.bytes || blocksVerified(file, (uint64_t)offset, length))
+        return readAll(fd, buffer, length, offset);
     const uint64_t end = std::min<uint64_t>((uint64_t)offset + length, file.bytes);
     if ((uint64_t)offset % file.blockSize == 0 && (end % file.blockSize == 0 || end == file.bytes)) {
         // Whole blocks (a whole tree): verified where they were read to, a piece at a
@@ -77,7 +73,7 @@ ssize_t readVerified(VerifiedFile& file, int fd, int64_t offset, char* buffer, s
         while (done < length) {
             const size_t want = std::min(piece, length - done);
             const uint64_t at = (uint64_t)offset + done;
-            ssize_t got = read(fd, (int64_t)at, buffer + done, want);
+            ssize_t got = readAll(fd, buffer + done, want, (int64_t)at);
             if (got < 0) return got;
             for (uint64_t b = at / file.blockSize;
                  b < file.verified.size() && std::min<uint64_t>((b + 1) * file.blockSize, file.bytes) <= at + (uint64_t)got;
@@ -92,10 +88,10 @@ ssize_t readVerified(VerifiedFile& file, int fd, int64_t offset, char* buffer, s
     const uint64_t spanStart = (uint64_t)offset / file.blockSize * file.blockSize;
     const uint64_t spanEnd = std::min<uint64_t>((end + file.blockSize - 1) / file.blockSize * file.blockSize, file.bytes);
     std::vector<char> span(spanEnd - spanStart);
-    ssize_t got = read(fd, (int64_t)spanStart, span.data(), span.size());
+    ssize_t got = readAll(fd, span.data(), span.size(), (int64_t)spanStart);
     if (got < 0) return got;
     if ((uint64_t)got < span.size())
-        reportDamage(report, describe("%s holds fewer bytes than its checksum file says (%llu)\n", file.path.c_str(),
+        reportDamage(report, formatString("%s holds fewer bytes than its checksum file says (%llu)\n", file.path.c_str(),
                                       (unsigned long long)file.bytes));
     for (uint64_t b = spanStart / file.blockSize; b * file.blockSize < spanEnd; b++)
         if (!file.verified[b]) verifyOne(file, b, span.data() + (b * file.blockSize - spanStart), report);

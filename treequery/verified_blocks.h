@@ -37,10 +37,8 @@ inline void verifyBlocks(VerifiedFile& file, const void* fileBytes, uint64_t off
     if (!blocksVerified(file, offset, length)) verifyBlocksSlow(file, fileBytes, offset, length, report);
 }
 
-// A read of `length` bytes at `offset` into `buffer` by `read` (which returns the bytes
-// read, fewer only at the end of the file, or negative on failure). Blocks of `file`
-// that the range overlaps and that are not yet verified are read whole in the same
-// read and verified before any byte is handed out.
-using RangeRead = ssize_t (*)(int fd, int64_t offset, char* buffer, size_t length);
-ssize_t readVerified(VerifiedFile& file, int fd, int64_t offset, char* buffer, size_t length, RangeRead read,
-                     DamageReport report);
+// A read of `length` bytes at `offset` into `buffer`: the bytes read, fewer only at
+// the end of the file, or -1 (errno set) when the read fails. Blocks of `file` that
+// the range overlaps and that are not yet verified are read whole in the same read
+// and verified before any byte is handed out.
+ssize_t readVerified(VerifiedFile& file, int fd, int64_t offset, char* buffer, size_t length, DamageReport report);

@@ -142,7 +142,7 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
                     std::lock_guard<std::mutex> guard(hand.lock);
                     if (hand.state[(size_t)j] == kDone) kept.swap(hand.lines[(size_t)j]);
                 }
-                if (progress) clearProgress(*progress);
+                if (progress) progress->clear();
                 if (hand.state[(size_t)j] == kDone) {
                     fputs(kept.c_str(), stderr);
                 } else {
@@ -152,7 +152,7 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
             }
             return;
         }
-        if (progress && !lines.empty()) clearProgress(*progress);
+        if (progress && !lines.empty()) progress->clear();
         fputs(lines.c_str(), stderr);
         deliver(i);
         std::lock_guard<std::mutex> guard(hand.lock);

@@ -51,11 +51,6 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
                 const std::function<void(int worker, QueryRun& run, int task)>& task,
                 const std::function<void(int task)>& deliver, ProgressLine* progress = nullptr);
 
-// Takes the progress line off the terminal before other lines are written there.
-inline void clearProgress(ProgressLine& progress) {
-    if (progress.active) fputs("\r\033[K", stderr);
-}
-
 // Exact patterns searched as exactSearchGroup() does, their results in pattern order;
 // with a pool the patterns are cut into one share per thread. A share that fails makes the main
 // thread search the whole list again, which stops with the error one thread meets

@@ -57,25 +57,29 @@ TEST(ParseNumber, PowersExponentsHexAndGarbage) {
     EXPECT_EQ(parseNumber("inf"), 0);
 }
 
-// A descriptor that fails every write makes each piece return -1, so the sum counts the pieces.
-TEST(TimedWriteChunked, WritesInPiecesOf262144) {
+// A read or write that fails before the first byte says -1 (the golden case of
+// interrupted builds has one that fails later).
+TEST(WriteAll, CountsTheBytesBeforeAFailure) {
     std::vector<char> buffer(3 * 262144 + 1);
-    int bad = -1;
-    EXPECT_EQ(timedWriteChunked(bad, buffer.data(), 262144), -1);
-    EXPECT_EQ(timedWriteChunked(bad, buffer.data(), 262145), -2);
-    EXPECT_EQ(timedWriteChunked(bad, buffer.data(), 3 * 262144), -3);
-    EXPECT_EQ(timedWriteChunked(bad, buffer.data(), 3 * 262144 + 1), -4);
-    EXPECT_EQ(timedWriteChunked(bad, buffer.data(), 0), -1);
+    EXPECT_EQ(writeAll(-1, buffer.data(), 262144), -1);
+    EXPECT_EQ(writeAll(-1, buffer.data(), 3 * 262144 + 1), -1);
+    EXPECT_EQ(writeAll(-1, buffer.data(), 0), 0);
+    EXPECT_EQ(readAll(-1, buffer.data(), 10), -1);
 }
 
-TEST(TimedWriteChunked, WritesEveryByteInOrder) {
+TEST(WriteAll, WritesEveryByteInOrder) {
     TempDir dir;
     std::string path = dir.path + "out";
     std::vector<char> buffer(600000);
     for (size_t i = 0; i < buffer.size(); i++) buffer[i] = (char)(i * 7 + i / 1000);
     FileDescriptor fd(openFile(path.c_str(), 1));
     ASSERT_TRUE(fd.ok());
-    EXPECT_EQ(timedWriteChunked(fd.fd, buffer.data(), buffer.size()), (int64_t)buffer.size());
+    EXPECT_EQ(writeAll(fd.fd, buffer.data(), buffer.size()), (int64_t)buffer.size());
+    // At an offset, the file position stays where it was.
+    EXPECT_EQ(writeAll(fd.fd, buffer.data(), 10, 5), 10);
+    EXPECT_EQ(lseek(fd.fd, 0, SEEK_CUR), (off_t)buffer.size());
+    const std::vector<char> head(buffer.begin(), buffer.begin() + 10);
+    std::copy(head.begin(), head.end(), buffer.begin() + 5);
     fd.reset();
     EXPECT_EQ(fileSizeByStat(path.c_str()), (int64_t)buffer.size());
     std::vector<char> back(buffer.size());

@@ -163,6 +163,8 @@ TEST(TreequeryPatterns, WordsAndTriples) {
 TEST(TreequeryPatternsDeath, BadPatterns) {
     Args pair({"d/", "p", "-p", "3,100"});
     EXPECT_EXIT((scan(pair), parsePatterns(settings, *tq)), testing::ExitedWithCode(1), "bad numeric pattern argument");
+    Args huge({"d/", "p", "-p", "0,2147483648,5"});
+    EXPECT_EXIT((scan(huge), parsePatterns(settings, *tq)), testing::ExitedWithCode(1), "bad numeric pattern argument");
     Args digit({"d/", "p", "-p", "ACG1"});
     EXPECT_EXIT((scan(digit), parsePatterns(settings, *tq)), testing::ExitedWithCode(1), "bad numeric pattern argument");
     Args empty({"d/", "p", "-p", ""});
@@ -228,6 +230,11 @@ TEST(TreequerySetsDeath, RefusedRequests) {
                 "setspecs: set member 3 is not one of the 3 inputs");
     EXPECT_EXIT(sets({"d/", "p", "-s", "4", "-I"}, 3), testing::ExitedWithCode(1),
                 "setspecs: set member 4 is not one of the 3 inputs");
+    // Numbers past INT_MAX are refused as written, never wrapped or clamped.
+    EXPECT_EXIT(sets({"d/", "p", "-s", "1:4294967297"}, 3), testing::ExitedWithCode(1),
+                "setspecs: set member 4294967297 is not one of the 3 inputs");
+    EXPECT_EXIT(sets({"d/", "p", "-k", "2,2147483648"}, 3), testing::ExitedWithCode(1),
+                "-k: 2147483648 is too large a number of inputs");
 }
 
 }  // namespace
