@@ -374,6 +374,30 @@ TEST(PackedInput, ReadsWordsAndClearsBitsPastTheLastBase) {
     EXPECT_EQ(packedWords(66), 3u);
 }
 
+TEST(PackedInput, DamageIsKeptForAWorkerOrStops) {
+    TempDir dir;
+    const std::string path = dir.path + "x_0.stbin", sumsPath = dir.path + "x.stinsum";
+    writeInts(path, {0x12345678, 0x0f0f0f0f});
+    writeChecksumFile(sumsPath, {hashFile(path)});
+    ChecksumFile sums;
+    ASSERT_TRUE(sums.load(sumsPath));
+    std::vector<uint32_t> words(2);
+    size_t got = 0;
+    std::string fault;
+    EXPECT_EQ(readPackedInput(path.c_str(), words.data(), 64, &got, &sums, &fault), PackedRead::whole);
+    EXPECT_EQ(fault, "");
+    writeInts(path, {0x12345678, 0x0f0f0f0e});
+    EXPECT_EQ(readPackedInput(path.c_str(), words.data(), 64, &got, &sums, &fault), PackedRead::failed);
+    EXPECT_NE(fault.find(path + " is damaged: block 0"), std::string::npos) << fault;
+    EXPECT_EXIT(readPackedInput(path.c_str(), words.data(), 64, &got, &sums), testing::ExitedWithCode(1),
+                "x_0.stbin is damaged: block 0");
+    // Another size than the checksum file's is a fault before any read.
+    writeInts(path, {0x12345678});
+    fault.clear();
+    EXPECT_EQ(readPackedInput(path.c_str(), words.data(), 32, &got, &sums, &fault), PackedRead::failed);
+    EXPECT_NE(fault.find("holds 4 bytes, its checksum file"), std::string::npos) << fault;
+}
+
 TEST(RunConventions, VersionAndClocks) {
     const char* v = versionString();
     EXPECT_EQ(v, versionString());
