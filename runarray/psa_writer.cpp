@@ -21,20 +21,14 @@ bool loadPackedInputs(const DataSetPaths& paths, const InputCatalogue& inputs, i
             return failWorker(report.status, "binary buffer not big enough! k=%d l=%d\n", k, end);
         buffers.inputWords[k] = place;
         std::string path = dataSetPath(paths.base, FileKind::packed, k);
-        FileDescriptor in(openFile(path.c_str(), 0));
-        if (!in.ok()) return failWorker(report.status, "bad open: can't open %s\n", path.c_str());
-        VerifiedFile verified;
-        if (!attachInput(verified, inputs, path, report)) return false;
-        size_t wanted = packedWords(inputs.bitLengths[k]) * sizeof(uint32_t);
-        int64_t got = readAll(in.fd, place, wanted);
-        if (got < 0) return failWorker(report.status, "can't read %s: %s\n", path.c_str(), strerror(errno));
-        if ((size_t)got < wanted)
-            return failWorker(report.status, "bad read, file %s: %d in, %d out\n", path.c_str(), words, (int)(got / 4));
-        verified.check(0, wanted, place, in.fd);
-        if (report.status.failed()) return false;
-        // The bits past the last base are zero, whatever the file holds there.
-        int64_t bits = inputs.bitLengths[k];
-        if (bits & 31) place[words - 1] &= ~0u << (32 - (bits & 31));
+        size_t got = 0;
+        switch (readPackedInput(path.c_str(), place, inputs.bitLengths[k], &got, &inputs.sums, &report.status)) {
+            case PackedRead::cannotOpen: return failWorker(report.status, "bad open: can't open %s\n", path.c_str());
+            case PackedRead::shortFile:
+                return failWorker(report.status, "bad read, file %s: %d in, %d out\n", path.c_str(), words, (int)(got / 4));
+            case PackedRead::failed: return false;
+            case PackedRead::whole: break;
+        }
         place[words] = 0;
         place[words + 1] = 0;
         place += words + 2;

@@ -53,8 +53,6 @@ struct InputCatalogue {
 // Paths of one data set: base is "<dir><prefix>.ST/<prefix>".
 struct DataSetPaths {
     std::string base;
-    std::string lengths;
-    std::string bitLengths;
     std::string partitions;
 };
 

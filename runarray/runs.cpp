@@ -16,6 +16,7 @@
 #include "toolkit/data_set.h"
 #include "toolkit/catalogue.h"
 #include "toolkit/file_io.h"
+#include "toolkit/packed_input.h"
 #include "toolkit/run.h"
 
 static_assert(sizeof(saidx_t) == sizeof(int32_t), "the suffix array holds 32-bit positions");
@@ -30,8 +31,6 @@ struct BaseTable {
 
 namespace {
 
-// Every record carries its input number in 30 bits.
-constexpr int64_t kMaxInputs = int64_t(1) << 30;
 // A run holding one input of this length still has a count that divsufsort can index.
 constexpr int32_t kMaxInputLength = INT32_MAX - 2;
 
@@ -216,48 +215,25 @@ RunBuffers::~RunBuffers() {
 DataSetPaths buildPaths(const SortSettings& settings) {
     DataSetPaths paths;
     paths.base = dataSetBase(settings.inputDir, settings.prefix);
-    paths.lengths = dataSetPath(paths.base, FileKind::lengths);
-    paths.bitLengths = dataSetPath(paths.base, FileKind::bitLengths);
     paths.partitions = dataSetPath(paths.base, FileKind::partitions);
     return paths;
 }
 
 InputCatalogue readInputCatalogue(const DataSetPaths& paths) {
-    int64_t bytes = fileSizeByStat(paths.lengths.c_str());
-    if (bytes < 0) fatal("could not open lengths file \"%s\"\n", paths.lengths.c_str());
-    if (bytes / 4 > kMaxInputs)
-        fatal("lengths file \"%s\" lists %lld inputs, more than %lld\n", paths.lengths.c_str(),
-              (long long)(bytes / 4), (long long)kMaxInputs);
-    int64_t bitBytes = fileSizeByStat(paths.bitLengths.c_str());
-    if (bitBytes < 0) fatal("Could not open binary lengths file \"%s\"\n", paths.bitLengths.c_str());
-    // Catalogues of different lengths belong to different data sets or to an interrupted dnaprep.
-    if (bitBytes / 4 != bytes / 4)
-        fatal("catalogues differ in length: \"%s\" has %lld entries, \"%s\" has %lld\n", paths.lengths.c_str(),
-              (long long)(bytes / 4), paths.bitLengths.c_str(), (long long)(bitBytes / 4));
-
+    InputCatalogues found = findInputCatalogues(paths.base);
     InputCatalogue inputs;
-    if (loadChecksums(inputs.sums, dataSetPath(paths.base, FileKind::inputSums), "the inputs")) {
-        verifyWholeFile(inputs.sums, paths.lengths);
-        verifyWholeFile(inputs.sums, paths.bitLengths);
-    }
-    inputs.count = (int)(bytes / 4);
+    loadChecksums(inputs.sums, dataSetPath(paths.base, FileKind::inputSums), "the inputs");
+    inputs.count = found.inputs;
     inputs.lengths.resize(inputs.count);
     inputs.bitLengths.resize(inputs.count);
     inputs.words.resize(inputs.count);
-    if (inputs.count > 0)
-        readCatalogues(paths.lengths.c_str(), paths.bitLengths.c_str(), nullptr, inputs.lengths.data(),
-                       inputs.bitLengths.data(), nullptr, inputs.count);
+    readInputCatalogues(found, inputs.count, inputs.lengths.data(), inputs.bitLengths.data(), &inputs.sums);
+    inputs.maxLen = found.longest;
+    inputs.sumLen = found.totalBases;
     for (int k = 0; k < inputs.count; k++) {
-        int32_t length = inputs.lengths[k];
-        if (length < 0) fatal("input %d has the negative length %d in \"%s\"\n", k, length, paths.lengths.c_str());
-        if (length > kMaxInputLength)
-            fatal("input %d is too long to sort: %d bases, at most %d\n", k, length, kMaxInputLength);
-        if (length > inputs.maxLen) inputs.maxLen = length;
-        inputs.sumLen += length;
-        if ((int64_t)inputs.bitLengths[k] != 2 * (int64_t)length)
-            fatal("bad lengths: input %d has %d bases but %d bits in \"%s\"\n", k, length, inputs.bitLengths[k],
-                  paths.bitLengths.c_str());
-        inputs.words[k] = (int32_t)(((int64_t)inputs.bitLengths[k] + 31) / 32);
+        if (inputs.lengths[k] > kMaxInputLength)
+            fatal("input %d is too long to sort: %d bases, at most %d\n", k, inputs.lengths[k], kMaxInputLength);
+        inputs.words[k] = (int32_t)packedWords(inputs.bitLengths[k]);
     }
     return inputs;
 }
@@ -359,18 +335,7 @@ std::vector<RunPlan> planRuns(const SortSettings& settings, const InputCatalogue
 
 void writePartitions(const DataSetPaths& paths, const std::vector<int32_t>& runInputs,
                      std::vector<ChecksumEntry>& sums) {
-    const char* path = paths.partitions.c_str();
-    int fd = openTemporary(path);
-    if (fd < 0) fatal("couldn't open %s\n", path);
-    int64_t bytes = 4 * (int64_t)runInputs.size();
-    int64_t written = writeAll(fd, runInputs.data(), (size_t)bytes);
-    int closed = closeFile(fd);
-    if (written != bytes) fatal("tried to write %lld bytes, only did %lld\n", (long long)bytes, (long long)written);
-    if (closed != 0) fatal("couldn't close %s\n", path);
-    commitFile(path);
-    BlockHasher hash;
-    hash.add(runInputs.data(), (size_t)bytes);
-    sums.push_back(hash.finish(path));
+    sums.push_back(writeCatalogue(paths.partitions.c_str(), runInputs.data(), (int)runInputs.size(), "couldn't open %s\n"));
 }
 
 void writeRunChecksums(const DataSetPaths& paths, const std::vector<ChecksumEntry>& sums) {
