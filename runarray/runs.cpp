@@ -16,6 +16,7 @@
 #include "toolkit/data_set.h"
 #include "toolkit/catalogue.h"
 #include "toolkit/file_io.h"
+#include "toolkit/packed_input.h"
 #include "toolkit/run.h"
 
 static_assert(sizeof(saidx_t) == sizeof(int32_t), "the suffix array holds 32-bit positions");
@@ -30,8 +31,6 @@ struct BaseTable {
 
 namespace {
 
-// Every record carries its input number in 30 bits.
-constexpr int64_t kMaxInputs = int64_t(1) << 30;
 // A run holding one input of this length still has a count that divsufsort can index.
 constexpr int32_t kMaxInputLength = INT32_MAX - 2;
 
@@ -81,7 +80,7 @@ bool checkBases(const uint8_t* bases, int32_t length, const BaseTable* table, co
     char shown[8];
     if (byte > ' ' && byte < 127) snprintf(shown, sizeof shown, "'%c'", byte);
     else snprintf(shown, sizeof shown, "0x%02x", byte);
-    return fail(report, "DNA file %s: byte %s at offset %d is not one of %s (the bases of this data set)\n",
+    return failWorker(report.status, "DNA file %s: byte %s at offset %d is not one of %s (the bases of this data set)\n",
                 path.c_str(), shown, at, table->letters);
 }
 
@@ -90,15 +89,15 @@ bool readDna(const DataSetPaths& paths, const InputCatalogue& inputs, int k, int
              const BaseTable* table, RunReport& report) {
     std::string path = dataSetPath(paths.base, FileKind::texts, k);
     FileDescriptor in(openFile(path.c_str(), 0));
-    if (!in.ok()) return fail(report, "can't open DNA file %d (%s)\n", k, path.c_str());
+    if (!in.ok()) return failWorker(report.status, "can't open DNA file %d (%s)\n", k, path.c_str());
     VerifiedFile verified;
     if (!attachInput(verified, inputs, path, report)) return false;
     // A longer file contributes only its catalogue length.
     int64_t got = readAll(in.fd, place, (size_t)length);
-    if (got < 0) return fail(report, "can't read %s: %s\n", path.c_str(), strerror(errno));
-    if (got < length) return fail(report, "couldn't read %d bytes from DNA input %d\n", length, k);
+    if (got < 0) return failWorker(report.status, "can't read %s: %s\n", path.c_str(), strerror(errno));
+    if (got < length) return failWorker(report.status, "couldn't read %d bytes from DNA input %d\n", length, k);
     verified.check(0, (uint64_t)length, place, in.fd);
-    if (!report.error.empty()) return false;
+    if (report.status.failed()) return false;
     return checkBases(place, length, table, path, report);
 }
 
@@ -138,25 +137,18 @@ void say(RunReport& report, const char* fmt, ...) {
     if (report.live) fputs(piece.c_str(), stderr);
 }
 
-bool fail(RunReport& report, const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    report.error = formatText(fmt, args);
-    va_end(args);
-    return false;
-}
-
 bool attachInput(VerifiedFile& verified, const InputCatalogue& inputs, const std::string& path, RunReport& report) {
-    verified.fault = &report.error;
+    verified.fault = &report.status;
     verified.attach(&inputs.sums, path, fileSizeByStat(path.c_str()));
-    return report.error.empty();
+    return !report.status.failed();
 }
 
 bool commitRunFile(const std::string& path, BlockHasher& hash, bool hashed, RunReport& report) {
     if (!tryCommitFile(path))
-        return fail(report, "can't rename %s to %s: %s\n", temporaryName(path).c_str(), path.c_str(), strerror(errno));
-    report.sums.push_back(hashed ? hash.finish(path) : hashFile(path, &report.error));
-    return report.error.empty();
+        return failWorker(report.status, "can't rename %s to %s: %s\n", temporaryName(path).c_str(), path.c_str(),
+                          strerror(errno));
+    report.sums.push_back(hashed ? hash.finish(path) : hashFile(path, &report.status));
+    return !report.status.failed();
 }
 
 bool sortRun(int run, const RunPlan& plan, const SortSettings& settings, const DataSetPaths& paths,
@@ -179,7 +171,7 @@ bool sortRun(int run, const RunPlan& plan, const SortSettings& settings, const D
 
     // The empty suffix keeps slot 0, so that rank k sits in slot k.
     if (divsufsort(buffers.text, buffers.suffixes + 1, count) != 0)
-        return fail(report, "problem with Mori suffix sort\n");
+        return failWorker(report.status, "problem with Mori suffix sort\n");
     int sorted = msClock();
     say(report, "%d ms", sorted - start);
 
@@ -223,48 +215,25 @@ RunBuffers::~RunBuffers() {
 DataSetPaths buildPaths(const SortSettings& settings) {
     DataSetPaths paths;
     paths.base = dataSetBase(settings.inputDir, settings.prefix);
-    paths.lengths = dataSetPath(paths.base, FileKind::lengths);
-    paths.bitLengths = dataSetPath(paths.base, FileKind::bitLengths);
     paths.partitions = dataSetPath(paths.base, FileKind::partitions);
     return paths;
 }
 
 InputCatalogue readInputCatalogue(const DataSetPaths& paths) {
-    int64_t bytes = fileSizeByStat(paths.lengths.c_str());
-    if (bytes < 0) fatal("could not open lengths file \"%s\"\n", paths.lengths.c_str());
-    if (bytes / 4 > kMaxInputs)
-        fatal("lengths file \"%s\" lists %lld inputs, more than %lld\n", paths.lengths.c_str(),
-              (long long)(bytes / 4), (long long)kMaxInputs);
-    int64_t bitBytes = fileSizeByStat(paths.bitLengths.c_str());
-    if (bitBytes < 0) fatal("Could not open binary lengths file \"%s\"\n", paths.bitLengths.c_str());
-    // Catalogues of different lengths belong to different data sets or to an interrupted dnaprep.
-    if (bitBytes / 4 != bytes / 4)
-        fatal("catalogues differ in length: \"%s\" has %lld entries, \"%s\" has %lld\n", paths.lengths.c_str(),
-              (long long)(bytes / 4), paths.bitLengths.c_str(), (long long)(bitBytes / 4));
-
+    InputCatalogues found = findInputCatalogues(paths.base);
     InputCatalogue inputs;
-    if (loadChecksums(inputs.sums, dataSetPath(paths.base, FileKind::inputSums), "the inputs")) {
-        verifyWholeFile(inputs.sums, paths.lengths);
-        verifyWholeFile(inputs.sums, paths.bitLengths);
-    }
-    inputs.count = (int)(bytes / 4);
+    loadChecksums(inputs.sums, dataSetPath(paths.base, FileKind::inputSums), "the inputs");
+    inputs.count = found.inputs;
     inputs.lengths.resize(inputs.count);
     inputs.bitLengths.resize(inputs.count);
     inputs.words.resize(inputs.count);
-    if (inputs.count > 0)
-        readCatalogues(paths.lengths.c_str(), paths.bitLengths.c_str(), nullptr, inputs.lengths.data(),
-                       inputs.bitLengths.data(), nullptr, inputs.count);
+    readInputCatalogues(found, inputs.count, inputs.lengths.data(), inputs.bitLengths.data(), &inputs.sums);
+    inputs.maxLen = found.longest;
+    inputs.sumLen = found.totalBases;
     for (int k = 0; k < inputs.count; k++) {
-        int32_t length = inputs.lengths[k];
-        if (length < 0) fatal("input %d has the negative length %d in \"%s\"\n", k, length, paths.lengths.c_str());
-        if (length > kMaxInputLength)
-            fatal("input %d is too long to sort: %d bases, at most %d\n", k, length, kMaxInputLength);
-        if (length > inputs.maxLen) inputs.maxLen = length;
-        inputs.sumLen += length;
-        if ((int64_t)inputs.bitLengths[k] != 2 * (int64_t)length)
-            fatal("bad lengths: input %d has %d bases but %d bits in \"%s\"\n", k, length, inputs.bitLengths[k],
-                  paths.bitLengths.c_str());
-        inputs.words[k] = (int32_t)(((int64_t)inputs.bitLengths[k] + 31) / 32);
+        if (inputs.lengths[k] > kMaxInputLength)
+            fatal("input %d is too long to sort: %d bases, at most %d\n", k, inputs.lengths[k], kMaxInputLength);
+        inputs.words[k] = (int32_t)packedWords(inputs.bitLengths[k]);
     }
     return inputs;
 }
@@ -366,18 +335,7 @@ std::vector<RunPlan> planRuns(const SortSettings& settings, const InputCatalogue
 
 void writePartitions(const DataSetPaths& paths, const std::vector<int32_t>& runInputs,
                      std::vector<ChecksumEntry>& sums) {
-    const char* path = paths.partitions.c_str();
-    int fd = openTemporary(path);
-    if (fd < 0) fatal("couldn't open %s\n", path);
-    int64_t bytes = 4 * (int64_t)runInputs.size();
-    int64_t written = writeAll(fd, runInputs.data(), (size_t)bytes);
-    int closed = closeFile(fd);
-    if (written != bytes) fatal("tried to write %lld bytes, only did %lld\n", (long long)bytes, (long long)written);
-    if (closed != 0) fatal("couldn't close %s\n", path);
-    commitFile(path);
-    BlockHasher hash;
-    hash.add(runInputs.data(), (size_t)bytes);
-    sums.push_back(hash.finish(path));
+    sums.push_back(writeCatalogue(paths.partitions.c_str(), runInputs.data(), (int)runInputs.size(), "couldn't open %s\n"));
 }
 
 void writeRunChecksums(const DataSetPaths& paths, const std::vector<ChecksumEntry>& sums) {

@@ -4,20 +4,24 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct ChecksumFile;
+struct WorkerStatus;
 
 // Words of the packed form of an input of `bits` bits (two per base).
 inline size_t packedWords(int64_t bits) { return bits > 0 ? static_cast<size_t>((bits + 31) / 32) : 0; }
 
-enum class PackedRead { whole, cannotOpen, shortFile };
+enum class PackedRead { whole, cannotOpen, shortFile, failed };
 
-// Reads the packed words of an input of `bits` bits from `path` into `words`
-// (packedWords(bits) words) and clears the bits past its last base, whatever the file
-// holds there: the comparisons and prefix words rely on zeros. `bytesRead` receives
-// the bytes read (short only when the file is). A failed read stops with an error
-// naming the file; an open that fails or a file too short is left to the caller.
-// With `sums` (the data set's .stinsum, may be null or empty) the words read are
-// verified first: a damaged block stops with an error naming the file and the block.
+// The one reader of packed inputs. Reads the packed words of an input of `bits` bits
+// from `path` into `words` (packedWords(bits) words) and clears the bits past its last
+// base, whatever the file holds there: the comparisons and prefix words rely on zeros.
+// `bytesRead` receives the bytes read (short only when the file is). A failed read
+// stops with an error naming the file; an open that fails or a file too short is left
+// to the caller. With `sums` (the data set's .stinsum, may be null or empty) the words
+// read are verified first: a damaged block stops with an error naming the file and
+// the block. With `fault`, a failed read or a damaged file is recorded there instead
+// (the first failure only) and the result is `failed`: for readers on worker threads.
 PackedRead readPackedInput(const char* path, uint32_t* words, int64_t bits, size_t* bytesRead,
-                           const ChecksumFile* sums = nullptr);
+                           const ChecksumFile* sums = nullptr, WorkerStatus* fault = nullptr);

@@ -172,7 +172,6 @@ void buildPaths(BuildSettings& settings, BuildState& build) {
     if (!s.suffixPrefix) s.suffixPrefix = s.prefix;
     b.inputBase = dataSetBase(s.inputDir, s.prefix);
     b.lengthsPath = dataSetPath(b.inputBase, FileKind::lengths);
-    b.bitLengthsPath = dataSetPath(b.inputBase, FileKind::bitLengths);
     // The runs' folder, under the inputs' prefix.
     b.partitionsPath = dataSetPath(dataSetBase(s.suffixDir, s.suffixPrefix, s.prefix), FileKind::partitions);
     b.suffixBase = dataSetBase(s.suffixDir, s.suffixPrefix);
@@ -186,12 +185,10 @@ void buildPaths(BuildSettings& settings, BuildState& build) {
 
 void readInputCatalogues(const BuildSettings& settings, BuildState& build) {
     BuildState& b = build;
-    int64_t lengthsSize = fileSizeByStat(b.lengthsPath.c_str());
-    if (lengthsSize < 0) fatal("could not open lengths file \"%s\"\n", b.lengthsPath.c_str());
-    if (lengthsSize / 4 > 0x7fffffff) fatal("lengths file \"%s\" is too large\n", b.lengthsPath.c_str());
-    int n = static_cast<int>(lengthsSize / 4);
-    int64_t partitionsSize = fileSizeByStat(b.partitionsPath.c_str());
-    int p = partitionsSize < 4 ? 0 : static_cast<int>(partitionsSize / 4);
+    InputCatalogues found = findInputCatalogues(b.inputBase);
+    int n = found.inputs;
+    int64_t runs = catalogueEntries(b.partitionsPath);
+    int p = runs > 0 ? static_cast<int>(runs) : 0;
     int nmerge = settings.nmerge;
     if (nmerge >= 1 && nmerge < n) {
         // The runs of a partitions catalogue hold every input: merging them while
@@ -212,41 +209,22 @@ void readInputCatalogues(const BuildSettings& settings, BuildState& build) {
     b.streamInputCount = static_cast<int32_t*>(trackedMalloc(sizeof(int32_t) * (b.numStreams + 1)));
     if (!b.lengths || !b.bitLengths || !b.partitions || !b.streamFirstInput || !b.streamInputCount)
         fatal("can't allocate the catalogues of %d inputs and %d runs\n", n, p);
-    if (loadChecksums(b.inputSums, dataSetPath(b.inputBase, FileKind::inputSums), "the inputs")) {
-        verifyWholeFile(b.inputSums, b.lengthsPath);
-        verifyWholeFile(b.inputSums, b.bitLengthsPath);
-    }
+    loadChecksums(b.inputSums, dataSetPath(b.inputBase, FileKind::inputSums), "the inputs");
+    readInputCatalogues(found, n, b.lengths, b.bitLengths, &b.inputSums);
+    b.totalLength = found.totalBases;
+    b.maxLength = found.longest;
     // The partitions catalogue lies beside the runs; the runs' checksum file lists it
     // when runarray wrote it under the runs' own prefix.
-    if (loadChecksums(b.runSums, dataSetPath(b.suffixBase, FileKind::runSums), "the runs") && p > 0 && b.runSums.find(b.partitionsPath))
-        verifyWholeFile(b.runSums, b.partitionsPath);
-    readCatalogues(b.lengthsPath.c_str(), b.bitLengthsPath.c_str(), nullptr, b.lengths, b.bitLengths, nullptr, n);
-    if (p > 0) readCatalogues(nullptr, nullptr, b.partitionsPath.c_str(), nullptr, nullptr, b.partitions, p);
-
-    b.totalLength = 0;
-    b.maxLength = 0;
-    for (int i = 0; i < n; i++) {
-        // Offsets and remaining lengths are derived from both catalogues: they must agree.
-        if (b.lengths[i] < 0 || b.bitLengths[i] != 2 * static_cast<int64_t>(b.lengths[i]))
-            fatal("bad lengths: input %d has %d bases in \"%s\" but %d bits in \"%s\"\n", i, b.lengths[i],
-                  b.lengthsPath.c_str(), b.bitLengths[i], b.bitLengthsPath.c_str());
-        b.totalLength += b.lengths[i];
-        if (b.lengths[i] > b.maxLength) b.maxLength = b.lengths[i];
-    }
+    loadChecksums(b.runSums, dataSetPath(b.suffixBase, FileKind::runSums), "the runs");
+    if (p > 0) readPartitions(b.partitionsPath, p, b.partitions, n, &b.runSums);
 
     int64_t first = 0;
     for (int s = 0; s < b.numStreams; s++) {
         int count = p > 0 ? b.partitions[s] : 1;
-        if (count < 0 || first + count > n)
-            fatal("partitions file \"%s\": run %d holds %d inputs, beyond the %d inputs of the data set\n",
-                  b.partitionsPath.c_str(), s, count, n);
         b.streamFirstInput[s] = static_cast<int32_t>(first);
         b.streamInputCount[s] = count;
         first += count;
     }
-    if (first != n)
-        fatal("partitions file \"%s\": its runs hold %lld inputs, the data set has %d\n", b.partitionsPath.c_str(),
-              static_cast<long long>(first), n);
     if (!gRun.quiet)
         note("total length = %.0f, max input size = %d, number of inputs = %d, number of parts = %d\n",
              b.totalLength, b.maxLength, n, p > 0 ? p : n);

@@ -77,6 +77,7 @@ void loadPackedInputs(BuildState& build) {
         switch (readPackedInput(path.c_str(), packed, bits, &got, &b.inputSums)) {
             case PackedRead::cannotOpen: fatal("can't open input string binary file %s\n", path.c_str());
             case PackedRead::shortFile: fatal("binary string %d reading error\n", i);
+            case PackedRead::failed:  // kept only for a caller that passes a fault
             case PackedRead::whole: break;
         }
         packed[words] = 0;

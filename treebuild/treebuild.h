@@ -105,7 +105,7 @@ struct BuildState {
 
     // Paths
     std::string inputBase;     // <inputdir><prefix>.ST/<prefix>
-    std::string lengthsPath, bitLengthsPath, partitionsPath;
+    std::string lengthsPath, partitionsPath;
     std::string suffixBase;    // <sdir><spfx>.ST/<spfx>
     std::string outputDir;     // <odir><opfx>.ST/
     std::string outputBase;    // <odir><opfx>.ST/<opfx>

@@ -109,19 +109,15 @@ void applyIndexOrigin(QuerySettings& s) {
 void readCatalogue(QueryRun& q) {
     const QuerySettings& s = *q.settings;
     QueryCatalogue& c = q.catalogue;
-    int n = readLengthCatalogues(q.catalogueBase.c_str(), &c.lengths, &c.bitLengths);
-    if (n <= 0) fatal("lengths file \"%s.stlengths\" lists no inputs\n", q.catalogueBase.c_str());
+    InputCatalogues found = findInputCatalogues(q.catalogueBase);
+    const int n = found.inputs;
+    if (n <= 0) fatal("lengths file \"%s\" lists no inputs\n", found.lengthsPath.c_str());
+    c.lengths = allocate<int32_t>((size_t)n, "the lengths catalogue");
+    c.bitLengths = allocate<int32_t>((size_t)n, "the bit lengths catalogue");
+    readInputCatalogues(found, n, c.lengths, c.bitLengths, nullptr);
     c.inputs = n;
     q.texts.inputs = n;
     c.vectorWords = ((n - 1) >> 5) + 1;
-    int longest = 0;
-    double total = 0;
-    for (int i = 0; i < n; i++) {
-        if (c.lengths[i] < 0 || c.bitLengths[i] < 0)
-            fatal("catalogue \"%s\": input %d has a negative length\n", q.catalogueBase.c_str(), i);
-        if (c.lengths[i] > longest) longest = c.lengths[i];
-        total += c.lengths[i];
-    }
     if (!gRun.quiet) {
         std::string line;
         char item[64];
@@ -130,10 +126,7 @@ void readCatalogue(QueryRun& q) {
             line += item;
         }
         note("%d inputs with lengths: %s%s%d max=%d total=%.0f\n", n, line.c_str(), n > 5 ? "... " : "",
-             c.lengths[n - 1], longest, total);
-        if (c.bitLengths[0] > 2 * (long long)c.lengths[0])
-            note("Inputs come from partitioned large file with tail length %d\n",
-                 c.bitLengths[0] / 2 - c.lengths[0]);
+             c.lengths[n - 1], found.longest, found.totalBases);
     }
     if (s.rgenome >= n)
         fatal("reference input %d is not one of the %d inputs\n", s.rgenome + s.indexOrigin, n);

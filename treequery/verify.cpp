@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/catalogue.h"
 #include "toolkit/checksum.h"
 #include "toolkit/data_set.h"
 #include "toolkit/file_io.h"
@@ -95,11 +96,10 @@ void findUncovered(Verification& v, const std::string& folder, const std::vector
 
 // A catalogue of int32 entries, empty when it cannot be read whole.
 std::vector<int32_t> readEntries(const std::string& path, bool& present) {
-    int64_t size = fileSizeByStat(path.c_str());
-    present = size >= 0;
-    std::vector<int32_t> entries(size > 0 ? (size_t)size / 4 : 0);
-    FileDescriptor fd(openFile(path.c_str(), 0));
-    if (fd.ok() && !entries.empty()) readFully(fd.fd, entries.data(), entries.size() * 4, path.c_str());
+    int64_t count = catalogueEntries(path);
+    present = count >= 0;
+    std::vector<int32_t> entries(count > 0 ? (size_t)count : 0);
+    if (readCatalogueEntries(path, entries.data(), count) != count) entries.clear();
     return entries;
 }
 
@@ -115,18 +115,24 @@ void expectSize(Verification& v, const std::string& path, int64_t bytes, const c
 // The inputs against the lengths catalogues, the runs against the partitions.
 void checkInputCatalogues(Verification& v, const std::string& base) {
     bool hasLengths = false, hasBits = false, hasParts = false;
-    const std::string lengthsPath = dataSetPath(base, FileKind::lengths), bitsPath = dataSetPath(base, FileKind::bitLengths);
-    std::vector<int32_t> lengths = readEntries(lengthsPath, hasLengths);
-    std::vector<int32_t> bits = readEntries(bitsPath, hasBits);
+    InputCatalogues c;
+    c.lengthsPath = dataSetPath(base, FileKind::lengths);
+    c.bitLengthsPath = dataSetPath(base, FileKind::bitLengths);
+    std::vector<int32_t> lengths = readEntries(c.lengthsPath, hasLengths);
+    std::vector<int32_t> bits = readEntries(c.bitLengthsPath, hasBits);
     if (!hasLengths) return;
-    if (!hasBits) judge(v, bitsPath, Verdict::missing);
-    else if (bits.size() != lengths.size() || fileSizeByStat(bitsPath.c_str()) % 4 != 0)
-        judge(v, bitsPath, Verdict::damaged, "its entries do not match the lengths catalogue's");
+    if (!hasBits) judge(v, c.bitLengthsPath, Verdict::missing);
+    else if (bits.size() != lengths.size() || fileSizeByStat(c.bitLengthsPath.c_str()) % 4 != 0)
+        judge(v, c.bitLengthsPath, Verdict::damaged, "its entries do not match the lengths catalogue's");
     for (size_t i = 0; i < lengths.size(); i++) {
-        if (lengths[i] < 0 || (i < bits.size() && bits[i] != 2 * (int64_t)lengths[i])) {
-            judge(v, lengthsPath, Verdict::damaged,
-                  "input " + std::to_string(i) + " has " + std::to_string(lengths[i]) + " bases, the bit lengths " +
-                      (i < bits.size() ? std::to_string(bits[i]) : std::string("none")) + " bits");
+        if (i < bits.size()) {
+            std::string problem = inputEntryProblem(c, (int)i, lengths[i], bits[i]);
+            if (!problem.empty()) {
+                judge(v, c.lengthsPath, Verdict::damaged, problem);
+                continue;
+            }
+        } else if (lengths[i] < 0) {
+            judge(v, c.lengthsPath, Verdict::damaged, inputEntryProblem(c, (int)i, lengths[i], 2 * lengths[i]));
             continue;
         }
         expectSize(v, dataSetPath(base, FileKind::texts, (int)i), lengths[i], "the lengths catalogue");
@@ -136,12 +142,13 @@ void checkInputCatalogues(Verification& v, const std::string& base) {
     const std::string partsPath = dataSetPath(base, FileKind::partitions);
     std::vector<int32_t> parts = readEntries(partsPath, hasParts);
     if (!hasParts) return;
+    std::string problem = partitionsProblem(partsPath, parts.data(), (int64_t)parts.size(), (int64_t)lengths.size());
+    if (!problem.empty()) {
+        judge(v, partsPath, Verdict::damaged, problem);
+        return;
+    }
     size_t first = 0;
     for (size_t r = 0; r < parts.size(); r++) {
-        if (parts[r] < 0 || first + (size_t)parts[r] > lengths.size()) {
-            judge(v, partsPath, Verdict::damaged, "run " + std::to_string(r) + " lies beyond the inputs");
-            return;
-        }
         int64_t suffixes = 0;
         for (int k = 0; k < parts[r]; k++) suffixes += lengths[first + (size_t)k];
         first += (size_t)parts[r];
@@ -149,9 +156,6 @@ void checkInputCatalogues(Verification& v, const std::string& base) {
         if (fileSizeByStat(psa.c_str()) >= 0) expectSize(v, psa, 16 * suffixes, "the partitions catalogue");
         if (fileSizeByStat(lcp.c_str()) >= 0) expectSize(v, lcp, 4 * suffixes, "the partitions catalogue");
     }
-    if (first != lengths.size())
-        judge(v, partsPath, Verdict::damaged,
-              "its runs hold " + std::to_string(first) + " inputs, the data set has " + std::to_string(lengths.size()));
 }
 
 // Every tree against its divider.
