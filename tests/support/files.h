@@ -43,6 +43,12 @@ void writeFile(const std::string& path, const std::vector<T>& records) {
     writeBytes(path, records.data(), records.size() * sizeof(T));
 }
 
+// The bytes of fixed-size records, as a file of them holds them.
+template <class T>
+std::string bytesOf(const std::vector<T>& records) {
+    return std::string(reinterpret_cast<const char*>(records.data()), records.size() * sizeof(T));
+}
+
 inline bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 // Runs a shell command; returns its exit status (-1 when it did not exit normally).

@@ -4,11 +4,16 @@
 // its tree. The list merge, the heap merge (-H) and the stored LCP values (-Z) build
 // the same trees (identical suffixes may trade places inside their chain), and -C
 // changes nothing on disk.
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <sstream>
 
+#include "tests/support/run.h"
+#include "tests/support/trie_trees.h"
+#include "tests/treebuild/treebuild_dataset.h"
 #include "tests/treebuild/treebuild_trees.h"
+#include "treebuild/suffix_tree.h"
 
 using namespace treetest;
 
@@ -58,13 +63,8 @@ std::vector<std::string> randomInputs(std::mt19937& rng) {
 
 // Runs a pipeline stage in the data set's directory; a failure shows its messages.
 void run(const std::string& dir, const std::string& command) {
-    int status = std::system(("cd '" + dir + "' && " + command + " >/dev/null 2>err.log").c_str());
-    if (status != 0) {
-        std::ifstream log(dir + "/err.log");
-        std::stringstream text;
-        text << log.rdbuf();
-        FAIL() << command << " failed:\n" << text.str();
-    }
+    const Captured c = runCaptured("cd '" + dir + "' && " + command);
+    if (c.status != 0) FAIL() << shown(command, c);
 }
 
 std::string treeBase(const DataSet& ds, const std::string& prefix) {
@@ -90,18 +90,38 @@ void expectSameTrees(const std::string& a, const std::string& b) {
     }
 }
 
+// The tree files under `base` byte for byte those of the trie; a tree that differs is
+// named with its first record that differs.
+void expectTrieTrees(const std::string& base, const TreeFiles& want) {
+    EXPECT_TRUE(readFile(base + ".stdiv") == bytesOf(want.dividers)) << base << ".stdiv differs from the trie's";
+    for (size_t t = 0; t < want.trees.size(); ++t) {
+        const std::vector<TreeNode>& records = want.trees[t];
+        if (readFile(base + "_" + std::to_string(t) + ".stree") == bytesOf(records)) continue;
+        std::vector<TreeNode> got = readTree(base, static_cast<int>(t));
+        size_t k = 0;
+        while (k < std::min(got.size(), records.size()) && got[k].edge == records[k].edge &&
+               got[k].link0 == records[k].link0 && got[k].link1 == records[k].link1)
+            ++k;
+        std::ostringstream what;
+        what << "tree " << t << ": " << got.size() << " records, the trie's " << records.size();
+        if (k < std::min(got.size(), records.size()))
+            what << "; record " << k << " is " << got[k].edge << " " << got[k].link0 << " " << got[k].link1
+                 << ", the trie's " << records[k].edge << " " << records[k].link0 << " " << records[k].link1;
+        ADD_FAILURE() << what.str();
+        return;
+    }
+    EXPECT_FALSE(exists(base + "_" + std::to_string(want.trees.size()) + ".stree")) << "a tree past the trie's last";
+}
+
 TEST(TreeStructure, RandomDataSetsThroughThePipeline) {
     const std::string bin = BIN_DIR;
-    const unsigned first = firstSeed(20261208);
 #ifdef __SANITIZE_ADDRESS__
     const unsigned rounds = 10;  // every stage starts slowly under the sanitizers
 #else
     const unsigned rounds = 25;
 #endif
-    for (unsigned round = 0; round < rounds; ++round) {
-        const unsigned seed = first + round;
-        SCOPED_TRACE(seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(20261208, rounds, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         DataSet ds(randomInputs(rng));
         {
             std::ofstream fa(ds.dir + "/in.fa");
@@ -109,7 +129,8 @@ TEST(TreeStructure, RandomDataSetsThroughThePipeline) {
         }
         run(ds.dir, bin + "/dnaprep ./ ./ d in.fa");
         const char* runOptions[] = {"", " -r 300", " -S"};
-        run(ds.dir, bin + "/runarray ./ d -Z" + runOptions[rng() % 3]);
+        const unsigned runOption = rng() % 3;
+        run(ds.dir, bin + "/runarray ./ d -Z" + runOptions[runOption]);
         // Small trees, but not so many tree files that creating them dominates the run.
         const std::vector<Suffix> order = ds.sortedSuffixes();
         const int nodeChoices[] = {3, 4, 7, 20, 100, 1000, 0};
@@ -124,11 +145,11 @@ TEST(TreeStructure, RandomDataSetsThroughThePipeline) {
         if (testing::Test::HasFailure()) return;
 
         checkTrees(ds, treeBase(ds, "list"), order);
-        if (testing::Test::HasFailure()) {
-            std::ifstream fa(ds.dir + "/in.fa");
-            std::stringstream text;
-            text << fa.rdbuf();
-            FAIL() << "data set:\n" << text.str();
+        if (testing::Test::HasFailure()) FAIL() << "data set:\n" << readFile(ds.dir + "/in.fa");
+        if (runOption == 2) {  // runs of one input: the heap merge orders identical suffixes as the trie does
+            int longest = 0;
+            for (const std::string& s : ds.inputs) longest = std::max(longest, static_cast<int>(s.size()));
+            expectTrieTrees(treeBase(ds, "heap"), trieTrees(ds.inputs, maxNodes ? maxNodes : defaultMaxNodes(longest)));
         }
         expectSameTrees(treeBase(ds, "list"), treeBase(ds, "heap"));
         expectSameTrees(treeBase(ds, "list"), treeBase(ds, "stored"));
@@ -138,8 +159,29 @@ TEST(TreeStructure, RandomDataSetsThroughThePipeline) {
             const std::string name = std::string("_").append(std::to_string(t)).append(".stree");
             ASSERT_EQ(readFile(treeBase(ds, "list") + name), readFile(treeBase(ds, "compact") + name));
         }
-        if (testing::Test::HasFailure()) return;
-    }
+    });
+}
+
+// Many small data sets straight from their sorted runs, one run per input so that the
+// heap merge orders identical suffixes by input number as the trie does: its trees are
+// the trie's byte for byte, for trees of every size from one suffix up.
+TEST(TreeStructure, HeapMergeWritesTheTreesOfATrieOfAllSuffixes) {
+    seededRounds(20261214, 60, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
+        TempDir dir("tbtrie");
+        const std::vector<std::string> inputs = randomInputs(rng);
+        const std::string base = tbdata::writeInputs(dir.path, "ds", inputs);
+        tbdata::writeRuns(base, inputs, std::vector<int>(inputs.size(), 1), false);
+        size_t suffixes = 0;
+        for (const std::string& s : inputs) suffixes += s.size();
+        // From one suffix per tree up to one tree for all, but at most some hundred trees.
+        const int fewest = std::max(3, static_cast<int>(2 * suffixes / 200));
+        const int maxNodes = fewest + static_cast<int>(rng() % (2 * suffixes + 1));
+        const std::string command = binary("treebuild") + " " + dir.path + " ds -q -H -p t -n " + std::to_string(maxNodes);
+        const Captured c = runCaptured(command);
+        ASSERT_EQ(c.status, 0) << shown(command, c);
+        expectTrieTrees(dir.path + "t.ST/t", trieTrees(inputs, maxNodes));
+    });
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // A query run opened on a data set with the coordinate map the test gives, and the
-// maps and texts the tests make from FASTA texts with N runs.
+// maps and texts the tests make from FASTA texts with N runs (their reverse
+// complements are the program's reverseComplement).
 #pragma once
 
 #include <memory>
@@ -8,6 +9,7 @@
 
 #include "toolkit/names_map.h"
 #include "treequery/open_run.h"
+#include "treequery/user_terms.h"
 
 namespace testsupport {
 
@@ -52,25 +54,6 @@ inline InputMap mapOf(const std::string& fasta, std::string* filtered) {
     }
     map.kept = (int64_t)filtered->size();
     return map;
-}
-
-// The reverse complement of a text of bases and N (case kept).
-inline std::string reverseComplementOf(const std::string& s) {
-    std::string r(s.rbegin(), s.rend());
-    for (char& c : r) {
-        switch (c) {
-            case 'a': c = 't'; break;
-            case 'c': c = 'g'; break;
-            case 'g': c = 'c'; break;
-            case 't': c = 'a'; break;
-            case 'A': c = 'T'; break;
-            case 'C': c = 'G'; break;
-            case 'G': c = 'C'; break;
-            case 'T': c = 'A'; break;
-            default: break;
-        }
-    }
-    return r;
 }
 
 }  // namespace testsupport

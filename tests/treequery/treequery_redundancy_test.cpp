@@ -43,7 +43,7 @@ std::vector<std::string> randomCollection(std::mt19937& rng) {
             if (a > b) std::swap(a, b);
             s = kind == 2 ? from : from.substr(a, b - a + 1);
             if (kind == 4) s = randomBases(rng, (int)(rng() % 3)) + s + randomBases(rng, (int)(rng() % 3));
-            if (rng() % 2) s = reverseComplementOf(s);
+            if (rng() % 2) s = reverseComplement(s);
         }
         fasta.push_back(s);
     }
@@ -61,7 +61,7 @@ std::vector<Row> bruteForce(const std::vector<std::string>& fasta, const std::ve
         if (length[a] == 0) continue;
         const std::string& t = fasta[a];
         const std::string trimmed = t.substr(t.find_first_not_of('n'), t.find_last_not_of('n') - t.find_first_not_of('n') + 1);
-        const std::string strands[2] = {trimmed, reverseComplementOf(trimmed)};
+        const std::string strands[2] = {trimmed, reverseComplement(trimmed)};
         std::vector<int> others;
         for (int b = 0; b < n; b++)
             if (b != a && (length[b] > length[a] || (length[b] == length[a] && b < a))) others.push_back(b);

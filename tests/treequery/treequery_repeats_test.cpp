@@ -33,7 +33,7 @@ std::vector<std::string> plantedCollection(std::mt19937& rng) {
         if (from.empty()) continue;
         const size_t a = rng() % from.size(), n = 1 + rng() % std::min<size_t>(from.size() - a, 25);
         std::string piece = from.substr(a, n);
-        if (rng() % 2) piece = reverseComplementOf(piece);
+        if (rng() % 2) piece = reverseComplement(piece);
         std::string& to = texts[rng() % texts.size()];
         to.insert(rng() % (to.size() + 1), piece);
     }
@@ -50,7 +50,7 @@ Listed bruteForce(const std::vector<std::string>& texts, const RepeatSettings& r
     std::vector<Strand> strands;
     for (size_t i = 0; i < texts.size(); i++) {
         strands.push_back({(int)i, false, texts[i]});
-        if (r.inverted) strands.push_back({(int)i, true, reverseComplementOf(texts[i])});
+        if (r.inverted) strands.push_back({(int)i, true, reverseComplement(texts[i])});
     }
     std::set<std::string> strings;
     for (size_t u = 0; u < strands.size(); u++)
@@ -71,7 +71,7 @@ Listed bruteForce(const std::vector<std::string>& texts, const RepeatSettings& r
         std::vector<Copy> copies;
         for (const Strand& st : strands) {
             const std::string& t = texts[(size_t)st.input];
-            const std::string want = st.reverse ? reverseComplementOf(w) : w;
+            const std::string want = st.reverse ? reverseComplement(w) : w;
             for (size_t at = t.find(want); at != std::string::npos; at = t.find(want, at + 1))
                 if (seen.insert({st.input, (int64_t)at}).second) copies.emplace_back(st.input, (int64_t)at, st.reverse);
         }
@@ -80,7 +80,7 @@ Listed bruteForce(const std::vector<std::string>& texts, const RepeatSettings& r
         if (r.between && std::get<0>(copies.front()) == std::get<0>(copies.back())) continue;
         std::string first = w;
         if (std::get<2>(copies.front())) {
-            first = reverseComplementOf(w);
+            first = reverseComplement(w);
             for (Copy& c : copies) std::get<2>(c) = !std::get<2>(c);
         }
         listed[first] = copies;
@@ -161,7 +161,7 @@ TEST(Repeats, BetweenInputsOnBothStrandsUnderLongerRepeatsWithinOne) {
         auto plant = [&](const std::string& from, std::string& to, size_t shortest, size_t longest) {
             const size_t n = shortest + rng() % (longest - shortest + 1);
             std::string piece = from.substr(rng() % (from.size() - n + 1), n);
-            if (rng() % 2) piece = reverseComplementOf(piece);
+            if (rng() % 2) piece = reverseComplement(piece);
             to.insert(rng() % (to.size() + 1), piece);
         };
         for (int k = 3 + (int)(rng() % 4); k > 0; k--) plant(texts[0], texts[0], 10, 20);
