@@ -7,17 +7,16 @@
 
 namespace {
 
-// Stops with the message, or keeps it (the first only) in *fault; false either way.
-bool stop(std::string* fault, const std::string& message) {
+// Stops with the message, or records it (the first only) in *fault; false either way.
+bool stop(WorkerStatus* fault, const std::string& message) {
     if (!fault) fatal("%s", message.c_str());
-    if (fault->empty()) *fault = message;
-    return false;
+    return failWorker(*fault, "%s", message.c_str());
 }
 
 }  // namespace
 
 bool readDividerFile(const std::string& path, std::vector<TreeDivider>& dividers, const ChecksumFile* sums,
-                     std::string* fault) {
+                     WorkerStatus* fault) {
     dividers.clear();
     FileDescriptor in(openFile(path.c_str(), 0));
     if (!in.ok()) return stop(fault, formatString("can't open ST dividers file \"%s\" \n", path.c_str()));
@@ -72,11 +71,11 @@ void DividersWriter::open(const std::string& dividersPath) {
     if (!file.ok()) fatal("can't open ST dividers file %s for writing\n", temporaryName(path).c_str());
 }
 
-std::string DividersWriter::append(const TreeDivider& divider) {
+bool DividersWriter::append(const TreeDivider& divider, WorkerStatus& status) {
     if (writeAll(file.fd, &divider, sizeof divider) != (int64_t)sizeof divider)
-        return formatString("could not write current divider element\n");
+        return failWorker(status, "could not write current divider element\n");
     hash.add(&divider, sizeof divider);
-    return "";
+    return true;
 }
 
 ChecksumEntry DividersWriter::finish() {

@@ -12,6 +12,7 @@
 #include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/records.h"
+#include "toolkit/run.h"
 
 // Most records a tree file can hold: its bytes must fit a 32-bit signed count.
 constexpr int kMaxTreeRecords = 0x7fffffff / (int)sizeof(TreeNode);
@@ -19,10 +20,10 @@ constexpr int kMaxTreeRecords = 0x7fffffff / (int)sizeof(TreeNode);
 // Reads the dividers file at `path` whole into `dividers`, verified against `sums`
 // (when it is loaded; null: unverified). Stops with an error naming the file when it
 // cannot be opened or read, is not a whole number of records, or is damaged; with
-// `fault`, the first such message is kept there instead and false returned (for a
+// `fault`, the first such failure is recorded there instead and false returned (for a
 // verifier that goes on to the next file).
 bool readDividerFile(const std::string& path, std::vector<TreeDivider>& dividers, const ChecksumFile* sums,
-                     std::string* fault = nullptr);
+                     WorkerStatus* fault = nullptr);
 
 // What is wrong with the dividers of one data set's trees (no newline), "" when
 // nothing: trees numbered 0, 1, 2, ... in order, node counts of 1 to kMaxTreeRecords,
@@ -40,8 +41,8 @@ struct DividersWriter {
     // Removes a dividers file an earlier build left at `path` (it must not outlive a
     // build that fails) and opens the temporary file: stops when it cannot.
     void open(const std::string& dividersPath);
-    // Appends one record: "" when written, else the failure's message.
-    std::string append(const TreeDivider& divider);
+    // Appends one record; false, with the failure in `status`, when it cannot.
+    bool append(const TreeDivider& divider, WorkerStatus& status);
     // Closes the file and renames it into place (stops when it cannot); returns its checksums.
     ChecksumEntry finish();
 };

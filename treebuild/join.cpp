@@ -119,10 +119,9 @@ void joinParts(const BuildSettings& settings, BuildState& build) {
 
     DividersWriter out;
     out.open(build.dividersPath);
-    for (const TreeDivider& divider : dividers) {
-        std::string failure = out.append(divider);
-        if (!failure.empty()) fatal("%s", failure.c_str());
-    }
+    WorkerStatus status;
+    for (const TreeDivider& divider : dividers)
+        if (!out.append(divider, status)) exitWithFailure(status);
     sums.push_back(out.finish());
     writeChecksumFile(dataSetPath(build.outputBase, FileKind::treeSums), sums);
 

@@ -164,10 +164,11 @@ void checkDividers(Verification& v, const std::string& treeBase) {
     const std::string path = dataSetPath(treeBase, FileKind::dividers);
     if (fileSizeByStat(path.c_str()) < 0) return;
     std::vector<TreeDivider> dividers;
-    std::string fault;
+    WorkerStatus fault;
     if (!readDividerFile(path, dividers, nullptr, &fault)) {
-        if (!fault.empty() && fault.back() == '\n') fault.pop_back();
-        judge(v, path, Verdict::damaged, fault);
+        std::string why = fault.message.substr(fault.message.rfind("## ERROR: ", 0) == 0 ? 10 : 0);
+        if (!why.empty() && why.back() == '\n') why.pop_back();
+        judge(v, path, Verdict::damaged, why);
         return;
     }
     std::string problem = dividersProblem(path, dividers.data(), (int)dividers.size(), -1);

@@ -27,7 +27,8 @@ TEST(Dividers, WrittenARecordAtATimeThenReadVerified) {
     EXPECT_NE(fileSizeByStat(temporaryName(path).c_str()), -1);
     EXPECT_EQ(fileSizeByStat(path.c_str()), -1);
     std::vector<TreeDivider> written = {{5, 1, 0, 3, 2, {}}, {9, 5, 1, 7, 4, {}}};
-    for (const TreeDivider& d : written) EXPECT_EQ(out.append(d), "");
+    WorkerStatus status;
+    for (const TreeDivider& d : written) EXPECT_TRUE(out.append(d, status));
     writeChecksumFile(dir.path + "x.streesum", {out.finish()});
     ChecksumFile sums;
     ASSERT_TRUE(sums.load(dir.path + "x.streesum"));
@@ -48,13 +49,14 @@ TEST(Dividers, WrittenARecordAtATimeThenReadVerified) {
     fputc(0x77, f);
     fclose(f);
     EXPECT_EXIT(readDividerFile(path, read, &sums), testing::ExitedWithCode(1), "x.stdiv is damaged: block 0");
-    std::string fault;
+    WorkerStatus fault;
     EXPECT_FALSE(readDividerFile(path, read, &sums, &fault));
-    EXPECT_NE(fault.find("is damaged: block 0"), std::string::npos) << fault;
+    EXPECT_NE(fault.message.find("is damaged: block 0"), std::string::npos) << fault.message;
     writeFile(path, Ints{1, 2, 3});
-    fault.clear();
+    fault = WorkerStatus();
     EXPECT_FALSE(readDividerFile(path, read, nullptr, &fault));
-    EXPECT_NE(fault.find("has 12 bytes, not a whole number of 24-byte dividers"), std::string::npos) << fault;
+    EXPECT_NE(fault.message.find("has 12 bytes, not a whole number of 24-byte dividers"), std::string::npos)
+        << fault.message;
 }
 
 }  // namespace
