@@ -16,12 +16,10 @@
 struct SortSettings {
     int maxSALen = 0;              // -r: upper limit of a run text (default 200,000,000)
     int outSize = 0;               // -m: output buffer size in PSA records (default 65536)
-    const char* jOption = nullptr; // -J: accepted and echoed, no effect
     int all = 0;                   // -A: every input in one run
     int single = 0;                // -S: every input a run of its own
     int noSuffixes = 0;            // -N: no .stpsa output
     int manzini = 0;               // -Z: compute and write the LCP array
-    int mori = 0;                  // -M: no effect, warns
     int zeroOrigin = 0;            // -z: input numbers counted from each run's first input
     const char* threadsText = nullptr;  // -j: threads (0 = every core); absent = one, as always
     int threads = 1;               // -j resolved

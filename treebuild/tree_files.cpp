@@ -15,14 +15,13 @@
 #include <vector>
 
 #include "toolkit/data_set.h"
+#include "toolkit/dividers.h"
 #include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 #include "treebuild/tree_state.h"
 
 namespace {
-
-std::string temporaryDividersPath(const BuildState& build) { return temporaryName(build.dividersPath); }
 
 // Clears the root and leaves it alone on the path. The other records of the tree just
 // written stay as they are: each record is written in full when it comes into use.
@@ -70,10 +69,7 @@ ClosedTree closeTree(const BuildState& build, const TreeState& tree) {
 
 // Appends the divider record; false, with the failure in `status`, when it cannot.
 bool writeDivider(BuildState& build, const FinishedTree& t, WorkerStatus& status) {
-    if (writeAll(build.dividersFd, &t.divider, sizeof t.divider) != static_cast<int64_t>(sizeof t.divider))
-        return failWorker(status, "could not write current divider element\n");
-    build.dividersHash.add(&t.divider, sizeof t.divider);
-    return true;
+    return build.dividers.append(t.divider, status);
 }
 
 // Writes the tree's records to its open temporary file, closes it and hashes the
@@ -217,23 +213,13 @@ void closeCurrentTree(BuildState& build, TreeState& tree) {
 }  // namespace
 
 void openDividers(BuildState& build) {
-    const std::string temporary = temporaryDividersPath(build);
     // A dividers file from an earlier build must not outlive a build that fails, nor
     // the checksum file that vouches for the earlier build's trees.
-    std::remove(build.dividersPath.c_str());
     std::remove((dataSetPath(build.outputBase, FileKind::treeSums)).c_str());
-    build.dividersFd = openTemporary(build.dividersPath);
-    if (build.dividersFd < 0) fatal("can't open ST dividers file %s for writing\n", temporary.c_str());
+    build.dividers.open(build.dividersPath);
 }
 
-void closeDividers(BuildState& build) {
-    const std::string temporary = temporaryDividersPath(build);
-    if (closeFile(build.dividersFd) != 0) fatal("can't close ST dividers file %s\n", temporary.c_str());
-    build.dividersFd = -1;
-    if (!tryCommitFile(build.dividersPath))
-        fatal("can't rename ST dividers file %s to %s\n", temporary.c_str(), build.dividersPath.c_str());
-    build.sums.push_back(build.dividersHash.finish(build.dividersPath));
-}
+void closeDividers(BuildState& build) { build.sums.push_back(build.dividers.finish()); }
 
 void writeTreeChecksums(const BuildState& build) { writeChecksumFile(dataSetPath(build.outputBase, FileKind::treeSums), build.sums); }
 
