@@ -8,6 +8,7 @@
 #include <cctype>
 
 #include "toolkit/data_set.h"
+#include "toolkit/packed_input.h"
 #include "toolkit/run.h"
 #include "treequery/verified_blocks.h"
 
@@ -200,9 +201,17 @@ std::vector<std::string> readWholeTexts(InputTexts& texts, const int32_t* length
     std::vector<std::string> out((size_t)texts.inputs);
     for (int i = 0; i < texts.inputs; i++) {
         std::string& text = out[(size_t)i];
-        text.assign((size_t)lengths[i] + 1, '\0');
-        if (lengths[i] > 0) readPatternText(texts, i, 0, lengths[i], text.data());
-        text.resize((size_t)lengths[i]);
+        text.assign((size_t)lengths[i], '\0');
+        if (lengths[i] <= 0) continue;
+        std::string path = textPath(texts, kUnderInputBase, i);
+        size_t got = 0;
+        switch (readText(path.c_str(), text.data(), text.size(), &got, &texts.inputSums)) {
+            case PackedRead::cannotOpen: fatal("can't open input DNA file %s\n", path.c_str());
+            case PackedRead::shortFile:
+                fatal("problem reading DNA file %s, %d bytes wanted, got %d\n", path.c_str(), lengths[i], (int)got);
+            case PackedRead::failed:  // recorded only for a caller that passes a status
+            case PackedRead::whole: break;
+        }
         for (char& c : text) c = (char)tolower((unsigned char)c);
     }
     return out;
