@@ -17,6 +17,8 @@
 namespace {
 
 using tqdata::readFile;
+using tqdata::seededRounds;
+using tqdata::SeededRound;
 
 // Standard error without the lines that differ between reading and mapping trees by
 // design: command echo, version, options echo, buffer, mappings and statistics.
@@ -65,10 +67,8 @@ std::string randomPattern(std::mt19937& rng, const std::vector<std::string>& inp
 
 TEST(TreequeryExactGroup, ReadModeAgreesWithMappedSearchOfOnePatternAfterTheOther) {
     const std::string bin = BIN_DIR;
-    const unsigned first = tqdata::firstSeed(1);
-    for (unsigned seed = first; seed < first + 8; seed++) {
-        SCOPED_TRACE(tqdata::seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(1, 8, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         std::vector<std::string> inputs = randomInputs(rng);
         tqdata::TempDir temp("tqgroup");
         const std::string& dir = temp.path;
@@ -90,7 +90,7 @@ TEST(TreequeryExactGroup, ReadModeAgreesWithMappedSearchOfOnePatternAfterTheOthe
             EXPECT_EQ(readFile(dir + "read.out"), readFile(dir + "map.out"));
             EXPECT_EQ(comparableLines(readFile(dir + "read.err")), comparableLines(readFile(dir + "map.err")));
         }
-    }
+    });
 }
 
 }  // namespace

@@ -21,6 +21,9 @@
 
 namespace {
 
+using tqdata::seededRounds;
+using tqdata::SeededRound;
+
 int run(const std::string& command) { return tqdata::runCommand(command + " >/dev/null 2>&1"); }
 
 // Inputs with repeats: random bases over 2 to 4 letters, copied pieces of earlier
@@ -135,10 +138,8 @@ void checkPatterns(const std::string& dir, const std::vector<std::string>& input
 }
 
 TEST(TreequeryExactProperty, OccurrencesEqualScanOfTexts) {
-    const unsigned first = tqdata::firstSeed(1);
-    for (unsigned seed = first; seed < first + 30; seed++) {
-        SCOPED_TRACE(tqdata::seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(1, 30, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         std::vector<std::string> inputs = randomInputs(rng);
         tqdata::TempDir temp("tqexact");
         const std::string& dir = temp.path;
@@ -148,16 +149,14 @@ TEST(TreequeryExactProperty, OccurrencesEqualScanOfTexts) {
         std::vector<std::string> patterns;
         for (int p = 0; p < 60; p++) patterns.push_back(randomPattern(rng, inputs));
         checkPatterns(dir, inputs, patterns);
-    }
+    });
 }
 
 // The same through dnaprep, runarray and treebuild.
 TEST(TreequeryExactProperty, OccurrencesEqualScanOfTextsThroughPipeline) {
     const std::string bin = BIN_DIR;
-    const unsigned first = tqdata::firstSeed(1);
-    for (unsigned seed = first; seed < first + 6; seed++) {
-        SCOPED_TRACE(tqdata::seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(1, 6, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         std::vector<std::string> inputs = randomInputs(rng);
         tqdata::TempDir temp("tqexact");
         const std::string& dir = temp.path;
@@ -173,7 +172,7 @@ TEST(TreequeryExactProperty, OccurrencesEqualScanOfTextsThroughPipeline) {
         std::vector<std::string> patterns;
         for (int p = 0; p < 60; p++) patterns.push_back(randomPattern(rng, inputs));
         checkPatterns(dir, inputs, patterns);
-    }
+    });
 }
 
 }  // namespace

@@ -188,14 +188,11 @@ void checkRun(const DataSet& ds, const std::vector<std::string>& patterns, int h
 }
 
 TEST(InexactSearchProperty, EqualsABruteForceScan) {
-    const unsigned base = firstSeed(20261208);
-    for (unsigned c = 0; c < 8; c++) {
-        const unsigned seed = base + c;
-        SCOPED_TRACE(seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(20261208, 8, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         TempDir temp("inexact_prop");
         const std::string dir = temp.path.substr(0, temp.path.size() - 1);  // without the final "/"
-        DataSet ds = buildDataSet(rng, dir, c % 4 == 3, 1 + (int)(rng() % 6));
+        DataSet ds = buildDataSet(rng, dir, round.index % 4 == 3, 1 + (int)(rng() % 6));
         if (!HasFailure()) {
             for (int hd = 0; hd <= 3; hd++) {
                 std::vector<std::string> patterns = randomPatterns(rng, ds, 30);
@@ -209,19 +206,15 @@ TEST(InexactSearchProperty, EqualsABruteForceScan) {
                 if (hd == 2) checkRun(ds, patterns, hd, "-I");
             }
         }
-        if (HasFailure()) return;
-    }
+    });
 }
 
 // More inputs than the texts kept mapped at once: the walk keeps several candidates
 // waiting for their texts, and a text found again must not give way to the next one
 // mapped while its candidate waits (it did, and the confirmation read unmapped memory).
 TEST(InexactSearchProperty, ManyInputsOutnumberTheMappedTexts) {
-    const unsigned base = firstSeed(20261210);
-    for (unsigned c = 0; c < 2; c++) {
-        const unsigned seed = base + c;
-        SCOPED_TRACE(seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(20261210, 2, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         TempDir temp("inexact_many");
         const std::string dir = temp.path.substr(0, temp.path.size() - 1);
         DataSet ds = buildDataSet(rng, dir, false, 200);
@@ -231,8 +224,7 @@ TEST(InexactSearchProperty, ManyInputsOutnumberTheMappedTexts) {
                 checkRun(ds, patterns, hd, "");
                 checkRun(ds, patterns, hd, "-U");
             }
-        if (HasFailure()) return;
-    }
+    });
 }
 
 }  // namespace

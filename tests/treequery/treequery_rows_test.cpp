@@ -69,10 +69,8 @@ std::vector<std::string> fields(const std::string& line) {
 }
 
 TEST(TreequeryRows, RowsReadThePatternInTheFastaAndMissNone) {
-    const unsigned first = firstSeed(4242);
-    for (unsigned seed = first; seed < first + 6; seed++) {
-        SCOPED_TRACE(seedNote(seed));
-        std::mt19937 random(seed);
+    seededRounds(4242, 6, [&](SeededRound& round) {
+        std::mt19937& random = round.rng;
         TempDir dir("treequery-rows");
         const char* bases = "acgt";
         std::vector<Sequence> genome;
@@ -167,7 +165,7 @@ TEST(TreequeryRows, RowsReadThePatternInTheFastaAndMissNone) {
                 EXPECT_EQ(rows, scan);
             }
         }
-    }
+    });
 }
 
 }  // namespace

@@ -639,15 +639,11 @@ void checkCase(unsigned seed, const std::string& dir) {
 TEST(TraversalProperty, TablesAndEquivalenceAgreeWithBruteForce) {
     TempDir temp("tqtraverse-prop");
     const std::string& root = temp.path;
-    const unsigned first = firstSeed(20261208);
-    for (unsigned c = 0; c < 14; c++) {
-        const unsigned seed = first + c;
-        SCOPED_TRACE(seedNote(seed));
-        const std::string dir = root + std::to_string(c) + "/";
+    seededRounds(20261208, 14, [&](SeededRound& round) {
+        const std::string dir = root + std::to_string(round.index) + "/";
         mkdir(dir.c_str(), 0755);
-        checkCase(seed, dir);
-        if (HasFailure()) break;
-    }
+        checkCase(round.seed, dir);
+    });
 }
 
 }  // namespace
