@@ -48,11 +48,9 @@ protected:
         o.status = c.status;
         // Times differ from one run to the next; the echo of -j is the one line that may differ.
         o.err = maskReport(c.err, {"# Command", "# Version", "# sort: ", "# threads "});
-        for (auto& entry : std::filesystem::directory_iterator(dir + "ds.ST")) {
-            std::string name = entry.path().filename().string();
+        for (const auto& [name, bytes] : filesOf(dir + "ds.ST"))
             for (const char* kind : {".stpsa", ".stlcp", ".stplengths", ".strunsum", ".tmp"})
-                if (name.size() > strlen(kind) && name.ends_with(kind)) o.files[name] = readFile(entry.path());
-        }
+                if (name.size() > strlen(kind) && name.ends_with(kind)) o.files[name] = bytes;
         // Each outcome starts from no run files at all.
         for (auto& [name, bytes] : o.files) std::filesystem::remove(dir + "ds.ST/" + name);
         return o;
