@@ -87,7 +87,7 @@ void computeLcp(const uint8_t* text, const int32_t* suffixes, uint32_t* values, 
 bool writeLcpFile(const std::string& path, const uint32_t* values, const int32_t* suffixes, int len, int n,
                   uint32_t* chunk, int chunkSize, int threads, RunReport& report) {
     FileDescriptor out(openTemporary(path));
-    if (!out.ok()) return fail(report, "can't open LCP file %s\n", path.c_str());
+    if (!out.ok()) return failWorker(report.status, "can't open LCP file %s\n", path.c_str());
     report.madeLcp = true;
     BlockHasher hash;
     int count = n - len;
@@ -102,8 +102,8 @@ bool writeLcpFile(const std::string& path, const uint32_t* values, const int32_t
     out.fd = -1;
     int closed = closeFile(fd);
     if (done.failedPiece >= 0)
-        return fail(report, "can't write %d values to LCP file - only %lld written\n", count,
+        return failWorker(report.status, "can't write %d values to LCP file - only %lld written\n", count,
                     (long long)(written / 4));
-    if (closed != 0) return fail(report, "can't close LCP file %s\n", path.c_str());
+    if (closed != 0) return failWorker(report.status, "can't close LCP file %s\n", path.c_str());
     return commitRunFile(path, hash, done.hashed, report);
 }

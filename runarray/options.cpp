@@ -12,12 +12,10 @@ const char* const kUsage[] = {
     "%s <inputdir> <prefix> [-options...]\n",
     "\t-r <n> \t# run size - max number of suffixes in a partition\n",
     "\t-m <n> \t# memory to be used for output buffer (in Suffixes) - default 65536\n",
-    "\t-J <s> \t# indexes of relevance, eg. \"-J 1-4,6\" (unimplemented)\n",
     "\t-A\t# All - put all inputs into one partition (overrides -r)\n",
     "\t-S\t# Single - process all inputs singly (overrides -A and -r))\n",
     "\t-N\t# No output - suppress output of Suffix files\n",
     "\t-Z\t# LCP Manzini - calculate and output LCP array .stlcp\n",
-    "\t-M\t# Mori (not Larsson) for SA. Deprecated, we always use Mori!\n",
     "\t-z\t# Use a zero index origin in each output PSA.\n",
     "\t-j <n> \t# threads - sort up to <n> runs at once, sharing each run's work (0: all cores)\n",
     "\t-P\t# plan - print the runs (inputs, suffixes, buffer bytes) to stdout and sort nothing\n",
@@ -41,12 +39,12 @@ bool scanOptions(int argc, char** argv, SortSettings& settings) {
     const OptionRow rows[] = {
         numberRow('r', &s.maxSALen),
         numberRow('m', &s.outSize),
-        textRow('J', &s.jOption),
+        refusedRow('J', "indexes of relevance are not built\n"),
         flagRow('A', &s.all),
         flagRow('S', &s.single),
         flagRow('N', &s.noSuffixes),
         flagRow('Z', &s.manzini),
-        flagRow('M', &s.mori),
+        refusedRow('M', "the suffixes are always sorted with Mori's divsufsort\n"),
         flagRow('z', &s.zeroOrigin),
         textRow('j', &s.threadsText),
         flagRow('P', &s.printPlan),
@@ -92,14 +90,10 @@ void echoOptions(const SortSettings& settings) {
     flag(settings.single, "single ");
     flag(settings.noSuffixes, "nosuff ");
     flag(settings.manzini, "Manzini ");
-    flag(settings.mori, "Mori ");
     flag(settings.zeroOrigin, "iorigin ");
-    if (settings.jOption) { fprintf(stderr, "Joption=%s ", settings.jOption); words++; }
     if (settings.threadsText) { fprintf(stderr, "threads=%d ", settings.threads); words++; }
     flag(settings.printPlan, "plan ");
     if (settings.onlyRuns) { fprintf(stderr, "runs=%s ", settings.onlyRuns); words++; }
     flag(settings.joinRuns, "join ");
     fputs(words ? "\n" : "none\n", stderr);
-    if (settings.jOption) note("WARNING: J option unimplemented!\n");
-    if (settings.mori) note("WARNING: M option deprecated!\n");
 }

@@ -18,14 +18,14 @@ bool loadPackedInputs(const DataSetPaths& paths, const InputCatalogue& inputs, i
         int32_t words = inputs.words[k];
         // Two zero words after each input keep every prefix inside its own input.
         if ((place - buffers.packed) + (int64_t)words + 2 > buffers.packedWords)
-            return fail(report, "binary buffer not big enough! k=%d l=%d\n", k, end);
+            return failWorker(report.status, "binary buffer not big enough! k=%d l=%d\n", k, end);
         buffers.inputWords[k] = place;
         std::string path = dataSetPath(paths.base, FileKind::packed, k);
         size_t got = 0;
-        switch (readPackedInput(path.c_str(), place, inputs.bitLengths[k], &got, &inputs.sums, &report.error)) {
-            case PackedRead::cannotOpen: return fail(report, "bad open: can't open %s\n", path.c_str());
+        switch (readPackedInput(path.c_str(), place, inputs.bitLengths[k], &got, &inputs.sums, &report.status)) {
+            case PackedRead::cannotOpen: return failWorker(report.status, "bad open: can't open %s\n", path.c_str());
             case PackedRead::shortFile:
-                return fail(report, "bad read, file %s: %d in, %d out\n", path.c_str(), words, (int)(got / 4));
+                return failWorker(report.status, "bad read, file %s: %d in, %d out\n", path.c_str(), words, (int)(got / 4));
             case PackedRead::failed: return false;
             case PackedRead::whole: break;
         }
@@ -95,7 +95,7 @@ bool writeRunSuffixes(const std::string& path, const SortSettings& settings, con
                       int first, int end, int count, RunBuffers& buffers, RunReport& report) {
     const int len = end - first;
     FileDescriptor out(openTemporary(path));
-    if (!out.ok()) return fail(report, "can't open suffix file %s\n", path.c_str());
+    if (!out.ok()) return failWorker(report.status, "can't open suffix file %s\n", path.c_str());
     report.madePsa = true;
     BlockHasher hash;
     say(report, ", write %d .. ", count - len);
@@ -126,10 +126,10 @@ bool writeRunSuffixes(const std::string& path, const SortSettings& settings, con
     }
     report.flushes += done.pieces;
     report.written = done.items;
-    if (done.failedPiece >= 0) return fail(report, "failed to write %d Suffixes\n", (int)done.failedItems);
+    if (done.failedPiece >= 0) return failWorker(report.status, "failed to write %d Suffixes\n", (int)done.failedItems);
 
     int fd = out.fd;
     out.fd = -1;
-    if (closeFile(fd) != 0) return fail(report, "can't close suffix file %s\n", path.c_str());
+    if (closeFile(fd) != 0) return failWorker(report.status, "can't close suffix file %s\n", path.c_str());
     return commitRunFile(path, hash, done.hashed, report);
 }

@@ -16,12 +16,10 @@
 struct SortSettings {
     int maxSALen = 0;              // -r: upper limit of a run text (default 200,000,000)
     int outSize = 0;               // -m: output buffer size in PSA records (default 65536)
-    const char* jOption = nullptr; // -J: accepted and echoed, no effect
     int all = 0;                   // -A: every input in one run
     int single = 0;                // -S: every input a run of its own
     int noSuffixes = 0;            // -N: no .stpsa output
     int manzini = 0;               // -Z: compute and write the LCP array
-    int mori = 0;                  // -M: no effect, warns
     int zeroOrigin = 0;            // -z: input numbers counted from each run's first input
     const char* threadsText = nullptr;  // -j: threads (0 = every core); absent = one, as always
     int threads = 1;               // -j resolved
@@ -81,13 +79,13 @@ struct RunBuffers {
     ~RunBuffers();
 };
 
-// What one run did: its line on standard error and its counters, or the message of
-// the error that stopped it. Threads fill their own report; the main thread reads it
-// once the run is over.
+// What one run did: its line on standard error and its counters, or the failure that
+// stopped it. Threads fill their own report; the main thread reads it once the run is
+// over, and prints the line so far and then the failure, as one thread would.
 struct RunReport {
     bool live = false;        // pieces go to standard error at once (runs one after another)
     std::string line;         // the run's line up to its real time
-    std::string error;        // empty, or what fatal() is to print
+    WorkerStatus status;      // the failure that stopped the run, if one did
     int64_t suffixes = 0;     // suffixes of the run (count - inputs), for the progress line
     int64_t written = 0;      // records written
     int flushes = 0;
@@ -127,19 +125,17 @@ void allocateBuffers(RunBuffers& buffers, const SortSettings& settings, const In
                      bool talk);
 void deleteStaleOutputs(const DataSetPaths& paths);
 std::vector<RunPlan> planRuns(const SortSettings& settings, const InputCatalogue& inputs, int64_t maxSize);
-// Reads, sorts and writes run `run`; returns false with report.error set when it failed.
+// Reads, sorts and writes run `run`; returns false with report.status set when it failed.
 bool sortRun(int run, const RunPlan& plan, const SortSettings& settings, const DataSetPaths& paths,
              const InputCatalogue& inputs, const BaseTable* bases, RunBuffers& buffers, RunReport& report);
 // Appends a piece of the run's line (and prints it at once when the report is live).
 void say(RunReport& report, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-// Sets report.error; returns false.
-bool fail(RunReport& report, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 // Looks up an input file (.stdna, .stbin) of the run in the data set's checksums, its
-// faults going to report.error; false when it has one already.
+// faults going to report.status; false when it has one already.
 bool attachInput(VerifiedFile& verified, const InputCatalogue& inputs, const std::string& path, RunReport& report);
 // Renames a run file written under its temporary name into place and adds its
 // checksums to the report: from `hash` when its pieces went through it in order
-// (`hashed`), else read back from the finished file. False with report.error set.
+// (`hashed`), else read back from the finished file. False with report.status set.
 bool commitRunFile(const std::string& path, BlockHasher& hash, bool hashed, RunReport& report);
 void writePartitions(const DataSetPaths& paths, const std::vector<int32_t>& runInputs,
                      std::vector<ChecksumEntry>& sums);

@@ -80,7 +80,7 @@ bool checkBases(const uint8_t* bases, int32_t length, const BaseTable* table, co
     char shown[8];
     if (byte > ' ' && byte < 127) snprintf(shown, sizeof shown, "'%c'", byte);
     else snprintf(shown, sizeof shown, "0x%02x", byte);
-    return fail(report, "DNA file %s: byte %s at offset %d is not one of %s (the bases of this data set)\n",
+    return failWorker(report.status, "DNA file %s: byte %s at offset %d is not one of %s (the bases of this data set)\n",
                 path.c_str(), shown, at, table->letters);
 }
 
@@ -89,15 +89,15 @@ bool readDna(const DataSetPaths& paths, const InputCatalogue& inputs, int k, int
              const BaseTable* table, RunReport& report) {
     std::string path = dataSetPath(paths.base, FileKind::texts, k);
     FileDescriptor in(openFile(path.c_str(), 0));
-    if (!in.ok()) return fail(report, "can't open DNA file %d (%s)\n", k, path.c_str());
+    if (!in.ok()) return failWorker(report.status, "can't open DNA file %d (%s)\n", k, path.c_str());
     VerifiedFile verified;
     if (!attachInput(verified, inputs, path, report)) return false;
     // A longer file contributes only its catalogue length.
     int64_t got = readAll(in.fd, place, (size_t)length);
-    if (got < 0) return fail(report, "can't read %s: %s\n", path.c_str(), strerror(errno));
-    if (got < length) return fail(report, "couldn't read %d bytes from DNA input %d\n", length, k);
+    if (got < 0) return failWorker(report.status, "can't read %s: %s\n", path.c_str(), strerror(errno));
+    if (got < length) return failWorker(report.status, "couldn't read %d bytes from DNA input %d\n", length, k);
     verified.check(0, (uint64_t)length, place, in.fd);
-    if (!report.error.empty()) return false;
+    if (report.status.failed()) return false;
     return checkBases(place, length, table, path, report);
 }
 
@@ -137,25 +137,18 @@ void say(RunReport& report, const char* fmt, ...) {
     if (report.live) fputs(piece.c_str(), stderr);
 }
 
-bool fail(RunReport& report, const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    report.error = formatText(fmt, args);
-    va_end(args);
-    return false;
-}
-
 bool attachInput(VerifiedFile& verified, const InputCatalogue& inputs, const std::string& path, RunReport& report) {
-    verified.fault = &report.error;
+    verified.fault = &report.status;
     verified.attach(&inputs.sums, path, fileSizeByStat(path.c_str()));
-    return report.error.empty();
+    return !report.status.failed();
 }
 
 bool commitRunFile(const std::string& path, BlockHasher& hash, bool hashed, RunReport& report) {
     if (!tryCommitFile(path))
-        return fail(report, "can't rename %s to %s: %s\n", temporaryName(path).c_str(), path.c_str(), strerror(errno));
-    report.sums.push_back(hashed ? hash.finish(path) : hashFile(path, &report.error));
-    return report.error.empty();
+        return failWorker(report.status, "can't rename %s to %s: %s\n", temporaryName(path).c_str(), path.c_str(),
+                          strerror(errno));
+    report.sums.push_back(hashed ? hash.finish(path) : hashFile(path, &report.status));
+    return !report.status.failed();
 }
 
 bool sortRun(int run, const RunPlan& plan, const SortSettings& settings, const DataSetPaths& paths,
@@ -178,7 +171,7 @@ bool sortRun(int run, const RunPlan& plan, const SortSettings& settings, const D
 
     // The empty suffix keeps slot 0, so that rank k sits in slot k.
     if (divsufsort(buffers.text, buffers.suffixes + 1, count) != 0)
-        return fail(report, "problem with Mori suffix sort\n");
+        return failWorker(report.status, "problem with Mori suffix sort\n");
     int sorted = msClock();
     say(report, "%d ms", sorted - start);
 

@@ -104,7 +104,7 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
             report.live = true;
             progress.clear();
             if (!sortRun(r, plans[(size_t)r], settings, paths, inputs, bases, buffers[0], report))
-                fatal("%s", report.error.c_str());
+                exitWithFailure(report.status);
             closeRun(plans[(size_t)r], settings, report, totals);
             basesDone += report.suffixes;
             if (progress.active) progress.show((uint64_t)basesDone, true);
@@ -152,7 +152,7 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
         }
         RunReport& report = reports[(size_t)r];
         progress.clear();
-        if (!report.error.empty()) {
+        if (report.status.failed()) {
             // What one thread would have shown: the run's line so far, then its error.
             {
                 std::lock_guard<std::mutex> hold(queue.lock);
@@ -165,7 +165,7 @@ void sortAllRuns(const SortSettings& settings, const DataSetPaths& paths, const 
                 if (gone.madePsa) remove(dataSetPath(paths.base, FileKind::runs, later).c_str());
                 if (gone.madeLcp) remove(dataSetPath(paths.base, FileKind::runLcp, later).c_str());
             }
-            fatal("%s", report.error.c_str());
+            exitWithFailure(report.status);
         }
         closeRun(plans[(size_t)r], settings, report, totals);
         fputs(report.line.c_str(), stderr);

@@ -34,17 +34,16 @@ void removeTemporaries() {
     for (const std::string& path : gTemporaries) unlink(temporaryName(path).c_str());
 }
 
-// Stops the program with the message, or keeps it in *fault (the first one only) for
-// a caller that reports it from its own thread; false either way.
-bool raise(std::string* fault, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-bool raise(std::string* fault, const char* fmt, ...) {
+// Stops the program with the message, or records it in *fault (the first one only)
+// for a worker whose owner ends the run; false either way.
+bool raise(WorkerStatus* fault, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+bool raise(WorkerStatus* fault, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
     std::string text = formatText(fmt, args);
     va_end(args);
     if (!fault) fatal("%s", text.c_str());
-    if (fault->empty()) *fault = text;
-    return false;
+    return failWorker(*fault, "%s", text.c_str());
 }
 
 std::string baseName(const std::string& path) {
@@ -82,7 +81,7 @@ void put(std::string& out, T value) {
 
 // Reads exactly `size` bytes at `offset`; otherwise an error naming `path` (see raise).
 bool preadExactly(int fd, void* buffer, size_t size, uint64_t offset, const std::string& path,
-                  std::string* fault = nullptr) {
+                  WorkerStatus* fault = nullptr) {
     ssize_t got = readAll(fd, buffer, size, (int64_t)offset);
     if (got == (ssize_t)size) return true;
     return raise(fault, "can't read %zu bytes at offset %llu of %s%s%s\n", size, (unsigned long long)offset,
@@ -184,7 +183,7 @@ ChecksumEntry BlockHasher::finish(const std::string& path) {
     return done;
 }
 
-ChecksumEntry hashFile(const std::string& path, std::string* fault) {
+ChecksumEntry hashFile(const std::string& path, WorkerStatus* fault) {
     ChecksumEntry entry;
     entry.name = baseName(path);
     FileDescriptor fd(openFile(path.c_str(), 0));
@@ -315,7 +314,7 @@ std::string ChecksumFile::pathOf(const Item& item) const {
     return folderOf(path) + name;
 }
 
-std::string ChecksumFile::readBlockTable(const Item& item, std::vector<uint64_t>& table, std::string* fault) const {
+std::string ChecksumFile::readBlockTable(const Item& item, std::vector<uint64_t>& table, WorkerStatus* fault) const {
     table.assign(item.bytes / blockSize + (item.bytes % blockSize != 0), 0);
     FileDescriptor fd(openFile(path.c_str(), 0));
     if (!fd.ok()) return "can't open checksum file " + path + ": " + strerror(errno);
@@ -326,7 +325,7 @@ std::string ChecksumFile::readBlockTable(const Item& item, std::vector<uint64_t>
     return "";
 }
 
-std::vector<uint64_t> ChecksumFile::blockTable(const Item& item, std::string* fault) const {
+std::vector<uint64_t> ChecksumFile::blockTable(const Item& item, WorkerStatus* fault) const {
     std::vector<uint64_t> table;
     std::string problem = readBlockTable(item, table, fault);
     if (!problem.empty()) raise(fault, "checksum file %s is damaged (%s)\n", path.c_str(), problem.c_str());

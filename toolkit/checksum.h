@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/run.h"
+
 // 4 KiB: a search that reaches a few records in many places hashes one page for each
 // (measured in bench/verify_cost.sh: 64 KiB blocks cost a short search several times
 // its own time; below 4 KiB the tables grow with no gain).
@@ -60,8 +62,8 @@ private:
 };
 
 // Hashes a finished file block by block (reading it back); a read error is fatal, or,
-// with `fault`, kept there (its first message) for a caller that stops the program itself.
-ChecksumEntry hashFile(const std::string& path, std::string* fault = nullptr);
+// with `fault`, recorded there for a worker whose owner ends the run.
+ChecksumEntry hashFile(const std::string& path, WorkerStatus* fault = nullptr);
 
 // The name under which the checksum file at `checksumPath` lists `filePath`.
 std::string checksumName(const std::string& checksumPath, const std::string& filePath);
@@ -91,11 +93,11 @@ struct ChecksumFile {
     // The path of an item's file: beside the checksum file, its prefix filled in.
     std::string pathOf(const Item& item) const;
     // Reads the block table of `item` into `table`: "" when it matches its hash, else
-    // what is wrong. A failed read is fatal, or kept in `fault` when given.
-    std::string readBlockTable(const Item& item, std::vector<uint64_t>& table, std::string* fault = nullptr) const;
-    // The block table of `item`, checked against its hash (fatal on mismatch, or kept
-    // in `fault` when given).
-    std::vector<uint64_t> blockTable(const Item& item, std::string* fault = nullptr) const;
+    // what is wrong. A failed read is fatal, or recorded in `fault` when given.
+    std::string readBlockTable(const Item& item, std::vector<uint64_t>& table, WorkerStatus* fault = nullptr) const;
+    // The block table of `item`, checked against its hash (fatal on mismatch, or
+    // recorded in `fault` when given).
+    std::vector<uint64_t> blockTable(const Item& item, WorkerStatus* fault = nullptr) const;
 };
 
 // The entry of a listed file as its writer made it (block table read and checked;
@@ -119,11 +121,11 @@ struct VerifiedFile {
     std::vector<uint64_t> blocks;
     std::vector<uint8_t> verified;
     bool covered = false;
-    // When set, a fault (the message fatal() would print) is kept here, the first one
-    // only, instead of stopping the program: for files read by threads other than the
-    // main one. Once one is kept, nothing more is verified.
-    std::string* fault = nullptr;
-    bool failed() const { return fault && !fault->empty(); }
+    // When set, a fault is recorded here (the first one only, as fatal() would print
+    // it) instead of stopping the program: for files read by worker threads that
+    // return their status. Once one is recorded, nothing more is verified.
+    WorkerStatus* fault = nullptr;
+    bool failed() const { return fault && fault->failed(); }
 
     // Looks the file up by its name in `sums` (may be null or empty). A file that is
     // not listed, or whose size differs from the checksum's, is an error.

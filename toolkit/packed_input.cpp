@@ -10,7 +10,7 @@
 #include "toolkit/run.h"
 
 PackedRead readPackedInput(const char* path, uint32_t* words, int64_t bits, size_t* bytesRead,
-                           const ChecksumFile* sums, std::string* fault) {
+                           const ChecksumFile* sums, WorkerStatus* fault) {
     *bytesRead = 0;
     FileDescriptor file(openFile(path, 0));
     if (!file.ok()) return PackedRead::cannotOpen;
@@ -22,9 +22,8 @@ PackedRead readPackedInput(const char* path, uint32_t* words, int64_t bits, size
     const size_t wanted = count * sizeof(uint32_t);
     ssize_t got = readAll(file.fd, words, wanted);
     if (got < 0) {
-        std::string message = formatString("can't read %s: %s\n", path, strerror(errno));
-        if (!fault) fatal("%s", message.c_str());
-        if (fault->empty()) *fault = message;
+        if (!fault) fatal("can't read %s: %s\n", path, strerror(errno));
+        failWorker(*fault, "can't read %s: %s\n", path, strerror(errno));
         return PackedRead::failed;
     }
     *bytesRead = (size_t)got;

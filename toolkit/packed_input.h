@@ -7,6 +7,7 @@
 #include <string>
 
 struct ChecksumFile;
+struct WorkerStatus;
 
 // Words of the packed form of an input of `bits` bits (two per base).
 inline size_t packedWords(int64_t bits) { return bits > 0 ? static_cast<size_t>((bits + 31) / 32) : 0; }
@@ -20,7 +21,7 @@ enum class PackedRead { whole, cannotOpen, shortFile, failed };
 // stops with an error naming the file; an open that fails or a file too short is left
 // to the caller. With `sums` (the data set's .stinsum, may be null or empty) the words
 // read are verified first: a damaged block stops with an error naming the file and
-// the block. With `fault`, a failed read or a damaged file is kept there instead (its
-// first message) and the result is `failed`: for readers on worker threads.
+// the block. With `fault`, a failed read or a damaged file is recorded there instead
+// (the first failure only) and the result is `failed`: for readers on worker threads.
 PackedRead readPackedInput(const char* path, uint32_t* words, int64_t bits, size_t* bytesRead,
-                           const ChecksumFile* sums = nullptr, std::string* fault = nullptr);
+                           const ChecksumFile* sums = nullptr, WorkerStatus* fault = nullptr);

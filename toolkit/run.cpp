@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <sys/resource.h>
 #include <sys/time.h>
+#include <unistd.h>
+
+#include <utility>
 
 RunState gRun;
 
@@ -18,19 +21,55 @@ std::atomic<int> writeTimeTotal{0};
 std::atomic<long> lastMajorFaults{0};
 long clockBase = 0;   // tv_sec of the first msClock reading; 0 until then (set before any thread starts)
 char versionBuffer[32];
-// The calling thread's captured lines (captureRunOutput), null when it prints them.
-thread_local std::string* capturedLines = nullptr;
+// The calling thread's worker status (captureRunOutput), null when it prints itself,
+// and what tells its owner that it stopped.
+thread_local WorkerStatus* capturedStatus = nullptr;
+thread_local std::function<void()> capturedStop;
+
+void recordFailure(WorkerStatus& status, FILE* stream, int exitStatus, std::string text) {
+    if (status.failed()) return;
+    status.message = std::move(text);
+    status.stream = stream;
+    status.exitStatus = exitStatus;
+}
+
+// A capturing worker's end: the owner learns of the failure, the thread sleeps
+// until the owner ends the process (pause returns only after a caught signal).
+[[noreturn]] void stopWorker(FILE* stream, int exitStatus, std::string text) {
+    recordFailure(*capturedStatus, stream, exitStatus, std::move(text));
+    capturedStatus = nullptr;
+    if (capturedStop) capturedStop();
+    for (;;) pause();
+}
 }  // namespace
 
-void captureRunOutput(std::string* lines) { capturedLines = lines; }
+void captureRunOutput(WorkerStatus* status, std::function<void()> stopped) {
+    capturedStatus = status;
+    capturedStop = status ? std::move(stopped) : std::function<void()>();
+}
+
+bool failWorker(WorkerStatus& status, const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string text = formatText(fmt, args);
+    va_end(args);
+    recordFailure(status, stderr, 1, "## ERROR: " + text);
+    return false;
+}
+
+void exitWithFailure(const WorkerStatus& status) {
+    fputs(status.message.c_str(), status.stream);
+    fflush(status.stream);
+    exit(status.exitStatus);
+}
 
 void fatal(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    if (capturedLines) {
+    if (capturedStatus) {
         std::string text = formatText(fmt, args);
         va_end(args);
-        throw StoppedRun{stderr, 1, "## ERROR: " + text};
+        stopWorker(stderr, 1, "## ERROR: " + text);
     }
     fputs("## ERROR: ", stderr);
     fflush(stderr);
@@ -42,10 +81,10 @@ void fatal(const char* fmt, ...) {
 void fatalTo(FILE* stream, int status, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    if (capturedLines) {
+    if (capturedStatus) {
         std::string text = formatText(fmt, args);
         va_end(args);
-        throw StoppedRun{stream, status, text};
+        stopWorker(stream, status, text);
     }
     vfprintf(stream, fmt, args);
     va_end(args);
@@ -56,8 +95,8 @@ void fatalTo(FILE* stream, int status, const char* fmt, ...) {
 void note(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    if (capturedLines) {
-        capturedLines->append("# ").append(formatText(fmt, args));
+    if (capturedStatus) {
+        capturedStatus->lines.append("# ").append(formatText(fmt, args));
         va_end(args);
         return;
     }
@@ -69,8 +108,8 @@ void note(const char* fmt, ...) {
 void errorLine(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    if (capturedLines)
-        capturedLines->append(formatText(fmt, args));
+    if (capturedStatus)
+        capturedStatus->lines.append(formatText(fmt, args));
     else
         vfprintf(stderr, fmt, args);
     va_end(args);

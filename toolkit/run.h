@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 // Process-wide state of one program run; zero at start.
@@ -18,7 +19,8 @@ struct RunState {
 extern RunState gRun;
 
 // Prints "## ERROR: " and the message (which ends in "\n") to stderr and exits 1
-// (on a capturing worker thread: throws, see captureRunOutput).
+// (on a capturing worker thread: records the failure and stops that thread, see
+// captureRunOutput). It never returns.
 [[noreturn]] void fatal(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // The same for failures with a stream and status of their own: prints the message
 // as it is (it carries its own words and "\n") to `stream`, flushes it and exits
@@ -30,16 +32,33 @@ void note(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // The message as it is on stderr (an error line that a fatalTo elsewhere follows).
 void errorLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// Worker threads. captureRunOutput(&lines) makes the calling thread keep what note()
-// and errorLine() would print in `lines`, and makes fatal() and fatalTo() throw a
-// StoppedRun with their text instead of ending the process, so that the thread that
-// owns the output can print both in the order one thread would; null ends the capture.
-struct StoppedRun {
-    FILE* stream;
-    int status;
-    std::string text;
+// What a worker thread hands to the thread that owns the run's output: the lines it
+// noted and, once it failed, that failure as fatal() or fatalTo() would have printed
+// it. The worker records its first failure and stops its work; the owner prints what
+// one thread would have printed before it and then ends the run with
+// exitWithFailure(), so standard error and the exit status read as one thread's.
+struct WorkerStatus {
+    std::string lines;    // what note() and errorLine() would have printed (while captured)
+    std::string message;  // the failure as printed, "## ERROR: ..." for fatal(); empty while sound
+    FILE* stream = stderr;
+    int exitStatus = 0;   // the failure's exit status; 0 while sound
+    bool failed() const { return exitStatus != 0; }
 };
-void captureRunOutput(std::string* lines);
+
+// Records a failure in `status` as fatal() would print it ("## ERROR: " and the
+// message, on stderr, status 1), unless one is recorded already; returns false.
+bool failWorker(WorkerStatus& status, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+// Prints a worker's failure to its stream and exits with its status.
+[[noreturn]] void exitWithFailure(const WorkerStatus& status);
+
+// Worker threads that run code deep enough to reach fatal() from many places (the
+// searches of treequery -j). captureRunOutput(&status, stopped) makes the calling
+// thread keep what note() and errorLine() would print in status.lines, and makes
+// fatal() and fatalTo() record their failure in `status`, call `stopped` (which tells
+// the owner) and then stop the thread for good: it sleeps, unwinding nothing, until
+// the process ends. Its owner therefore detaches it instead of joining it, and leaves
+// alone whatever the worker was working on. A null status ends the capture.
+void captureRunOutput(WorkerStatus* status, std::function<void()> stopped = {});
 
 // The text that vprintf would print, as a string.
 std::string formatText(const char* fmt, va_list args);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "toolkit/data_set.h"
+#include "toolkit/dividers.h"
 #include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
@@ -57,18 +58,9 @@ Part readPart(const BuildState& build, const std::string& name) {
         fatal("part %s is not complete (no checksum file %s): build it again with -K and -P %s\n", name.c_str(),
               sumsPath.c_str(), name.c_str());
     const std::string path = dataSetPath(part.base, FileKind::dividers);
-    int64_t size = fileSizeByStat(path.c_str());
-    if (size < 0 || size % static_cast<int64_t>(sizeof(TreeDivider)) != 0)
-        fatal("part %s: dividers file %s is missing or not a whole number of dividers\n", name.c_str(), path.c_str());
-    verifyWholeFile(part.sums, path);
-    part.dividers.resize(static_cast<size_t>(size) / sizeof(TreeDivider));
-    FileDescriptor file(openFile(path.c_str(), 0));
-    if (!file.ok() || readFully(file.fd, part.dividers.data(), static_cast<size_t>(size), path.c_str()) !=
-                          static_cast<size_t>(size))
-        fatal("can't read dividers file %s\n", path.c_str());
-    for (size_t t = 0; t < part.dividers.size(); t++)
-        if (part.dividers[t].tree != static_cast<int32_t>(t) || part.dividers[t].nodes < 1)
-            fatal("part %s: divider %zu of %s is out of range\n", name.c_str(), t, path.c_str());
+    readDividerFile(path, part.dividers, &part.sums);
+    std::string problem = dividersProblem(path, part.dividers.data(), (int)part.dividers.size(), -1);
+    if (!problem.empty()) fatal("part %s: %s\n", name.c_str(), problem.c_str());
     return part;
 }
 
@@ -125,17 +117,12 @@ void joinParts(const BuildSettings& settings, BuildState& build) {
         }
     }
 
-    FileDescriptor out(openTemporary(build.dividersPath));
-    if (!out.ok()) fatal("can't open ST dividers file %s for writing\n", temporaryName(build.dividersPath).c_str());
-    const size_t bytes = dividers.size() * sizeof(TreeDivider);
-    writeOrDie(out.fd, dividers.data(), bytes, build.dividersPath.c_str());
-    int fd = out.fd;
-    out.fd = -1;
-    if (closeFile(fd) != 0) fatal("can't close ST dividers file %s\n", temporaryName(build.dividersPath).c_str());
-    commitFile(build.dividersPath);
-    BlockHasher hash;
-    hash.add(dividers.data(), bytes);
-    sums.push_back(hash.finish(build.dividersPath));
+    DividersWriter out;
+    out.open(build.dividersPath);
+    WorkerStatus status;
+    for (const TreeDivider& divider : dividers)
+        if (!out.append(divider, status)) exitWithFailure(status);
+    sums.push_back(out.finish());
     writeChecksumFile(dataSetPath(build.outputBase, FileKind::treeSums), sums);
 
     for (const Part& part : all) {

@@ -178,7 +178,6 @@ void buildPaths(BuildSettings& settings, BuildState& build) {
     b.outputDir = dataSetFolder(s.outputDir, s.outputPrefix);
     b.outputBase = dataSetBase(s.outputDir, s.outputPrefix);
     b.dividersPath = dataSetPath(b.outputBase, FileKind::dividers);
-    b.dividersFd = -1;
     // An existing directory is fine; a missing parent shows up when the first file is created.
     mkdir(b.outputDir.c_str(), 0755);
 }

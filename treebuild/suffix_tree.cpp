@@ -165,7 +165,7 @@ void setUpTrees(const BuildSettings& settings, const BuildState& build, TreeStat
               maxNodes);
     if (maxNodes > kMaxNodesLimit) fatal("maxNodes %d is too large: at most %d node records per tree\n", maxNodes, kMaxNodesLimit);
     // A second set-up of the same tree starts afresh.
-    (void)stopTreeWriter(tree);
+    stopTreeWriter(tree);
     std::free(tree.spare);
     tree.spare = nullptr;
     std::free(tree.nodes);

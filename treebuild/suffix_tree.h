@@ -26,7 +26,7 @@
 // 1,048,576 and at least 3 (a tree's first suffix needs the root and two records).
 int defaultMaxNodes(int longestInput);
 
-// The dividers file (build.dividersPath, build.dividersFd). openDividers removes an
+// The dividers file (build.dividersPath, build.dividers). openDividers removes an
 // old dividers file and creates the new one under a temporary name (the path with
 // ".tmp" appended); closeDividers closes it and renames it into place, so that an
 // interrupted build never leaves a dividers file that looks complete. The driver

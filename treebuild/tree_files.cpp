@@ -15,14 +15,13 @@
 #include <vector>
 
 #include "toolkit/data_set.h"
+#include "toolkit/dividers.h"
 #include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 #include "treebuild/tree_state.h"
 
 namespace {
-
-std::string temporaryDividersPath(const BuildState& build) { return temporaryName(build.dividersPath); }
 
 // Clears the root and leaves it alone on the path. The other records of the tree just
 // written stay as they are: each record is written in full when it comes into use.
@@ -68,31 +67,28 @@ ClosedTree closeTree(const BuildState& build, const TreeState& tree) {
     return c;
 }
 
-// Appends the divider record: "" when it is written, else the message of the failure.
-std::string writeDivider(BuildState& build, const FinishedTree& t) {
-    if (writeAll(build.dividersFd, &t.divider, sizeof t.divider) != static_cast<int64_t>(sizeof t.divider))
-        return formatString("could not write current divider element\n");
-    build.dividersHash.add(&t.divider, sizeof t.divider);
-    return "";
+// Appends the divider record; false, with the failure in `status`, when it cannot.
+bool writeDivider(BuildState& build, const FinishedTree& t, WorkerStatus& status) {
+    return build.dividers.append(t.divider, status);
 }
 
 // Writes the tree's records to its open temporary file, closes it and hashes the
-// records for the checksum file: "" when all went well, else the failure's message.
-std::string writeTreeFile(FinishedTree& t) {
+// records for the checksum file; false, with the failure in `status`, when it cannot.
+bool writeTreeFile(FinishedTree& t, WorkerStatus& status) {
     FileDescriptor file(t.fd);
     t.fd = -1;
     const size_t bytes = sizeof(TreeNode) * static_cast<size_t>(t.records);
     const int64_t written = writeAll(file.fd, t.nodes, bytes);
     if (written != static_cast<int64_t>(bytes))
-        return formatString("not all output tree nodes were written: %lld bytes and %d Nodes\n",
-                       static_cast<long long>(written), t.records);
+        return failWorker(status, "not all output tree nodes were written: %lld bytes and %d Nodes\n",
+                          static_cast<long long>(written), t.records);
     const int closed = closeFile(file.fd);
     file.fd = -1;
-    if (closed != 0) return formatString("cannot close tree file %s\n", t.path.c_str());
+    if (closed != 0) return failWorker(status, "cannot close tree file %s\n", t.path.c_str());
     BlockHasher hash;
     hash.add(t.nodes, bytes);
     t.sum = hash.finish(t.path);
-    return "";
+    return true;
 }
 
 int openTreeFile(const FinishedTree& t) {
@@ -143,14 +139,14 @@ void writerLoop(BuildState* build, TreeWriter* w) {
         if (!w->busy) return;
         // The builder leaves the job alone while it is busy.
         hold.unlock();
-        std::string error = writeDivider(*build, w->job);
-        if (error.empty()) error = writeTreeFile(w->job);
+        WorkerStatus status;
+        const bool written = writeDivider(*build, w->job, status) && writeTreeFile(w->job, status);
         hold.lock();
-        w->error = std::move(error);
+        w->status = std::move(status);
         w->busy = false;
-        w->written = w->error.empty();
+        w->written = written;
         w->changed.notify_all();
-        if (!w->error.empty()) return;
+        if (!written) return;
     }
 }
 
@@ -163,7 +159,7 @@ TreeWriter& startedWriter(BuildState& build, TreeState& tree) {
     TreeWriter& w = *tree.writer;
     if (!w.thread.joinable()) {
         w.busy = w.closing = w.written = false;
-        w.error.clear();
+        w.status = WorkerStatus();
         w.thread = std::thread(writerLoop, &build, &w);
     }
     return w;
@@ -176,13 +172,13 @@ void settleWriter(BuildState& build, TreeWriter& w) {
     {
         std::unique_lock<std::mutex> hold(w.lock);
         w.changed.wait(hold, [&w] { return !w.busy; });
-        failed = !w.error.empty();
+        failed = w.status.failed();
         written = w.written;
         w.written = false;
     }
     if (failed) {
         w.thread.join();  // the writer stops after a failure
-        fatal("%s", w.error.c_str());
+        exitWithFailure(w.status);
     }
     if (written) commitTree(build, w.job);
 }
@@ -217,41 +213,29 @@ void closeCurrentTree(BuildState& build, TreeState& tree) {
 }  // namespace
 
 void openDividers(BuildState& build) {
-    const std::string temporary = temporaryDividersPath(build);
     // A dividers file from an earlier build must not outlive a build that fails, nor
     // the checksum file that vouches for the earlier build's trees.
-    std::remove(build.dividersPath.c_str());
     std::remove((dataSetPath(build.outputBase, FileKind::treeSums)).c_str());
-    build.dividersFd = openTemporary(build.dividersPath);
-    if (build.dividersFd < 0) fatal("can't open ST dividers file %s for writing\n", temporary.c_str());
+    build.dividers.open(build.dividersPath);
 }
 
-void closeDividers(BuildState& build) {
-    const std::string temporary = temporaryDividersPath(build);
-    if (closeFile(build.dividersFd) != 0) fatal("can't close ST dividers file %s\n", temporary.c_str());
-    build.dividersFd = -1;
-    if (!tryCommitFile(build.dividersPath))
-        fatal("can't rename ST dividers file %s to %s\n", temporary.c_str(), build.dividersPath.c_str());
-    build.sums.push_back(build.dividersHash.finish(build.dividersPath));
-}
+void closeDividers(BuildState& build) { build.sums.push_back(build.dividers.finish()); }
 
 void writeTreeChecksums(const BuildState& build) { writeChecksumFile(dataSetPath(build.outputBase, FileKind::treeSums), build.sums); }
 
 void writeTree(BuildState& build, TreeState& tree) {
     ClosedTree c = closeTree(build, tree);
-    std::string error = writeDivider(build, c.files);
-    if (error.empty()) {
-        c.files.fd = openTreeFile(c.files);
-        error = writeTreeFile(c.files);
-    }
-    if (!error.empty()) fatal("%s", error.c_str());
+    WorkerStatus status;
+    if (!writeDivider(build, c.files, status)) exitWithFailure(status);
+    c.files.fd = openTreeFile(c.files);
+    if (!writeTreeFile(c.files, status)) exitWithFailure(status);
     c.files.lines = reportLines(tree, c);
     commitTree(build, c.files);
     countTree(build, tree);
 }
 
-std::string stopTreeWriter(TreeState& tree) {
-    if (!tree.writer || !tree.writer->thread.joinable()) return "";
+void stopTreeWriter(TreeState& tree) {
+    if (!tree.writer || !tree.writer->thread.joinable()) return;
     TreeWriter& w = *tree.writer;
     {
         std::lock_guard<std::mutex> hold(w.lock);
@@ -259,7 +243,6 @@ std::string stopTreeWriter(TreeState& tree) {
     }
     w.changed.notify_all();
     w.thread.join();
-    return w.error;
 }
 
 void writeFullTree(BuildState& build, TreeState& tree) { closeCurrentTree(build, tree); }

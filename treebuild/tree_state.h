@@ -12,6 +12,7 @@
 
 #include "toolkit/checksum.h"
 #include "toolkit/hash_set.h"
+#include "toolkit/run.h"
 #include "treebuild/suffix_tree.h"
 
 // One entry of the path from the root to the chain of the previous suffix: the record
@@ -48,7 +49,7 @@ struct TreeWriter {
     bool written = false;  // the tree handed over last is written and not yet committed
     bool closing = false;  // no tree follows
     FinishedTree job;
-    std::string error;     // the message of a write that failed; the writer then stops
+    WorkerStatus status;   // the failure of a write, if one failed; the writer then stops
 };
 
 struct TreeState {
@@ -92,9 +93,9 @@ int pathMaxDepth(const TreeState& tree);
 
 // tree_files.cpp
 void writeTree(BuildState& build, TreeState& tree);
-// Stops the writer thread once it has written every tree handed to it; the message of
-// a write that failed, or "".
-std::string stopTreeWriter(TreeState& tree);
+// Stops the writer thread once it has written every tree handed to it (a failed write
+// has stopped it already; settleWriter reports it).
+void stopTreeWriter(TreeState& tree);
 
 // compaction_stats.cpp (-C)
 struct NodeCounts {

@@ -11,7 +11,7 @@
 // Notes for the tree builder (kept stable; changes are announced here):
 //  - build.bitLengths[i] and build.packed[i] describe input i (its packed words,
 //    followed by one zero word); inputBit() reads bit k of an input's packed form.
-//  - build.dividersFd is open for writing during the merge; build.outputBase is the
+//  - build.dividers is open for writing during the merge; build.outputBase is the
 //    base of the tree files; build.maxNodes is the tree buffer's size in records.
 //  - Per-tree counters go into build.current; writeTree calls addCurrentToTotals()
 //    once per tree written and raises build.totals.trees by one.
@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "toolkit/checksum.h"
+#include "toolkit/dividers.h"
 #include "toolkit/file_io.h"
 #include "toolkit/records.h"
 #include "toolkit/threads.h"
@@ -116,9 +117,8 @@ struct BuildState {
     // of every file it writes, for the .streesum file written last.
     ChecksumFile inputSums, runSums;
     std::vector<ChecksumEntry> sums;
-    BlockHasher dividersHash;
 
-    int dividersFd = -1;       // open for writing during the merge
+    DividersWriter dividers;   // open during the merge
     int threads = 1;           // -j resolved: above 1, a writer thread stores each finished tree
     ProgressLine progress;     // the merge's line on a terminal
     int maxNodes = 0;          // tree buffer records (array buffer records with -a)

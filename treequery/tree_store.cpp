@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "toolkit/data_set.h"
+#include "toolkit/dividers.h"
 #include "toolkit/file_io.h"
 #include "toolkit/run.h"
 
@@ -37,9 +38,6 @@ TreeStore::TreeStore() = default;
 TreeStore::~TreeStore() = default;
 
 namespace {
-
-// A tree file can hold at most 2 GiB of 12-byte records.
-constexpr int kMaxTreeNodes = 0x7fffffff / (int)sizeof(Node);
 
 // The exact search keeps up to kMaxMappedTrees trees mapped for the whole run, so that
 // later patterns find their tree's pages already mapped (the least recently used one
@@ -192,66 +190,17 @@ void keyLetters(uint32_t key, char* text) {
     for (int i = 0; i < 16; i++) text[i] = "acgt"[(key >> (30 - 2 * i)) & 3u];
     text[16] = '\0';
 }
-namespace {
-
-// Checks each divider against its neighbours and all of them against the catalogue.
-// Trees hold consecutive ranges of the sorted suffixes, so their numbers run 0, 1, 2,
-// ... and their keys never fall from one tree to the next. A tree of s suffixes has
-// at least s + 1 records (root and one leaf each) and at most 2s (the first suffix
-// adds one record, every later one at most two), so the node counts bound how many
-// suffixes the trees can hold between them; the exact count needs the leaves
-// themselves (checkSuffixTotal).
-void checkDividers(const TreeStore& store, const std::string& path) {
-    long long fewest = 0, most = 0;
-    for (int t = 0; t < store.trees; t++) {
-        const Divider& d = store.dividers[t];
-        if (d.nodes < 1 || d.nodes > kMaxTreeNodes)
-            fatal("ST dividers file \"%s\": divider %d has an impossible node count %d\n", path.c_str(), t, d.nodes);
-        if (d.tree != t)
-            fatal("ST dividers file \"%s\": divider %d names tree %d, not tree %d\n", path.c_str(), t, d.tree, t);
-        if (d.from > d.to)
-            fatal("ST dividers file \"%s\": divider %d has its first key above its last\n", path.c_str(), t);
-        if (t > 0 && store.dividers[t - 1].to > d.from)
-            fatal("ST dividers file \"%s\": divider %d has its first key below the last key of divider %d\n",
-                  path.c_str(), t, t - 1);
-        fewest += (d.nodes + 1) / 2;
-        most += d.nodes - 1;
-    }
-    const long long suffixes = suffixTotal(store);
-    if (suffixes < fewest || suffixes > most)
-        fatal("ST dividers file \"%s\": its %d trees hold between %lld and %lld suffixes, but the inputs have %lld\n",
-              path.c_str(), store.trees, fewest, most, suffixes);
-}
-
-// The dividers file is small and read whole: verified whole, as read.
-void verifyDividers(TreeStore& store, const std::string& path, long size) {
-    VerifiedFile sums;
-    attachOnce(sums, store.sums, path, size);
-    verifyBlocks(sums, store.dividers, 0, (uint64_t)size, kDamageStops);
-}
-
-}  // namespace
-
 std::string treeSumsPath(const TreeStore& store) { return dataSetPath(store.treeBase, FileKind::treeSums); }
 
 bool loadTreeSums(TreeStore& store) { return store.sums.load(treeSumsPath(store)); }
 
 void readDividers(TreeStore& store) {
     std::string path = dividersPath(store);
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file) fatal("can't open ST dividers file \"%s\" \n", path.c_str());
-    long size = -1;
-    if (fseek(file, 0, SEEK_END) == 0) size = ftell(file);
-    if (size < 0 || fseek(file, 0, SEEK_SET) != 0) {
-        fclose(file);
-        fatal("problem reading ST dividers file \"%s\"\n", path.c_str());
-    }
     store.treeIndex = -1;
     store.maxTreeNodes = 0;
     store.maxDepth = 0;
-    if (size == 0) {
-        fclose(file);
-        verifyDividers(store, path, 0);
+    readDividerFile(path, store.dividerRecords, &store.sums);
+    if (store.dividerRecords.empty()) {
         // The tree builder writes no tree for a data set without bases: nothing to
         // find, and every answer is empty. Inputs with bases must have trees.
         if (suffixTotal(store) == 0) {
@@ -260,29 +209,14 @@ void readDividers(TreeStore& store) {
         }
         fatal("ST dividers file \"%s\" is empty\n", path.c_str());
     }
-    if (size % (long)sizeof(Divider) != 0) {
-        fclose(file);
-        fatal("ST dividers file \"%s\" has %ld bytes, not a whole number of %d-byte dividers\n", path.c_str(), size,
-              (int)sizeof(Divider));
-    }
-    long count = size / (long)sizeof(Divider);
-    if (count > 0x7fffffffL) {
-        fclose(file);
-        fatal("ST dividers file \"%s\" is too large (%ld bytes)\n", path.c_str(), size);
-    }
-    store.dividers = static_cast<Divider*>(trackedMalloc((size_t)size));
-    if (!store.dividers) {
-        fclose(file);
-        fatal("can't allocate %ld bytes for the dividers of \"%s\"\n", size, path.c_str());
-    }
-    size_t got = fread(store.dividers, sizeof(Divider), (size_t)count, file);
-    fclose(file);
-    if (got < (size_t)count) fatal("problem reading ST dividers file \"%s\"\n", path.c_str());
-    verifyDividers(store, path, size);
-    store.trees = (int)count;
-    store.treeFiles = std::vector<VerifiedFile>((size_t)count);
+    store.dividers = store.dividerRecords.data();
+    store.trees = (int)store.dividerRecords.size();
+    store.treeFiles = std::vector<VerifiedFile>((size_t)store.trees);
 
-    checkDividers(store, path);
+    // Trees hold consecutive ranges of the sorted suffixes; the exact count needs the
+    // leaves themselves (checkSuffixTotal).
+    std::string problem = dividersProblem(path, store.dividers, store.trees, suffixTotal(store));
+    if (!problem.empty()) fatal("%s\n", problem.c_str());
     store.treeLeaves.assign((size_t)store.trees, -1);
     for (int t = 0; t < store.trees; t++) {
         const Divider& d = store.dividers[t];

@@ -53,7 +53,8 @@ struct TreeStore {
     const QueryCatalogue* catalogue = nullptr;  // checks of leaves and suffix totals
     bool mapped = false;                        // -U
 
-    Divider* dividers = nullptr;
+    std::vector<Divider> dividerRecords;  // as read (a worker's store shares the main one's)
+    Divider* dividers = nullptr;          // dividerRecords' records
     int trees = 0;         // divider records
     int maxTreeNodes = 0;  // greatest divider node count: the tree buffer's capacity
     int maxDepth = 0;      // greatest divider depth, 0 when none above 0 (saturated: a hint only)

@@ -15,6 +15,7 @@
 #include "toolkit/catalogue.h"
 #include "toolkit/checksum.h"
 #include "toolkit/data_set.h"
+#include "toolkit/dividers.h"
 #include "toolkit/file_io.h"
 #include "toolkit/records.h"
 #include "toolkit/run.h"
@@ -161,25 +162,22 @@ void checkInputCatalogues(Verification& v, const std::string& base) {
 // Every tree against its divider.
 void checkDividers(Verification& v, const std::string& treeBase) {
     const std::string path = dataSetPath(treeBase, FileKind::dividers);
-    int64_t size = fileSizeByStat(path.c_str());
-    if (size < 0) return;
-    if (size % (int64_t)sizeof(TreeDivider) != 0) {
-        judge(v, path, Verdict::damaged, "not a whole number of 24-byte dividers");
+    if (fileSizeByStat(path.c_str()) < 0) return;
+    std::vector<TreeDivider> dividers;
+    WorkerStatus fault;
+    if (!readDividerFile(path, dividers, nullptr, &fault)) {
+        std::string why = fault.message.substr(fault.message.rfind("## ERROR: ", 0) == 0 ? 10 : 0);
+        if (!why.empty() && why.back() == '\n') why.pop_back();
+        judge(v, path, Verdict::damaged, why);
         return;
     }
-    std::vector<TreeDivider> dividers((size_t)size / sizeof(TreeDivider));
-    FileDescriptor fd(openFile(path.c_str(), 0));
-    if (!fd.ok() || readFully(fd.fd, dividers.data(), (size_t)size, path.c_str()) != (size_t)size) {
-        judge(v, path, Verdict::damaged, "can't be read whole");
+    std::string problem = dividersProblem(path, dividers.data(), (int)dividers.size(), -1);
+    if (!problem.empty()) {
+        judge(v, path, Verdict::damaged, problem);
         return;
     }
-    for (size_t t = 0; t < dividers.size(); t++) {
-        if (dividers[t].tree != (int32_t)t || dividers[t].nodes < 1) {
-            judge(v, path, Verdict::damaged, "divider " + std::to_string(t) + " is out of range");
-            continue;
-        }
+    for (size_t t = 0; t < dividers.size(); t++)
         expectSize(v, dataSetPath(treeBase, FileKind::trees, (int)t), 12 * (int64_t)dividers[t].nodes, "its divider");
-    }
 }
 
 const char* verdictWord(Verdict verdict) {

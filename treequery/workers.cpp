@@ -70,10 +70,28 @@ struct Hand {
     std::condition_variable changed;
     int next = 0;       // first task no worker has taken
     int delivered = 0;  // tasks handed to the caller
+    int running = 0;    // threads that have neither left their loop nor stopped in a failure
     bool stop = false;
     std::vector<char> state;
     std::vector<std::string> lines;  // per task: what its worker noted
+    std::vector<char> parked;        // per thread: stopped in a failure, asleep until the process ends
 };
+
+// Tasks from `from` on, one after the other on the main thread, as one thread does
+// them; the lines of tasks that a worker finished before are printed instead.
+void runRestHere(WorkerPool& pool, QueryRun& main, Hand* hand, int from, int count,
+                 const std::function<void(int worker, QueryRun& run, int task)>& task,
+                 const std::function<void(int task)>& deliver, ProgressLine* progress) {
+    for (int j = from; j < count; j++) {
+        const bool done = hand && hand->state[(size_t)j] == kDone;
+        if (progress) progress->clear();
+        if (done)
+            fputs(hand->lines[(size_t)j].c_str(), stderr);
+        else
+            task(pool.threads, main, j);
+        deliver(j);
+    }
+}
 
 }  // namespace
 
@@ -81,43 +99,52 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
                 const std::function<void(int worker, QueryRun& run, int task)>& task,
                 const std::function<void(int task)>& deliver, ProgressLine* progress) {
     if (count <= 0) return;
+    if (pool.stopped) {
+        // A worker of an earlier call stopped mid-task: its run is left as it was.
+        runRestHere(pool, main, nullptr, 0, count, task, deliver, progress);
+        return;
+    }
     Hand hand;
     hand.state.assign((size_t)count, kWaiting);
     hand.lines.resize((size_t)count);
+    hand.parked.assign((size_t)pool.threads, 0);
+    hand.running = pool.threads;
     if (ahead < 1) ahead = 1;
     auto work = [&](int w) {
-        std::string lines;
-        captureRunOutput(&lines);
+        WorkerStatus status;
+        int current = -1;
+        // A failure deep in a task stops this thread inside fatal(); the task is done
+        // again on the main thread, which prints the error that one thread prints.
+        captureRunOutput(&status, [&] {
+            std::lock_guard<std::mutex> guard(hand.lock);
+            hand.state[(size_t)current] = kStopped;
+            hand.parked[(size_t)w] = 1;
+            hand.running--;
+            hand.stop = true;
+            hand.changed.notify_all();
+        });
         QueryRun& run = pool.workers[(size_t)w]->run;
         for (;;) {
-            int i;
             {
                 std::unique_lock<std::mutex> guard(hand.lock);
                 hand.changed.wait(guard, [&] { return hand.stop || hand.next >= count || hand.next < hand.delivered + ahead; });
                 if (hand.stop || hand.next >= count) break;
-                i = hand.next++;
+                current = hand.next++;
             }
-            lines.clear();
-            char state = kDone;
-            try {
-                task(w, run, i);
-            } catch (const StoppedRun&) {
-                state = kStopped;  // done again on the main thread, which prints its error
-            }
+            status.lines.clear();
+            task(w, run, current);
             std::lock_guard<std::mutex> guard(hand.lock);
-            hand.lines[(size_t)i].swap(lines);
-            hand.state[(size_t)i] = state;
-            if (state == kStopped) hand.stop = true;
+            hand.lines[(size_t)current].swap(status.lines);
+            hand.state[(size_t)current] = kDone;
             hand.changed.notify_all();
         }
         captureRunOutput(nullptr);
+        std::lock_guard<std::mutex> guard(hand.lock);
+        hand.running--;
+        hand.changed.notify_all();
     };
     std::vector<std::thread> threads;
     for (int w = 0; w < pool.threads; w++) threads.emplace_back(work, w);
-    auto joinAll = [&] {
-        for (std::thread& t : threads)
-            if (t.joinable()) t.join();
-    };
     for (int i = 0; i < count; i++) {
         char state;
         std::string lines;
@@ -129,27 +156,23 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
         }
         if (state != kDone) {
             // Task i stopped (or was never taken after another one stopped): the rest
-            // goes on here, one task after the other, as one thread does it.
+            // goes on here once every worker has left its loop or stopped. A stopped
+            // one sleeps in fatal(): it is let go, and its run is never used again.
             {
-                std::lock_guard<std::mutex> guard(hand.lock);
+                std::unique_lock<std::mutex> guard(hand.lock);
                 hand.stop = true;
                 hand.changed.notify_all();
+                hand.changed.wait(guard, [&] { return hand.running == 0; });
             }
-            joinAll();
-            for (int j = i; j < count; j++) {
-                std::string kept;
-                {
-                    std::lock_guard<std::mutex> guard(hand.lock);
-                    if (hand.state[(size_t)j] == kDone) kept.swap(hand.lines[(size_t)j]);
-                }
-                if (progress) progress->clear();
-                if (hand.state[(size_t)j] == kDone) {
-                    fputs(kept.c_str(), stderr);
+            for (int w = 0; w < pool.threads; w++) {
+                if (hand.parked[(size_t)w]) {
+                    threads[(size_t)w].detach();
+                    pool.stopped = true;
                 } else {
-                    task(pool.threads, main, j);
+                    threads[(size_t)w].join();
                 }
-                deliver(j);
             }
+            runRestHere(pool, main, &hand, i, count, task, deliver, progress);
             return;
         }
         if (progress && !lines.empty()) progress->clear();
@@ -159,13 +182,9 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
         hand.delivered = i + 1;
         hand.changed.notify_all();
     }
-    joinAll();
+    for (std::thread& t : threads) t.join();
 }
 
-namespace {
-
-
-}  // namespace
 
 void searchExactShared(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
                        const GroupOptions& options) {

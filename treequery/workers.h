@@ -6,9 +6,11 @@
 // Work is cut into tasks numbered in output order. Workers take tasks in that order;
 // the main thread hands each finished task to the caller in task order, after the
 // lines its worker captured, so that standard error and the output read as one
-// thread writes them. A task that stops the run (a damaged file, a short read) is
-// done again on the main thread, with the tasks after it: that repeat prints the very
-// lines and error the single thread prints, or, when it succeeds, goes on in order.
+// thread writes them. A task that stops the run (a damaged file, a short read) stops
+// its worker's thread inside fatal() (see captureRunOutput) and is done again on the
+// main thread, with the tasks after it: that repeat prints the very lines and error
+// the single thread prints, and exits with its status, or, when it succeeds, goes on
+// in order.
 #pragma once
 
 #include <functional>
@@ -25,6 +27,9 @@ struct WorkerRun;
 struct WorkerPool {
     int threads = 1;
     std::vector<std::unique_ptr<WorkerRun>> workers;
+    // A worker stopped in a failure (its thread asleep, its run as the failure left
+    // it) and the main thread went on: every later task runs on the main thread.
+    bool stopped = false;
     WorkerPool();
     ~WorkerPool();
 };

@@ -49,19 +49,19 @@ TEST(PackedInput, DamageIsKeptForAWorkerOrStops) {
     ASSERT_TRUE(sums.load(sumsPath));
     std::vector<uint32_t> words(2);
     size_t got = 0;
-    std::string fault;
+    WorkerStatus fault;
     EXPECT_EQ(readPackedInput(path.c_str(), words.data(), 64, &got, &sums, &fault), PackedRead::whole);
-    EXPECT_EQ(fault, "");
+    EXPECT_FALSE(fault.failed());
     writeFile(path, Ints{0x12345678, 0x0f0f0f0e});
     EXPECT_EQ(readPackedInput(path.c_str(), words.data(), 64, &got, &sums, &fault), PackedRead::failed);
-    EXPECT_NE(fault.find(path + " is damaged: block 0"), std::string::npos) << fault;
+    EXPECT_NE(fault.message.find(path + " is damaged: block 0"), std::string::npos) << fault.message;
     EXPECT_EXIT(readPackedInput(path.c_str(), words.data(), 64, &got, &sums), testing::ExitedWithCode(1),
                 "x_0.stbin is damaged: block 0");
     // Another size than the checksum file's is a fault before any read.
     writeFile(path, Ints{0x12345678});
-    fault.clear();
+    fault = WorkerStatus();
     EXPECT_EQ(readPackedInput(path.c_str(), words.data(), 32, &got, &sums, &fault), PackedRead::failed);
-    EXPECT_NE(fault.find("holds 4 bytes, its checksum file"), std::string::npos) << fault;
+    EXPECT_NE(fault.message.find("holds 4 bytes, its checksum file"), std::string::npos) << fault.message;
 }
 
 }  // namespace

@@ -263,8 +263,7 @@ TEST_F(FailureDeathTest, ShortDividerWriteStops) {
     auto run = [&] {
         ds.install(10, false);
         openDividers(ds.run);
-        closeFile(ds.run.dividersFd);
-        ds.run.dividersFd = open("/dev/full", O_WRONLY);
+        ds.run.dividers.file.reset(open("/dev/full", O_WRONLY));
         setUpTrees(ds.settings, ds.run, ds.tree);
         addSuffix(ds.run, ds.tree, ds.record({0, 0}), 0);
         finishTrees(ds.run, ds.tree);
