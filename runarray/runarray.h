@@ -130,9 +130,6 @@ bool sortRun(int run, const RunPlan& plan, const SortSettings& settings, const D
              const InputCatalogue& inputs, const BaseTable* bases, RunBuffers& buffers, RunReport& report);
 // Appends a piece of the run's line (and prints it at once when the report is live).
 void say(RunReport& report, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-// Looks up an input file (.stdna, .stbin) of the run in the data set's checksums, its
-// faults going to report.status; false when it has one already.
-bool attachInput(VerifiedFile& verified, const InputCatalogue& inputs, const std::string& path, RunReport& report);
 // Renames a run file written under its temporary name into place and adds its
 // checksums to the report: from `hash` when its pieces went through it in order
 // (`hashed`), else read back from the finished file. False with report.status set.

@@ -88,16 +88,15 @@ bool checkBases(const uint8_t* bases, int32_t length, const BaseTable* table, co
 bool readDna(const DataSetPaths& paths, const InputCatalogue& inputs, int k, int32_t length, uint8_t* place,
              const BaseTable* table, RunReport& report) {
     std::string path = dataSetPath(paths.base, FileKind::texts, k);
-    FileDescriptor in(openFile(path.c_str(), 0));
-    if (!in.ok()) return failWorker(report.status, "can't open DNA file %d (%s)\n", k, path.c_str());
-    VerifiedFile verified;
-    if (!attachInput(verified, inputs, path, report)) return false;
+    size_t got = 0;
     // A longer file contributes only its catalogue length.
-    int64_t got = readAll(in.fd, place, (size_t)length);
-    if (got < 0) return failWorker(report.status, "can't read %s: %s\n", path.c_str(), strerror(errno));
-    if (got < length) return failWorker(report.status, "couldn't read %d bytes from DNA input %d\n", length, k);
-    verified.check(0, (uint64_t)length, place, in.fd);
-    if (report.status.failed()) return false;
+    switch (readText(path.c_str(), (char*)place, (size_t)length, &got, &inputs.sums, &report.status)) {
+        case PackedRead::cannotOpen: return failWorker(report.status, "can't open DNA file %d (%s)\n", k, path.c_str());
+        case PackedRead::shortFile:
+            return failWorker(report.status, "couldn't read %d bytes from DNA input %d\n", length, k);
+        case PackedRead::failed: return false;
+        case PackedRead::whole: break;
+    }
     return checkBases(place, length, table, path, report);
 }
 
@@ -135,12 +134,6 @@ void say(RunReport& report, const char* fmt, ...) {
     va_end(args);
     report.line += piece;
     if (report.live) fputs(piece.c_str(), stderr);
-}
-
-bool attachInput(VerifiedFile& verified, const InputCatalogue& inputs, const std::string& path, RunReport& report) {
-    verified.fault = &report.status;
-    verified.attach(&inputs.sums, path, fileSizeByStat(path.c_str()));
-    return !report.status.failed();
 }
 
 bool commitRunFile(const std::string& path, BlockHasher& hash, bool hashed, RunReport& report) {
@@ -302,10 +295,13 @@ const BaseTable* peekBaseTable(const DataSetPaths& paths, const InputCatalogue& 
         if (inputs.lengths[k] == 0) continue;
         // When the first base can't be read, that input's run stops the program with
         // its own message before any later run's message could count: any table will do.
-        uint8_t first = 'a';
-        FileDescriptor in(openFile(dataSetPath(paths.base, FileKind::texts, k).c_str(), 0));
-        if (in.ok() && readAll(in.fd, &first, 1) != 1) first = 'a';
-        return tableFor(first);
+        char first = 'a';
+        size_t got = 0;
+        WorkerStatus ignored;
+        if (readText(dataSetPath(paths.base, FileKind::texts, k).c_str(), &first, 1, &got, nullptr, &ignored) !=
+            PackedRead::whole)
+            first = 'a';
+        return tableFor((uint8_t)first);
     }
     return &kLowerBases;
 }

@@ -1,5 +1,6 @@
-// The packed form of an input (.stbin): two bits per base, 16 bases per 32-bit word,
-// the first base in bits 31-30 of the first word.
+// The files of an input read whole: the packed form (.stbin: two bits per base, 16
+// bases per 32-bit word, the first base in bits 31-30 of the first word) and the text
+// (.stdna: one byte per base, as dnaprep wrote it).
 #pragma once
 
 #include <cstddef>
@@ -25,3 +26,14 @@ enum class PackedRead { whole, cannotOpen, shortFile, failed };
 // (the first failure only) and the result is `failed`: for readers on worker threads.
 PackedRead readPackedInput(const char* path, uint32_t* words, int64_t bits, size_t* bytesRead,
                            const ChecksumFile* sums = nullptr, WorkerStatus* fault = nullptr);
+
+// The one reader of the start of an input's file: the first `bytes` bytes of `path`
+// into `buffer` (a longer file gives only those), with the open, short-file, read and
+// verification outcomes of readPackedInput.
+PackedRead readInputStart(const char* path, void* buffer, size_t bytes, size_t* bytesRead,
+                          const ChecksumFile* sums = nullptr, WorkerStatus* fault = nullptr);
+// The first `bases` bases of an input's text.
+inline PackedRead readText(const char* path, char* bases, size_t count, size_t* bytesRead,
+                           const ChecksumFile* sums = nullptr, WorkerStatus* fault = nullptr) {
+    return readInputStart(path, bases, count, bytesRead, sums, fault);
+}

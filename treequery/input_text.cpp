@@ -8,6 +8,7 @@
 #include <cctype>
 
 #include "toolkit/data_set.h"
+#include "toolkit/packed_input.h"
 #include "toolkit/run.h"
 #include "treequery/verified_blocks.h"
 
@@ -180,13 +181,37 @@ bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int s
     return true;
 }
 
+const char* textBases(InputTexts& texts, int input, int offset, int m, char* buffer) {
+    if (input < 0 || input >= texts.inputs) fatal("there is no input %d of %d to read bases from\n", input, texts.inputs);
+    if (texts.mapChecks && offset >= 0 && m > 0) {
+        bool opened;
+        const MappedText* text = textMapping(texts, kUnderInputBase, input, &opened);
+        if (text && (size_t)offset + (size_t)m <= text->size) {
+            verifyBlocks(textSums(texts, kUnderInputBase, input), text->text, (uint64_t)offset, (uint64_t)m,
+                         kDamageStops);
+            return text->text + offset;
+        }
+    }
+    // Not mapped, or beyond the mapping: the read path, whose messages say why.
+    readPatternText(texts, input, offset, m, buffer);
+    return buffer;
+}
+
 std::vector<std::string> readWholeTexts(InputTexts& texts, const int32_t* lengths) {
     std::vector<std::string> out((size_t)texts.inputs);
     for (int i = 0; i < texts.inputs; i++) {
         std::string& text = out[(size_t)i];
-        text.assign((size_t)lengths[i] + 1, '\0');
-        if (lengths[i] > 0) readPatternText(texts, i, 0, lengths[i], text.data());
-        text.resize((size_t)lengths[i]);
+        text.assign((size_t)lengths[i], '\0');
+        if (lengths[i] <= 0) continue;
+        std::string path = textPath(texts, kUnderInputBase, i);
+        size_t got = 0;
+        switch (readText(path.c_str(), text.data(), text.size(), &got, &texts.inputSums)) {
+            case PackedRead::cannotOpen: fatal("can't open input DNA file %s\n", path.c_str());
+            case PackedRead::shortFile:
+                fatal("problem reading DNA file %s, %d bytes wanted, got %d\n", path.c_str(), lengths[i], (int)got);
+            case PackedRead::failed:  // recorded only for a caller that passes a status
+            case PackedRead::whole: break;
+        }
         for (char& c : text) c = (char)tolower((unsigned char)c);
     }
     return out;
