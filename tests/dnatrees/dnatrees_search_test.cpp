@@ -68,10 +68,8 @@ std::string scan(const std::vector<Sequence>& genome, const std::vector<std::str
 }
 
 TEST(DnatreesSearch, RowsEqualAScanOfTheFastaOnBothStrands) {
-    const unsigned first = firstSeed(20);
-    for (unsigned seed = first; seed < first + 4; ++seed) {
-        SCOPED_TRACE(seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(20, 4, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         auto pick = [&](const char* letters) { return letters[rng() % strlen(letters)]; };
         std::vector<Sequence> genome;
         std::string fasta;
@@ -123,7 +121,7 @@ TEST(DnatreesSearch, RowsEqualAScanOfTheFastaOnBothStrands) {
                 EXPECT_EQ(readFile(dir.path + "rows.tsv"), scan(genome, patterns, k, counts));
             }
         }
-    }
+    });
 }
 
 // A base changed in a text under a reported hit: the search stops on the damage
