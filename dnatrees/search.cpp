@@ -6,10 +6,10 @@
 // with every degenerate code searched as N, treequery's no-cost wildcard: that finds
 // a superset of the hits. Each row is then checked against the genome's bases (which
 // the matched column prints anyway): the mismatches are counted again with the codes'
-// sets, and rows above K are dropped. Time: the searches' plus O(length) a row.
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
+// sets, and rows above K are dropped. The bases come through treequery's text reader,
+// so every block they lie in is verified against the data set's checksums (a damaged
+// base would otherwise print as matched, or drop its row as a mismatch, with status 0).
+// Time: the searches' plus O(length) a row.
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,9 +21,9 @@
 #include "dnatrees/dnatrees.h"
 #include "dnatrees/patterns.h"
 #include "toolkit/data_set.h"
-#include "toolkit/file_io.h"
 #include "toolkit/options.h"
 #include "toolkit/run.h"
+#include "treequery/input_text.h"
 
 namespace {
 
@@ -121,30 +121,6 @@ bool useMapped(const SearchSettings& s, size_t batchPatterns) {
     return s.mismatches > 0 || batchPatterns >= 4096;
 }
 
-// The texts of the inputs, mapped when first needed.
-struct Texts {
-    std::string base;
-    std::vector<const char*> data;
-    std::vector<size_t> size;
-    ~Texts() {
-        for (size_t i = 0; i < data.size(); ++i)
-            if (data[i] && size[i]) munmap(const_cast<char*>(data[i]), size[i]);
-    }
-    const char* input(size_t i) {
-        if (!data[i]) {
-            std::string path = dataSetPath(base, FileKind::texts, static_cast<int>(i));
-            FileDescriptor fd(openFile(path.c_str(), 0));
-            int64_t bytes = fileSizeByStat(path.c_str());
-            if (!fd.ok() || bytes < 0) fatal("can't open %s: %s\n", path.c_str(), strerror(errno));
-            size[i] = static_cast<size_t>(bytes);
-            void* m = bytes ? mmap(nullptr, size[i], PROT_READ, MAP_PRIVATE, fd.fd, 0) : nullptr;
-            if (m == MAP_FAILED) fatal("can't map %s: %s\n", path.c_str(), strerror(errno));
-            data[i] = static_cast<const char*>(m);
-        }
-        return data[i];
-    }
-};
-
 // Filtered offset of the base at FASTA offset f (0-based), which is no removed character.
 int64_t filteredOffset(const InputMap& map, int64_t f) {
     size_t lo = 0, hi = map.at.size();  // stretches [0, lo) end at or before f
@@ -159,7 +135,7 @@ int64_t filteredOffset(const InputMap& map, int64_t f) {
 struct SearchRun {
     const SearchSettings* s;
     DataSet ds;
-    Texts texts;
+    InputTexts texts;  // the genome's bases of the matched column, verified as read
     std::unordered_map<std::string, size_t> inputOf;  // escaped name -> first input of that name
     RowWriter out;
     long long rows = 0;
@@ -186,10 +162,12 @@ bool checkRow(SearchRun& r, const Pattern& p, const std::vector<std::string>& f,
     const size_t input = found->second;
     const int64_t start = atoll(f[3].c_str()) - 1, length = static_cast<int64_t>(p.given.size());
     const int64_t at = filteredOffset(r.ds.maps[input], start);
-    const char* bases = r.texts.input(input);
-    if (at < 0 || static_cast<size_t>(at + length) > r.texts.size[input])
+    if (at < 0 || at + length > r.ds.names[input].filteredLength)
         fatal("treequery reported a hit of %s beyond the end of %s\n", p.name.c_str(), f[2].c_str());
-    matched.assign(bases + at, static_cast<size_t>(length));
+    matched.resize(static_cast<size_t>(length) + 1);
+    const char* bases = textBases(r.texts, static_cast<int>(input), static_cast<int>(at), static_cast<int>(length),
+                                  matched.data());
+    matched.assign(bases, static_cast<size_t>(length));
     for (char& c : matched) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     if (f[5] == "-") matched = reverseComplementIupac(matched);
     mismatches = 0;
@@ -213,7 +191,13 @@ void searchBatch(SearchRun& r, const std::vector<Pattern>& batch) {
     // treequery reads a whole batch of this size before it writes a row, so the
     // patterns can be written before the rows are read.
     std::string text;
-    for (size_t i = 0; i < batch.size(); ++i) text += ">" + std::to_string(i) + "\n" + searchedText(batch[i]) + "\n";
+    for (size_t i = 0; i < batch.size(); ++i) {
+        text += '>';
+        text += std::to_string(i);
+        text += '\n';
+        text += searchedText(batch[i]);
+        text += '\n';
+    }
     for (size_t done = 0; done < text.size();) {
         ssize_t n = write(in[1], text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
@@ -226,7 +210,8 @@ void searchBatch(SearchRun& r, const std::vector<Pattern>& batch) {
     std::vector<long long> counts(batch.size(), 0);
     char* line = nullptr;
     size_t capacity = 0;
-    bool header = true;
+    bool header = true, failed = false;
+    size_t fields = 0;  // of the first row that is none
     std::string matched;
     while (getline(&line, &capacity, rows) > 0) {
         line[strcspn(line, "\n")] = 0;
@@ -235,7 +220,13 @@ void searchBatch(SearchRun& r, const std::vector<Pattern>& batch) {
             continue;
         }
         std::vector<std::string> f = splitTabs(line);
-        if (f.size() != 7) fatal("treequery wrote a row of %zu fields, not 7\n", f.size());
+        // A failing search may write its message among the rows (the Hamming search
+        // does): read on to the end, so that its status and message are reported.
+        if (failed || f.size() != 7) {
+            if (!failed) fields = f.size();
+            failed = true;
+            continue;
+        }
         const size_t index = strtoull(f[0].c_str(), nullptr, 10);
         if (index >= batch.size()) fatal("treequery reported pattern %s, which it was not given\n", f[0].c_str());
         const Pattern& p = batch[index];
@@ -257,6 +248,7 @@ void searchBatch(SearchRun& r, const std::vector<Pattern>& batch) {
     fclose(rows);
     int status = waitStage(treequery);
     if (status) fatal("the search failed (treequery exited with status %d)\n", status);
+    if (failed) fatal("treequery wrote a row of %zu fields, not 7\n", fields);
     if (s.count)
         for (size_t i = 0; i < batch.size(); ++i)
             fprintf(r.out.out, "%s\t%s\t%lld\n", tsvField(batch[i].name).c_str(), batch[i].given.c_str(), counts[i]);
@@ -299,9 +291,13 @@ int runSearch(int argc, char** argv) {
     SearchRun r;
     r.s = &s;
     r.ds = openDataSet(args[0], kNeedTrees | kNeedNames, s.unverified);
-    r.texts.base = r.ds.base;
-    r.texts.data.assign(r.ds.names.size(), nullptr);
-    r.texts.size.assign(r.ds.names.size(), 0);
+    r.texts.inputBase = r.texts.treeBase = r.ds.base;
+    r.texts.inputs = static_cast<int>(r.ds.names.size());
+    loadTextSums(r.texts);  // missing ones were refused above unless --unverified
+    // Rows come by pattern, then by sequence: when every text can stay mapped a row
+    // costs no call, but with more inputs than mappings each row would map a text
+    // anew, and one read a row costs less.
+    r.texts.mapChecks = r.texts.inputs <= kMappedTexts;
     int64_t longest = 0;
     for (size_t i = 0; i < r.ds.names.size(); ++i) {
         r.inputOf.emplace(tsvField(r.ds.names[i].name), i);

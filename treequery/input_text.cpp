@@ -181,6 +181,22 @@ bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int s
     return true;
 }
 
+const char* textBases(InputTexts& texts, int input, int offset, int m, char* buffer) {
+    if (input < 0 || input >= texts.inputs) fatal("there is no input %d of %d to read bases from\n", input, texts.inputs);
+    if (texts.mapChecks && offset >= 0 && m > 0) {
+        bool opened;
+        const MappedText* text = textMapping(texts, kUnderInputBase, input, &opened);
+        if (text && (size_t)offset + (size_t)m <= text->size) {
+            verifyBlocks(textSums(texts, kUnderInputBase, input), text->text, (uint64_t)offset, (uint64_t)m,
+                         kDamageStops);
+            return text->text + offset;
+        }
+    }
+    // Not mapped, or beyond the mapping: the read path, whose messages say why.
+    readPatternText(texts, input, offset, m, buffer);
+    return buffer;
+}
+
 std::vector<std::string> readWholeTexts(InputTexts& texts, const int32_t* lengths) {
     std::vector<std::string> out((size_t)texts.inputs);
     for (int i = 0; i < texts.inputs; i++) {

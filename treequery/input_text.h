@@ -99,6 +99,12 @@ bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int s
 // the run on standard output with status 255, as the Hamming search's do.
 const char* confirmText(InputTexts& texts, int input, int position, int m);
 
+// The m characters of `input` (under the input base) from `offset` on, verified, as
+// stored (not terminated): in the text's mapping with mapChecks (valid until
+// kMappedTexts other inputs are asked for), else read into `buffer` (m + 1 bytes).
+// Any failure ends the run ("## ERROR: ", status 1).
+const char* textBases(InputTexts& texts, int input, int offset, int m, char* buffer);
+
 // Every input's text whole, lower case (lengths[i] bases of input i), for `resident`.
 std::vector<std::string> readWholeTexts(InputTexts& texts, const int32_t* lengths);
 

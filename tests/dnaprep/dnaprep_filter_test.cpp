@@ -168,13 +168,12 @@ std::string randomFasta(std::mt19937& rng, int fileIndex) {
 }
 
 TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
-    const unsigned first = firstSeed(20261208);
     TempDir temp("dnaprep_filter");
     const std::string& dir = temp.path;
 
-    for (unsigned seed = first; seed < first + 80; ++seed) {
-        SCOPED_TRACE(seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(20261208, 80, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
+        const unsigned seed = round.seed;
         auto pick = [&](int n) { return static_cast<int>(rng() % n); };
 
         std::vector<std::string> files(1 + pick(3));
@@ -265,8 +264,7 @@ TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
                 }
             }
         }
-        if (HasFailure()) break;
-    }
+    });
 }
 
 // Sequences that end in runs of one base (with wildcards and line breaks inside the
@@ -316,13 +314,11 @@ std::map<std::string, std::string> runOutputs(const std::string& dir, const std:
 }
 
 TEST(DnaprepFilter, BufferSizesChangeNothing) {
-    const unsigned first = firstSeed(20261211);
     TempDir temp("dnaprep_buffers");
     const std::string dir = temp.path;
 
-    for (unsigned seed = first; seed < first + 60; ++seed) {
-        SCOPED_TRACE(seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(20261211, 60, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         auto pick = [&](int n) { return static_cast<int>(rng() % n); };
         std::ofstream(dir + "r.fa", std::ios::binary) << fastaWithTailRuns(rng);
 
@@ -336,8 +332,7 @@ TEST(DnaprepFilter, BufferSizesChangeNothing) {
             SCOPED_TRACE(options + sizes);
             EXPECT_EQ(runOutputs(dir, options + sizes), reference);
         }
-        if (HasFailure()) break;
-    }
+    });
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "tests/support/data_set.h"
 #include "tests/support/dna.h"
 #include "tests/support/files.h"
+#include "tests/support/run.h"
 #include "tests/support/seed.h"
 #include "tests/support/temp_dir.h"
 

@@ -59,10 +59,9 @@ TEST(RunarrayLcp, EmptyTextLeavesValuesAlone) {
 
 TEST(RunarrayLcp, RandomRunsMatchDefinition) {
     static const std::string alphabets[] = {"acgt", "ac", "a", "gt", "ACGT", "AAAAC", "aaaaaaaaaaaaaaag"};
-    const unsigned first = firstSeed(1);
-    for (unsigned seed = first; seed < first + 400; seed++) {
-        SCOPED_TRACE(seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(1, 400, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
+        const unsigned seed = round.seed;
         const std::string& alphabet = alphabets[rng() % 7];
         std::vector<std::string> inputs;
         int n = 1 + (int)(rng() % 20);
@@ -78,7 +77,7 @@ TEST(RunarrayLcp, RandomRunsMatchDefinition) {
             inputs.push_back(s);
         }
         ASSERT_EQ(lcpOfRun(inputs), bruteForceLcps(inputs));
-    }
+    });
 }
 
 }  // namespace

@@ -54,12 +54,7 @@ protected:
     TempDir temp{"runarray_run"};
     const std::string dir = temp.path;
 
-    // Runs the sorter and returns its stderr; `status` gets the exit status.
-    std::string sort(const std::string& options, int& status) {
-        std::string log = dir + "stderr.txt";
-        status = runCommand(runarrayBinary() + " " + dir + " ds " + options + " 2>" + log);
-        return readFile(log);
-    }
+    Captured sort(const std::string& options) { return runProgram("runarray", dir + " ds " + options); }
     static std::string summary(const std::string& err) {
         size_t at = err.find("# sort: ");
         return at == std::string::npos ? "" : err.substr(at, err.find(" mem ", at) - at);
@@ -68,34 +63,31 @@ protected:
 
 TEST_F(RunarrayRun, SummaryCountsRunsFlushesAndSuffixes) {
     makeDataSet(dir, "ds", {"acgta", "cc", "gattaca", "", "tttt"});
-    int status;
     // Runs {0,1} (7 records: flushes of 3, 3, 1) and {2,3,4} (11 records: 3, 3, 3, 2).
-    std::string err = sort("-r 15 -m 3", status);
-    ASSERT_EQ(status, 0) << err;
-    EXPECT_EQ(summary(err), "# sort: 5 18, 2 runs, 7 flushes,");
-    err = sort("-N -Z -r 15", status);
-    ASSERT_EQ(status, 0) << err;
-    EXPECT_EQ(summary(err), "# sort: 5 0, 2 runs, 0 flushes,");
+    Captured r = sort("-r 15 -m 3");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(summary(r.err), "# sort: 5 18, 2 runs, 7 flushes,");
+    r = sort("-N -Z -r 15");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(summary(r.err), "# sort: 5 0, 2 runs, 0 flushes,");
     EXPECT_FALSE(std::filesystem::exists(dir + "ds.ST/ds_0.stpsa"));
     EXPECT_EQ(readFile(dir + "ds.ST/ds_1.stlcp").size(), 4u * 11);
 }
 
 TEST_F(RunarrayRun, NoInputsMakeOneEmptyRun) {
     makeDataSet(dir, "ds", {});
-    int status;
-    std::string err = sort("-r 64", status);
-    ASSERT_EQ(status, 0) << err;
-    EXPECT_EQ(summary(err), "# sort: 0 0, 1 run, 0 flushes,");
+    Captured r = sort("-r 64");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(summary(r.err), "# sort: 0 0, 1 run, 0 flushes,");
     EXPECT_EQ(readRecords<uint32_t>(dir + "ds.ST/ds.stplengths"), std::vector<uint32_t>{0});
 }
 
 TEST_F(RunarrayRun, ExactFitOfTheBinaryBuffer) {
     // maxSize 22 gives 3 + 22/16 = 4 words: the input's 2 words and its 2 zero words.
     makeDataSet(dir, "ds", {"acgtacgtacgtacgtacgt"});
-    int status;
-    std::string err = sort("-A", status);
-    ASSERT_EQ(status, 0) << err;
-    EXPECT_NE(err.find("maxSize 22, outSize 65536, binSize 16\n"), std::string::npos) << err;
+    Captured r = sort("-A");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("maxSize 22, outSize 65536, binSize 16\n"), std::string::npos) << r.err;
     EXPECT_EQ(readFile(dir + "ds.ST/ds_0.stpsa").size(), 16u * 20);
 }
 
@@ -113,11 +105,9 @@ TEST_F(RunarrayRun, RunLargerThanMemoryNamesTheSize) {
 #else
     makeDataSet(dir, "ds", {"acgt"});
     // 256 MiB of address space: the 500,000,000-byte run text cannot be had.
-    std::string log = dir + "stderr.txt";
-    int status = runCommand("ulimit -v 262144; " + runarrayBinary() + " " + dir + " ds -q -r 500000000 2>" + log);
-    EXPECT_EQ(status, 1);
-    EXPECT_NE(readFile(log).find("## ERROR: can't allocate 500000000 bytes for the run text\n"), std::string::npos)
-        << readFile(log);
+    const Captured r = runCaptured("ulimit -v 262144; " + runarrayBinary() + " " + dir + " ds -q -r 500000000");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("## ERROR: can't allocate 500000000 bytes for the run text\n"), std::string::npos) << r.err;
 #endif
 }
 
@@ -127,9 +117,8 @@ TEST_F(RunarrayRun, RunLargerThanMemoryNamesTheSize) {
 // prefix words and comparisons near the end of an input read them.
 TEST_F(RunarrayRun, TailBitsOfPackedInputsAreIgnored) {
     makeDataSet(dir, "ds", {"acgta", "gattacagattacag", "cc"});
-    int status;
-    std::string err = sort("-Z", status);
-    ASSERT_EQ(status, 0) << err;
+    Captured r = sort("-Z");
+    ASSERT_EQ(r.status, 0) << r.err;
     const std::string clean = readFile(dir + "ds.ST/ds_0.stpsa"), cleanLcp = readFile(dir + "ds.ST/ds_0.stlcp");
     for (const char* input : {"ds_0", "ds_1", "ds_2"}) {
         const std::string path = dir + "ds.ST/" + input + ".stbin";
@@ -140,8 +129,8 @@ TEST_F(RunarrayRun, TailBitsOfPackedInputsAreIgnored) {
         words.back() |= 0xffffffffu >> (2 * 15);  // the last base of a word is never the 16th here
         writeBytes(path, words.data(), packed.size());
     }
-    err = sort("-Z", status);
-    ASSERT_EQ(status, 0) << err;
+    r = sort("-Z");
+    ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(readFile(dir + "ds.ST/ds_0.stpsa"), clean);
     EXPECT_EQ(readFile(dir + "ds.ST/ds_0.stlcp"), cleanLcp);
 }

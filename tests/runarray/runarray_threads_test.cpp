@@ -8,11 +8,11 @@
 
 #include <filesystem>
 #include <random>
-#include <regex>
 
 #include "runarray/runarray.h"
 #include "tests/runarray/runarray_dataset.h"
 #include "tests/support/checksums.h"
+#include "tests/support/output.h"
 
 using namespace runarray_test;
 
@@ -44,19 +44,13 @@ protected:
     // Sorts data set "ds" with `options` and collects what it left.
     Outcome sort(const std::string& options) {
         Outcome o;
-        std::string log = dir + "stderr.txt";
-        o.status = runCommand(runarrayBinary() + " " + dir + " ds " + options + " 2>" + log);
-        std::string err = readFile(log);
+        const Captured c = runProgram("runarray", dir + " ds " + options);
+        o.status = c.status;
         // Times differ from one run to the next; the echo of -j is the one line that may differ.
-        err = std::regex_replace(err, std::regex("[0-9]+ ms|[0-9]+ \\+"), "#");
-        err = std::regex_replace(err, std::regex("(# Command|# Version|# sort: |# threads ).*\n"), "");
-        err = std::regex_replace(err, std::regex(" threads=[0-9]+"), "");
-        o.err = err;
-        for (auto& entry : std::filesystem::directory_iterator(dir + "ds.ST")) {
-            std::string name = entry.path().filename().string();
+        o.err = maskReport(c.err, {"# Command", "# Version", "# sort: ", "# threads "});
+        for (const auto& [name, bytes] : filesOf(dir + "ds.ST"))
             for (const char* kind : {".stpsa", ".stlcp", ".stplengths", ".strunsum", ".tmp"})
-                if (name.size() > strlen(kind) && name.ends_with(kind)) o.files[name] = readFile(entry.path());
-        }
+                if (name.size() > strlen(kind) && name.ends_with(kind)) o.files[name] = bytes;
         // Each outcome starts from no run files at all.
         for (auto& [name, bytes] : o.files) std::filesystem::remove(dir + "ds.ST/" + name);
         return o;

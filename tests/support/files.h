@@ -6,9 +6,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace testsupport {
@@ -47,6 +50,15 @@ void writeFile(const std::string& path, const std::vector<T>& records) {
 template <class T>
 std::string bytesOf(const std::vector<T>& records) {
     return std::string(reinterpret_cast<const char*>(records.data()), records.size() * sizeof(T));
+}
+
+// Every regular file of a folder by name, with its bytes (none when there is no folder).
+inline std::map<std::string, std::string> filesOf(const std::string& dir) {
+    std::map<std::string, std::string> files;
+    std::error_code missing;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, missing))
+        if (entry.is_regular_file()) files[entry.path().filename()] = readFile(entry.path());
+    return files;
 }
 
 inline bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }

@@ -2,6 +2,7 @@
 // its standard output, standard error and exit status captured.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -88,6 +89,13 @@ Captured runInChild(Fn fn) {
     if (child > 0 && waitpid(child, &wait, 0) == child) c.status = capture::statusOf(wait);
     capture::collect(c, out, err);
     return c;
+}
+
+// For ASSERT_TRUE and EXPECT_TRUE: the run ended with status 0; else its status and
+// what it printed.
+inline testing::AssertionResult succeeded(const Captured& c) {
+    if (c.status == 0) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "status " << c.status << "\n" << c.out << c.err;
 }
 
 // A command and what it printed, for a failure message.

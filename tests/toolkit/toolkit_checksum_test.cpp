@@ -3,18 +3,17 @@
 // file of another size is refused. Files written under a temporary name never appear
 // under their real name unless committed.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+#include "tests/support/run.h"
+#include "tests/support/temp_dir.h"
 #include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
-#include "tests/support/files.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -182,9 +181,8 @@ TEST(ChecksumsDeathTest, DamagedChecksumFilesAndOtherSizesAreRefused) {
 TEST(AtomicFiles, OnlyCommittedFilesTakeTheirNames) {
     Folder folder;
     std::string done = folder.path + "done.stree", failed = folder.path + "failed.stree";
-    pid_t child = fork();
-    if (child == 0) {
-        EXPECT_LT(openTemporary(folder.path + "no/such/folder.stree"), 0);
+    const testsupport::Captured child = testsupport::runInChild([&] {
+        if (openTemporary(folder.path + "no/such/folder.stree") >= 0) exit(2);
         int fd = openTemporary(done);
         writeOrDie(fd, "abc", 3, done.c_str());
         closeFile(fd);
@@ -192,9 +190,8 @@ TEST(AtomicFiles, OnlyCommittedFilesTakeTheirNames) {
         fd = openTemporary(failed);
         writeOrDie(fd, "abc", 3, failed.c_str());
         exit(1);  // a failure before the commit
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
+    });
+    EXPECT_EQ(child.status, 1) << "2: a temporary opened in a missing folder\n" << child.err;
     EXPECT_EQ(fileSizeByStat(done.c_str()), 3);
     EXPECT_LT(fileSizeByStat(failed.c_str()), 0);
     EXPECT_LT(fileSizeByStat(temporaryName(failed).c_str()), 0);

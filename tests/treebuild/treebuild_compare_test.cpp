@@ -54,11 +54,8 @@ Expected bruteForce(const std::string& x, int ix, const std::string& y, int iy, 
 }
 
 void checkRandomPairs(bool noPrefix) {
-    const unsigned first = firstSeed(20261208);
-    for (unsigned round = 0; round < 40; round++) {
-        const unsigned seed = first + round;
-        SCOPED_TRACE(seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(20261208, 40, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         std::vector<std::string> inputs;
         struct Copy {
             int input, source;
@@ -128,7 +125,7 @@ void checkRandomPairs(bool noPrefix) {
                 EXPECT_NE(data.compare(y, x, known, true, &lcp), e.after);
             }
         }
-    }
+    });
 }
 
 TEST(TreebuildCompare, RandomPairsWithPrefixWords) { checkRandomPairs(false); }

@@ -2,18 +2,14 @@
 // array flushes, and the errors for damaged or missing stream files.
 #include <gtest/gtest.h>
 
+#include "tests/support/run.h"
 #include "tests/treebuild/treebuild_dataset.h"
 
 using namespace tbdata;
 
 namespace {
 
-const std::string kTreebuild = std::string(BIN_DIR) + "/treebuild";
-
-struct Result {
-    int status;
-    std::string err;
-};
+using Result = Captured;
 
 class TreebuildDriver : public ::testing::Test {
 protected:
@@ -27,10 +23,7 @@ protected:
         writeRuns(base, inputs, {2, 2, 1}, false);
     }
 
-    Result treebuild(const std::string& options) {
-        int status = runCommand(kTreebuild + " " + options + " 2>" + dir + "err.txt");
-        return {status, readFile(dir + "err.txt")};
-    }
+    Result treebuild(const std::string& options) { return runProgram("treebuild", options); }
     Result merge(const std::string& options) { return treebuild(dir + " ds " + options); }
     std::vector<Record> merged(const std::string& prefix) {
         return readRecords<Record>(dir + prefix + ".ST/" + prefix + ".stpsa");

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "tests/support/output.h"
+#include "tests/support/run.h"
 #include "tests/treebuild/treebuild_dataset.h"
 #include "toolkit/checksum.h"
 #include "treebuild/treebuild.h"
@@ -96,27 +98,23 @@ protected:
         // The same data set in whole/, built in one process.
         writeRuns(writeInputs(dir + "whole/", "ds", inputs), inputs, {2, 3, 2}, false);
     }
-    int treebuild(const std::string& options) {
-        return runCommand(binary("treebuild") + " " + dir + " ds -q -n 40 " + options + " 2>" + dir + "err.txt");
-    }
+    Captured treebuild(const std::string& options) { return runProgram("treebuild", dir + " ds -q -n 40 " + options); }
     std::string treequery(const std::string& folder, const std::string& options) {
-        int status = runCommand(binary("treequery") + " " + folder + " ds -q " + options + " >" + dir +
-                                "out.txt 2>/dev/null");
-        return readFile(dir + "out.txt") + "status " + std::to_string(status);
+        const Captured c = runProgram("treequery", folder + " ds -q " + options);
+        return c.out + "status " + std::to_string(c.status);
     }
 };
 
 TEST_F(KeyRangeJoin, PartsJoinedAnswerAsOneBuild) {
-    ASSERT_EQ(runCommand(binary("treebuild") + " " + dir + "whole/ ds -q -n 40 2>/dev/null"), 0);
-    ASSERT_EQ(runCommand(binary("treebuild") + " " + dir + " ds -q -Q 3 >" + dir + "ranges.txt 2>/dev/null"), 0);
-    std::vector<std::string> ranges;
-    for (size_t from = 0, at; (at = readFile(dir + "ranges.txt").find('\n', from)) != std::string::npos; from = at + 1)
-        ranges.push_back(readFile(dir + "ranges.txt").substr(from, at - from));
+    ASSERT_EQ(runProgram("treebuild", dir + "whole/ ds -q -n 40").status, 0);
+    const Captured split = runProgram("treebuild", dir + " ds -q -Q 3");
+    ASSERT_EQ(split.status, 0) << split.err;
+    const std::vector<std::string> ranges = lines(split.out);
     ASSERT_EQ(ranges.size(), 3u);
     for (int p = 0; p < 3; p++)
-        ASSERT_EQ(treebuild("-K " + ranges[(size_t)p] + " -P " + std::to_string(p)), 0) << readFile(dir + "err.txt");
+        ASSERT_TRUE(succeeded(treebuild("-K " + ranges[(size_t)p] + " -P " + std::to_string(p))));
     // Named in any order, the parts are joined in key order.
-    ASSERT_EQ(treebuild("-G 2,0,1"), 0) << readFile(dir + "err.txt");
+    ASSERT_TRUE(succeeded(treebuild("-G 2,0,1")));
 
     std::vector<TreeDivider> dividers = readRecords<TreeDivider>(base + ".stdiv");
     ASSERT_GE(dividers.size(), 3u);
@@ -148,15 +146,15 @@ TEST_F(KeyRangeJoin, PartsJoinedAnswerAsOneBuild) {
 }
 
 TEST_F(KeyRangeJoin, JoinRefusesMissingAndOverlappingParts) {
-    ASSERT_EQ(treebuild("-K :G -P low"), 0) << readFile(dir + "err.txt");
-    ASSERT_EQ(treebuild("-K C: -P high"), 0) << readFile(dir + "err.txt");
-    EXPECT_EQ(treebuild("-G low,none"), 1);
-    EXPECT_NE(readFile(dir + "err.txt").find("part none is not complete"), std::string::npos);
-    EXPECT_EQ(treebuild("-G low,high"), 1);
-    EXPECT_NE(readFile(dir + "err.txt").find("overlapping keys"), std::string::npos);
-    EXPECT_EQ(treebuild("-K :G"), 1);
-    EXPECT_NE(readFile(dir + "err.txt").find("-K and -P go together"), std::string::npos);
-    EXPECT_EQ(treebuild("-K :G -P x -R"), 1);
+    ASSERT_TRUE(succeeded(treebuild("-K :G -P low")));
+    ASSERT_TRUE(succeeded(treebuild("-K C: -P high")));
+    for (const auto& [options, message] : {std::pair{"-G low,none", "part none is not complete"},
+                                           {"-G low,high", "overlapping keys"}, {"-K :G", "-K and -P go together"},
+                                           {"-K :G -P x -R", ""}}) {
+        const Captured c = treebuild(options);
+        EXPECT_EQ(c.status, 1) << options;
+        EXPECT_NE(c.err.find(message), std::string::npos) << options << "\n" << c.err;
+    }
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 #include <map>
 #include <set>
 
-#include "treebuild_dataset.h"
+#include "tests/support/run.h"
+#include "tests/treebuild/treebuild_dataset.h"
 
 using namespace tbdata;
 
@@ -22,10 +23,9 @@ struct Merged {
 Merged runMerge(const std::string& dir, const std::string& options, const std::string& tag) {
     std::string outPrefix = "out" + tag;
     // A small stream budget: the default reserves 300 MB per run, slow under the sanitizers.
-    std::string cmd = kTreebuild + " " + dir + " ds -a -q -m 1000000 -p " + outPrefix + " " + options + " 2>" + dir + "err" +
-                      tag + ".txt";
-    int status = runCommand(cmd);
-    EXPECT_EQ(status, 0) << cmd << "\n" << readFile(dir + "err" + tag + ".txt");
+    std::string cmd = kTreebuild + " " + dir + " ds -a -q -m 1000000 -p " + outPrefix + " " + options;
+    const Captured c = runCaptured(cmd);
+    EXPECT_EQ(c.status, 0) << shown(cmd, c);
     std::string base = dir + outPrefix + ".ST/" + outPrefix;
     return Merged{readRecords<Record>(base + ".stpsa"), readRecords<uint32_t>(base + ".stlcp")};
 }
@@ -97,93 +97,83 @@ Case randomCase(std::mt19937& rng) {
     return c;
 }
 
-TEST(TreebuildMerge, ArrayOutputMatchesBruteForceForEveryMerge) {
-    const unsigned first = firstSeed(20261208);
-    for (unsigned round = 0; round < 12; round++) {
-        const unsigned seed = first + round;
-        std::mt19937 rng(seed);
-        SCOPED_TRACE(seedNote(seed));
-        Case c = randomCase(rng);
+// One seeded random case per round, in a fresh folder, with its inputs written.
+template <class Body>
+void mergeRounds(unsigned count, Body body) {
+    seededRounds(20261208, count, [&](SeededRound& round) {
+        Case c = randomCase(round.rng);
         TempDir temp("tbmerge");
-        const std::string& dir = temp.path;
-        std::string base = writeInputs(dir, "ds", c.inputs);
-        bool zero = rng() % 2;
+        const std::string base = writeInputs(temp.path, "ds", c.inputs);
+        body(round, c, temp.path, base);
+    });
+}
+
+// The list merge and the heap merge (-H) of the runs, each against the brute force,
+// with `z` before their options; returns the list merge's arrays.
+Merged listAndHeap(const std::string& dir, const std::vector<std::string>& inputs, const std::string& z) {
+    Merged list = runMerge(dir, z, "list");
+    checkAgainstBruteForce(inputs, list, false, "list");
+    Merged heap = runMerge(dir, z + " -H", "heap");
+    checkAgainstBruteForce(inputs, heap, true, "heap");
+    expectSameGroups(inputs, list, heap, "list vs heap");
+    return list;
+}
+
+void expectSameArrays(const Merged& a, const Merged& b, const std::string& what) {
+    EXPECT_EQ(a.records, b.records) << what;
+    EXPECT_EQ(a.lcps, b.lcps) << what;
+}
+
+TEST(TreebuildMerge, ArrayOutputMatchesBruteForceForEveryMerge) {
+    mergeRounds(12, [&](SeededRound& round, const Case& c, const std::string& dir, const std::string& base) {
+        bool zero = round.rng() % 2;
         writeRuns(base, c.inputs, c.runs, zero);
         std::string z = zero ? " -z" : "";
-        Merged list = runMerge(dir, z, "list");
-        checkAgainstBruteForce(c.inputs, list, false, "list");
-        Merged heap = runMerge(dir, z + " -H", "heap");
-        checkAgainstBruteForce(c.inputs, heap, true, "heap");
-        expectSameGroups(c.inputs, list, heap, "list vs heap");
+        Merged list = listAndHeap(dir, c.inputs, z);
         // The same merge from stored LCPs, open descriptors, no prefix words, tiny stream
         // buffers and tiny output blocks gives exactly the same arrays.
-        for (const char* options : {" -Z", " -f", " -X", " -M 48", " -n 3", " -Z -f -M 16 -n 1"}) {
-            Merged other = runMerge(dir, z + options, "other");
-            EXPECT_EQ(other.records, list.records) << options;
-            EXPECT_EQ(other.lcps, list.lcps) << options;
-        }
-    }
+        for (const char* options : {" -Z", " -f", " -X", " -M 48", " -n 3", " -Z -f -M 16 -n 1"})
+            expectSameArrays(runMerge(dir, z + options, "other"), list, options);
+    });
 }
 
 // The tree builder receives the same suffixes and LCP values from every merge: the
 // trees are byte for byte the same, and with -H (which may order identical suffixes
 // of different inputs otherwise) the dividers are.
 TEST(TreebuildMerge, EveryMergeBuildsTheSameTrees) {
-    const unsigned first = firstSeed(20261208);
-    for (unsigned round = 0; round < 6; round++) {
-        const unsigned seed = first + round;
-        std::mt19937 rng(seed);
-        SCOPED_TRACE(seedNote(seed));
-        Case c = randomCase(rng);
-        TempDir temp("tbtrees");
-        const std::string& dir = temp.path;
-        std::string base = writeInputs(dir, "ds", c.inputs);
+    mergeRounds(6, [&](SeededRound& round, const Case& c, const std::string& dir, const std::string& base) {
         writeRuns(base, c.inputs, c.runs, false);
-        std::string nodes = " -n " + std::to_string(3 + rng() % 60);
+        std::string nodes = " -n " + std::to_string(3 + round.rng() % 60);
         auto build = [&](const std::string& options, const std::string& prefix) {
-            std::string cmd =
-                kTreebuild + " " + dir + " ds -q -m 1000000 -p " + prefix + nodes + options + " 2>" + dir + "err.txt";
-            EXPECT_EQ(runCommand(cmd), 0) << cmd << "\n" << readFile(dir + "err.txt");
+            std::string cmd = kTreebuild + " " + dir + " ds -q -m 1000000 -p " + prefix + nodes + options;
+            const Captured run = runCaptured(cmd);
+            EXPECT_EQ(run.status, 0) << shown(cmd, run);
             std::string out = dir + prefix + ".ST/" + prefix;
-            std::vector<char> trees;
-            for (int t = 0; exists(out + "_" + std::to_string(t) + ".stree"); t++) {
-                std::vector<char> tree = readRecords<char>(out + "_" + std::to_string(t) + ".stree");
-                trees.insert(trees.end(), tree.begin(), tree.end());
-            }
-            return std::make_pair(readRecords<char>(out + ".stdiv"), trees);
+            std::string trees;
+            for (int t = 0; exists(out + "_" + std::to_string(t) + ".stree"); t++)
+                trees += readFile(out + "_" + std::to_string(t) + ".stree");
+            return std::make_pair(readFile(out + ".stdiv"), trees);
         };
         auto list = build("", "list");
         EXPECT_FALSE(list.first.empty());
         for (const char* options : {" -Z", " -X -f", " -M 32", " -Z -M 16 -f"}) EXPECT_EQ(build(options, "other"), list) << options;
         EXPECT_EQ(build(" -H", "heap").first, list.first);
-    }
+    });
 }
 
 // With runarray's own runs: -r small and -S, with and without -z and -Z.
 TEST(TreebuildMerge, RunsSortedByRunarray) {
     if (!exists(kRunarray)) GTEST_SKIP() << "runarray not built";
-    const unsigned first = firstSeed(20261208);
-    for (unsigned round = 0; round < 6; round++) {
-        const unsigned seed = first + round;
-        std::mt19937 rng(seed);
-        SCOPED_TRACE(seedNote(seed));
-        Case c = randomCase(rng);
-        TempDir temp("tbmerge");
-        const std::string& dir = temp.path;
-        writeInputs(dir, "ds", c.inputs);
-        const char* sorting = round % 2 ? "-S" : "-r 300";
-        bool zero = round % 3 == 0;
-        std::string cmd = kRunarray + " " + dir + " ds -q -Z " + sorting + (zero ? " -z" : "") + " 2>" + dir + "sort.txt";
-        ASSERT_EQ(runCommand(cmd), 0) << cmd << "\n" << readFile(dir + "sort.txt");
+    mergeRounds(6, [&](SeededRound& round, const Case& c, const std::string& dir, const std::string&) {
+        const char* sorting = round.index % 2 ? "-S" : "-r 300";
+        bool zero = round.index % 3 == 0;
+        std::string cmd = kRunarray + " " + dir + " ds -q -Z " + sorting + (zero ? " -z" : "");
+        const Captured sorted = runCaptured(cmd);
+        ASSERT_EQ(sorted.status, 0) << shown(cmd, sorted);
         std::string z = zero ? " -z" : "";
-        Merged list = runMerge(dir, z, "list");
-        checkAgainstBruteForce(c.inputs, list, false, "list");
-        Merged heap = runMerge(dir, z + " -H", "heap");
-        checkAgainstBruteForce(c.inputs, heap, true, "heap");
-        Merged stored = runMerge(dir, z + " -Z -f", "stored");
-        EXPECT_EQ(stored.records, list.records);
-        EXPECT_EQ(stored.lcps, list.lcps);
-    }
+        Merged list = listAndHeap(dir, c.inputs, z);
+        expectSameArrays(runMerge(dir, z + " -Z -f", "stored"), list, "stored");
+    });
 }
 
 }  // namespace

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <regex>
 
+#include "tests/support/output.h"
+#include "tests/support/run.h"
 #include "tests/treebuild/treebuild_dataset.h"
 #include "toolkit/data_set.h"
 #include "toolkit/checksum.h"
@@ -15,34 +18,10 @@ using namespace tbdata;
 
 namespace {
 
-struct Result {
-    int status;
-    std::string err;
-};
+using Result = Captured;
 
 // The report lines without their times and memory, for comparing runs.
-std::string withoutTimes(const std::string& err) {
-    static const std::regex times("[0-9]+ ms|mem [0-9]+|[0-9]+ PFs|r/w [0-9]+/[0-9]+|threads=[0-9]+ ");
-    std::string lines;
-    size_t start = 0;
-    while (start < err.size()) {
-        size_t end = err.find('\n', start);
-        if (end == std::string::npos) end = err.size();
-        std::string line = err.substr(start, end - start);
-        if (line.rfind("# Command(", 0) != 0) lines += std::regex_replace(line, times, "") + "\n";
-        start = end + 1;
-    }
-    return lines;
-}
-
-// Every file of a folder by name, with its bytes.
-std::map<std::string, std::string> filesOf(const std::string& dir) {
-    std::map<std::string, std::string> files;
-    if (!std::filesystem::exists(dir)) return files;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        if (entry.is_regular_file()) files[entry.path().filename()] = readFile(entry.path());
-    return files;
-}
+std::string withoutTimes(const std::string& err) { return maskReport(err, {"# Command("}); }
 
 class TreebuildThreads : public ::testing::Test {
 protected:
@@ -70,9 +49,7 @@ protected:
     }
 
     Result treebuild(const std::string& prefix, const std::string& options) {
-        const std::string err = dir + prefix + ".err";
-        int status = runCommand(binary("treebuild") + " " + dir + " ds -p " + prefix + " " + options + " 2>" + err);
-        return {status, readFile(err)};
+        return runProgram("treebuild", dir + " ds -p " + prefix + " " + options);
     }
     std::string outputDir(const std::string& prefix) const { return dir + prefix + ".ST/"; }
     std::string runFile(int r, const char* extension) const { return base + "_" + std::to_string(r) + extension; }
@@ -123,11 +100,8 @@ TEST_F(TreebuildThreads, FailedTreeWriteStopsWithTheMessageOfOneThread) {
             std::filesystem::remove_all(outputDir("bad"));
             std::filesystem::create_directories(outputDir("bad") + "bad_4.stree.tmp");
             if (fault.limit[0]) std::filesystem::remove(outputDir("bad") + "bad_4.stree.tmp");
-            const std::string err = dir + "bad.err";
-            Result r;
-            r.status = runCommand(std::string(fault.limit) + binary("treebuild") + " " + dir + " ds -p bad -q -n 40 -R " +
-                                  threads + " 2>" + err);
-            r.err = readFile(err);
+            Result r = runCaptured(std::string(fault.limit) + binary("treebuild") + " " + dir + " ds -p bad -q -n 40 -R " +
+                                   threads);
             EXPECT_EQ(r.status, 1);
             EXPECT_NE(r.err.find(fault.message), std::string::npos) << r.err;
             EXPECT_FALSE(exists(outputDir("bad") + "bad.stdiv"));

@@ -5,32 +5,24 @@
 // inexact patterns between exact ones, and -m below the counts.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "treequery_dataset.h"
+#include "tests/support/output.h"
+#include "tests/support/run.h"
+#include "tests/treequery/treequery_dataset.h"
 
 namespace {
 
-using tqdata::readFile;
+using namespace testsupport;
 
 // Standard error without the lines that differ between reading and mapping trees by
 // design: command echo, version, options echo, buffer, mappings and statistics.
 std::string comparableLines(const std::string& text) {
-    std::istringstream in(text);
-    std::string line, kept;
-    while (std::getline(in, line)) {
-        bool drop = false;
-        for (const char* skip : {"# Command(", "# Version", "# search options", "Allocate treebuff", "mmap ",
-                                 "munmap ", "treequery: mem"})
-            if (line.find(skip) != std::string::npos) drop = true;
-        if (!drop) kept += line + "\n";
-    }
-    return kept;
+    return maskReport(text, {"# Command(", "# Version", "# search options", "Allocate treebuff", "mmap ", "munmap ",
+                             "treequery: mem"},
+                      false);
 }
 
 std::vector<std::string> randomInputs(std::mt19937& rng) {
@@ -64,13 +56,10 @@ std::string randomPattern(std::mt19937& rng, const std::vector<std::string>& inp
 }
 
 TEST(TreequeryExactGroup, ReadModeAgreesWithMappedSearchOfOnePatternAfterTheOther) {
-    const std::string bin = BIN_DIR;
-    const unsigned first = tqdata::firstSeed(1);
-    for (unsigned seed = first; seed < first + 8; seed++) {
-        SCOPED_TRACE(tqdata::seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(1, 8, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         std::vector<std::string> inputs = randomInputs(rng);
-        tqdata::TempDir temp("tqgroup");
+        TempDir temp("tqgroup");
         const std::string& dir = temp.path;
         int maxNodes = 300 + (int)(rng() % 3000);  // trees of one to several blocks
         SCOPED_TRACE("maxNodes " + std::to_string(maxNodes));
@@ -83,14 +72,15 @@ TEST(TreequeryExactGroup, ReadModeAgreesWithMappedSearchOfOnePatternAfterTheOthe
         }
         for (const char* options : {" -v", " -m 2", " -c -I"}) {
             SCOPED_TRACE(options);
-            std::string common = bin + "/treequery " + dir + " ds" + options;
-            std::string patterns = " -p " + arg;
-            ASSERT_EQ(tqdata::runCommand(common + patterns + " >" + dir + "read.out 2>" + dir + "read.err"), 0);
-            ASSERT_EQ(tqdata::runCommand(common + " -U" + patterns + " >" + dir + "map.out 2>" + dir + "map.err"), 0);
-            EXPECT_EQ(readFile(dir + "read.out"), readFile(dir + "map.out"));
-            EXPECT_EQ(comparableLines(readFile(dir + "read.err")), comparableLines(readFile(dir + "map.err")));
+            const std::string common = dir + " ds" + options, patterns = " -p " + arg;
+            const Captured read = runProgram("treequery", common + patterns);
+            const Captured mapped = runProgram("treequery", common + " -U" + patterns);
+            ASSERT_EQ(read.status, 0) << read.err;
+            ASSERT_EQ(mapped.status, 0) << mapped.err;
+            EXPECT_EQ(read.out, mapped.out);
+            EXPECT_EQ(comparableLines(read.err), comparableLines(mapped.err));
         }
-    }
+    });
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Exact search against a scan of the texts: random data sets with small trees (so
 // that patterns straddle many trees and divider key ranges), random patterns drawn
-// from the texts, mutated, in either letter case. The trees come from a brute-force
-// builder, and once more from the real pipeline.
+// from the texts, mutated, in either letter case. The trees come from a trie of all
+// suffixes, and once more from the real pipeline.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,14 +12,17 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "treequery_dataset.h"
+#include "tests/support/output.h"
+#include "tests/treequery/treequery_dataset.h"
 
 namespace {
+
+using tqdata::seededRounds;
+using tqdata::SeededRound;
 
 int run(const std::string& command) { return tqdata::runCommand(command + " >/dev/null 2>&1"); }
 
@@ -80,31 +83,27 @@ Occurrences scan(const std::vector<std::string>& inputs, std::string pattern) {
 }
 
 // The exact-results tables of one run: per pattern the count of its title and its rows.
-struct Table {
+struct ExactTable {
     int count = -1;
     int files = -1;
     Occurrences rows;
     int rowCount = 0;
 };
 
-std::vector<Table> readTables(const std::string& path) {
-    std::vector<Table> tables;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("#tab:", 0) == 0) {
-            Table t;
-            size_t open = line.find("  (");
-            sscanf(line.c_str() + open, "  (%d time%*[s ]in %d", &t.count, &t.files);
-            tables.push_back(t);
-        } else if (line.rfind("#cols:", 0) != 0 && !tables.empty()) {
+std::vector<ExactTable> readTables(const std::string& path) {
+    std::vector<ExactTable> tables;
+    for (const testsupport::Table& t : testsupport::parseTables(tqdata::readFile(path))) {
+        ExactTable e;
+        sscanf(t.title.c_str() + t.title.find("  ("), "  (%d time%*[s ]in %d", &e.count, &e.files);
+        for (const std::string& line : t.rows) {
             int number, input, position, length, right, seqLength, count;
             if (sscanf(line.c_str(), "%d %d %d %d %d %d %d", &number, &input, &position, &length, &right, &seqLength,
                        &count) == 7) {
-                tables.back().rows.insert({input, position});
-                tables.back().rowCount++;
+                e.rows.insert({input, position});
+                e.rowCount++;
             }
         }
+        tables.push_back(e);
     }
     return tables;
 }
@@ -120,7 +119,7 @@ void checkPatterns(const std::string& dir, const std::vector<std::string>& input
         SCOPED_TRACE(std::string("mode") + mode);
         std::string out = dir + "out.txt";
         ASSERT_EQ(run(bin + "/treequery " + dir + " ds -q -m 100000 -o " + out + mode + " -p " + arg), 0);
-        std::vector<Table> tables = readTables(out);
+        std::vector<ExactTable> tables = readTables(out);
         ASSERT_EQ(tables.size(), patterns.size());
         for (size_t p = 0; p < patterns.size(); p++) {
             Occurrences expected = scan(inputs, patterns[p]);
@@ -135,10 +134,8 @@ void checkPatterns(const std::string& dir, const std::vector<std::string>& input
 }
 
 TEST(TreequeryExactProperty, OccurrencesEqualScanOfTexts) {
-    const unsigned first = tqdata::firstSeed(1);
-    for (unsigned seed = first; seed < first + 30; seed++) {
-        SCOPED_TRACE(tqdata::seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(1, 30, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         std::vector<std::string> inputs = randomInputs(rng);
         tqdata::TempDir temp("tqexact");
         const std::string& dir = temp.path;
@@ -148,16 +145,14 @@ TEST(TreequeryExactProperty, OccurrencesEqualScanOfTexts) {
         std::vector<std::string> patterns;
         for (int p = 0; p < 60; p++) patterns.push_back(randomPattern(rng, inputs));
         checkPatterns(dir, inputs, patterns);
-    }
+    });
 }
 
 // The same through dnaprep, runarray and treebuild.
 TEST(TreequeryExactProperty, OccurrencesEqualScanOfTextsThroughPipeline) {
     const std::string bin = BIN_DIR;
-    const unsigned first = tqdata::firstSeed(1);
-    for (unsigned seed = first; seed < first + 6; seed++) {
-        SCOPED_TRACE(tqdata::seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(1, 6, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         std::vector<std::string> inputs = randomInputs(rng);
         tqdata::TempDir temp("tqexact");
         const std::string& dir = temp.path;
@@ -173,7 +168,7 @@ TEST(TreequeryExactProperty, OccurrencesEqualScanOfTextsThroughPipeline) {
         std::vector<std::string> patterns;
         for (int p = 0; p < 60; p++) patterns.push_back(randomPattern(rng, inputs));
         checkPatterns(dir, inputs, patterns);
-    }
+    });
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 
 #include "tests/support/dna.h"
 #include "tests/support/files.h"
+#include "tests/support/output.h"
+#include "tests/support/run.h"
 #include "tests/support/seed.h"
 #include "tests/support/temp_dir.h"
 
@@ -25,38 +27,31 @@ using namespace testsupport;
 
 const std::string kBin = BIN_DIR;
 
-int run(const std::string& command) { return runCommand(command); }
-
-struct Table {
+struct InexactTable {
     std::string shown;  // the pattern as the title shows it
     int count = -1, length = -1, hd = -1;
     std::vector<std::vector<long>> rows;  // Number Sequence Position Length Right SeqLength
 };
 
-std::vector<Table> parseTables(const std::string& text) {
-    std::vector<Table> tables;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("#tab: ", 0) == 0) {
-            Table t;
-            char times[8] = {0};
-            size_t at = line.find("Inexact Pattern Search Results:  (");
-            if (at == std::string::npos) continue;
-            sscanf(line.c_str() + at, "Inexact Pattern Search Results:  (%d %7[a-z], length=%d, HD=%d)", &t.count,
-                   times, &t.length, &t.hd);
-            size_t q = line.find('"');
-            if (q != std::string::npos) t.shown = line.substr(q + 1, line.size() - q - 2);
-            tables.push_back(t);
-        } else if (line.rfind("#cols: ", 0) == 0) {
-            EXPECT_EQ(line, "#cols: Number Sequence Position Length Right SeqLength");
-        } else if (!tables.empty()) {
+std::vector<InexactTable> inexactTables(const std::string& text) {
+    std::vector<InexactTable> tables;
+    for (const Table& t : parseTables(text)) {
+        const size_t at = t.title.find("Inexact Pattern Search Results:  (");
+        if (at == std::string::npos) continue;
+        InexactTable e;
+        char times[8] = {0};
+        sscanf(t.title.c_str() + at, "Inexact Pattern Search Results:  (%d %7[a-z], length=%d, HD=%d)", &e.count, times,
+               &e.length, &e.hd);
+        const size_t q = t.title.find('"');
+        if (q != std::string::npos) e.shown = t.title.substr(q + 1, t.title.size() - q - 2);
+        if (!t.columns.empty()) EXPECT_EQ(t.columns, "#cols: Number Sequence Position Length Right SeqLength");
+        for (const std::string& line : t.rows) {
             std::istringstream fields(line);
             std::vector<long> row;
-            long v;
-            while (fields >> v) row.push_back(v);
-            tables.back().rows.push_back(row);
+            for (long v; fields >> v;) row.push_back(v);
+            e.rows.push_back(row);
         }
+        tables.push_back(e);
     }
     return tables;
 }
@@ -119,10 +114,9 @@ DataSet buildDataSet(std::mt19937& rng, const std::string& dir, bool upper, int 
     }
     const int maxNodes = 3 + (int)(rng() % 60);  // many small trees
     const std::string d = dir + "/";
-    std::string log = " >>" + dir + "/log 2>&1";
-    EXPECT_EQ(run(kBin + "/dnaprep " + d + " " + d + " ds " + (upper ? "-u " : "") + "in.fa" + log), 0) << dir;
-    EXPECT_EQ(run(kBin + "/runarray " + d + " ds" + log), 0) << dir;
-    EXPECT_EQ(run(kBin + "/treebuild " + d + " ds -n " + std::to_string(maxNodes) + log), 0) << dir;
+    EXPECT_TRUE(succeeded(runProgram("dnaprep", d + " " + d + " ds " + (upper ? "-u " : "") + "in.fa"))) << dir;
+    EXPECT_TRUE(succeeded(runProgram("runarray", d + " ds"))) << dir;
+    EXPECT_TRUE(succeeded(runProgram("treebuild", d + " ds -n " + std::to_string(maxNodes)))) << dir;
     for (size_t i = 0; i < inputs.size(); i++)
         ds.texts.push_back(readFile(dir + "/ds.ST/ds_" + std::to_string(i) + ".stdna"));
     return ds;
@@ -154,16 +148,16 @@ std::vector<std::string> randomPatterns(std::mt19937& rng, const DataSet& ds, in
 void checkRun(const DataSet& ds, const std::vector<std::string>& patterns, int hd, const std::string& extra) {
     std::string joined;
     for (const std::string& p : patterns) joined += (joined.empty() ? "" : ",") + p;
-    const std::string out = ds.dir + "/out.txt";
     const std::string command = kBin + "/treequery " + ds.dir + "/ ds -q -H " + std::to_string(hd) + " " + extra +
-                                " -p '" + joined + "' >" + out + " 2>" + ds.dir + "/err.txt";
-    ASSERT_EQ(run(command), 0) << command << "\n" << readFile(ds.dir + "/err.txt") << readFile(out);
+                                " -p '" + joined + "'";
+    const Captured run = runCaptured(command);
+    ASSERT_EQ(run.status, 0) << shown(command, run);
     const int origin = extra.find("-I") != std::string::npos ? 1 : 0;
-    std::vector<Table> tables = parseTables(readFile(out));
+    std::vector<InexactTable> tables = inexactTables(run.out);
     ASSERT_EQ(tables.size(), patterns.size()) << command;
     for (size_t k = 0; k < patterns.size(); k++) {
         const std::string& p = patterns[k];
-        const Table& t = tables[k];
+        const InexactTable& t = tables[k];
         SCOPED_TRACE("pattern " + p + " HD " + std::to_string(hd) + " " + extra);
         EXPECT_EQ(t.length, (int)p.size());
         EXPECT_EQ(t.hd, hd);
@@ -188,14 +182,11 @@ void checkRun(const DataSet& ds, const std::vector<std::string>& patterns, int h
 }
 
 TEST(InexactSearchProperty, EqualsABruteForceScan) {
-    const unsigned base = firstSeed(20261208);
-    for (unsigned c = 0; c < 8; c++) {
-        const unsigned seed = base + c;
-        SCOPED_TRACE(seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(20261208, 8, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         TempDir temp("inexact_prop");
         const std::string dir = temp.path.substr(0, temp.path.size() - 1);  // without the final "/"
-        DataSet ds = buildDataSet(rng, dir, c % 4 == 3, 1 + (int)(rng() % 6));
+        DataSet ds = buildDataSet(rng, dir, round.index % 4 == 3, 1 + (int)(rng() % 6));
         if (!HasFailure()) {
             for (int hd = 0; hd <= 3; hd++) {
                 std::vector<std::string> patterns = randomPatterns(rng, ds, 30);
@@ -209,19 +200,15 @@ TEST(InexactSearchProperty, EqualsABruteForceScan) {
                 if (hd == 2) checkRun(ds, patterns, hd, "-I");
             }
         }
-        if (HasFailure()) return;
-    }
+    });
 }
 
 // More inputs than the texts kept mapped at once: the walk keeps several candidates
 // waiting for their texts, and a text found again must not give way to the next one
 // mapped while its candidate waits (it did, and the confirmation read unmapped memory).
 TEST(InexactSearchProperty, ManyInputsOutnumberTheMappedTexts) {
-    const unsigned base = firstSeed(20261210);
-    for (unsigned c = 0; c < 2; c++) {
-        const unsigned seed = base + c;
-        SCOPED_TRACE(seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(20261210, 2, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         TempDir temp("inexact_many");
         const std::string dir = temp.path.substr(0, temp.path.size() - 1);
         DataSet ds = buildDataSet(rng, dir, false, 200);
@@ -231,8 +218,7 @@ TEST(InexactSearchProperty, ManyInputsOutnumberTheMappedTexts) {
                 checkRun(ds, patterns, hd, "");
                 checkRun(ds, patterns, hd, "-U");
             }
-        if (HasFailure()) return;
-    }
+    });
 }
 
 }  // namespace

@@ -126,22 +126,20 @@ void expectBruteForce(const std::vector<std::string>& texts, const RepeatSetting
 }
 
 TEST(Repeats, MaximalWithEveryCopyAndLongestFirst) {
-    const unsigned first = firstSeed(2121);
     Seen seen;
-    for (unsigned seed = first; seed < first + 200; seed++) {
-        SCOPED_TRACE(seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(2121, 200, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         std::vector<std::string> texts = plantedCollection(rng);
         size_t total = 0;
         for (const std::string& t : texts) total += t.size();
-        if (total == 0) continue;
+        if (total == 0) return;
         RepeatSettings r;
         r.inverted = rng() % 2;
         r.between = rng() % 4 == 0;
         r.top = (int)std::vector<int>{0, 1, 3, 20}[rng() % 4];
         r.minLength = 1 + rng() % 4;
         expectBruteForce(texts, r, 6 + (int)(rng() % 60), seen);
-    }
+    });
     EXPECT_GT(seen.inverted, 20);
     EXPECT_GT(seen.long_, 20);
 }
@@ -150,11 +148,9 @@ TEST(Repeats, MaximalWithEveryCopyAndLongestFirst) {
 // planted there on both strands) and those between inputs are shorter: the N longest
 // between inputs must still all be listed.
 TEST(Repeats, BetweenInputsOnBothStrandsUnderLongerRepeatsWithinOne) {
-    const unsigned first = firstSeed(2122);
     Seen seen;
-    for (unsigned seed = first; seed < first + 60; seed++) {
-        SCOPED_TRACE(seedNote(seed));
-        std::mt19937 rng(seed);
+    seededRounds(2122, 60, [&](SeededRound& round) {
+        std::mt19937& rng = round.rng;
         std::vector<std::string> texts(2 + rng() % 2);
         for (std::string& t : texts)
             for (int n = 30 + (int)(rng() % 40); n > 0; n--) t.push_back("acgt"[rng() % 4]);
@@ -172,7 +168,7 @@ TEST(Repeats, BetweenInputsOnBothStrandsUnderLongerRepeatsWithinOne) {
         r.top = 1 + (int)(rng() % 4);
         r.minLength = 1 + rng() % 3;
         expectBruteForce(texts, r, 8 + (int)(rng() % 60), seen);
-    }
+    });
     EXPECT_GT(seen.inverted, 10);
 }
 

@@ -7,12 +7,13 @@
 
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "tests/support/files.h"
+#include "tests/support/output.h"
+#include "tests/support/run.h"
 #include "tests/support/seed.h"
 #include "tests/support/temp_dir.h"
 
@@ -54,25 +55,9 @@ int distance(const std::string& pattern, const std::string& text) {
     return d;
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
-
-std::vector<std::string> fields(const std::string& line) {
-    std::vector<std::string> out;
-    std::istringstream in(line);
-    for (std::string f; std::getline(in, f, '\t');) out.push_back(f);
-    return out;
-}
-
 TEST(TreequeryRows, RowsReadThePatternInTheFastaAndMissNone) {
-    const unsigned first = firstSeed(4242);
-    for (unsigned seed = first; seed < first + 6; seed++) {
-        SCOPED_TRACE(seedNote(seed));
-        std::mt19937 random(seed);
+    seededRounds(4242, 6, [&](SeededRound& round) {
+        std::mt19937& random = round.rng;
         TempDir dir("treequery-rows");
         const char* bases = "acgt";
         std::vector<Sequence> genome;
@@ -117,15 +102,10 @@ TEST(TreequeryRows, RowsReadThePatternInTheFastaAndMissNone) {
             for (const char* format : {"tsv", "bed"}) {
                 SCOPED_TRACE(std::string("-F ") + format + " -H " + std::to_string(hd));
                 const std::string h = hd < 0 ? "" : " -H " + std::to_string(hd);
-                ASSERT_EQ(runCommand(binary("treequery") + " " + d + " ds -q -B -f " + d + "p.fa -F " + format + h +
-                                     " -o " + d + "rows.txt 2>" + d + "err.txt"),
-                          0)
-                    << readFile(d + "err.txt");
+                const std::string query = d + " ds -q -B -f " + d + "p.fa -F " + format + h;
+                ASSERT_TRUE(succeeded(runProgram("treequery", query + " -o " + d + "rows.txt")));
                 // Mapped trees (-U) search the same batch another way: the rows must not change.
-                ASSERT_EQ(runCommand(binary("treequery") + " " + d + " ds -q -U -B -f " + d + "p.fa -F " + format + h +
-                                     " -o " + d + "rows-mapped.txt 2>" + d + "err.txt"),
-                          0)
-                    << readFile(d + "err.txt");
+                ASSERT_TRUE(succeeded(runProgram("treequery", query + " -U -o " + d + "rows-mapped.txt")));
                 EXPECT_EQ(readFile(d + "rows-mapped.txt"), readFile(d + "rows.txt"));
                 const int allowed = hd < 0 ? 0 : hd;
                 std::set<Row> rows;
@@ -167,7 +147,7 @@ TEST(TreequeryRows, RowsReadThePatternInTheFastaAndMissNone) {
                 EXPECT_EQ(rows, scan);
             }
         }
-    }
+    });
 }
 
 }  // namespace

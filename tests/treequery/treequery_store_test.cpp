@@ -2,7 +2,6 @@
 // corrupt records, out-of-range inputs, letter case, mapped trees; and the substring
 // fetch in-process.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/run.h"
 #include "tests/treequery/treequery_dataset.h"
 #include "treequery/input_text.h"
 
@@ -22,15 +22,8 @@ struct Result {
 };
 
 Result run(const std::string& args) {
-    std::string command = std::string(BIN_DIR) + "/treequery " + args + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    Result r{-1, ""};
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
-    int status = pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
+    const testsupport::Captured c = testsupport::runProgram("treequery", args + " 2>&1");
+    return {c.status, c.out};
 }
 
 const std::vector<std::string> kInputs = {"acgtacgtaacctgacgtagg", "ttgacgtaccgattacgt", "gacgtagacgt"};

@@ -29,6 +29,8 @@
 
 #include "tests/support/dna.h"
 #include "tests/support/files.h"
+#include "tests/support/output.h"
+#include "tests/support/run.h"
 #include "tests/support/seed.h"
 #include "tests/support/temp_dir.h"
 
@@ -47,7 +49,10 @@ struct Dataset {
     std::vector<std::vector<Suffix>> trees;
 };
 
-void run(const std::string& command) { ASSERT_EQ(runCommand(command), 0) << command; }
+void run(const std::string& command) {
+    const Captured c = runCaptured(command);
+    ASSERT_EQ(c.status, 0) << shown(command, c);
+}
 
 // The suffixes each tree holds: every leaf record, at the bit depth of its chain.
 std::vector<Suffix> treeSuffixes(const std::string& path, const std::vector<int>& bitLengths) {
@@ -167,20 +172,8 @@ struct Output {
 
 Output parseOutput(const std::string& text) {
     Output out;
-    std::istringstream in(text);
-    std::string line, table;
-    int set = -1;
-    while (std::getline(in, line)) {
-        if (line.rfind("#tab: ", 0) == 0) {
-            table = line.find("Standard N") != std::string::npos   ? "N"
-                    : line.find("Standard K") != std::string::npos ? "K"
-                                                                   : "set";
-            if (table == "set") {
-                size_t open = line.find(" Results (");
-                set = atoi(line.c_str() + open + 10);
-                out.sets[set].total = atoi(line.c_str() + line.rfind("  (") + 3);
-            }
-        } else if (line.rfind("Equiv (length ", 0) == 0) {
+    for (const std::string& line : lines(text)) {
+        if (line.rfind("Equiv (length ", 0) == 0) {
             int length = 0;
             sscanf(line.c_str(), "Equiv (length %d):", &length);
             std::vector<int> members;
@@ -194,7 +187,19 @@ Output parseOutput(const std::string& text) {
             out.equivs.push_back({length, members});
         } else if (line.rfind("Containment: input ", 0) == 0) {
             out.contained.push_back(atoi(line.c_str() + 19));
-        } else if (!line.empty() && line[0] == ' ' && !table.empty()) {
+        }
+    }
+    for (const Table& t : parseTables(text)) {
+        const std::string table = t.title.find("Standard N") != std::string::npos   ? "N"
+                                  : t.title.find("Standard K") != std::string::npos ? "K"
+                                                                                    : "set";
+        int set = -1;
+        if (table == "set") {
+            set = atoi(t.title.c_str() + t.title.find(" Results (") + 10);
+            out.sets[set].total = atoi(t.title.c_str() + t.title.rfind("  (") + 3);
+        }
+        for (const std::string& line : t.rows) {
+            if (line.empty() || line[0] != ' ') continue;
             Row r;
             std::istringstream f(line);
             f >> r.number >> r.where >> r.K >> r.N >> r.NC >> r.sequence >> r.position >> r.length >> r.pattern;
@@ -282,10 +287,10 @@ Dataset buildDataset(const std::vector<std::string>& inputs, int maxNodes, int r
         for (size_t i = 0; i < inputs.size(); i++) fa << ">s" << i << "\n" << inputs[i] << "\n";
     }
     const std::string bin = BIN_DIR;
-    run(bin + "/dnaprep " + dir + " " + dir + " ds in.fa >/dev/null 2>&1");
+    run(bin + "/dnaprep " + dir + " " + dir + " ds in.fa");
     // Runs of a few hundred suffixes: several runs to merge, and little memory.
-    run(bin + "/runarray " + dir + " ds -q -r " + std::to_string(runSize) + " >/dev/null 2>&1");
-    run(bin + "/treebuild " + dir + " ds -q -n " + std::to_string(maxNodes) + " >/dev/null 2>&1");
+    run(bin + "/runarray " + dir + " ds -q -r " + std::to_string(runSize));
+    run(bin + "/treebuild " + dir + " ds -q -n " + std::to_string(maxNodes));
     std::vector<int> bitLengths;
     for (size_t i = 0; i < inputs.size(); i++) {
         d.texts.push_back(readFile(dir + "ds.ST/ds_" + std::to_string(i) + ".stdna"));
@@ -522,7 +527,7 @@ void checkCase(unsigned seed, const std::string& dir) {
 
     const int sresults = 4000;
     std::string command = std::string(BIN_DIR) + "/treequery " + dir + " ds -q -0 " + std::to_string(sresults) +
-                          " -K -e -o " + dir + "out.txt" + o.arguments() + " 2>/dev/null";
+                          " -K -e -o " + dir + "out.txt" + o.arguments();
     run(command);
     Output out = parseOutput(readFile(dir + "out.txt"));
 
@@ -639,15 +644,11 @@ void checkCase(unsigned seed, const std::string& dir) {
 TEST(TraversalProperty, TablesAndEquivalenceAgreeWithBruteForce) {
     TempDir temp("tqtraverse-prop");
     const std::string& root = temp.path;
-    const unsigned first = firstSeed(20261208);
-    for (unsigned c = 0; c < 14; c++) {
-        const unsigned seed = first + c;
-        SCOPED_TRACE(seedNote(seed));
-        const std::string dir = root + std::to_string(c) + "/";
+    seededRounds(20261208, 14, [&](SeededRound& round) {
+        const std::string dir = root + std::to_string(round.index) + "/";
         mkdir(dir.c_str(), 0755);
-        checkCase(seed, dir);
-        if (HasFailure()) break;
-    }
+        checkCase(round.seed, dir);
+    });
 }
 
 }  // namespace

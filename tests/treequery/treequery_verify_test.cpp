@@ -8,17 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/treequery/treequery_dataset.h"
 #include "tests/support/checksums.h"
+#include "tests/support/run.h"
+#include "tests/treequery/treequery_dataset.h"
 
 namespace {
 
 using namespace testsupport;
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
+using Outcome = Captured;
 
 struct VerifyFixture : ::testing::Test {
     TempDir dir{"treequery-verify"};
@@ -51,11 +49,7 @@ struct VerifyFixture : ::testing::Test {
     Outcome run(const std::vector<std::string>& options) {
         std::string command = binary("treequery") + " " + dir.path + " ds";
         for (const std::string& o : options) command += " '" + o + "'";
-        Outcome o;
-        o.status = runCommand(command + " >" + dir.path + "out 2>" + dir.path + "err");
-        o.out = readFile(dir.path + "out");
-        o.err = readFile(dir.path + "err");
-        return o;
+        return runCaptured(command);
     }
 
     // Flips one byte of `path` at each offset in turn and runs every query; returns
