@@ -16,7 +16,17 @@
 
 namespace {
 
-std::string catalogueTemp(const std::string& path) { return path + ".tmp"; }
+// The temporary file of `path` as a stream (openTemporary: removed at exit until committed).
+FILE* openCatalogue(const std::string& path, const char* what) {
+    int fd = openTemporary(path);
+    FILE* out = fd < 0 ? nullptr : fdopen(fd, "w");
+    if (!out) {
+        const int error = errno;
+        if (fd >= 0) closeFile(fd);
+        fatal("can't open %s %s: %s\n", what, temporaryName(path).c_str(), strerror(error));
+    }
+    return out;
+}
 
 void writeMapBytes(PrepRun& run) {
     if (run.mapRecord.empty()) return;
@@ -40,13 +50,8 @@ void openNamesAndMap(PrepRun& run) {
     run.namesPath = dataSetPath(run.base, FileKind::names);
     run.mapPath = dataSetPath(run.base, FileKind::map);
     if (!s.names) return;  // the names are only used to remove files of an earlier run
-    formatPath(kPathLimit, "%s.tmp", run.namesPath.c_str());
-    formatPath(kPathLimit, "%s.tmp", run.mapPath.c_str());
-    const std::string names = catalogueTemp(run.namesPath), map = catalogueTemp(run.mapPath);
-    run.namesOut = fopen(names.c_str(), "w");
-    if (!run.namesOut) fatal("can't open names catalogue %s: %s\n", names.c_str(), strerror(errno));
-    run.mapOut = fopen(map.c_str(), "wb");
-    if (!run.mapOut) fatal("can't open coordinate map %s: %s\n", map.c_str(), strerror(errno));
+    run.namesOut = openCatalogue(run.namesPath, "names catalogue");
+    run.mapOut = openCatalogue(run.mapPath, "coordinate map");
     fputs(kNamesHeader, run.namesOut);
     fputs(kMapMagic, run.mapOut);
 }
@@ -83,28 +88,22 @@ void finishNamesAndMap(PrepRun& run) {
         unlink(run.mapPath.c_str());
         return;
     }
-    const std::string names = catalogueTemp(run.namesPath), map = catalogueTemp(run.mapPath);
     const uint64_t count = static_cast<uint64_t>(run.inputNumber > run.settings->sindex
                                                      ? run.inputNumber - run.settings->sindex : 0);
     fwrite(&count, 8, 1, run.mapOut);
     fputs(kMapEnd, run.mapOut);
-    closeCatalogue(run.mapOut, map);
-    closeCatalogue(run.namesOut, names);
-    if (rename(map.c_str(), run.mapPath.c_str()) != 0)
-        fatal("can't rename %s to %s: %s\n", map.c_str(), run.mapPath.c_str(), strerror(errno));
-    if (rename(names.c_str(), run.namesPath.c_str()) != 0)
-        fatal("can't rename %s to %s: %s\n", names.c_str(), run.namesPath.c_str(), strerror(errno));
+    closeCatalogue(run.mapOut, temporaryName(run.mapPath));
+    closeCatalogue(run.namesOut, temporaryName(run.namesPath));
+    commitFile(run.mapPath);
+    commitFile(run.namesPath);
 }
 
-// At the exit of a run that failed: the temporary catalogues go, and once the run
-// has begun to replace the data set's files, so do the catalogues of the data set
-// it was replacing, which would no longer match its inputs (the checksum file with
-// them: it vouches for files that are no longer there).
+// At the exit of a run that failed (the temporary catalogues go with every other
+// temporary file): once the run has begun to replace the data set's files, the
+// catalogues of the data set it was replacing go, which would no longer match its
+// inputs (the checksum file with them: it vouches for files that are no longer there).
 void removeIncompleteCatalogues(PrepRun& run) {
-    if (run.complete || run.namesPath.empty()) return;
-    unlink(catalogueTemp(run.namesPath).c_str());
-    unlink(catalogueTemp(run.mapPath).c_str());
-    if (!run.touched) return;
+    if (run.complete || run.namesPath.empty() || !run.touched) return;
     unlink(run.namesPath.c_str());
     unlink(run.mapPath.c_str());
     for (FileKind kind : {FileKind::lengths, FileKind::bitLengths, FileKind::inputSums})

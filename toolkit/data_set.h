@@ -37,6 +37,11 @@ struct FileKindRow {
     FileKind coveredBy;    // its checksum file (a checksum file names itself: covered by none)
     FileCount count;
     const char* what;      // words for messages and the README
+    // A file that stays when treebuild -R removes the runs and their checksum file
+    // (the partitions catalogue: a later treebuild -S reads it): null for the others.
+    // With its own checksum file gone and the trees' one there, the verifier counts it
+    // intact, in these words.
+    const char* keptAfterRuns = nullptr;
 };
 
 // Every kind, in the order of FileKind.

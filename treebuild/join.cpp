@@ -64,9 +64,8 @@ Part readPart(const BuildState& build, const std::string& name) {
     return part;
 }
 
-// The runs' files go once the joined trees are in place (-R), as after one build,
-// and so does their partitions catalogue: with the runs' checksum file gone no
-// checksum would cover it, and treequery -V would not call the data set intact.
+// The runs' files go once the joined trees are in place (-R), as after one build; their
+// partitions catalogue stays, as after one build (the verifier counts it intact).
 void removeRuns(const BuildState& build) {
     int64_t partitions = fileSizeByStat(build.partitionsPath.c_str());
     int64_t inputs = fileSizeByStat(build.lengthsPath.c_str());
@@ -74,7 +73,6 @@ void removeRuns(const BuildState& build) {
     SuffixStreams streams;
     streams.streams.resize(static_cast<size_t>(runs));
     removeRunFiles(build, streams);
-    std::remove(build.partitionsPath.c_str());
 }
 
 }  // namespace

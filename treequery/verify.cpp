@@ -72,7 +72,10 @@ bool endsWith(const std::string& s, const std::string& tail) {
 
 // Files of the data set in `folder` (names "<prefix>.<kind>" or "<prefix>_<n>.<kind>",
 // and temporaries of them) that no whole checksum file lists.
-void findUncovered(Verification& v, const std::string& folder, const std::vector<std::string>& prefixes) {
+// A file that stays after the runs are removed (keptAfterRuns) counts as intact when
+// the runs and their checksum file are gone and the trees' checksum file is there.
+void findUncovered(Verification& v, const std::string& folder, const std::vector<std::string>& prefixes,
+                   const std::string& base, const std::string& treeBase) {
     DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
     if (!dir) return;
     while (dirent* entry = readdir(dir)) {
@@ -80,16 +83,26 @@ void findUncovered(Verification& v, const std::string& folder, const std::vector
         const bool temporary = endsWith(name, ".tmp");
         if (temporary) kindName.resize(name.size() - 4);
         bool ours = false;
+        const FileKindRow* kept = nullptr;
         for (const std::string& prefix : prefixes) {
             if (kindName.compare(0, prefix.size(), prefix) != 0 || kindName.size() == prefix.size()) continue;
             char next = kindName[prefix.size()];
             if (next != '.' && next != '_') continue;
             // Every kind a checksum file covers (the checksum files are judged as such).
-            for (const FileKindRow& kind : kFileKinds)
-                if (!isChecksumFile(kind.kind)) ours |= endsWith(kindName, kind.extension);
+            for (const FileKindRow& kind : kFileKinds) {
+                if (isChecksumFile(kind.kind) || !endsWith(kindName, kind.extension)) continue;
+                ours = true;
+                if (kind.keptAfterRuns) kept = &kind;
+            }
         }
         std::string path = folder + name;
         if (!ours || v.covered.count(path)) continue;
+        if (!temporary && kept && fileSizeByStat(dataSetPath(base, kept->coveredBy).c_str()) < 0 &&
+            fileSizeByStat(dataSetPath(base, FileKind::runs, 0).c_str()) < 0 &&
+            fileSizeByStat(dataSetPath(treeBase, FileKind::treeSums).c_str()) >= 0) {
+            judge(v, path, Verdict::intact, kept->keptAfterRuns);
+            continue;
+        }
         judge(v, path, Verdict::notCovered, temporary ? "left by a write that did not finish" : "");
     }
     closedir(dir);
@@ -202,8 +215,8 @@ int verifyDataSet(const QuerySettings& s, QueryRun& q) {
     checkInputCatalogues(v, inputBase);
     checkDividers(v, treeBase);
     std::vector<std::string> prefixes = {s.inputPrefix, s.treePrefix};
-    findUncovered(v, folderOf(inputBase), prefixes);
-    if (folderOf(treeBase) != folderOf(inputBase)) findUncovered(v, folderOf(treeBase), prefixes);
+    findUncovered(v, folderOf(inputBase), prefixes, inputBase, treeBase);
+    if (folderOf(treeBase) != folderOf(inputBase)) findUncovered(v, folderOf(treeBase), prefixes, inputBase, treeBase);
 
     int counts[4] = {};
     for (const auto& [path, report] : v.files) {

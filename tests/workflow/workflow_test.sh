@@ -69,7 +69,9 @@ same "the Hamming tables" -p "$(sed -n 7p a.fa | cut -c1-14)" -H 2
 same "the repeats tables" -t 40 -0 -K
 same "the repeats rows" -t 40 -0 -K -F tsv
 same "the equivalence relations" -e -t 1000
-if ! "$bin/treequery" joined/ index -V >verify.out 2>/dev/null || grep -q -v ': intact$' verify.out; then
+# The partitions catalogue stays after the join's -R, intact in the verifier's words for it.
+if ! "$bin/treequery" joined/ index -V >verify.out 2>/dev/null ||
+   grep -v ': intact$' verify.out | grep -q -v '\.stplengths: intact (no checksum: the runs are removed)$'; then
   echo "FAIL: treequery -V does not call the joined data set intact"
   grep -v ': intact' verify.out | head
   failed=1
