@@ -280,6 +280,8 @@ std::string ChecksumFile::read(const std::string& checksumPath) {
         take(&item.tableOffset, 8);
         take(&item.tableHash, 8);
     }
+    byName.clear();
+    for (size_t i = 0; i < items.size(); i++) byName.emplace(items[i].name, i);
     uint64_t headHash = 0;
     size_t headEnd = at;
     take(&headHash, 8);
@@ -303,7 +305,11 @@ bool ChecksumFile::load(const std::string& checksumPath) {
 
 const ChecksumFile::Item* ChecksumFile::find(const std::string& filePath) const {
     std::string name = checksumName(path, filePath);
-    for (const Item& item : items)
+    if (!byName.empty()) {
+        auto found = byName.find(name);
+        return found == byName.end() ? nullptr : &items[found->second];
+    }
+    for (const Item& item : items)  // items not read by read() (or read in part)
         if (item.name == name) return &item;
     return nullptr;
 }

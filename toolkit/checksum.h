@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "toolkit/run.h"
@@ -81,6 +82,10 @@ struct ChecksumFile {
         uint64_t bytes, whole, tableOffset, tableHash;
     };
     std::vector<Item> items;
+    // Item by name, the first of a name (filled by read()): a data set of thousands of
+    // inputs and trees attaches every file it opens, and a scan of the list per file
+    // made opening them quadratic.
+    std::unordered_map<std::string, size_t> byName;
 
     // Reads `path`: "" when it is whole, "missing" when it does not exist, else what
     // is wrong with it (the object is then left empty).
