@@ -18,6 +18,7 @@
 
 #include "tests/support/dna.h"
 #include "tests/support/files.h"
+#include "tests/support/run.h"
 #include "tests/support/seed.h"
 #include "tests/support/temp_dir.h"
 #include "toolkit/names_map.h"
@@ -196,13 +197,13 @@ TEST(DnaprepFilter, RandomFastaMatchesBruteForce) {
         // A fresh prefix per case, so that no file of an earlier case can pass for this one's.
         std::string prefix(1, 'p');
         prefix += std::to_string(seed);
-        const std::string command = std::string(BIN_DIR) + "/dnaprep " + dir + " " + dir + " " + prefix + options + args +
-                                    " >" + dir + "table.txt 2>" + dir + "stderr.txt";
-        SCOPED_TRACE(command);
-        ASSERT_EQ(system(command.c_str()), 0) << readFile(dir + "stderr.txt");
+        const std::string arguments = dir + " " + dir + " " + prefix + options + args;
+        SCOPED_TRACE(arguments);
+        const Captured run = runProgram("dnaprep", arguments);
+        ASSERT_EQ(run.status, 0) << run.err;
 
         const std::vector<Expected> expected = filter(files, ucase, trmask, tailchop);
-        std::istringstream table(readFile(dir + "table.txt"));
+        std::istringstream table(run.out);
         std::string line;
         std::getline(table, line);
         std::getline(table, line);
@@ -299,17 +300,13 @@ std::string fastaWithTailRuns(std::mt19937& rng) {
 std::map<std::string, std::string> runOutputs(const std::string& dir, const std::string& options) {
     std::filesystem::remove_all(dir + "out");
     std::filesystem::create_directory(dir + "out");
-    const std::string command = std::string(BIN_DIR) + "/dnaprep " + dir + " " + dir + "out/ p -q" + options +
-                                " r.fa >" + dir + "table.txt 2>" + dir + "stderr.txt";
-    std::map<std::string, std::string> outputs;
-    if (system(command.c_str()) != 0) {
-        ADD_FAILURE() << command << "\n" << readFile(dir + "stderr.txt");
-        return outputs;
+    const Captured run = runProgram("dnaprep", dir + " " + dir + "out/ p -q" + options + " r.fa");
+    if (run.status != 0) {
+        ADD_FAILURE() << options << "\n" << run.err;
+        return {};
     }
-    outputs["table"] = readFile(dir + "table.txt");
-    for (const auto& entry : std::filesystem::directory_iterator(dir + "out/p.ST")) {
-        outputs[entry.path().filename().string()] = readFile(entry.path().string());
-    }
+    std::map<std::string, std::string> outputs = filesOf(dir + "out/p.ST");
+    outputs["table"] = run.out;
     return outputs;
 }
 

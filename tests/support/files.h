@@ -1,4 +1,5 @@
-// Whole-file reads and writes, and running a program, for the tests.
+// Whole-file reads and writes, a folder's files, and a shell command's status, for the
+// tests (run.h captures what a command prints).
 #pragma once
 
 #include <sys/wait.h>

@@ -12,6 +12,7 @@
 
 #include "tests/support/dna.h"
 #include "tests/support/files.h"
+#include "tests/support/run.h"
 #include "tests/support/seed.h"
 #include "tests/support/temp_dir.h"
 #include "toolkit/checksum.h"
@@ -91,21 +92,19 @@ TEST(ChecksumDamage, EveryReaderStopsNamingTheFileOrGivesTheUndamagedOutput) {
             writeFile(dir + "d.ST/" + c.file, damaged);
 
             for (const Reader& r : c.readers) {
-                const std::string log = dir + r.program + ".err";
-                int status = runCommand(binary(r.program) + " " + dir + " d -q " + r.options + " 2>" + log);
-                if (status == 0) {
+                const Captured run = runProgram(r.program, dir + " d -q " + r.options);
+                if (run.status == 0) {
                     for (const std::string& out : r.outputs)
                         EXPECT_EQ(readFile(dir + "d.ST/" + out), readFile(set + out)) << r.program << " wrote " << out;
                 } else {
-                    EXPECT_EQ(status, 1) << r.program;
-                    EXPECT_NE(readFile(log).find("## ERROR: " + dir + "d.ST/" + c.file + " is damaged"), std::string::npos)
-                        << r.program << ": " << readFile(log);
+                    EXPECT_EQ(run.status, 1) << r.program;
+                    EXPECT_NE(run.err.find("## ERROR: " + dir + "d.ST/" + c.file + " is damaged"), std::string::npos)
+                        << r.program << ": " << run.err;
                 }
             }
-            const std::string report = dir + "verify.out";
-            EXPECT_EQ(runCommand(binary("treequery") + " " + dir + " d -V -q >" + report + " 2>/dev/null"), 1);
-            EXPECT_NE(readFile(report).find(dir + "d.ST/" + c.file + ": damaged"), std::string::npos)
-                << readFile(report);
+            const Captured report = runProgram("treequery", dir + " d -V -q");
+            EXPECT_EQ(report.status, 1);
+            EXPECT_NE(report.out.find(dir + "d.ST/" + c.file + ": damaged"), std::string::npos) << report.out;
         }
     }
 }

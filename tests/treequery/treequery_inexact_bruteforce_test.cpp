@@ -44,7 +44,9 @@ std::vector<InexactTable> inexactTables(const std::string& text) {
                &e.length, &e.hd);
         const size_t q = t.title.find('"');
         if (q != std::string::npos) e.shown = t.title.substr(q + 1, t.title.size() - q - 2);
-        if (!t.columns.empty()) EXPECT_EQ(t.columns, "#cols: Number Sequence Position Length Right SeqLength");
+        if (!t.columns.empty()) {
+            EXPECT_EQ(t.columns, "#cols: Number Sequence Position Length Right SeqLength");
+        }
         for (const std::string& line : t.rows) {
             std::istringstream fields(line);
             std::vector<long> row;
