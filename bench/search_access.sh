@@ -11,7 +11,7 @@
 #   bench/search_access.sh [build-dir] [data-dir] [genome-file...]
 #
 # Defaults: build/ and ../shared/data beside the repository, dmel_chr2R.fa.gz and
-# ecoli_K12_MG1655.fa. Environment: EXACT_SIZES ("10 300 3000 100000") exact batch
+# ecoli_K12_MG1655.fa. Environment: EXACT_SIZES ("10 100 3000 100000") exact batch
 # sizes, HAMMING (200) Hamming-2 patterns. Needs /usr/bin/time (Debian package time).
 set -euo pipefail
 export LC_ALL=C
@@ -77,7 +77,7 @@ for genome in "${genomes[@]}"; do
   "$bin/dnatrees" index -q "$ds" "$name.fa"
   # Patterns from the first input's text (a fifth with one base changed, a tenth with two).
   text=$ds/index.ST/index_0.stdna
-  sizes=(${EXACT_SIZES:-10 300 3000 100000})
+  sizes=(${EXACT_SIZES:-10 100 3000 100000})
   largest=${sizes[-1]}
   ./draw "$text" "$largest" 20 16 >exact.fa
   for n in "${sizes[@]}"; do

@@ -113,12 +113,15 @@ bool keepShard(Shard& shard, std::vector<Pattern>& batch) {
 }
 
 // Read access fetches the tree records a descent reaches; mapped access maps whole trees.
-// Measured in bench/search_access.sh: a search within mismatches reaches most of every
-// tree and is many times faster mapped; an exact search reaches few records and is
-// faster read unless the batch holds many patterns.
+// Measured in bench/search_access.sh (warm page cache): a search within mismatches
+// reaches most of every tree and is 10 to 300 times faster mapped; an exact search is
+// up to twice as fast mapped from a few hundred patterns on (3,000 on D. melanogaster
+// 2R: 0.08 s against 0.14 s), and only a handful of patterns gains from not mapping
+// every tree first (a few milliseconds).
+constexpr size_t kMappedExactBatch = 64;
 bool useMapped(const SearchSettings& s, size_t batchPatterns) {
     if (s.access != kAuto) return s.access == kMapped;
-    return s.mismatches > 0 || batchPatterns >= 4096;
+    return s.mismatches > 0 || batchPatterns >= kMappedExactBatch;
 }
 
 // Filtered offset of the base at FASTA offset f (0-based), which is no removed character.
