@@ -41,6 +41,7 @@ void printStatistics(const QueryRun& q) {
 void loadChecksums(QueryRun& q) {
     std::vector<std::string> missing = loadTextSums(q.texts);
     if (!loadTreeSums(q.store)) missing.insert(missing.begin(), treeSumsPath(q.store));
+    verifyCatalogue(q);
     if (missing.empty()) return;
     std::string list;
     for (const std::string& path : missing) list += (list.empty() ? "" : ", ") + path;

@@ -18,5 +18,6 @@ void openQueryRun(QuerySettings& s, QueryRun& q, const char* dir, const char* pr
     readCatalogue(q);
     loadTextSums(q.texts);
     loadTreeSums(q.store);
+    verifyCatalogue(q);
     readDividers(q.store);
 }

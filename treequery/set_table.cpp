@@ -7,6 +7,8 @@
 #include <string>
 
 #include "toolkit/catalogue.h"
+#include "toolkit/checksum.h"
+#include "toolkit/data_set.h"
 #include "toolkit/options.h"
 #include "toolkit/run.h"
 #include "treequery/treequery.h"
@@ -130,6 +132,15 @@ void readCatalogue(QueryRun& q) {
     }
     if (s.rgenome >= n)
         fatal("reference input %d is not one of the %d inputs\n", s.rgenome + s.indexOrigin, n);
+}
+
+void verifyCatalogue(const QueryRun& q) {
+    const ChecksumFile* sums = q.catalogueBase == q.texts.inputBase  ? &q.texts.inputSums
+                               : q.catalogueBase == q.texts.treeBase ? &q.texts.treeSums
+                                                                     : nullptr;
+    if (!sums || sums->path.empty()) return;
+    verifyWholeFile(*sums, dataSetPath(q.catalogueBase, FileKind::lengths));
+    verifyWholeFile(*sums, dataSetPath(q.catalogueBase, FileKind::bitLengths));
 }
 
 void buildSetTable(QuerySettings& s, QueryRun& q) {

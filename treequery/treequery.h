@@ -228,6 +228,9 @@ void searchPatternList(QueryRun& q);  // the loop of searchPatterns over the pat
 // set_table.cpp
 void applyIndexOrigin(QuerySettings& s);          // -r one-based with -I, checked against the inputs
 void readCatalogue(QueryRun& q);                  // lengths, vector words, catalogue line
+// The catalogue against the checksum file of its base, once the checksum files are
+// loaded (it is read before them, for its line): a damaged catalogue stops the run.
+void verifyCatalogue(const QueryRun& q);
 void buildSetTable(QuerySettings& s, QueryRun& q);  // custom/single/pair/K/N sets, heaps, standard arrays
 
 // exact_search.cpp: finds every occurrence of `pattern` (m characters, a/c/g/t in

@@ -106,6 +106,25 @@ TEST_F(VerifyFixture, DamagedDividersStopEveryQuery) {
     EXPECT_EQ(damageEach(path, {0, size / 2, size - 1}), 3 * (int)queries.size());
 }
 
+TEST_F(VerifyFixture, DamagedCataloguesStopEveryQuery) {
+    // Catalogues that agree with each other but not with their checksums: read
+    // unverified, input 1 would be one base longer (its length column, its bounds).
+    const std::string lengths = base + ".stlengths", bits = base + ".stblengths";
+    const std::string intactLengths = readFile(lengths), intactBits = readFile(bits);
+    std::vector<int32_t> l = readRecords<int32_t>(lengths), b = readRecords<int32_t>(bits);
+    l[1] += 1;
+    b[1] += 2;
+    writeFile(lengths, l);
+    writeFile(bits, b);
+    for (const auto& q : queries) {
+        Outcome o = run(q);
+        EXPECT_EQ(o.status, 1) << o.out;
+        EXPECT_NE(o.err.find("## ERROR: " + lengths + " is damaged"), std::string::npos) << o.err;
+    }
+    writeFile(lengths, intactLengths);
+    writeFile(bits, intactBits);
+}
+
 TEST_F(VerifyFixture, DamagedTextsStopTheQueriesThatReadThem) {
     // The exact searches check their patterns against the text at 5000 and 35010 (found
     // only there); the traversal prints text of its repeats, the Hamming search compares
