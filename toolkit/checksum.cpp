@@ -88,6 +88,19 @@ bool preadExactly(int fd, void* buffer, size_t size, uint64_t offset, const std:
                  path.c_str(), got < 0 ? ": " : " (file ends)", got < 0 ? strerror(errno) : "");
 }
 
+// What a block whose hash differs from its checksum is called, wherever it is found.
+std::string damagedBlock(const std::string& path, uint64_t block, uint64_t start, size_t size, uint64_t found,
+                         uint64_t expected) {
+    return formatString("%s is damaged: block %llu (bytes %llu to %llu) has checksum %016llx, expected %016llx\n",
+                        path.c_str(), (unsigned long long)block, (unsigned long long)start,
+                        (unsigned long long)(start + size - 1), (unsigned long long)found,
+                        (unsigned long long)expected);
+}
+
+// Bytes read and hashed at a time when whole blocks are read on use: small enough to
+// stay in the cache between the read and the hash.
+constexpr size_t kHotPiece = 256 * 1024;
+
 }  // namespace
 
 std::string firstFault(const ChecksumFile& sums, const ChecksumFile::Item& item, const std::string& path) {
@@ -394,13 +407,67 @@ void VerifiedFile::verifyBlock(uint64_t block, uint64_t offset, uint64_t length,
         found = blockHash(buffer.data(), size);
     }
     if (found != blocks[block]) {
-        raise(fault, "%s is damaged: block %llu (bytes %llu to %llu) has checksum %016llx, expected %016llx\n",
-              path.c_str(), (unsigned long long)block, (unsigned long long)start,
-              (unsigned long long)(start + size - 1), (unsigned long long)found,
-              (unsigned long long)blocks[block]);
+        raise(fault, "%s", damagedBlock(path, block, start, size, found, blocks[block]).c_str());
         return;
     }
     verified[block] = 1;
+}
+
+void VerifiedFile::verifyOnUse(uint64_t b, const char* data) {
+    const uint64_t start = b * blockSize;
+    const size_t size = (size_t)std::min<uint64_t>(blockSize, bytes - start);
+    const uint64_t found = blockHash(data, size);
+    if (found != blocks[b]) stopOnDamage(damagedBlock(path, b, start, size, found, blocks[b]));
+    verified[b] = 1;
+}
+
+void VerifiedFile::verifyInMemorySlow(const void* fileBytes, uint64_t offset, uint64_t length) {
+    const uint64_t first = offset / blockSize, last = (offset + length - 1) / blockSize;
+    const char* data = static_cast<const char*>(fileBytes);
+    for (uint64_t b = first; b <= last && b < verified.size(); b++)
+        if (!verified[b]) verifyOnUse(b, data + b * blockSize);
+}
+
+ssize_t VerifiedFile::readVerified(int fd, int64_t offset, char* buffer, size_t length) {
+    if (offset < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    if ((uint64_t)offset >= bytes || blocksVerified((uint64_t)offset, length)) return readAll(fd, buffer, length, offset);
+    const uint64_t end = std::min<uint64_t>((uint64_t)offset + length, bytes);
+    if ((uint64_t)offset % blockSize == 0 && (end % blockSize == 0 || end == bytes)) {
+        // Whole blocks (a whole tree): verified where they were read to, a piece at a
+        // time while the piece is still in the cache.
+        const size_t piece = (size_t)blockSize * std::max<size_t>(1, kHotPiece / blockSize);
+        size_t done = 0;
+        while (done < length) {
+            const size_t want = std::min(piece, length - done);
+            const uint64_t at = (uint64_t)offset + done;
+            ssize_t got = readAll(fd, buffer + done, want, (int64_t)at);
+            if (got < 0) return got;
+            for (uint64_t b = at / blockSize;
+                 b < verified.size() && std::min<uint64_t>((b + 1) * blockSize, bytes) <= at + (uint64_t)got; b++)
+                if (!verified[b]) verifyOnUse(b, buffer + (b * blockSize - (uint64_t)offset));
+            done += (size_t)got;
+            if ((size_t)got < want) break;
+        }
+        return (ssize_t)done;
+    }
+    // Whole blocks from the first to the last the range overlaps, in one read.
+    const uint64_t spanStart = (uint64_t)offset / blockSize * blockSize;
+    const uint64_t spanEnd = std::min<uint64_t>((end + blockSize - 1) / blockSize * blockSize, bytes);
+    std::vector<char> span(spanEnd - spanStart);
+    ssize_t got = readAll(fd, span.data(), span.size(), (int64_t)spanStart);
+    if (got < 0) return got;
+    if ((uint64_t)got < span.size())
+        stopOnDamage(formatString("%s holds fewer bytes than its checksum file says (%llu)\n", path.c_str(),
+                                  (unsigned long long)bytes));
+    for (uint64_t b = spanStart / blockSize; b * blockSize < spanEnd; b++)
+        if (!verified[b]) verifyOnUse(b, span.data() + (b * blockSize - spanStart));
+    const size_t handed = (size_t)(end - (uint64_t)offset);
+    memcpy(buffer, span.data() + ((uint64_t)offset - spanStart), handed);
+    // Bytes asked for beyond the file's end are the caller's short read, as without checks.
+    return (ssize_t)handed;
 }
 
 void verifyWholeFile(const ChecksumFile& sums, const std::string& path) {

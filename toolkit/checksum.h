@@ -18,6 +18,8 @@
 //   the block tables: one uint64 per block, ceil(bytes / block size) per file
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -146,6 +148,43 @@ struct VerifiedFile {
             if (b < verified.size() && !verified[b]) verifyBlock(b, offset, length, data, fd);
     }
     void verifyBlock(uint64_t block, uint64_t offset, uint64_t length, const void* data, int fd);
+
+    // Verification on use, for files whose records and bases are reached a few at a
+    // time (trees, texts): each block is hashed the first time any byte of it is
+    // used, and never again in the run. Time: one hash of each block touched,
+    // O(block size); a read that meets unverified blocks widens itself to whole
+    // blocks in the same single read. Extra memory: the widened read. A damaged
+    // block ends the run as the calling thread's damage route says (run.h), whatever
+    // `fault` holds.
+
+    // attach() the first time the file is opened (no-op after, or without `sums`).
+    void attachOnce(const ChecksumFile& sums, const std::string& filePath, int64_t fileBytes) {
+        if (path.empty() && !sums.path.empty()) attach(&sums, filePath, fileBytes);
+    }
+    // Whether every block that overlaps [offset, offset + length) is verified: the
+    // check on every record a search reaches, kept inline.
+    bool blocksVerified(uint64_t offset, uint64_t length) const {
+        if (!covered || length == 0) return true;
+        const uint64_t first = offset / blockSize, last = (offset + length - 1) / blockSize;
+        for (uint64_t b = first; b <= last && b < verified.size(); b++)
+            if (!verified[b]) return false;
+        return true;
+    }
+    // Verifies the not yet verified blocks that overlap [offset, offset + length),
+    // hashing them from `fileBytes`, the whole file in memory (read or mapped).
+    void verifyInMemory(const void* fileBytes, uint64_t offset, uint64_t length) {
+        if (!blocksVerified(offset, length)) verifyInMemorySlow(fileBytes, offset, length);
+    }
+    void verifyInMemorySlow(const void* fileBytes, uint64_t offset, uint64_t length);
+    // A read of `length` bytes at `offset` of `fd` into `buffer`: the bytes read, fewer
+    // only at the end of the file, or -1 (errno set) when the read fails. Blocks the
+    // range overlaps that are not yet verified are read whole in the same read and
+    // verified before any byte is handed out.
+    ssize_t readVerified(int fd, int64_t offset, char* buffer, size_t length);
+
+private:
+    // Checks block b, whose bytes start at `bytes`, and marks it verified.
+    void verifyOnUse(uint64_t b, const char* bytes);
 };
 
 // Checks a whole covered file against `item` of `sums`: "" when every block matches,

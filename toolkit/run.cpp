@@ -25,6 +25,8 @@ char versionBuffer[32];
 // and what tells its owner that it stopped.
 thread_local WorkerStatus* capturedStatus = nullptr;
 thread_local std::function<void()> capturedStop;
+// Whether damage found on this thread ends it the Hamming search's way (HammingDamageRoute).
+thread_local bool hammingDamage = false;
 
 void recordFailure(WorkerStatus& status, FILE* stream, int exitStatus, std::string text) {
     if (status.failed()) return;
@@ -61,6 +63,18 @@ void exitWithFailure(const WorkerStatus& status) {
     fputs(status.message.c_str(), status.stream);
     fflush(status.stream);
     exit(status.exitStatus);
+}
+
+HammingDamageRoute::HammingDamageRoute() : previous_(hammingDamage) { hammingDamage = true; }
+HammingDamageRoute::~HammingDamageRoute() { hammingDamage = previous_; }
+
+void stopOnDamage(const std::string& message) {
+    if (hammingDamage) {
+        errorLine("## ERROR: %s", message.c_str());
+        fflush(stderr);
+        fatalTo(stdout, 255, "ERROR: %s", message.c_str());
+    }
+    fatal("%s", message.c_str());
 }
 
 void fatal(const char* fmt, ...) {

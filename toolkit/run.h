@@ -60,6 +60,23 @@ bool failWorker(WorkerStatus& status, const char* fmt, ...) __attribute__((forma
 // alone whatever the worker was working on. A null status ends the capture.
 void captureRunOutput(WorkerStatus* status, std::function<void()> stopped = {});
 
+// How a damaged block of a file verified on use ends the calling thread's work:
+// fatal() ("## ERROR: " and status 1), or, while a HammingDamageRoute lives on the
+// thread, the Hamming search's way: the message on standard error and, as
+// "ERROR: ...", on standard output, status 255, so that a script sees it on either
+// stream as it sees that search's other failures. Per thread, because one run
+// searches exact and Hamming patterns side by side under -j.
+[[noreturn]] void stopOnDamage(const std::string& message);
+struct HammingDamageRoute {
+    HammingDamageRoute();
+    ~HammingDamageRoute();
+    HammingDamageRoute(const HammingDamageRoute&) = delete;
+    HammingDamageRoute& operator=(const HammingDamageRoute&) = delete;
+
+private:
+    bool previous_;
+};
+
 // The text that vprintf would print, as a string.
 std::string formatText(const char* fmt, va_list args);
 // The text that printf would print, as a string.

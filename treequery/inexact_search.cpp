@@ -96,7 +96,7 @@ struct TreeWalk {
     // Record `index`; an index beyond the tree is a corrupt tree.
     const Node& record(uint32_t index) const {
         if (index >= nodes) corruptTree(store, "record index", index);
-        if (sums) verifyBlocks(*sums, tree, (uint64_t)index * sizeof(Node), sizeof(Node), kDamageStopsHamming);
+        if (sums) sums->verifyInMemory(tree, (uint64_t)index * sizeof(Node), sizeof(Node));
         return tree[index];
     }
     // Input of a leaf; one beyond the catalogue is a corrupt tree.
@@ -510,6 +510,8 @@ int inexactSearch(QueryRun& q, const char* pattern, int m, int hd) {
 }
 
 int inexactCollect(QueryRun& q, const char* pattern, int m, int hd, OccurrenceList& results) {
+    // Damage met by this search ends the run on standard output too, with status 255.
+    HammingDamageRoute route;
     const QuerySettings& s = *q.settings;
     InexactPattern search{pattern, m, hd, pattern01(pattern, m)};
     uint32_t minbits, maxbits;

@@ -10,7 +10,6 @@
 #include "toolkit/data_set.h"
 #include "toolkit/packed_input.h"
 #include "toolkit/run.h"
-#include "treequery/verified_blocks.h"
 
 namespace {
 
@@ -30,7 +29,7 @@ const ChecksumFile& sumsOf(const InputTexts& texts, TextPlace place) {
 // `offset`, fewer only at the end of the file; negative when the read fails. Blocks
 // are verified on their first read.
 ssize_t readTextRange(InputTexts& texts, int input, int fd, int64_t offset, char* buffer, size_t length) {
-    return readVerified(textSums(texts, kUnderInputBase, input), fd, offset, buffer, length, kDamageStops);
+    return textSums(texts, kUnderInputBase, input).readVerified(fd, offset, buffer, length);
 }
 
 // Every mapping of a text: the whole file, read-only; null when the mapping fails.
@@ -53,7 +52,7 @@ int textDescriptor(InputTexts& texts, int input, const std::string& path) {
     texts.openCount++;
     struct stat info;
     if (fstat(fd.fd, &info) != 0) fatal("can't find the size of input DNA file %s\n", path.c_str());
-    attachOnce(textSums(texts, kUnderInputBase, input), texts.inputSums, path, (int64_t)info.st_size);
+    textSums(texts, kUnderInputBase, input).attachOnce(texts.inputSums, path, (int64_t)info.st_size);
     return fd.fd;
 }
 
@@ -88,7 +87,7 @@ MappedText* textMapping(InputTexts& texts, TextPlace place, int input, bool* ope
         mapped->release();
         struct stat info;
         if (fstat(fd.fd, &info) != 0) return nullptr;
-        attachOnce(textSums(texts, place, input), sumsOf(texts, place), path, (int64_t)info.st_size);
+        textSums(texts, place, input).attachOnce(sumsOf(texts, place), path, (int64_t)info.st_size);
         if (info.st_size > 0) {
             mapped->text = mapText(fd.fd, (size_t)info.st_size);
             if (!mapped->text) return nullptr;
@@ -108,7 +107,7 @@ bool mappedTextMatches(InputTexts& texts, const char* pattern, int m, int input,
     const MappedText* text = start < 0 ? nullptr : textMapping(texts, kUnderInputBase, input, &opened);
     *mapped = text && (size_t)start + (size_t)m <= text->size;
     if (!*mapped) return false;
-    verifyBlocks(textSums(texts, kUnderInputBase, input), text->text, (uint64_t)start, (uint64_t)m, kDamageStops);
+    textSums(texts, kUnderInputBase, input).verifyInMemory(text->text, (uint64_t)start, (uint64_t)m);
     for (int j = 0; j < m; j++)
         if (tolower((unsigned char)text->text[start + j]) != tolower((unsigned char)pattern[j])) return false;
     return true;
@@ -187,8 +186,7 @@ const char* textBases(InputTexts& texts, int input, int offset, int m, char* buf
         bool opened;
         const MappedText* text = textMapping(texts, kUnderInputBase, input, &opened);
         if (text && (size_t)offset + (size_t)m <= text->size) {
-            verifyBlocks(textSums(texts, kUnderInputBase, input), text->text, (uint64_t)offset, (uint64_t)m,
-                         kDamageStops);
+            textSums(texts, kUnderInputBase, input).verifyInMemory(text->text, (uint64_t)offset, (uint64_t)m);
             return text->text + offset;
         }
     }
@@ -226,8 +224,7 @@ const char* confirmText(InputTexts& texts, int input, int position, int m) {
     if ((size_t)position + (size_t)m > mapped->size)
         fatalTo(stdout, 255, "Error: Problem reading file %s to confirm a match.\n",
                 textPath(texts, kUnderTreeBase, input).c_str());
-    verifyBlocks(textSums(texts, kUnderTreeBase, input), mapped->text, (uint64_t)position, (uint64_t)m,
-                 kDamageStopsHamming);
+    textSums(texts, kUnderTreeBase, input).verifyInMemory(mapped->text, (uint64_t)position, (uint64_t)m);
     return mapped->text + position;
 }
 

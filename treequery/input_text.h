@@ -96,7 +96,8 @@ bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int s
 
 // The m characters of `input` (under the tree base) from `position` on, in a mapping
 // that stays valid until kMappedTexts other inputs have been asked for. Failures end
-// the run on standard output with status 255, as the Hamming search's do.
+// the run on standard output with status 255, as the Hamming search's do; so does a
+// damaged block, under the caller's HammingDamageRoute.
 const char* confirmText(InputTexts& texts, int input, int position, int m);
 
 // The m characters of `input` (under the input base) from `offset` on, verified, as

@@ -52,8 +52,8 @@ constexpr uint32_t kBlockRecords = 341;  // 4092 bytes
 // Every read of tree records: `length` bytes from `offset` of tree file `fd` into
 // `buffer`, its blocks verified against `sums` on their first read. Returns the bytes
 // read (fewer only at the end of the file), or -1 with errno set when a read fails.
-ssize_t readTreeRange(VerifiedFile& sums, int fd, int64_t offset, void* buffer, size_t length, DamageReport report) {
-    return readVerified(sums, fd, offset, static_cast<char*>(buffer), length, report);
+ssize_t readTreeRange(VerifiedFile& sums, int fd, int64_t offset, void* buffer, size_t length) {
+    return sums.readVerified(fd, offset, static_cast<char*>(buffer), length);
 }
 
 // Every mapping of a tree file: its first `bytes` bytes, read-only; MAP_FAILED when
@@ -143,7 +143,7 @@ FileDescriptor openTreeFile(TreeStore& store, int t, const std::string& path, Lo
     }
     TreeAccess access = store.mapped ? kMapTree : caller == kLoadForTraversal ? kReadForTraversal : kReadForSearch;
     checkTreeFileSize(store, t, fd.fd, path, access);
-    attachOnce(store.treeFiles[(size_t)t], store.sums, path, (int64_t)sizeof(Node) * store.dividers[t].nodes);
+    store.treeFiles[(size_t)t].attachOnce(store.sums, path, (int64_t)sizeof(Node) * store.dividers[t].nodes);
     return fd;
 }
 
@@ -250,7 +250,7 @@ void loadTree(TreeStore& store, int t, LoadCaller caller) {
     const int n = store.dividers[t].nodes;
     if (store.mapped && caller == kLoadForHamming) {
         mapForHamming(store, t);
-        if (store.mappedSums) verifyBlocks(*store.mappedSums, store.tree, 0, sizeof(Node), kDamageStopsHamming);
+        if (store.mappedSums) store.mappedSums->verifyInMemory(store.tree, 0, sizeof(Node));
         if (isLeaf(store.tree[0])) corruptTree(store, "root record", 0);
         return;
     }
@@ -300,12 +300,11 @@ void loadTree(TreeStore& store, int t, LoadCaller caller) {
         store.mappings.push_back(std::move(m));
         if (caller == kLoadForTraversal && store.mappedSums) {
             // The traversal reaches every record: the whole tree is verified once, here.
-            verifyBlocks(*store.mappedSums, store.tree, 0, bytes, kDamageStops);
+            store.mappedSums->verifyInMemory(store.tree, 0, bytes);
             store.mappedSums = nullptr;
         }
     } else {
-        const DamageReport report = caller == kLoadForHamming ? kDamageStopsHamming : kDamageStops;
-        ssize_t got = readTreeRange(store.treeFiles[(size_t)t], fd.fd, 0, store.treeBuffer, bytes, report);
+        ssize_t got = readTreeRange(store.treeFiles[(size_t)t], fd.fd, 0, store.treeBuffer, bytes);
         if (got < 0) fatal("can't read %s: %s\n", path.c_str(), strerror(errno));
         if ((size_t)got != bytes) {
             if (caller == kLoadForTraversal)
@@ -372,7 +371,7 @@ void readRecordBlock(TreeStore& store, uint32_t block) {
     Node* target = store.treeBuffer + (size_t)slot * kBlockRecords;
     const size_t length = sizeof(Node) * count;
     ssize_t got = readTreeRange(store.treeFiles[(size_t)store.treeIndex], store.records.fd.fd,
-                                (int64_t)sizeof(Node) * first, target, length, kDamageStops);
+                                (int64_t)sizeof(Node) * first, target, length);
     if (got != (ssize_t)length) fatal("problem loading tree from file \"%s\"\n", store.records.path.c_str());
     store.records.stamps[block] = store.records.generation;
     store.records.slots[block] = slot;

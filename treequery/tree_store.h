@@ -21,7 +21,7 @@
 #include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/records.h"
-#include "treequery/verified_blocks.h"
+#include "toolkit/checksum.h"
 
 // Dividers and node records as the tree builder writes them (toolkit/records.h).
 using Divider = TreeDivider;
@@ -96,7 +96,7 @@ std::string treePath(const TreeStore& store, int t);
 inline const Node& treeNode(const TreeStore& store, uint32_t index) {
     if (index >= (uint32_t)store.treeNodes) corruptTree(store, "record index", index);
     if (store.mappedSums)
-        verifyBlocks(*store.mappedSums, store.tree, (uint64_t)index * sizeof(Node), sizeof(Node), kDamageStops);
+        store.mappedSums->verifyInMemory(store.tree, (uint64_t)index * sizeof(Node), sizeof(Node));
     return store.tree[index];
 }
 inline int leafInputChecked(const TreeStore& store, const Node& n) {

@@ -18,7 +18,6 @@
 //  - set_table.cpp         readCatalogue, buildSetTable (set table, standard arrays, print buffer)
 //  - tree_store.cpp        dividers, tree loading and checks (tree_store.h)
 //  - input_text.cpp        every read of the inputs' texts (input_text.h)
-//  - verified_blocks.cpp   verification on use of trees, dividers and texts (verified_blocks.h)
 //  - verify.cpp            verifyDataSet, the whole data set checked (-V)
 //  - exact_search.cpp      exactSearch, exactSearchGroup (exact_search.h)
 //  - exact_report.cpp      reportExact

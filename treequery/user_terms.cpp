@@ -79,6 +79,7 @@ bool withinTexts(const QueryRun& q, const Hit& h) { return h.input >= 0 && h.inp
 
 int countMismatches(QueryRun& q, std::string_view pattern, int input, int position) {
     const int m = (int)pattern.size();
+    HammingDamageRoute route;  // a damaged text ends the run as confirmText's other failures do
     const char* text = confirmText(q.texts, input, position, m);
     int mismatches = 0;
     for (int j = 0; j < m; j++)
