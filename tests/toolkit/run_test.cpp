@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 #include "toolkit/run.h"
@@ -47,6 +48,26 @@ TEST(RunConventions, VersionAndClocks) {
     EXPECT_EQ(memoryTotal(), before + 1100);
     free(p);
     free(q);
+}
+
+// Damage ends a run with "## ERROR: " and status 1, or the Hamming search's way only
+// on the thread, and for the lifetime, of its route.
+TEST(RunConventions, DamageRouteIsPerThreadAndScoped) {
+    EXPECT_EXIT(stopOnDamage("x is damaged\n"), ::testing::ExitedWithCode(1), "## ERROR: x is damaged");
+    EXPECT_EXIT(
+        {
+            HammingDamageRoute route;
+            stopOnDamage("x is damaged\n");
+        },
+        ::testing::ExitedWithCode(255), "## ERROR: x is damaged");
+    EXPECT_EXIT(
+        {
+            { HammingDamageRoute ended; }
+            HammingDamageRoute route;  // this thread's, not the other's
+            std::thread other([] { stopOnDamage("x is damaged\n"); });
+            other.join();
+        },
+        ::testing::ExitedWithCode(1), "## ERROR: x is damaged");
 }
 
 }  // namespace
