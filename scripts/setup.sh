@@ -6,8 +6,8 @@ cd "$(dirname "$0")/.."
 
 need=()
 # clang and its runtime libraries build the fuzz targets (scripts/fuzz.sh); snakemake runs
-# the workflow test (workflow/Snakefile).
-for package in g++ cmake make help2man libgtest-dev libdivsufsort-dev zlib1g-dev libxxhash-dev clang libclang-rt-dev snakemake; do
+# the workflow test (workflow/Snakefile); bedtools takes the quick start's BED output.
+for package in g++ cmake make help2man libgtest-dev libdivsufsort-dev zlib1g-dev libxxhash-dev clang libclang-rt-dev snakemake bedtools; do
   dpkg -s "$package" >/dev/null 2>&1 || need+=("$package")
 done
 if [ ${#need[@]} -gt 0 ]; then
