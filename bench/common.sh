@@ -1,6 +1,8 @@
 # Sourced by the benchmark scripts: what every one of them sets up first.
 #   bench_folders <build-dir> <data-dir>   repo, build, bin and data (defaults: build/ and
 #                                          ../shared/data beside the repository)
+#   bench_operands <default...> -- "$@"    bench_folders on the first two operands, and in
+#                                          operands the rest (the defaults when none)
 #   need_tools "<apt packages>" <tool...>  stops naming the first tool that is missing
 #   scratch <tag>                          work: a temporary folder removed at exit; with
 #                                          --shm also out, on /dev/shm when writable, so
@@ -15,6 +17,16 @@ bench_folders() {
   build=$(cd "${1:-$repo/build}" && pwd)
   data=$(cd "${2:-$repo/../shared/data}" && pwd)
   bin=$build/bin
+}
+
+bench_operands() {
+  local defaults=()
+  while [ "$1" != -- ]; do defaults+=("$1"); shift; done
+  shift
+  bench_folders "${1:-}" "${2:-}"
+  shift $(($# < 2 ? $# : 2))
+  operands=("$@")
+  [ ${#operands[@]} -gt 0 ] || operands=("${defaults[@]}")
 }
 
 need_tools() {

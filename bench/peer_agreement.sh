@@ -19,10 +19,8 @@
 set -euo pipefail
 export LC_ALL=C
 source "$(dirname "$0")/common.sh"
-bench_folders "${1:-}" "${2:-}"
-shift $(($# < 2 ? $# : 2))
-genomes=("$@")
-[ ${#genomes[@]} -gt 0 ] || genomes=(saureus_usa300_contigs.fa.gz bact_16S_3994.fa.gz)
+bench_operands saureus_usa300_contigs.fa.gz bact_16S_3994.fa.gz -- "$@"
+genomes=("${operands[@]}")
 need_tools "bowtie seqkit g++" bowtie bowtie-build seqkit g++
 scratch peer-agreement
 cd "$work"

@@ -16,10 +16,8 @@
 set -euo pipefail
 export LC_ALL=C
 source "$(dirname "$0")/common.sh"
-bench_folders "${1:-}" "${2:-}"
-shift $(($# < 2 ? $# : 2))
-genomes=("$@")
-[ ${#genomes[@]} -gt 0 ] || genomes=(dmel_chr2R.fa.gz ecoli_K12_MG1655.fa)
+bench_operands dmel_chr2R.fa.gz ecoli_K12_MG1655.fa -- "$@"
+genomes=("${operands[@]}")
 need_tools "time g++" /usr/bin/time g++
 scratch search-access
 cd "$work"

@@ -21,10 +21,8 @@
 # Needs /usr/bin/time and the Debian packages mummer, genometools and vmatch.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
-bench_folders "${1:-}" "${2:-}"
-shift $(($# < 2 ? $# : 2))
-sets=("$@")
-[ ${#sets[@]} -gt 0 ] || sets=(ecoli saureus)
+bench_operands ecoli saureus -- "$@"
+sets=("${operands[@]}")
 need_tools "time mummer genometools vmatch" /usr/bin/time repeat-match gt mkvtree vmatch python3
 scratch traversal-bench
 
