@@ -379,8 +379,21 @@ void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t c
 
 }  // namespace
 
-void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
-                      const GroupOptions& options) {
+std::vector<TreeSpan> selectTreeSpans(QueryRun& q, const std::vector<std::string_view>& patterns) {
+    std::vector<TreeSpan> spans(patterns.size());
+    ExactSearch e(q);
+    for (size_t p = 0; p < patterns.size(); p++) {
+        const int m = (int)patterns[p].size();
+        if (m <= 0) fatal("bad pattern parameter\n");
+        e.makePatternBits(patterns[p].data(), m);
+        const std::pair<int, int> range = selectedTrees(q.store, patternKey(e.bits, m));
+        spans[p] = TreeSpan{range.first, range.second};
+    }
+    return spans;
+}
+
+void exactSearchTreeRange(QueryRun& q, const std::vector<std::string_view>& patterns, const std::vector<TreeSpan>& spans,
+                          int from, int to, std::vector<ExactResult>& results, const GroupOptions& options) {
     const size_t count = patterns.size();
     results.assign(count, ExactResult());
     ExactSearch e(q);
@@ -391,12 +404,9 @@ void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns
     std::vector<GroupTask> tasks;
     tasks.reserve(count + count / 8);
     for (size_t p = 0; p < count; p++) {
-        const int m = (int)patterns[p].size();
-        if (m <= 0) fatal("bad pattern parameter\n");
-        e.makePatternBits(patterns[p].data(), m);
-        const std::pair<int, int> range = selectedTrees(q.store, patternKey(e.bits, m));
+        const int first = std::max(spans[p].first, from), last = std::min(spans[p].last, to);
         const uint64_t lead = leadingBases(patterns[p]);
-        for (int t = range.first; t < range.second; t++) tasks.push_back(GroupTask{t, (uint32_t)p, lead});
+        for (int t = first; t < last; t++) tasks.push_back(GroupTask{t, (uint32_t)p, lead});
         if (options.inputs) results[p].inputs.assign((size_t)q.catalogue.vectorWords, 0);
     }
     // Trees in file order, so that every pattern collects its occurrences in the order
@@ -422,10 +432,37 @@ void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns
         if (!mapped) closeTreeRecords(q.store);
         i = end;
     }
+}
+
+void joinExactResult(ExactResult& into, ExactResult& later, int keep) {
+    into.visited += later.visited;
+    into.count += later.count;
+    const size_t room = keep > (int)into.kept.size() ? (size_t)keep - into.kept.size() : 0;
+    if (later.kept.size() > room) later.kept.resize(room);
+    if (into.kept.empty())
+        into.kept.swap(later.kept);
+    else
+        into.kept.insert(into.kept.end(), later.kept.begin(), later.kept.end());
+    if (into.inputs.size() < later.inputs.size()) into.inputs.resize(later.inputs.size(), 0);
+    for (size_t w = 0; w < later.inputs.size(); w++) into.inputs[w] |= later.inputs[w];
+    if (into.notes.empty())
+        into.notes.swap(later.notes);
+    else
+        for (std::string& line : later.notes) into.notes.push_back(std::move(line));
+}
+
+void noteTreeLocations(std::vector<ExactResult>& results, const GroupOptions& options) {
     // The mapped search of one pattern after the other says nothing when no tree is selected.
-    if (!gRun.quiet && !mapped && options.notes)
+    if (!gRun.quiet && options.trees != kGroupTreesMapped && options.notes)
         for (ExactResult& r : results)
             if (r.visited == 0) r.notes.push_back("Pattern not found (tree location)\n");
+}
+
+void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
+                      const GroupOptions& options) {
+    const std::vector<TreeSpan> spans = selectTreeSpans(q, patterns);
+    exactSearchTreeRange(q, patterns, spans, 0, q.store.trees, results, options);
+    noteTreeLocations(results, options);
 }
 
 std::vector<ExactResult> findEveryOccurrence(QueryRun& q, const std::vector<std::string_view>& patterns) {

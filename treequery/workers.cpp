@@ -186,21 +186,81 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
 }
 
 
+namespace {
+
+// Trees [from, to) searched by one task of a shared exact search, and the patterns
+// that select any of them (in pattern order).
+struct TreeRange {
+    int from;
+    int to;
+    std::vector<uint32_t> patterns;
+};
+
+// Contiguous ranges of trees with about as many searches (a pattern in a tree) each,
+// `wanted` of them at most; trees no pattern selects join a neighbouring range, and no
+// range is left without a search.
+std::vector<TreeRange> cutTreeRanges(const std::vector<TreeSpan>& spans, int trees, int wanted) {
+    std::vector<long long> searches((size_t)trees + 1, 0);
+    for (const TreeSpan& span : spans) {
+        if (span.first >= span.last) continue;
+        searches[(size_t)span.first]++;
+        searches[(size_t)span.last]--;
+    }
+    long long total = 0;
+    for (int t = 0; t < trees; t++) {
+        if (t > 0) searches[(size_t)t] += searches[(size_t)t - 1];
+        total += searches[(size_t)t];
+    }
+    std::vector<TreeRange> ranges;
+    long long done = 0, cut = 0;  // searches up to tree t, and up to the last cut
+    int from = 0;
+    for (int t = 0; t < trees; t++) {
+        done += searches[(size_t)t];
+        // Cut after tree t once the ranges so far hold their share of the searches.
+        if (done > cut && done * wanted >= total * (long long)(ranges.size() + 1)) {
+            ranges.push_back(TreeRange{from, t + 1, {}});
+            from = t + 1;
+            cut = done;
+        }
+    }
+    if (!ranges.empty()) ranges.back().to = trees;
+    return ranges;
+}
+
+}  // namespace
+
 void searchExactShared(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
                        const GroupOptions& options) {
     const size_t count = patterns.size();
-    if (!q.pool || q.pool->threads < 2 || count < 2) {
+    if (!q.pool || q.pool->threads < 2 || count < 1) {
         exactSearchGroup(q, patterns, results, options);
         return;
     }
     WorkerPool& pool = *q.pool;
-    const int shares = (int)std::min<size_t>((size_t)pool.threads, count);
-    std::vector<std::vector<std::string_view>> parts((size_t)shares);
-    std::vector<std::vector<ExactResult>> found((size_t)shares);
-    for (int k = 0; k < shares; k++) {
-        const size_t from = count * (size_t)k / (size_t)shares, to = count * (size_t)(k + 1) / (size_t)shares;
-        parts[(size_t)k].assign(patterns.begin() + (long)from, patterns.begin() + (long)to);
+    const std::vector<TreeSpan> spans = selectTreeSpans(q, patterns);
+    // A few more ranges than threads, so that a thread done with a light range takes
+    // another while a heavy one is still being searched.
+    std::vector<TreeRange> ranges = cutTreeRanges(spans, q.store.trees, 4 * pool.threads);
+    if (ranges.size() < 2) {
+        exactSearchTreeRange(q, patterns, spans, 0, q.store.trees, results, options);
+        noteTreeLocations(results, options);
+        return;
     }
+    std::vector<int> rangeOf((size_t)q.store.trees);
+    for (size_t k = 0; k < ranges.size(); k++)
+        for (int t = ranges[k].from; t < ranges[k].to; t++) rangeOf[(size_t)t] = (int)k;
+    for (size_t p = 0; p < count; p++) {
+        const TreeSpan& span = spans[p];
+        if (span.first >= span.last) continue;
+        for (size_t k = (size_t)rangeOf[(size_t)span.first]; k < ranges.size() && ranges[k].from < span.last; k++)
+            ranges[k].patterns.push_back((uint32_t)p);
+    }
+    results.assign(count, ExactResult());
+    if (options.inputs)
+        for (ExactResult& r : results) r.inputs.assign((size_t)q.catalogue.vectorWords, 0);
+    const int keep = options.keep >= 0 ? options.keep : q.settings->maxNum;
+    // Per range, the results of its patterns alone, kept until the range is joined.
+    std::vector<std::vector<ExactResult>> found(ranges.size());
     bool searchedWhole = false;
     auto task = [&](int worker, QueryRun& run, int k) {
         if (worker >= pool.threads) {
@@ -209,17 +269,33 @@ void searchExactShared(QueryRun& q, const std::vector<std::string_view>& pattern
             searchedWhole = true;
             return;
         }
+        const TreeRange& range = ranges[(size_t)k];
+        std::vector<std::string_view> own;
+        std::vector<TreeSpan> ownSpans;
+        own.reserve(range.patterns.size());
+        ownSpans.reserve(range.patterns.size());
         size_t longest = 0;
-        for (std::string_view p : parts[(size_t)k]) longest = std::max(longest, p.size());
+        for (uint32_t p : range.patterns) {
+            own.push_back(patterns[p]);
+            ownSpans.push_back(spans[p]);
+            longest = std::max(longest, patterns[p].size());
+        }
         std::vector<char>& scratch = pool.workers[(size_t)worker]->scratch;
         if (scratch.size() < longest + 1) scratch.resize(longest + 1);
         run.verifyBuffer = scratch.data();
-        exactSearchGroup(run, parts[(size_t)k], found[(size_t)k], options);
+        exactSearchTreeRange(run, own, ownSpans, range.from, range.to, found[(size_t)k], options);
     };
-    runOrdered(pool, q, shares, shares, task, [](int) {});
+    // Ranges are joined in tree order: a pattern's results of range k come before
+    // those of range k + 1, as one thread collects them.
+    auto deliver = [&](int k) {
+        if (searchedWhole) return;
+        TreeRange& range = ranges[(size_t)k];
+        std::vector<ExactResult>& part = found[(size_t)k];
+        for (size_t i = 0; i < range.patterns.size(); i++) joinExactResult(results[range.patterns[i]], part[i], keep);
+        std::vector<ExactResult>().swap(part);
+        std::vector<uint32_t>().swap(range.patterns);
+    };
+    runOrdered(pool, q, (int)ranges.size(), (int)ranges.size(), task, deliver);
     if (searchedWhole) return;
-    results.clear();
-    results.reserve(count);
-    for (std::vector<ExactResult>& part : found)
-        for (ExactResult& r : part) results.push_back(std::move(r));
+    noteTreeLocations(results, options);
 }
