@@ -68,11 +68,12 @@ enum TaskState : char { kWaiting = 0, kDone = 1, kStopped = 2 };
 struct Hand {
     std::mutex lock;
     std::condition_variable changed;
-    int next = 0;       // first task no worker has taken
+    int next = 0;       // first task no worker has taken (tasks without homes)
     int delivered = 0;  // tasks handed to the caller
     int running = 0;    // threads that have neither left their loop nor stopped in a failure
     bool stop = false;
     std::vector<char> state;
+    std::vector<char> taken;         // per task: a worker took it
     std::vector<std::string> lines;  // per task: what its worker noted
     std::vector<char> parked;        // per thread: stopped in a failure, asleep until the process ends
 };
@@ -97,7 +98,7 @@ void runRestHere(WorkerPool& pool, QueryRun& main, Hand* hand, int from, int cou
 
 void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
                 const std::function<void(int worker, QueryRun& run, int task)>& task,
-                const std::function<void(int task)>& deliver, ProgressLine* progress) {
+                const std::function<void(int task)>& deliver, ProgressLine* progress, const std::vector<int>* homes) {
     if (count <= 0) return;
     if (pool.stopped) {
         // A worker of an earlier call stopped mid-task: its run is left as it was.
@@ -106,10 +107,24 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
     }
     Hand hand;
     hand.state.assign((size_t)count, kWaiting);
+    hand.taken.assign((size_t)count, 0);
     hand.lines.resize((size_t)count);
     hand.parked.assign((size_t)pool.threads, 0);
     hand.running = pool.threads;
     if (ahead < 1) ahead = 1;
+    // The task worker w takes next (under the lock), -1 when none is left: the first
+    // one not taken, or with homes its own first one and, when it has none left, the
+    // last one of another worker.
+    auto nextFor = [&](int w) {
+        if (!homes) return hand.next < count ? hand.next : -1;
+        int other = -1;
+        for (int i = hand.delivered; i < count; i++) {
+            if (hand.taken[(size_t)i]) continue;
+            if ((*homes)[(size_t)i] == w) return i;
+            other = i;
+        }
+        return other;
+    };
     auto work = [&](int w) {
         WorkerStatus status;
         int current = -1;
@@ -127,9 +142,16 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
         for (;;) {
             {
                 std::unique_lock<std::mutex> guard(hand.lock);
-                hand.changed.wait(guard, [&] { return hand.stop || hand.next >= count || hand.next < hand.delivered + ahead; });
-                if (hand.stop || hand.next >= count) break;
-                current = hand.next++;
+                int next = -1;
+                hand.changed.wait(guard, [&] {
+                    if (hand.stop) return true;
+                    next = nextFor(w);
+                    return next < 0 || next < hand.delivered + ahead;
+                });
+                if (hand.stop || next < 0) break;
+                current = next;
+                hand.taken[(size_t)current] = 1;
+                if (current == hand.next) hand.next++;
             }
             status.lines.clear();
             task(w, run, current);
@@ -150,7 +172,7 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
         std::string lines;
         {
             std::unique_lock<std::mutex> guard(hand.lock);
-            hand.changed.wait(guard, [&] { return hand.state[(size_t)i] != kWaiting || (hand.stop && i >= hand.next); });
+            hand.changed.wait(guard, [&] { return hand.state[(size_t)i] != kWaiting || (hand.stop && !hand.taken[(size_t)i]); });
             state = hand.state[(size_t)i];
             lines.swap(hand.lines[(size_t)i]);
         }
@@ -295,7 +317,12 @@ void searchExactShared(QueryRun& q, const std::vector<std::string_view>& pattern
         std::vector<ExactResult>().swap(part);
         std::vector<uint32_t>().swap(range.patterns);
     };
-    runOrdered(pool, q, (int)ranges.size(), (int)ranges.size(), task, deliver);
+    // Each thread's own ranges side by side, the first for the first trees: batch after
+    // batch a tree is mapped and its blocks verified by the same thread, as long as
+    // the batches select the trees alike.
+    std::vector<int> homes(ranges.size());
+    for (size_t k = 0; k < ranges.size(); k++) homes[k] = (int)(k * (size_t)pool.threads / ranges.size());
+    runOrdered(pool, q, (int)ranges.size(), (int)ranges.size(), task, deliver, nullptr, &homes);
     if (searchedWhole) return;
     noteTreeLocations(results, options);
 }
