@@ -2,7 +2,9 @@
 // genomes cut into many small trees, with patterns drawn from their text (short ones
 // select many trees, long ones one or two, some occur nowhere), the rows of -F on both
 // strands and the tables, read and mapped (-U), with -m below the counts, -c and -v,
-// give the same standard output and the same report lines for every -j.
+// give the same standard output and the same report lines for every -j. A damaged tree
+// that stops a search within the Hamming distance midway through a thread's share of
+// patterns stops every -j after the same rows.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -24,6 +26,18 @@ using namespace testsupport;
 // often, depends on how the trees are shared out).
 std::string comparableReport(const std::string& err) {
     return maskReport(err, {"# Command(", "# Version", "# search options", "mmap ", "munmap "});
+}
+
+// Runs `query` with -j 2 to 4: each prints what `one` (its run with -j 1) printed and
+// ends with its status.
+void expectSameOnThreads(const std::string& query, const Captured& one) {
+    for (int j = 2; j <= 4; j++) {
+        SCOPED_TRACE("-j " + std::to_string(j));
+        const Captured many = runProgram("treequery", query + " -j " + std::to_string(j));
+        EXPECT_EQ(many.status, one.status);
+        EXPECT_EQ(many.out, one.out);
+        EXPECT_EQ(comparableReport(many.err), comparableReport(one.err));
+    }
 }
 
 std::string randomGenome(std::mt19937& random, std::vector<std::string>& texts) {
@@ -69,13 +83,43 @@ TEST(TreequeryThreads, EveryThreadCountGivesTheRowsAndTablesOfOne) {
             const std::string query = d + " ds -f " + d + "p.fa" + options;
             const Captured one = runProgram("treequery", query + " -j 1");
             ASSERT_TRUE(succeeded(one));
-            for (int j = 2; j <= 4; j++) {
-                SCOPED_TRACE("-j " + std::to_string(j));
-                const Captured many = runProgram("treequery", query + " -j " + std::to_string(j));
-                ASSERT_TRUE(succeeded(many));
-                EXPECT_EQ(many.out, one.out);
-                EXPECT_EQ(comparableReport(many.err), comparableReport(one.err));
-            }
+            expectSameOnThreads(query, one);
+        }
+    });
+}
+
+TEST(TreequeryThreads, DamageMidwayThroughAShareStopsEveryThreadCountAfterTheSameRows) {
+    seededRounds(2301, 3, [&](SeededRound& round) {
+        std::mt19937& random = round.rng;
+        TempDir dir("treequery-threads");
+        const std::string d = dir.path;
+        std::vector<std::string> texts;
+        writeFile(d + "g.fa", randomGenome(random, texts));
+        ASSERT_TRUE(buildWithStages(d, "ds", "g.fa", 40));
+        // The last tree (keys of t) damaged: exact words that begin with a or c never
+        // reach it, the pattern tt*t at the end of the list does (as tttt).
+        int trees = 0;
+        while (exists(d + "ds.ST/ds_" + std::to_string(trees) + ".stree")) trees++;
+        ASSERT_GT(trees, 2);
+        const std::string last = d + "ds.ST/ds_" + std::to_string(trees - 1) + ".stree";
+        std::string bytes = readFile(last);
+        bytes[5] ^= 0x10;  // the root record, which every walk reads
+        writeFile(last, bytes);
+        std::string patterns;
+        for (int k = 0; k < 39; k++) {
+            std::string word(1, "ac"[random() % 2]);
+            for (int b = 0; b < 3; b++) word += "acgt"[random() % 4];
+            patterns += word + "\n";
+        }
+        writeFile(d + "p.txt", patterns + "tt*t\n");
+        for (const char* options : {" -F tsv", " -F tsv -U"}) {
+            SCOPED_TRACE(options);
+            const std::string query = d + " ds -q -f " + d + "p.txt" + options;
+            const Captured one = runProgram("treequery", query + " -j 1");
+            ASSERT_NE(one.status, 0) << one.out;
+            ASSERT_NE(one.err.find("damaged"), std::string::npos) << one.err;
+            ASSERT_GT(lines(one.out).size(), 30u);
+            expectSameOnThreads(query, one);
         }
     });
 }
