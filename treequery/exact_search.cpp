@@ -381,12 +381,20 @@ void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t c
 
 std::vector<TreeSpan> selectTreeSpans(QueryRun& q, const std::vector<std::string_view>& patterns) {
     std::vector<TreeSpan> spans(patterns.size());
-    ExactSearch e(q);
     for (size_t p = 0; p < patterns.size(); p++) {
+        const char* pattern = patterns[p].data();
         const int m = (int)patterns[p].size();
         if (m <= 0) fatal("bad pattern parameter\n");
-        e.makePatternBits(patterns[p].data(), m);
-        const std::pair<int, int> range = selectedTrees(q.store, patternKey(e.bits, m));
+        // The key of patternKey() from the bases themselves, every base checked as
+        // makePatternBits() checks it.
+        uint32_t key = 0;
+        for (int j = 0; j < m; j++) {
+            const int code = baseCode(pattern[j]);
+            if (code < 0) fatal("pattern \"%s\": character '%c' is not a base (a, c, g or t)\n", pattern, pattern[j]);
+            if (j < 16) key = (key << 2) | (uint32_t)code;
+        }
+        const PatternKey k{key, m >= 16 ? 0 : 32 - 2 * m};
+        const std::pair<int, int> range = selectedTrees(q.store, k);
         spans[p] = TreeSpan{range.first, range.second};
     }
     return spans;

@@ -1,4 +1,7 @@
-// Worker runs of -j and the ordered hand-over of their tasks (workers.h).
+// Worker runs of -j and the ordered hand-over of their tasks (workers.h), and the
+// exact search of a batch shared out by trees: O(P + T) for P patterns over T trees to
+// cut the ranges and list each range's patterns, and O(P) extra memory for those lists
+// and the ranges' results until they are joined.
 #include "treequery/workers.h"
 
 #include <algorithm>
