@@ -2,8 +2,10 @@
 // blocks of records on demand, and the checks of damaged dividers and tree files.
 #include "treequery/tree_store.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -436,6 +438,22 @@ const Node& treeRecord(TreeStore& store, uint32_t index) {
     const uint32_t page = (uint32_t)(at / kRecordPage), within = (uint32_t)(at % kRecordPage);
     if (within + sizeof(Node) > kRecordPage) return straddlingRecord(store, page, within);
     return *reinterpret_cast<const Node*>(recordPage(store, page) + within);
+}
+
+bool askForWholeTree(const TreeStore& store, int t) {
+    FileDescriptor fd(openFile(treePath(store, t).c_str(), 0));
+    if (!fd.ok()) return false;  // the search's own opening says why
+    const off_t bytes = (off_t)sizeof(Node) * store.dividers[t].nodes;
+    // Pages spread over the file stand for the whole: when they are all in the page
+    // cache, the tree is taken to be there (a read that would wait says it is not).
+    constexpr int kSamples = 16;
+    for (int k = 0; k < kSamples; k++) {
+        char byte;
+        struct iovec piece = {&byte, 1};
+        if (preadv2(fd.fd, &piece, 1, bytes * k / kSamples, RWF_NOWAIT) != 1)
+            return posix_fadvise(fd.fd, 0, bytes, POSIX_FADV_WILLNEED) == 0;
+    }
+    return false;
 }
 
 void closeTreeRecords(TreeStore& store) {

@@ -156,6 +156,12 @@ void openTreeRecords(TreeStore& store, int t);
 // an index at or beyond the node count is a corrupt tree.
 const Node& treeRecord(TreeStore& store, uint32_t index);
 void closeTreeRecords(TreeStore& store);
+
+// Tree t's file, when it is not in the page cache, asked for whole: the system starts
+// reading it in large sequential reads and the call returns at once. For a batch that
+// reaches most of a tree's pages anyway, one read-around or one block at a time would
+// wait for each. True when the reading was asked for.
+bool askForWholeTree(const TreeStore& store, int t);
 // Checks every record of the loaded tree once: child indices and chain ends inside
 // the tree, leaf inputs inside the catalogue. Counts the tree's leaves for
 // checkSuffixTotal().
