@@ -101,6 +101,11 @@ std::string damagedBlock(const std::string& path, uint64_t block, uint64_t start
 // stay in the cache between the read and the hash.
 constexpr size_t kHotPiece = 256 * 1024;
 
+// Bytes read at first for a checksum file's directory: the directory of a thousand
+// files, without the block tables after it (a data set's tree tables take a thousand
+// times more).
+constexpr size_t kDirectoryRead = 64 * 1024;
+
 }  // namespace
 
 std::string firstFault(const ChecksumFile& sums, const ChecksumFile::Item& item, const std::string& path) {
@@ -258,19 +263,22 @@ void writeChecksumFile(const std::string& path, const std::vector<ChecksumEntry>
     commitFile(path);
 }
 
-std::string ChecksumFile::read(const std::string& checksumPath) {
-    *this = ChecksumFile();
-    FileDescriptor fd(openFile(checksumPath.c_str(), 0));
-    if (!fd.ok()) return "missing";
-    int64_t size = fileSizeByStat(checksumPath.c_str());
-    std::string data((size_t)std::max<int64_t>(size, 0), '\0');
-    size_t got = readFully(fd.fd, data.data(), data.size(), checksumPath.c_str());
-    if (got != data.size() || got < sizeof kMagic + 8 + 8 || memcmp(data.data(), kMagic, sizeof kMagic) != 0)
-        return "no checksum header";
+namespace {
+
+// Parses the directory of a checksum file into `sums` from `data`, the file's first
+// bytes (`fileBytes` in all): what is wrong with it, or "" with *more set when the
+// directory goes on beyond `data`.
+std::string readDirectory(ChecksumFile& sums, const std::string& data, size_t fileBytes, bool* more) {
+    std::vector<ChecksumFile::Item>& items = sums.items;
+    uint32_t& blockSize = sums.blockSize;
+    items.clear();
     size_t at = sizeof kMagic;
     bool past = false;
+    // Fields beyond `data` are beyond the file, or, when `data` is only its first
+    // bytes, a sign to read it whole.
     auto take = [&](void* out, size_t n) {
         if (at + n > data.size()) {
+            if (data.size() < fileBytes) *more = true;
             past = true;
             return;
         }
@@ -280,12 +288,18 @@ std::string ChecksumFile::read(const std::string& checksumPath) {
     uint32_t count = 0;
     take(&blockSize, 4);
     take(&count, 4);
-    if (blockSize == 0 || count > data.size() / 36) return "header fields out of range";
+    if (*more) return "";
+    if (blockSize == 0 || count > fileBytes / 36) return "header fields out of range";
     items.resize(count);
-    for (Item& item : items) {
+    for (ChecksumFile::Item& item : items) {
         uint32_t nameLength = 0;
         take(&nameLength, 4);
-        if (past || nameLength > data.size() - at) return "name runs past the end";
+        if (*more) return "";
+        if (past || nameLength > fileBytes - at) return "name runs past the end";
+        if (nameLength > data.size() - at) {
+            *more = true;
+            return "";
+        }
         item.name.assign(data.data() + at, nameLength);
         at += nameLength;
         take(&item.bytes, 8);
@@ -293,20 +307,48 @@ std::string ChecksumFile::read(const std::string& checksumPath) {
         take(&item.tableOffset, 8);
         take(&item.tableHash, 8);
     }
-    byName.clear();
-    for (size_t i = 0; i < items.size(); i++) byName.emplace(items[i].name, i);
     uint64_t headHash = 0;
     size_t headEnd = at;
     take(&headHash, 8);
+    if (*more) return "";
     if (past) return "directory runs past the end";
     if (headHash != blockHash(data.data(), headEnd)) return "directory checksum differs";
-    for (const Item& item : items) {
+    for (const ChecksumFile::Item& item : items) {
         uint64_t tableBytes = (item.bytes / blockSize + (item.bytes % blockSize != 0)) * sizeof(uint64_t);
-        if (item.tableOffset > data.size() || tableBytes > data.size() - item.tableOffset)
+        if (item.tableOffset > fileBytes || tableBytes > fileBytes - item.tableOffset)
             return "block table runs past the end";
     }
-    path = checksumPath;
+    sums.byName.clear();
+    for (size_t i = 0; i < items.size(); i++) sums.byName.emplace(items[i].name, i);
     return "";
+}
+
+}  // namespace
+
+std::string ChecksumFile::read(const std::string& checksumPath) {
+    *this = ChecksumFile();
+    FileDescriptor fd(openFile(checksumPath.c_str(), 0));
+    if (!fd.ok()) return "missing";
+    const int64_t size = fileSizeByStat(checksumPath.c_str());
+    const size_t fileBytes = (size_t)std::max<int64_t>(size, 0);
+    // Only the directory is needed here (the block tables are read as their files are
+    // opened): its first bytes, and the whole file only when the directory is longer.
+    std::string data;
+    for (size_t want = std::min(fileBytes, kDirectoryRead);; want = fileBytes) {
+        data.assign(want, '\0');
+        if (lseek(fd.fd, 0, SEEK_SET) != 0) return "no checksum header";
+        size_t got = readFully(fd.fd, data.data(), data.size(), checksumPath.c_str());
+        if (got != data.size() || fileBytes < sizeof kMagic + 8 + 8 ||
+            memcmp(data.data(), kMagic, sizeof kMagic) != 0)
+            return "no checksum header";
+        bool more = false;
+        std::string problem = readDirectory(*this, data, fileBytes, &more);
+        if (!more) {
+            if (!problem.empty()) *this = ChecksumFile();
+            else path = checksumPath;
+            return problem;
+        }
+    }
 }
 
 bool ChecksumFile::load(const std::string& checksumPath) {
@@ -453,19 +495,28 @@ ssize_t VerifiedFile::readVerified(int fd, int64_t offset, char* buffer, size_t 
         }
         return (ssize_t)done;
     }
-    // Whole blocks from the first to the last the range overlaps, in one read.
+    // Whole blocks from the first to the last the range overlaps, in one read: on the
+    // stack when they are at most two (the bases of a check, a few records), so that a
+    // short read allocates nothing.
     const uint64_t spanStart = (uint64_t)offset / blockSize * blockSize;
     const uint64_t spanEnd = std::min<uint64_t>((end + blockSize - 1) / blockSize * blockSize, bytes);
-    std::vector<char> span(spanEnd - spanStart);
-    ssize_t got = readAll(fd, span.data(), span.size(), (int64_t)spanStart);
+    const size_t spanBytes = (size_t)(spanEnd - spanStart);
+    char onStack[2 * kChecksumBlock];
+    std::vector<char> allocated;
+    char* span = onStack;
+    if (spanBytes > sizeof onStack) {
+        allocated.resize(spanBytes);
+        span = allocated.data();
+    }
+    ssize_t got = readAll(fd, span, spanBytes, (int64_t)spanStart);
     if (got < 0) return got;
-    if ((uint64_t)got < span.size())
+    if ((uint64_t)got < spanBytes)
         stopOnDamage(formatString("%s holds fewer bytes than its checksum file says (%llu)\n", path.c_str(),
                                   (unsigned long long)bytes));
     for (uint64_t b = spanStart / blockSize; b * blockSize < spanEnd; b++)
-        if (!verified[b]) verifyOnUse(b, span.data() + (b * blockSize - spanStart));
+        if (!verified[b]) verifyOnUse(b, span + (b * blockSize - spanStart));
     const size_t handed = (size_t)(end - (uint64_t)offset);
-    memcpy(buffer, span.data() + ((uint64_t)offset - spanStart), handed);
+    memcpy(buffer, span + ((uint64_t)offset - spanStart), handed);
     // Bytes asked for beyond the file's end are the caller's short read, as without checks.
     return (ssize_t)handed;
 }

@@ -264,6 +264,12 @@ struct GroupTask {
 // Tasks ahead of the one searched whose pattern and result are fetched into the caches.
 constexpr size_t kGroupPrefetch = 8;
 
+// A descent that misses the page cache reads some tens of pages around each record it
+// waits for: a tree with a task per kPagesPerTask of its pages is read nearly whole.
+// Trees asked for whole are asked for this many trees ahead of their search.
+constexpr size_t kPagesPerTask = 64;
+constexpr size_t kTreesAhead = 2;
+
 uint64_t leadingBases(std::string_view pattern) {
     uint64_t lead = 0;
     for (size_t j = 0; j < 32; j++) {
@@ -428,17 +434,32 @@ void exactSearchTreeRange(QueryRun& q, const std::vector<std::string_view>& patt
     e.recordsOnDemand = !mapped;
     // -U keeps the lines of the mapped search of one pattern: no tree file lines.
     e.treeFileLines = !mapped;
-    for (size_t i = 0; i < tasks.size();) {
-        const int t = tasks[i].tree;
-        size_t end = i;
-        while (end < tasks.size() && tasks[end].tree == t) end++;
+    // The first task of each tree's run of tasks, then the end.
+    std::vector<size_t> runs;
+    for (size_t i = 0; i < tasks.size(); i++)
+        if (i == 0 || tasks[i].tree != tasks[i - 1].tree) runs.push_back(i);
+    runs.push_back(tasks.size());
+    const size_t trees = runs.size() - 1;
+    // A batch that reaches a tree at many places reads most of its pages anyway: such
+    // a tree is asked for whole kTreesAhead trees before its search, so that a cold
+    // page cache fills with large sequential reads while the trees before it are
+    // searched, instead of waiting for one page after the other.
+    auto askAhead = [&](size_t k) {
+        if (k >= trees) return;
+        const int t = tasks[runs[k]].tree;
+        const size_t pages = sizeof(Node) * (size_t)q.store.dividers[t].nodes / 4096 + 1;
+        if ((runs[k + 1] - runs[k]) * kPagesPerTask >= pages) askForWholeTree(q.store, t);
+    };
+    for (size_t k = 0; k < kTreesAhead; k++) askAhead(k);
+    for (size_t k = 0; k < trees; k++) {
+        askAhead(k + kTreesAhead);
+        const int t = tasks[runs[k]].tree;
         if (mapped)
             loadTree(q.store, t, kLoadForSearch);
         else
             openTreeRecords(q.store, t);
-        interleavedDescents(e, t, tasks.data() + i, end - i, patterns, results);
+        interleavedDescents(e, t, tasks.data() + runs[k], runs[k + 1] - runs[k], patterns, results);
         if (!mapped) closeTreeRecords(q.store);
-        i = end;
     }
 }
 

@@ -388,22 +388,6 @@ void searchByPieces(QueryRun& q, const InexactPattern& pattern, const PieceSplit
     }
 }
 
-void printTable(const QueryRun& q, const char* pattern, int m, int hd, const OccurrenceList& results) {
-    FILE* out = q.out;
-    const int origin = q.settings->indexOrigin;
-    const char* treePrefix = q.settings->treePrefix;
-    fprintf(out, "#tab: %s:  Inexact Pattern Search Results:  ", treePrefix);
-    fprintf(out, "(%d time%s, length=%d, HD=%d)   \"%.32s%s\"\n", results.count, plural(results.count), m, hd, pattern,
-            m > 32 ? "..." : "");
-    fprintf(out, "#cols: Number Sequence Position Length Right SeqLength\n");
-    for (int r = 0; r < results.count; r++) {
-        const Occurrence& o = results.items[r];
-        const int length = q.catalogue.bitLengths[o.input] / 2;
-        fprintf(out, "%5d %3d %6d %6d %6d %6d\n", r + origin, o.input + origin, o.position + origin, m,
-                length - o.position - m, length);
-    }
-}
-
 }  // namespace
 
 bool usePieces(const QuerySettings& s) {
@@ -492,7 +476,7 @@ void searchLoadedTree(QueryRun& q, const InexactPattern& pattern, OccurrenceList
     walk.suffixTraverse();
 }
 
-int inexactSearch(QueryRun& q, const char* pattern, int m, int hd) {
+int inexactFind(QueryRun& q, const char* pattern, int m, int hd, OccurrenceList& results) {
     if (!inexactAlphabetOk(pattern, m))
         fatalTo(stdout, 255, "Error: Search characters must be from the alphabet {A, T, C, G, *}\n");
     uint32_t minbits, maxbits;
@@ -503,9 +487,29 @@ int inexactSearch(QueryRun& q, const char* pattern, int m, int hd) {
         keyLetters(maxbits, high);
         note("HD=%d minbits=%s maxbits=%s  pattern=%s\n", hd, low, high, pattern);
     }
+    return inexactCollect(q, pattern, m, hd, results);
+}
+
+void printInexactTable(const QueryRun& q, const char* pattern, int m, int hd, const OccurrenceList& results) {
+    FILE* out = q.out;
+    const int origin = q.settings->indexOrigin;
+    const char* treePrefix = q.settings->treePrefix;
+    fprintf(out, "#tab: %s:  Inexact Pattern Search Results:  ", treePrefix);
+    fprintf(out, "(%d time%s, length=%d, HD=%d)   \"%.32s%s\"\n", results.count, plural(results.count), m, hd, pattern,
+            m > 32 ? "..." : "");
+    fprintf(out, "#cols: Number Sequence Position Length Right SeqLength\n");
+    for (int r = 0; r < results.count; r++) {
+        const Occurrence& o = results.items[r];
+        const int length = q.catalogue.bitLengths[o.input] / 2;
+        fprintf(out, "%5d %3d %6d %6d %6d %6d\n", r + origin, o.input + origin, o.position + origin, m,
+                length - o.position - m, length);
+    }
+}
+
+int inexactSearch(QueryRun& q, const char* pattern, int m, int hd) {
     OccurrenceList results;
-    const int searched = inexactCollect(q, pattern, m, hd, results);
-    printTable(q, pattern, m, hd, results);
+    const int searched = inexactFind(q, pattern, m, hd, results);
+    printInexactTable(q, pattern, m, hd, results);
     return searched;
 }
 

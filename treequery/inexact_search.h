@@ -63,6 +63,13 @@ struct InexactPattern {
     std::vector<uint8_t> bits;  // pattern01 of text
 };
 
+// The search of inexactSearch without its table: the alphabet check, its line, then
+// inexactCollect; returns the number of trees searched.
+int inexactFind(QueryRun& q, const char* pattern, int m, int hd, OccurrenceList& results);
+
+// The "Inexact Pattern Search Results" table of a pattern's occurrences, on q.out.
+void printInexactTable(const QueryRun& q, const char* pattern, int m, int hd, const OccurrenceList& results);
+
 // Every occurrence of the pattern within HD (the search of inexactSearch without its
 // lines and table), sorted by input and position; returns the number of trees searched.
 int inexactCollect(QueryRun& q, const char* pattern, int m, int hd, OccurrenceList& results);

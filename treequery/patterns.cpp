@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "toolkit/options.h"
 #include "toolkit/run.h"
 #include "treequery/exact_search.h"
+#include "treequery/inexact_search.h"
 #include "treequery/tree_store.h"
 #include "treequery/treequery.h"
 #include "treequery/workers.h"
@@ -190,6 +192,34 @@ int searchGroup(QueryRun& q, int first) {
     return p;
 }
 
+// Patterns searched within a Hamming distance from `first` on, up to the next exact
+// one, on the pool's threads: each worker searches a pattern on its own trees and
+// texts, and the main thread prints the tables in pattern order as one thread prints
+// them. Returns the pattern after them.
+int searchInexactShared(QueryRun& q, int first) {
+    const int hd = q.settings->hamming > 0 ? q.settings->hamming : 0;
+    std::vector<std::string> texts;
+    for (int p = first; p < q.patternCount && !isExact(q, q.patterns[p]); p++) texts.emplace_back(q.patterns[p]);
+    const int count = (int)texts.size();
+    std::vector<OccurrenceList> found((size_t)count);
+    std::vector<int> visited((size_t)count, 0);
+    auto task = [&](int, QueryRun& run, int i) {
+        const std::string& text = texts[(size_t)i];
+        visited[(size_t)i] = inexactFind(run, text.c_str(), (int)text.size(), hd, found[(size_t)i]);
+    };
+    auto deliver = [&](int i) {
+        const std::string& text = texts[(size_t)i];
+        OccurrenceList& results = found[(size_t)i];
+        printInexactTable(q, text.c_str(), (int)text.size(), hd, results);
+        noteSearchFinished(q, visited[(size_t)i]);
+        free(results.items);
+        results.items = nullptr;
+        results.count = results.room = 0;
+    };
+    runOrdered(*q.pool, q, count, 2 * q.pool->threads, task, deliver);
+    return first + count;
+}
+
 }  // namespace
 
 void searchPatternList(QueryRun& q) {
@@ -200,6 +230,11 @@ void searchPatternList(QueryRun& q) {
         // Read mode: patterns that select the same tree share one reading of it.
         if (!s.usemmap && isExact(q, pattern)) {
             p = searchGroup(q, p);
+            continue;
+        }
+        // Triples are read from the texts as they come: they stay on this thread.
+        if (!isExact(q, pattern) && q.pool && q.pool->threads >= 2 && !q.triples) {
+            p = searchInexactShared(q, p);
             continue;
         }
         int visited;

@@ -2,8 +2,10 @@
 // blocks of records on demand, and the checks of damaged dividers and tree files.
 #include "treequery/tree_store.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -44,8 +46,11 @@ namespace {
 // goes first); the traversal keeps only the tree it walks.
 constexpr size_t kMaxMappedTrees = 128;
 
-// Records of the grouped exact search come in blocks of about one page of the file.
-constexpr uint32_t kBlockRecords = 341;  // 4092 bytes
+// Records of the grouped exact search come in pages of the file that are its checksum
+// blocks: a page is read whole to its slot and verified there, with no second read or
+// copy. A page holds 341 and a third records, so one record in three pages begins in
+// one page and ends in the next.
+constexpr uint32_t kRecordPage = kChecksumBlock;
 
 // ---- The two ways in which tree records reach memory ----
 
@@ -354,27 +359,47 @@ void checkSuffixTotal(const TreeStore& store) {
 }
 
 // ---- Records read on demand (read mode of the grouped exact search) ----
-// Kept apart from loadTree. Blocks of whole records are read as walks reach them and
-// stored one after the other at the front of the tree buffer, so that the memory a
-// run touches is what its descents read, not the size of its largest tree. A block's
-// generation stamp tells whether it was read for the tree now open.
+// Kept apart from loadTree. Pages of records are read as walks reach them and stored
+// one after the other at the front of the tree buffer, so that the memory a run
+// touches is what its descents read, not the size of its largest tree. A page's
+// generation stamp tells whether it was read for the tree now open. A record that
+// straddles two pages is copied together from both once both are in (each verified
+// whole when read): its bytes never come from a page that was not verified.
 namespace {
 
-void readRecordBlock(TreeStore& store, uint32_t block) {
-    const uint32_t first = block * kBlockRecords;
-    uint32_t count = (uint32_t)store.treeNodes - first;
-    if (count > kBlockRecords) count = kBlockRecords;
-    // The last block, perhaps short, keeps its own place at the end of the tree's room;
+// The bytes of page `page` of the open tree, read in when not yet there.
+const char* recordPage(TreeStore& store, uint32_t page) {
+    RecordReader& records = store.records;
+    if (records.stamps[page] == records.generation)
+        return reinterpret_cast<const char*>(store.treeBuffer) + (size_t)records.slots[page] * kRecordPage;
+    const uint64_t treeBytes = (uint64_t)store.treeNodes * sizeof(Node);
+    // The last page, perhaps short, keeps its own place at the end of the tree's room;
     // the others are full and fill the slots before it, whatever their order.
-    const uint32_t lastBlock = ((uint32_t)store.treeNodes - 1) / kBlockRecords;
-    const uint32_t slot = block == lastBlock ? lastBlock : store.records.nextSlot++;
-    Node* target = store.treeBuffer + (size_t)slot * kBlockRecords;
-    const size_t length = sizeof(Node) * count;
-    ssize_t got = readTreeRange(store.treeFiles[(size_t)store.treeIndex], store.records.fd.fd,
-                                (int64_t)sizeof(Node) * first, target, length);
-    if (got != (ssize_t)length) fatal("problem loading tree from file \"%s\"\n", store.records.path.c_str());
-    store.records.stamps[block] = store.records.generation;
-    store.records.slots[block] = slot;
+    const uint32_t lastPage = (uint32_t)((treeBytes - 1) / kRecordPage);
+    const uint32_t slot = page == lastPage ? lastPage : records.nextSlot++;
+    char* target = reinterpret_cast<char*>(store.treeBuffer) + (size_t)slot * kRecordPage;
+    const uint64_t from = (uint64_t)page * kRecordPage;
+    const size_t length = (size_t)std::min<uint64_t>(kRecordPage, treeBytes - from);
+    ssize_t got = readTreeRange(store.treeFiles[(size_t)store.treeIndex], records.fd.fd, (int64_t)from, target, length);
+    if (got != (ssize_t)length) fatal("problem loading tree from file \"%s\"\n", records.path.c_str());
+    records.stamps[page] = records.generation;
+    records.slots[page] = slot;
+    return target;
+}
+
+// The record at byte `within` of page `page` that ends in the next page.
+const Node& straddlingRecord(TreeStore& store, uint32_t page, uint32_t within) {
+    RecordReader& records = store.records;
+    Node& record = records.straddlers[page];
+    if (records.straddlerStamps[page] != records.generation) {
+        const char* head = recordPage(store, page);
+        const char* tail = recordPage(store, page + 1);
+        const size_t headBytes = kRecordPage - within;
+        memcpy(reinterpret_cast<char*>(&record), head + within, headBytes);
+        memcpy(reinterpret_cast<char*>(&record) + headBytes, tail, sizeof(Node) - headBytes);
+        records.straddlerStamps[page] = records.generation;
+    }
+    return record;
 }
 
 }  // namespace
@@ -384,17 +409,22 @@ void openTreeRecords(TreeStore& store, int t) {
     if (n > store.maxTreeNodes) fatal("too many tree nodes %d in tree %d, only %d allocated\n", n, t, store.maxTreeNodes);
     store.records.path = treePath(store, t);
     store.records.fd = openTreeFile(store, t, store.records.path, kLoadForSearch);
-    // Blocks hold whole records, so a tree's blocks never take more room than its records.
-    const size_t blocks = (size_t)store.maxTreeNodes / kBlockRecords + 1;
-    if (store.records.stamps.size() < blocks) {
-        store.records.stamps.assign(blocks, 0);
-        store.records.slots.assign(blocks, 0);
+    // Full pages before the last, which keeps its own place: a tree's pages never take
+    // more room than its records.
+    RecordReader& records = store.records;
+    const size_t pages = ((size_t)store.maxTreeNodes * sizeof(Node) + kRecordPage - 1) / kRecordPage;
+    if (records.stamps.size() < pages) {
+        records.stamps.assign(pages, 0);
+        records.slots.assign(pages, 0);
+        records.straddlers.assign(pages, Node{});
+        records.straddlerStamps.assign(pages, 0);
     }
-    if (++store.records.generation == 0) {  // stamps wrapped: none may pass as current
-        std::fill(store.records.stamps.begin(), store.records.stamps.end(), 0);
-        store.records.generation = 1;
+    if (++records.generation == 0) {  // stamps wrapped: none may pass as current
+        std::fill(records.stamps.begin(), records.stamps.end(), 0);
+        std::fill(records.straddlerStamps.begin(), records.straddlerStamps.end(), 0);
+        records.generation = 1;
     }
-    store.records.nextSlot = 0;
+    records.nextSlot = 0;
     store.tree = nullptr;  // the buffer is no flat copy of the tree: reach records by treeRecord()
     store.treeNodes = n;
     store.treeIndex = t;
@@ -404,9 +434,26 @@ void openTreeRecords(TreeStore& store, int t) {
 
 const Node& treeRecord(TreeStore& store, uint32_t index) {
     if (index >= (uint32_t)store.treeNodes) corruptTree(store, "record index", index);
-    const uint32_t block = index / kBlockRecords;
-    if (store.records.stamps[block] != store.records.generation) readRecordBlock(store, block);
-    return store.treeBuffer[(size_t)store.records.slots[block] * kBlockRecords + index % kBlockRecords];
+    const uint64_t at = (uint64_t)index * sizeof(Node);
+    const uint32_t page = (uint32_t)(at / kRecordPage), within = (uint32_t)(at % kRecordPage);
+    if (within + sizeof(Node) > kRecordPage) return straddlingRecord(store, page, within);
+    return *reinterpret_cast<const Node*>(recordPage(store, page) + within);
+}
+
+bool askForWholeTree(const TreeStore& store, int t) {
+    FileDescriptor fd(openFile(treePath(store, t).c_str(), 0));
+    if (!fd.ok()) return false;  // the search's own opening says why
+    const off_t bytes = (off_t)sizeof(Node) * store.dividers[t].nodes;
+    // Pages spread over the file stand for the whole: when they are all in the page
+    // cache, the tree is taken to be there (a read that would wait says it is not).
+    constexpr int kSamples = 16;
+    for (int k = 0; k < kSamples; k++) {
+        char byte;
+        struct iovec piece = {&byte, 1};
+        if (preadv2(fd.fd, &piece, 1, bytes * k / kSamples, RWF_NOWAIT) != 1)
+            return posix_fadvise(fd.fd, 0, bytes, POSIX_FADV_WILLNEED) == 0;
+    }
+    return false;
 }
 
 void closeTreeRecords(TreeStore& store) {

@@ -21,7 +21,6 @@
 #include "toolkit/checksum.h"
 #include "toolkit/file_io.h"
 #include "toolkit/records.h"
-#include "toolkit/checksum.h"
 
 // Dividers and node records as the tree builder writes them (toolkit/records.h).
 using Divider = TreeDivider;
@@ -38,12 +37,17 @@ struct QueryCatalogue {
 // A tree mapped with -U, with the descriptor it was mapped from when the search keeps it.
 struct TreeMapping;
 
-// Blocks of records read on demand (read mode of the grouped exact search).
+// Pages of records read on demand (read mode of the grouped exact search). A page is
+// one checksum block of the tree file, so that it is verified where it was read to.
 struct RecordReader {
     FileDescriptor fd;
     std::string path;
-    std::vector<uint32_t> stamps;  // per block of the file: generation that read it
-    std::vector<uint32_t> slots;   // per block: where in the buffer it was put
+    std::vector<uint32_t> stamps;  // per page of the file: generation that read it
+    std::vector<uint32_t> slots;   // per page: where in the buffer it was put
+    // Per page: the record that begins in it and ends in the next, put together from
+    // the two pages once both were read (and so verified), and the generation that did.
+    std::vector<Node> straddlers;
+    std::vector<uint32_t> straddlerStamps;
     uint32_t generation = 0;
     uint32_t nextSlot = 0;
 };
@@ -143,8 +147,8 @@ void loadTree(TreeStore& store, int t, LoadCaller caller);
 // Called when the searches of all patterns, or the traversal, are over.
 void releaseTree(TreeStore& store);
 // Read mode of the exact search over a group of patterns: tree t's records reach the
-// tree buffer in blocks as the descents ask for them, so that a descent reads the
-// records on its path and not the whole tree. A file shorter than its divider says
+// tree buffer in pages (the checksum blocks of its file) as the descents ask for them,
+// so that a descent reads the pages on its path and not the whole tree. A file shorter than its divider says
 // is the same error as for loadTree. closeTreeRecords() leaves no tree loaded (the
 // buffer holds only parts).
 void openTreeRecords(TreeStore& store, int t);
@@ -152,6 +156,12 @@ void openTreeRecords(TreeStore& store, int t);
 // an index at or beyond the node count is a corrupt tree.
 const Node& treeRecord(TreeStore& store, uint32_t index);
 void closeTreeRecords(TreeStore& store);
+
+// Tree t's file, when it is not in the page cache, asked for whole: the system starts
+// reading it in large sequential reads and the call returns at once. For a batch that
+// reaches most of a tree's pages anyway, one read-around or one block at a time would
+// wait for each. True when the reading was asked for.
+bool askForWholeTree(const TreeStore& store, int t);
 // Checks every record of the loaded tree once: child indices and chain ends inside
 // the tree, leaf inputs inside the catalogue. Counts the tree's leaves for
 // checkSuffixTotal().

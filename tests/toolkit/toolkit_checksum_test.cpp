@@ -178,6 +178,36 @@ TEST(ChecksumsDeathTest, DamagedChecksumFilesAndOtherSizesAreRefused) {
     EXPECT_DEATH(ChecksumFile().load(sumPath), "is damaged");
 }
 
+TEST(ChecksumsDeathTest, DirectoriesLongerThanTheirFirstReadAreReadWhole) {
+    // A reader takes the directory from the file's first bytes unless it goes on
+    // beyond them: thousands of listed files, the real one last.
+    Folder folder;
+    const std::string real = folder.path + "f_last.stree";
+    writeBytes(real, pseudoRandom(3 * kChecksumBlock + 5, 7));
+    std::vector<ChecksumEntry> entries(3000);
+    for (size_t i = 0; i < entries.size(); i++) {
+        entries[i].name = "f_" + std::to_string(i) + std::string(60, 'x') + ".stree";
+        entries[i].bytes = 1;
+        entries[i].blocks = {i};
+    }
+    entries.push_back(hashFile(real));
+    const std::string sumPath = folder.path + "f.streesum";
+    writeChecksumFile(sumPath, entries);
+    ChecksumFile sums;
+    ASSERT_TRUE(sums.load(sumPath));
+    ASSERT_EQ(sums.items.size(), entries.size());
+    ASSERT_NE(sums.find(real), nullptr);
+    verifyAll(sums, real, false);
+
+    const std::string original = testsupport::readFile(sumPath);
+    std::string damaged = original;
+    damaged[150 * 1024] ^= 0x10;  // in the directory (about 310 KiB long), beyond its first read
+    writeBytes(sumPath, damaged);
+    EXPECT_DEATH(ChecksumFile().load(sumPath), "checksum file .*f.streesum is damaged");
+    writeBytes(sumPath, original.substr(0, 100 * 1024));  // cut inside the directory
+    EXPECT_DEATH(ChecksumFile().load(sumPath), "checksum file .*f.streesum is damaged");
+}
+
 TEST(AtomicFiles, OnlyCommittedFilesTakeTheirNames) {
     Folder folder;
     std::string done = folder.path + "done.stree", failed = folder.path + "failed.stree";
