@@ -385,8 +385,29 @@ void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t c
 
 }  // namespace
 
-void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
-                      const GroupOptions& options) {
+std::vector<TreeSpan> selectTreeSpans(QueryRun& q, const std::vector<std::string_view>& patterns) {
+    std::vector<TreeSpan> spans(patterns.size());
+    for (size_t p = 0; p < patterns.size(); p++) {
+        const char* pattern = patterns[p].data();
+        const int m = (int)patterns[p].size();
+        if (m <= 0) fatal("bad pattern parameter\n");
+        // The key of patternKey() from the bases themselves, every base checked as
+        // makePatternBits() checks it.
+        uint32_t key = 0;
+        for (int j = 0; j < m; j++) {
+            const int code = baseCode(pattern[j]);
+            if (code < 0) fatal("pattern \"%s\": character '%c' is not a base (a, c, g or t)\n", pattern, pattern[j]);
+            if (j < 16) key = (key << 2) | (uint32_t)code;
+        }
+        const PatternKey k{key, m >= 16 ? 0 : 32 - 2 * m};
+        const std::pair<int, int> range = selectedTrees(q.store, k);
+        spans[p] = TreeSpan{range.first, range.second};
+    }
+    return spans;
+}
+
+void exactSearchTreeRange(QueryRun& q, const std::vector<std::string_view>& patterns, const std::vector<TreeSpan>& spans,
+                          int from, int to, std::vector<ExactResult>& results, const GroupOptions& options) {
     const size_t count = patterns.size();
     results.assign(count, ExactResult());
     ExactSearch e(q);
@@ -397,12 +418,9 @@ void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns
     std::vector<GroupTask> tasks;
     tasks.reserve(count + count / 8);
     for (size_t p = 0; p < count; p++) {
-        const int m = (int)patterns[p].size();
-        if (m <= 0) fatal("bad pattern parameter\n");
-        e.makePatternBits(patterns[p].data(), m);
-        const std::pair<int, int> range = selectedTrees(q.store, patternKey(e.bits, m));
+        const int first = std::max(spans[p].first, from), last = std::min(spans[p].last, to);
         const uint64_t lead = leadingBases(patterns[p]);
-        for (int t = range.first; t < range.second; t++) tasks.push_back(GroupTask{t, (uint32_t)p, lead});
+        for (int t = first; t < last; t++) tasks.push_back(GroupTask{t, (uint32_t)p, lead});
         if (options.inputs) results[p].inputs.assign((size_t)q.catalogue.vectorWords, 0);
     }
     // Trees in file order, so that every pattern collects its occurrences in the order
@@ -443,10 +461,37 @@ void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns
         interleavedDescents(e, t, tasks.data() + runs[k], runs[k + 1] - runs[k], patterns, results);
         if (!mapped) closeTreeRecords(q.store);
     }
+}
+
+void joinExactResult(ExactResult& into, ExactResult& later, int keep) {
+    into.visited += later.visited;
+    into.count += later.count;
+    const size_t room = keep > (int)into.kept.size() ? (size_t)keep - into.kept.size() : 0;
+    if (later.kept.size() > room) later.kept.resize(room);
+    if (into.kept.empty())
+        into.kept.swap(later.kept);
+    else
+        into.kept.insert(into.kept.end(), later.kept.begin(), later.kept.end());
+    if (into.inputs.size() < later.inputs.size()) into.inputs.resize(later.inputs.size(), 0);
+    for (size_t w = 0; w < later.inputs.size(); w++) into.inputs[w] |= later.inputs[w];
+    if (into.notes.empty())
+        into.notes.swap(later.notes);
+    else
+        for (std::string& line : later.notes) into.notes.push_back(std::move(line));
+}
+
+void noteTreeLocations(std::vector<ExactResult>& results, const GroupOptions& options) {
     // The mapped search of one pattern after the other says nothing when no tree is selected.
-    if (!gRun.quiet && !mapped && options.notes)
+    if (!gRun.quiet && options.trees != kGroupTreesMapped && options.notes)
         for (ExactResult& r : results)
             if (r.visited == 0) r.notes.push_back("Pattern not found (tree location)\n");
+}
+
+void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
+                      const GroupOptions& options) {
+    const std::vector<TreeSpan> spans = selectTreeSpans(q, patterns);
+    exactSearchTreeRange(q, patterns, spans, 0, q.store.trees, results, options);
+    noteTreeLocations(results, options);
 }
 
 std::vector<ExactResult> findEveryOccurrence(QueryRun& q, const std::vector<std::string_view>& patterns) {

@@ -39,6 +39,29 @@ struct GroupOptions {
 void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
                       const GroupOptions& options);
 
+// The pieces of exactSearchGroup, for callers that share its trees out among threads.
+// The trees a pattern's key selects: [first, last) in file order.
+struct TreeSpan {
+    int first;
+    int last;
+};
+// The trees of every pattern; a pattern of no base or with a character that is no base
+// ends the run, before any tree is reached.
+std::vector<TreeSpan> selectTreeSpans(QueryRun& q, const std::vector<std::string_view>& patterns);
+// exactSearchGroup() over the trees from `from` to `to` - 1 only: pattern p in the trees of
+// spans[p] within them. Adds no "Pattern not found (tree location)" line: that one
+// waits until every tree is searched (noteTreeLocations).
+void exactSearchTreeRange(QueryRun& q, const std::vector<std::string_view>& patterns, const std::vector<TreeSpan>& spans,
+                          int from, int to, std::vector<ExactResult>& results, const GroupOptions& options);
+// Adds the results of one pattern in later trees to its results in earlier ones, as
+// one search over both would have them: counts and trees visited add up, occurrences
+// and lines follow (occurrences up to `keep`), the input vectors are joined. Takes
+// what it needs from `later`.
+void joinExactResult(ExactResult& into, ExactResult& later, int keep);
+// The "Pattern not found (tree location)" line of every pattern that visited no tree,
+// as exactSearchGroup() adds it.
+void noteTreeLocations(std::vector<ExactResult>& results, const GroupOptions& options);
+
 // Every occurrence of each pattern (as exactSearchGroup, none dropped, no lines, no
 // input vectors), through the run's tree access: mapped with -U, else read. Brings
 // its own verification buffer.

@@ -5,7 +5,10 @@
 // occurrences of each pattern; extra memory O(batch patterns + their occurrences).
 #include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,6 +72,7 @@ struct Hit {
 struct RowWriter {
     QueryRun& q;
     OutputFormat format;
+    FILE* out;  // the run's output, or the text of a share of a batch
     long long patterns = 0;
     long long reported = 0;
     long long leftOut = 0;  // occurrences that span a removed stretch
@@ -87,11 +91,36 @@ int countMismatches(QueryRun& q, std::string_view pattern, int input, int positi
     return mismatches;
 }
 
+// The rows of a share of a batch as a thread writes them, and what they count.
+struct ShareText {
+    char* data = nullptr;
+    size_t size = 0;
+    FILE* file = nullptr;
+    long long patterns = 0, reported = 0, leftOut = 0;
+
+    FILE* open() {
+        file = open_memstream(&data, &size);
+        if (!file) fatal("can't allocate the rows of a share of patterns\n");
+        return file;
+    }
+    void close() {
+        if (fclose(file) != 0) fatal("can't allocate the rows of a share of patterns\n");
+        file = nullptr;
+    }
+    ShareText() = default;
+    ShareText(const ShareText&) = delete;
+    ShareText& operator=(const ShareText&) = delete;
+    ~ShareText() {
+        if (file) fclose(file);
+        free(data);
+    }
+};
+
 // Every row of one pattern, its hits ordered by sequence, start and strand.
 void writeRows(RowWriter& w, const UserPattern& p, std::vector<Hit>& hits) {
     QueryRun& q = w.q;
     const QuerySettings& s = *q.settings;
-    FILE* out = q.out;
+    FILE* out = w.out;
     const long long m = (long long)p.text.size();
     std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) {
         if (a.input != b.input) return a.input < b.input;
@@ -183,7 +212,6 @@ void searchBatch(RowWriter& w, const std::vector<UserPattern>& batch) {
             if (exactIndex[k] >= 0) {
                 ExactResult& r = exact[(size_t)exactIndex[k]];
                 for (const Occurrence& o : r.kept) hits.push_back(Hit{o.input, o.position, strand, 0});
-                std::vector<Occurrence>().swap(r.kept);
                 continue;
             }
             const std::string_view text = searched[k];
@@ -195,20 +223,26 @@ void searchBatch(RowWriter& w, const std::vector<UserPattern>& batch) {
             }
         }
     };
-    const bool inexact = exactTexts.size() < searched.size();
-    if (!q.pool || !inexact) {
+    // The exact occurrences of patterns from `from` to `to` - 1, once their rows are
+    // written. A share that stops midway keeps them: the main thread does it again.
+    auto releaseExact = [&](size_t from, size_t to) {
+        for (size_t k = from * (size_t)strands; k < to * (size_t)strands; k++)
+            if (exactIndex[k] >= 0) std::vector<Occurrence>().swap(exact[(size_t)exactIndex[k]].kept);
+    };
+    if (!q.pool || batch.size() < 2) {
         std::vector<Hit> hits;
         for (size_t p = 0; p < batch.size(); p++) {
             collectHits(q, p, hits);
             writeRows(w, batch[p], hits);
+            releaseExact(p, p + 1);
         }
     } else {
-        // Shares of patterns searched by the threads, their rows written in order; a
-        // share done again on the main thread writes its rows as it goes, as one
-        // thread does before a failure.
+        // Shares of patterns searched (within the Hamming distance) and written as text
+        // by the threads, the texts put out in order; a share done again on the main
+        // thread writes its rows as it goes, as one thread does before a failure.
         WorkerPool& pool = *q.pool;
         const size_t shares = std::min(batch.size(), (size_t)pool.threads * 8);
-        std::vector<std::vector<std::vector<Hit>>> found(shares);
+        std::vector<std::unique_ptr<ShareText>> texts(shares);
         std::vector<char> written(shares, 0);
         auto range = [&](int k, size_t& from, size_t& to) {
             from = batch.size() * (size_t)k / shares;
@@ -217,8 +251,8 @@ void searchBatch(RowWriter& w, const std::vector<UserPattern>& batch) {
         auto task = [&](int worker, QueryRun& run, int k) {
             size_t from, to;
             range(k, from, to);
+            std::vector<Hit> hits;
             if (worker >= pool.threads) {
-                std::vector<Hit> hits;
                 for (size_t p = from; p < to; p++) {
                     collectHits(run, p, hits);
                     writeRows(w, batch[p], hits);
@@ -226,15 +260,27 @@ void searchBatch(RowWriter& w, const std::vector<UserPattern>& batch) {
                 written[(size_t)k] = 1;
                 return;
             }
-            found[(size_t)k].resize(to - from);
-            for (size_t p = from; p < to; p++) collectHits(run, p, found[(size_t)k][p - from]);
+            auto text = std::make_unique<ShareText>();
+            RowWriter part{q, w.format, text->open(), 0, 0, 0, {}};
+            for (size_t p = from; p < to; p++) {
+                collectHits(run, p, hits);
+                writeRows(part, batch[p], hits);
+            }
+            releaseExact(from, to);
+            text->close();
+            text->patterns = part.patterns;
+            text->reported = part.reported;
+            text->leftOut = part.leftOut;
+            texts[(size_t)k] = std::move(text);
         };
         auto deliver = [&](int k) {
             if (written[(size_t)k]) return;
-            size_t from, to;
-            range(k, from, to);
-            for (size_t p = from; p < to; p++) writeRows(w, batch[p], found[(size_t)k][p - from]);
-            std::vector<std::vector<Hit>>().swap(found[(size_t)k]);
+            const ShareText& text = *texts[(size_t)k];
+            fwrite(text.data, 1, text.size, q.out);
+            w.patterns += text.patterns;
+            w.reported += text.reported;
+            w.leftOut += text.leftOut;
+            texts[(size_t)k].reset();
         };
         runOrdered(pool, q, (int)shares, 2 * pool.threads, task, deliver);
     }
@@ -303,7 +349,7 @@ void searchUserPatterns(QueryRun& q) {
     }
     q.maxPatternLength = std::max<int>(q.maxPatternLength, 1);
     if (q.triples) q.patternBuffer = static_cast<char*>(trackedMalloc((size_t)q.maxPatternLength + 1));
-    RowWriter w{q, format, 0, 0, 0, {}};
+    RowWriter w{q, format, q.out, 0, 0, 0, {}};
     // The first batch (the patterns of -p and the file's first ones) is read before the
     // header, so that a bad file or pattern found there leaves no output behind.
     std::vector<UserPattern> batch;

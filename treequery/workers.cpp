@@ -1,4 +1,7 @@
-// Worker runs of -j and the ordered hand-over of their tasks (workers.h).
+// Worker runs of -j and the ordered hand-over of their tasks (workers.h), and the
+// exact search of a batch shared out by trees: O(P + T) for P patterns over T trees to
+// cut the ranges and list each range's patterns, and O(P) extra memory for those lists
+// and the ranges' results until they are joined.
 #include "treequery/workers.h"
 
 #include <algorithm>
@@ -68,11 +71,12 @@ enum TaskState : char { kWaiting = 0, kDone = 1, kStopped = 2 };
 struct Hand {
     std::mutex lock;
     std::condition_variable changed;
-    int next = 0;       // first task no worker has taken
+    int next = 0;       // first task no worker has taken (tasks without homes)
     int delivered = 0;  // tasks handed to the caller
     int running = 0;    // threads that have neither left their loop nor stopped in a failure
     bool stop = false;
     std::vector<char> state;
+    std::vector<char> taken;         // per task: a worker took it
     std::vector<std::string> lines;  // per task: what its worker noted
     std::vector<char> parked;        // per thread: stopped in a failure, asleep until the process ends
 };
@@ -97,7 +101,7 @@ void runRestHere(WorkerPool& pool, QueryRun& main, Hand* hand, int from, int cou
 
 void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
                 const std::function<void(int worker, QueryRun& run, int task)>& task,
-                const std::function<void(int task)>& deliver, ProgressLine* progress) {
+                const std::function<void(int task)>& deliver, ProgressLine* progress, const std::vector<int>* homes) {
     if (count <= 0) return;
     if (pool.stopped) {
         // A worker of an earlier call stopped mid-task: its run is left as it was.
@@ -106,10 +110,24 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
     }
     Hand hand;
     hand.state.assign((size_t)count, kWaiting);
+    hand.taken.assign((size_t)count, 0);
     hand.lines.resize((size_t)count);
     hand.parked.assign((size_t)pool.threads, 0);
     hand.running = pool.threads;
     if (ahead < 1) ahead = 1;
+    // The task worker w takes next (under the lock), -1 when none is left: the first
+    // one not taken, or with homes its own first one and, when it has none left, the
+    // last one of another worker.
+    auto nextFor = [&](int w) {
+        if (!homes) return hand.next < count ? hand.next : -1;
+        int other = -1;
+        for (int i = hand.delivered; i < count; i++) {
+            if (hand.taken[(size_t)i]) continue;
+            if ((*homes)[(size_t)i] == w) return i;
+            other = i;
+        }
+        return other;
+    };
     auto work = [&](int w) {
         WorkerStatus status;
         int current = -1;
@@ -127,9 +145,16 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
         for (;;) {
             {
                 std::unique_lock<std::mutex> guard(hand.lock);
-                hand.changed.wait(guard, [&] { return hand.stop || hand.next >= count || hand.next < hand.delivered + ahead; });
-                if (hand.stop || hand.next >= count) break;
-                current = hand.next++;
+                int next = -1;
+                hand.changed.wait(guard, [&] {
+                    if (hand.stop) return true;
+                    next = nextFor(w);
+                    return next < 0 || next < hand.delivered + ahead;
+                });
+                if (hand.stop || next < 0) break;
+                current = next;
+                hand.taken[(size_t)current] = 1;
+                if (current == hand.next) hand.next++;
             }
             status.lines.clear();
             task(w, run, current);
@@ -150,7 +175,7 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
         std::string lines;
         {
             std::unique_lock<std::mutex> guard(hand.lock);
-            hand.changed.wait(guard, [&] { return hand.state[(size_t)i] != kWaiting || (hand.stop && i >= hand.next); });
+            hand.changed.wait(guard, [&] { return hand.state[(size_t)i] != kWaiting || (hand.stop && !hand.taken[(size_t)i]); });
             state = hand.state[(size_t)i];
             lines.swap(hand.lines[(size_t)i]);
         }
@@ -186,21 +211,81 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
 }
 
 
+namespace {
+
+// Trees [from, to) searched by one task of a shared exact search, and the patterns
+// that select any of them (in pattern order).
+struct TreeRange {
+    int from;
+    int to;
+    std::vector<uint32_t> patterns;
+};
+
+// Contiguous ranges of trees with about as many searches (a pattern in a tree) each,
+// `wanted` of them at most; trees no pattern selects join a neighbouring range, and no
+// range is left without a search.
+std::vector<TreeRange> cutTreeRanges(const std::vector<TreeSpan>& spans, int trees, int wanted) {
+    std::vector<long long> searches((size_t)trees + 1, 0);
+    for (const TreeSpan& span : spans) {
+        if (span.first >= span.last) continue;
+        searches[(size_t)span.first]++;
+        searches[(size_t)span.last]--;
+    }
+    long long total = 0;
+    for (int t = 0; t < trees; t++) {
+        if (t > 0) searches[(size_t)t] += searches[(size_t)t - 1];
+        total += searches[(size_t)t];
+    }
+    std::vector<TreeRange> ranges;
+    long long done = 0, cut = 0;  // searches up to tree t, and up to the last cut
+    int from = 0;
+    for (int t = 0; t < trees; t++) {
+        done += searches[(size_t)t];
+        // Cut after tree t once the ranges so far hold their share of the searches.
+        if (done > cut && done * wanted >= total * (long long)(ranges.size() + 1)) {
+            ranges.push_back(TreeRange{from, t + 1, {}});
+            from = t + 1;
+            cut = done;
+        }
+    }
+    if (!ranges.empty()) ranges.back().to = trees;
+    return ranges;
+}
+
+}  // namespace
+
 void searchExactShared(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
                        const GroupOptions& options) {
     const size_t count = patterns.size();
-    if (!q.pool || q.pool->threads < 2 || count < 2) {
+    if (!q.pool || q.pool->threads < 2 || count < 1) {
         exactSearchGroup(q, patterns, results, options);
         return;
     }
     WorkerPool& pool = *q.pool;
-    const int shares = (int)std::min<size_t>((size_t)pool.threads, count);
-    std::vector<std::vector<std::string_view>> parts((size_t)shares);
-    std::vector<std::vector<ExactResult>> found((size_t)shares);
-    for (int k = 0; k < shares; k++) {
-        const size_t from = count * (size_t)k / (size_t)shares, to = count * (size_t)(k + 1) / (size_t)shares;
-        parts[(size_t)k].assign(patterns.begin() + (long)from, patterns.begin() + (long)to);
+    const std::vector<TreeSpan> spans = selectTreeSpans(q, patterns);
+    // A few more ranges than threads, so that a thread done with a light range takes
+    // another while a heavy one is still being searched.
+    std::vector<TreeRange> ranges = cutTreeRanges(spans, q.store.trees, 4 * pool.threads);
+    if (ranges.size() < 2) {
+        exactSearchTreeRange(q, patterns, spans, 0, q.store.trees, results, options);
+        noteTreeLocations(results, options);
+        return;
     }
+    std::vector<int> rangeOf((size_t)q.store.trees);
+    for (size_t k = 0; k < ranges.size(); k++)
+        for (int t = ranges[k].from; t < ranges[k].to; t++) rangeOf[(size_t)t] = (int)k;
+    for (size_t p = 0; p < count; p++) {
+        const TreeSpan& span = spans[p];
+        if (span.first >= span.last) continue;
+        for (size_t k = (size_t)rangeOf[(size_t)span.first]; k < ranges.size() && ranges[k].from < span.last; k++)
+            ranges[k].patterns.push_back((uint32_t)p);
+    }
+    results.assign(count, ExactResult());
+    if (options.inputs)
+        for (ExactResult& r : results) r.inputs.assign((size_t)q.catalogue.vectorWords, 0);
+    const int keep = options.keep >= 0 ? options.keep : q.settings->maxNum;
+    // Per range, the results of its patterns alone, kept until the range is joined.
+    std::vector<std::vector<ExactResult>> found(ranges.size());
     bool searchedWhole = false;
     auto task = [&](int worker, QueryRun& run, int k) {
         if (worker >= pool.threads) {
@@ -209,17 +294,38 @@ void searchExactShared(QueryRun& q, const std::vector<std::string_view>& pattern
             searchedWhole = true;
             return;
         }
+        const TreeRange& range = ranges[(size_t)k];
+        std::vector<std::string_view> own;
+        std::vector<TreeSpan> ownSpans;
+        own.reserve(range.patterns.size());
+        ownSpans.reserve(range.patterns.size());
         size_t longest = 0;
-        for (std::string_view p : parts[(size_t)k]) longest = std::max(longest, p.size());
+        for (uint32_t p : range.patterns) {
+            own.push_back(patterns[p]);
+            ownSpans.push_back(spans[p]);
+            longest = std::max(longest, patterns[p].size());
+        }
         std::vector<char>& scratch = pool.workers[(size_t)worker]->scratch;
         if (scratch.size() < longest + 1) scratch.resize(longest + 1);
         run.verifyBuffer = scratch.data();
-        exactSearchGroup(run, parts[(size_t)k], found[(size_t)k], options);
+        exactSearchTreeRange(run, own, ownSpans, range.from, range.to, found[(size_t)k], options);
     };
-    runOrdered(pool, q, shares, shares, task, [](int) {});
+    // Ranges are joined in tree order: a pattern's results of range k come before
+    // those of range k + 1, as one thread collects them.
+    auto deliver = [&](int k) {
+        if (searchedWhole) return;
+        TreeRange& range = ranges[(size_t)k];
+        std::vector<ExactResult>& part = found[(size_t)k];
+        for (size_t i = 0; i < range.patterns.size(); i++) joinExactResult(results[range.patterns[i]], part[i], keep);
+        std::vector<ExactResult>().swap(part);
+        std::vector<uint32_t>().swap(range.patterns);
+    };
+    // Each thread's own ranges side by side, the first for the first trees: batch after
+    // batch a tree is mapped and its blocks verified by the same thread, as long as
+    // the batches select the trees alike.
+    std::vector<int> homes(ranges.size());
+    for (size_t k = 0; k < ranges.size(); k++) homes[k] = (int)(k * (size_t)pool.threads / ranges.size());
+    runOrdered(pool, q, (int)ranges.size(), (int)ranges.size(), task, deliver, nullptr, &homes);
     if (searchedWhole) return;
-    results.clear();
-    results.reserve(count);
-    for (std::vector<ExactResult>& part : found)
-        for (ExactResult& r : part) results.push_back(std::move(r));
+    noteTreeLocations(results, options);
 }

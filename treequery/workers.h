@@ -51,15 +51,20 @@ void startWorkers(QueryRun& q, WorkerPool& pool, int threads);
 // on the main thread) and calls
 // deliver(i) on the calling thread in order. At most `ahead` tasks run beyond the
 // one waiting to be delivered (their results wait in memory). A progress line, when
-// given, is cleared before the lines of a task are printed.
+// given, is cleared before the lines of a task are printed. With `homes` (one worker
+// number per task) a worker takes its own tasks first, in order, and only then the
+// last tasks of others: work that reuses what a worker's run keeps (mapped trees,
+// verified blocks) stays on one thread from call to call.
 void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
                 const std::function<void(int worker, QueryRun& run, int task)>& task,
-                const std::function<void(int task)>& deliver, ProgressLine* progress = nullptr);
+                const std::function<void(int task)>& deliver, ProgressLine* progress = nullptr,
+                const std::vector<int>* homes = nullptr);
 
-// Exact patterns searched as exactSearchGroup() does, their results in pattern order;
-// with a pool the patterns are cut into one share per thread. A share that fails makes the main
-// thread search the whole list again, which stops with the error one thread meets
-// first.
+// Exact patterns searched as exactSearchGroup() does, their results in pattern order.
+// With a pool the trees are cut into ranges of about as many searches each (a few per
+// thread), each range searched for the whole list by one thread, and the results of
+// every pattern joined in tree order. A range that fails makes the main thread search
+// the whole list again, which stops with the error one thread meets first.
 struct ExactResult;
 struct GroupOptions;
 void searchExactShared(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,

@@ -65,6 +65,17 @@ inline Captured runProgram(const std::string& program, const std::string& argume
     return runCaptured(binary(program) + " " + arguments);
 }
 
+// Builds data set `prefix` in `dir` (ending in "/") from the FASTA file `fasta` there
+// with the three stages, names and coordinate map included, trees of at most
+// `treeNodes` records; true when every stage succeeded.
+inline bool buildWithStages(const std::string& dir, const std::string& prefix, const std::string& fasta,
+                            int treeNodes) {
+    const std::string set = " " + dir + " " + prefix + " -q";
+    return runCommand(binary("dnaprep") + " " + dir + set + " -Q -N " + fasta + " >/dev/null 2>&1") == 0 &&
+           runCommand(binary("runarray") + set + " >/dev/null 2>&1") == 0 &&
+           runCommand(binary("treebuild") + set + " -n " + std::to_string(treeNodes) + " >/dev/null 2>&1") == 0;
+}
+
 // Runs fn() in a forked child, which exits with status 0 when fn returns; what fn
 // checks with EXPECT or ASSERT is lost with the child, so check its outcome here.
 template <class Fn>

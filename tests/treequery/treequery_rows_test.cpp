@@ -94,9 +94,7 @@ TEST(TreequeryRows, RowsReadThePatternInTheFastaAndMissNone) {
         }
         writeFile(dir.path + "p.fa", patternFile);
         const std::string d = dir.path;
-        ASSERT_EQ(runCommand(binary("dnaprep") + " " + d + " " + d + " ds -q -Q -N g.fa >/dev/null 2>&1"), 0);
-        ASSERT_EQ(runCommand(binary("runarray") + " " + d + " ds -q >/dev/null 2>&1"), 0);
-        ASSERT_EQ(runCommand(binary("treebuild") + " " + d + " ds -q -n 40 >/dev/null 2>&1"), 0);
+        ASSERT_TRUE(buildWithStages(d, "ds", "g.fa", 40));
 
         for (int hd : {-1, 1, 2}) {
             for (const char* format : {"tsv", "bed"}) {
