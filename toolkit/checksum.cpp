@@ -1,6 +1,8 @@
 #include "toolkit/checksum.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
 #if defined(__x86_64__)
@@ -100,11 +102,6 @@ std::string damagedBlock(const std::string& path, uint64_t block, uint64_t start
 // Bytes read and hashed at a time when whole blocks are read on use: small enough to
 // stay in the cache between the read and the hash.
 constexpr size_t kHotPiece = 256 * 1024;
-
-// Bytes read at first for a checksum file's directory: the directory of a thousand
-// files, without the block tables after it (a data set's tree tables take a thousand
-// times more).
-constexpr size_t kDirectoryRead = 64 * 1024;
 
 }  // namespace
 
@@ -265,90 +262,84 @@ void writeChecksumFile(const std::string& path, const std::vector<ChecksumEntry>
 
 namespace {
 
-// Parses the directory of a checksum file into `sums` from `data`, the file's first
-// bytes (`fileBytes` in all): what is wrong with it, or "" with *more set when the
-// directory goes on beyond `data`.
-std::string readDirectory(ChecksumFile& sums, const std::string& data, size_t fileBytes, bool* more) {
+// Parses the directory of a checksum file (`size` bytes at `data`) into `sums`: what
+// is wrong with it, or "".
+std::string readDirectory(ChecksumFile& sums, const char* data, size_t size) {
     std::vector<ChecksumFile::Item>& items = sums.items;
     uint32_t& blockSize = sums.blockSize;
-    items.clear();
     size_t at = sizeof kMagic;
     bool past = false;
-    // Fields beyond `data` are beyond the file, or, when `data` is only its first
-    // bytes, a sign to read it whole.
     auto take = [&](void* out, size_t n) {
-        if (at + n > data.size()) {
-            if (data.size() < fileBytes) *more = true;
+        if (at + n > size) {
             past = true;
             return;
         }
-        memcpy(out, data.data() + at, n);
+        memcpy(out, data + at, n);
         at += n;
     };
     uint32_t count = 0;
     take(&blockSize, 4);
     take(&count, 4);
-    if (*more) return "";
-    if (blockSize == 0 || count > fileBytes / 36) return "header fields out of range";
+    if (blockSize == 0 || count > size / 36) return "header fields out of range";
     items.resize(count);
     for (ChecksumFile::Item& item : items) {
         uint32_t nameLength = 0;
         take(&nameLength, 4);
-        if (*more) return "";
-        if (past || nameLength > fileBytes - at) return "name runs past the end";
-        if (nameLength > data.size() - at) {
-            *more = true;
-            return "";
-        }
-        item.name.assign(data.data() + at, nameLength);
+        if (past || nameLength > size - at) return "name runs past the end";
+        item.name.assign(data + at, nameLength);
         at += nameLength;
         take(&item.bytes, 8);
         take(&item.whole, 8);
         take(&item.tableOffset, 8);
         take(&item.tableHash, 8);
     }
+    sums.byName.clear();
+    for (size_t i = 0; i < items.size(); i++) sums.byName.emplace(items[i].name, i);
     uint64_t headHash = 0;
     size_t headEnd = at;
     take(&headHash, 8);
-    if (*more) return "";
     if (past) return "directory runs past the end";
-    if (headHash != blockHash(data.data(), headEnd)) return "directory checksum differs";
+    if (headHash != blockHash(data, headEnd)) return "directory checksum differs";
     for (const ChecksumFile::Item& item : items) {
         uint64_t tableBytes = (item.bytes / blockSize + (item.bytes % blockSize != 0)) * sizeof(uint64_t);
-        if (item.tableOffset > fileBytes || tableBytes > fileBytes - item.tableOffset)
-            return "block table runs past the end";
+        if (item.tableOffset > size || tableBytes > size - item.tableOffset) return "block table runs past the end";
     }
-    sums.byName.clear();
-    for (size_t i = 0; i < items.size(); i++) sums.byName.emplace(items[i].name, i);
     return "";
 }
 
 }  // namespace
 
+ChecksumBytes::~ChecksumBytes() {
+    if (mapped) munmap(const_cast<char*>(data), size);
+}
+
 std::string ChecksumFile::read(const std::string& checksumPath) {
     *this = ChecksumFile();
     FileDescriptor fd(openFile(checksumPath.c_str(), 0));
     if (!fd.ok()) return "missing";
-    const int64_t size = fileSizeByStat(checksumPath.c_str());
-    const size_t fileBytes = (size_t)std::max<int64_t>(size, 0);
-    // Only the directory is needed here (the block tables are read as their files are
-    // opened): its first bytes, and the whole file only when the directory is longer.
-    std::string data;
-    for (size_t want = std::min(fileBytes, kDirectoryRead);; want = fileBytes) {
-        data.assign(want, '\0');
-        if (lseek(fd.fd, 0, SEEK_SET) != 0) return "no checksum header";
-        size_t got = readFully(fd.fd, data.data(), data.size(), checksumPath.c_str());
-        if (got != data.size() || fileBytes < sizeof kMagic + 8 + 8 ||
-            memcmp(data.data(), kMagic, sizeof kMagic) != 0)
+    struct stat info;
+    if (fstat(fd.fd, &info) != 0 || info.st_size < (off_t)(sizeof kMagic + 8 + 8)) return "no checksum header";
+    auto held = std::make_shared<ChecksumBytes>();
+    held->size = (size_t)info.st_size;
+    void* address = mmap(nullptr, held->size, PROT_READ, MAP_SHARED, fd.fd, 0);
+    if (address != MAP_FAILED) {
+        held->data = static_cast<const char*>(address);
+        held->mapped = true;
+    } else {
+        held->copy.assign(held->size, '\0');
+        if (readFully(fd.fd, held->copy.data(), held->size, checksumPath.c_str()) != held->size)
             return "no checksum header";
-        bool more = false;
-        std::string problem = readDirectory(*this, data, fileBytes, &more);
-        if (!more) {
-            if (!problem.empty()) *this = ChecksumFile();
-            else path = checksumPath;
-            return problem;
-        }
+        held->data = held->copy.data();
     }
+    if (memcmp(held->data, kMagic, sizeof kMagic) != 0) return "no checksum header";
+    std::string problem = readDirectory(*this, held->data, held->size);
+    if (!problem.empty()) {
+        *this = ChecksumFile();
+        return problem;
+    }
+    path = checksumPath;
+    bytes = std::move(held);
+    return "";
 }
 
 bool ChecksumFile::load(const std::string& checksumPath) {
@@ -375,8 +366,22 @@ std::string ChecksumFile::pathOf(const Item& item) const {
     return folderOf(path) + name;
 }
 
+const char* ChecksumFile::tableInPlace(const Item& item, std::string& problem) const {
+    const size_t tableBytes = (size_t)(item.bytes / blockSize + (item.bytes % blockSize != 0)) * sizeof(uint64_t);
+    const char* table = bytes->data + item.tableOffset;  // inside: checked by read()
+    if (blockHash(table, tableBytes) == item.tableHash) return table;
+    problem = "block table of " + baseName(pathOf(item)) + " differs from its checksum";
+    return nullptr;
+}
+
 std::string ChecksumFile::readBlockTable(const Item& item, std::vector<uint64_t>& table, WorkerStatus* fault) const {
     table.assign(item.bytes / blockSize + (item.bytes % blockSize != 0), 0);
+    if (bytes) {
+        std::string problem;
+        const char* inPlace = tableInPlace(item, problem);
+        if (inPlace) memcpy(table.data(), inPlace, table.size() * sizeof(uint64_t));
+        return problem;
+    }
     FileDescriptor fd(openFile(path.c_str(), 0));
     if (!fd.ok()) return "can't open checksum file " + path + ": " + strerror(errno);
     if (!preadExactly(fd.fd, table.data(), table.size() * sizeof(uint64_t), item.tableOffset, path, fault))
@@ -431,9 +436,20 @@ void VerifiedFile::attach(const ChecksumFile* sums, const std::string& filePath,
     }
     bytes = item->bytes;
     blockSize = sums->blockSize;
-    blocks = sums->blockTable(*item, fault);
-    if (failed()) return;
-    verified.assign(blocks.size(), 0);
+    if (sums->bytes) {
+        std::string problem;
+        table = sums->tableInPlace(*item, problem);
+        if (!table) {
+            raise(fault, "checksum file %s is damaged (%s)\n", sums->path.c_str(), problem.c_str());
+            return;
+        }
+        tableOwner = sums->bytes;
+    } else {
+        ownTable = sums->blockTable(*item, fault);
+        if (failed()) return;
+        table = reinterpret_cast<const char*>(ownTable.data());
+    }
+    verified.assign(item->bytes / blockSize + (item->bytes % blockSize != 0), 0);
     covered = true;
 }
 
@@ -448,8 +464,8 @@ void VerifiedFile::verifyBlock(uint64_t block, uint64_t offset, uint64_t length,
         if (!preadExactly(fd, buffer.data(), size, start, path, fault)) return;
         found = blockHash(buffer.data(), size);
     }
-    if (found != blocks[block]) {
-        raise(fault, "%s", damagedBlock(path, block, start, size, found, blocks[block]).c_str());
+    if (found != expected(block)) {
+        raise(fault, "%s", damagedBlock(path, block, start, size, found, expected(block)).c_str());
         return;
     }
     verified[block] = 1;
@@ -458,8 +474,11 @@ void VerifiedFile::verifyBlock(uint64_t block, uint64_t offset, uint64_t length,
 void VerifiedFile::verifyOnUse(uint64_t b, const char* data) {
     const uint64_t start = b * blockSize;
     const size_t size = (size_t)std::min<uint64_t>(blockSize, bytes - start);
+    // A search reaches blocks all over the file, so the table entry is seldom in the
+    // cache: asked for first, it arrives while the block is hashed.
+    __builtin_prefetch(table + b * sizeof(uint64_t));
     const uint64_t found = blockHash(data, size);
-    if (found != blocks[b]) stopOnDamage(damagedBlock(path, b, start, size, found, blocks[b]));
+    if (found != expected(b)) stopOnDamage(damagedBlock(path, b, start, size, found, expected(b)));
     verified[b] = 1;
 }
 

@@ -21,6 +21,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -74,11 +75,28 @@ std::string checksumName(const std::string& checksumPath, const std::string& fil
 // Writes the checksum file at `path` atomically (temporary name, then rename).
 void writeChecksumFile(const std::string& path, const std::vector<ChecksumEntry>& entries);
 
-// A checksum file as a reader sees it: the directory is read and checked at load;
-// block tables are read when a covered file is opened.
+// A checksum file's bytes as a reader holds them: mapped read-only (read whole when it
+// cannot be mapped), for as long as any reader of its block tables needs them.
+struct ChecksumBytes {
+    const char* data = nullptr;
+    size_t size = 0;
+    bool mapped = false;
+    std::string copy;  // the bytes when not mapped
+    ChecksumBytes() = default;
+    ChecksumBytes(const ChecksumBytes&) = delete;
+    ChecksumBytes& operator=(const ChecksumBytes&) = delete;
+    ~ChecksumBytes();
+};
+
+// A checksum file as a reader sees it: the directory is checked at load; a block
+// table is checked when its covered file is opened.
 struct ChecksumFile {
     std::string path;  // empty when the data set has none
     uint32_t blockSize = kChecksumBlock;
+    // The file's bytes (shared by the copies of this object and the VerifiedFiles that
+    // use its tables): a data set's trees attach one table each, and a copy of each
+    // into memory of its own cost more than the search of a short pattern.
+    std::shared_ptr<const ChecksumBytes> bytes;
     struct Item {
         std::string name;
         uint64_t bytes, whole, tableOffset, tableHash;
@@ -105,6 +123,9 @@ struct ChecksumFile {
     // The block table of `item`, checked against its hash (fatal on mismatch, or
     // recorded in `fault` when given).
     std::vector<uint64_t> blockTable(const Item& item, WorkerStatus* fault = nullptr) const;
+    // The block table of `item` where it lies in `bytes`, checked against its hash:
+    // null (and `problem` set) when it differs.
+    const char* tableInPlace(const Item& item, std::string& problem) const;
 };
 
 // The entry of a listed file as its writer made it (block table read and checked;
@@ -125,8 +146,17 @@ struct VerifiedFile {
     std::string path;
     uint64_t bytes = 0;
     uint32_t blockSize = kChecksumBlock;
-    std::vector<uint64_t> blocks;
+    // The block hashes: 8 little-endian bytes per block, in the checksum file's bytes
+    // (kept alive by `tableOwner`) or, when it is not held, in `ownTable`.
+    const char* table = nullptr;
+    std::shared_ptr<const ChecksumBytes> tableOwner;
+    std::vector<uint64_t> ownTable;
     std::vector<uint8_t> verified;
+    uint64_t expected(uint64_t b) const {
+        uint64_t hash;
+        memcpy(&hash, table + b * sizeof(uint64_t), sizeof hash);
+        return hash;
+    }
     bool covered = false;
     // When set, a fault is recorded here (the first one only, as fatal() would print
     // it) instead of stopping the program: for files read by worker threads that

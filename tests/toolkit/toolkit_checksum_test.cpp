@@ -178,9 +178,8 @@ TEST(ChecksumsDeathTest, DamagedChecksumFilesAndOtherSizesAreRefused) {
     EXPECT_DEATH(ChecksumFile().load(sumPath), "is damaged");
 }
 
-TEST(ChecksumsDeathTest, DirectoriesLongerThanTheirFirstReadAreReadWhole) {
-    // A reader takes the directory from the file's first bytes unless it goes on
-    // beyond them: thousands of listed files, the real one last.
+TEST(ChecksumsDeathTest, LongDirectoriesAreReadWholeAndDamageInThemIsRefused) {
+    // Thousands of listed files, the real one last.
     Folder folder;
     const std::string real = folder.path + "f_last.stree";
     writeBytes(real, pseudoRandom(3 * kChecksumBlock + 5, 7));
@@ -201,7 +200,7 @@ TEST(ChecksumsDeathTest, DirectoriesLongerThanTheirFirstReadAreReadWhole) {
 
     const std::string original = testsupport::readFile(sumPath);
     std::string damaged = original;
-    damaged[150 * 1024] ^= 0x10;  // in the directory (about 310 KiB long), beyond its first read
+    damaged[150 * 1024] ^= 0x10;  // in the directory (about 310 KiB long)
     writeBytes(sumPath, damaged);
     EXPECT_DEATH(ChecksumFile().load(sumPath), "checksum file .*f.streesum is damaged");
     writeBytes(sumPath, original.substr(0, 100 * 1024));  // cut inside the directory
