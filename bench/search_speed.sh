@@ -5,7 +5,8 @@
 #  - Hamming 2: 10,000 20-mers, both strands, rows (treequery -U) next to
 #    `bowtie -f -v 2 -a`;
 #  - the cost of verification: 1,000 exact (read mode) and 100 Hamming-2 (-U)
-#    patterns with the data set's checksum files present and moved aside;
+#    patterns with the data set's checksum files present and moved aside, each run
+#    REPEAT times under one timer (a run takes some milliseconds);
 #  - -j 2 against -j 1 for the two searches above and for the tables of -H and of
 #    exact -U searches;
 #  - the first search after the page cache is dropped (needs root; says so when refused).
@@ -18,7 +19,7 @@
 #
 # Defaults: build/ and ../shared/data beside the repository, dmel_chr2R.fa.gz.
 # Environment: EXACT (100000), HAMMING (10000), SHORT_EXACT (1000), SHORT_HAMMING (100)
-# pattern counts. Needs vmatch, bowtie and /usr/bin/time (Debian packages vmatch,
+# pattern counts; REPEAT (20) runs of each short search of the verification part. Needs vmatch, bowtie and /usr/bin/time (Debian packages vmatch,
 # bowtie, time).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
@@ -81,15 +82,17 @@ run "bowtie -f -v 2 -a" bowtie -f -v 2 -a "$work/g.bt" "$work/hamming.fa"
 ratio "$hamming_wall" "$wall" "-U / bowtie"
 
 echo
-echo "== verification: checksum files present against moved aside (CPU seconds)"
+echo "== verification: checksum files present against moved aside (CPU seconds of ${REPEAT:-20} runs)"
 mkdir "$work/aside"
+# Short searches take some milliseconds: each is run REPEAT times under one timer.
+repeated=(bash -c 'n=$1; shift; for ((i = 0; i < n; i++)); do "$@" >/dev/null || exit 1; done' repeated "${REPEAT:-20}")
 verify_cost() {  # <label> <treequery arguments...>
   local label=$1 on off
   shift
-  run "$label, verified" "${tq[@]}" "$@"
+  run "$label, verified" "${repeated[@]}" "${tq[@]}" "$@"
   on=$cpu
   mv "$work/g.ST/"*sum "$work/aside/"
-  run "$label, unverified" "${tq[@]}" "$@"
+  run "$label, unverified" "${repeated[@]}" "${tq[@]}" "$@"
   off=$cpu
   mv "$work/aside/"*sum "$work/g.ST/"
   awk -v on="$on" -v off="$off" 'BEGIN { printf "    verification costs %+.0f%% CPU\n", (off > 0 ? 100 * (on - off) / off : 0) }'
@@ -111,9 +114,9 @@ threads() {  # <label> <treequery arguments...>
 }
 threads "exact read rows" -f "$work/exact.fa" -F tsv -B
 threads "exact -U rows" -U -f "$work/exact.fa" -F tsv -B
-threads "exact -U tables" -U -f "$work/short_exact.fa"
+threads "exact -U tables" -U -f "$work/exact.fa"
 threads "Hamming 2 -U rows" -U -H 2 -f "$work/hamming.fa" -F tsv -B
-threads "Hamming 2 -U tables" -U -H 2 -f "$work/short_hamming.fa"
+threads "Hamming 2 -U tables" -U -H 2 -f "$work/hamming.fa"
 
 echo
 echo "== cold page cache: 5,000 patterns, both strands"
