@@ -107,7 +107,7 @@ constexpr size_t kHotPiece = 256 * 1024;
 
 std::string firstFault(const ChecksumFile& sums, const ChecksumFile::Item& item, const std::string& path) {
     std::vector<uint64_t> table;
-    std::string problem = sums.readBlockTable(item, table, nullptr);
+    std::string problem = sums.readBlockTable(item, table);
     if (!problem.empty()) return problem;
     int64_t size = fileSizeByStat(path.c_str());
     if (size < 0) return "missing";
@@ -368,32 +368,27 @@ std::string ChecksumFile::pathOf(const Item& item) const {
 
 const char* ChecksumFile::tableInPlace(const Item& item, std::string& problem) const {
     const size_t tableBytes = (size_t)(item.bytes / blockSize + (item.bytes % blockSize != 0)) * sizeof(uint64_t);
+    if (!bytes) {
+        problem = "checksum file " + path + " is not loaded";
+        return nullptr;
+    }
     const char* table = bytes->data + item.tableOffset;  // inside: checked by read()
     if (blockHash(table, tableBytes) == item.tableHash) return table;
     problem = "block table of " + baseName(pathOf(item)) + " differs from its checksum";
     return nullptr;
 }
 
-std::string ChecksumFile::readBlockTable(const Item& item, std::vector<uint64_t>& table, WorkerStatus* fault) const {
+std::string ChecksumFile::readBlockTable(const Item& item, std::vector<uint64_t>& table) const {
     table.assign(item.bytes / blockSize + (item.bytes % blockSize != 0), 0);
-    if (bytes) {
-        std::string problem;
-        const char* inPlace = tableInPlace(item, problem);
-        if (inPlace) memcpy(table.data(), inPlace, table.size() * sizeof(uint64_t));
-        return problem;
-    }
-    FileDescriptor fd(openFile(path.c_str(), 0));
-    if (!fd.ok()) return "can't open checksum file " + path + ": " + strerror(errno);
-    if (!preadExactly(fd.fd, table.data(), table.size() * sizeof(uint64_t), item.tableOffset, path, fault))
-        return "";
-    if (blockHash(table.data(), table.size() * sizeof(uint64_t)) != item.tableHash)
-        return "block table of " + baseName(pathOf(item)) + " differs from its checksum";
-    return "";
+    std::string problem;
+    const char* inPlace = tableInPlace(item, problem);
+    if (inPlace) memcpy(table.data(), inPlace, table.size() * sizeof(uint64_t));
+    return problem;
 }
 
 std::vector<uint64_t> ChecksumFile::blockTable(const Item& item, WorkerStatus* fault) const {
     std::vector<uint64_t> table;
-    std::string problem = readBlockTable(item, table, fault);
+    std::string problem = readBlockTable(item, table);
     if (!problem.empty()) raise(fault, "checksum file %s is damaged (%s)\n", path.c_str(), problem.c_str());
     return table;
 }
@@ -436,19 +431,13 @@ void VerifiedFile::attach(const ChecksumFile* sums, const std::string& filePath,
     }
     bytes = item->bytes;
     blockSize = sums->blockSize;
-    if (sums->bytes) {
-        std::string problem;
-        table = sums->tableInPlace(*item, problem);
-        if (!table) {
-            raise(fault, "checksum file %s is damaged (%s)\n", sums->path.c_str(), problem.c_str());
-            return;
-        }
-        tableOwner = sums->bytes;
-    } else {
-        ownTable = sums->blockTable(*item, fault);
-        if (failed()) return;
-        table = reinterpret_cast<const char*>(ownTable.data());
+    std::string problem;
+    table = sums->tableInPlace(*item, problem);
+    if (!table) {
+        raise(fault, "checksum file %s is damaged (%s)\n", sums->path.c_str(), problem.c_str());
+        return;
     }
+    tableOwner = sums->bytes;
     verified.assign(item->bytes / blockSize + (item->bytes % blockSize != 0), 0);
     covered = true;
 }

@@ -117,9 +117,9 @@ struct ChecksumFile {
     const Item* find(const std::string& filePath) const;
     // The path of an item's file: beside the checksum file, its prefix filled in.
     std::string pathOf(const Item& item) const;
-    // Reads the block table of `item` into `table`: "" when it matches its hash, else
-    // what is wrong. A failed read is fatal, or recorded in `fault` when given.
-    std::string readBlockTable(const Item& item, std::vector<uint64_t>& table, WorkerStatus* fault = nullptr) const;
+    // Copies the block table of `item` into `table`: "" when it matches its hash, else
+    // what is wrong.
+    std::string readBlockTable(const Item& item, std::vector<uint64_t>& table) const;
     // The block table of `item`, checked against its hash (fatal on mismatch, or
     // recorded in `fault` when given).
     std::vector<uint64_t> blockTable(const Item& item, WorkerStatus* fault = nullptr) const;
@@ -147,10 +147,9 @@ struct VerifiedFile {
     uint64_t bytes = 0;
     uint32_t blockSize = kChecksumBlock;
     // The block hashes: 8 little-endian bytes per block, in the checksum file's bytes
-    // (kept alive by `tableOwner`) or, when it is not held, in `ownTable`.
+    // kept alive by `tableOwner`.
     const char* table = nullptr;
     std::shared_ptr<const ChecksumBytes> tableOwner;
-    std::vector<uint64_t> ownTable;
     std::vector<uint8_t> verified;
     uint64_t expected(uint64_t b) const {
         uint64_t hash;
