@@ -193,30 +193,46 @@ int searchGroup(QueryRun& q, int first) {
 }
 
 // Patterns searched within a Hamming distance from `first` on, up to the next exact
-// one, on the pool's threads: each worker searches a pattern on its own trees and
-// texts, and the main thread prints the tables in pattern order as one thread prints
-// them. Returns the pattern after them.
+// one, on the pool's threads: each worker searches a share of consecutive patterns on
+// its own trees and texts, and the main thread prints the tables in pattern order as
+// one thread prints them. A share done again on the main thread prints its tables as
+// it goes, as one thread does before a failure. Returns the pattern after them.
 int searchInexactShared(QueryRun& q, int first) {
     const int hd = q.settings->hamming > 0 ? q.settings->hamming : 0;
     std::vector<std::string> texts;
     for (int p = first; p < q.patternCount && !isExact(q, q.patterns[p]); p++) texts.emplace_back(q.patterns[p]);
     const int count = (int)texts.size();
+    WorkerPool& pool = *q.pool;
+    // Shares of some patterns each: a pattern alone takes less time than handing it
+    // over, and a few shares per thread still even out the load.
+    const int share = std::clamp(count / (16 * pool.threads), 1, 256);
+    const int shares = (count + share - 1) / share;
     std::vector<OccurrenceList> found((size_t)count);
-    std::vector<int> visited((size_t)count, 0);
-    auto task = [&](int, QueryRun& run, int i) {
-        const std::string& text = texts[(size_t)i];
-        visited[(size_t)i] = inexactFind(run, text.c_str(), (int)text.size(), hd, found[(size_t)i]);
-    };
-    auto deliver = [&](int i) {
+    std::vector<char> printed((size_t)shares, 0);
+    auto print = [&](int i) {
         const std::string& text = texts[(size_t)i];
         OccurrenceList& results = found[(size_t)i];
         printInexactTable(q, text.c_str(), (int)text.size(), hd, results);
-        noteSearchFinished(q, visited[(size_t)i]);
         free(results.items);
         results.items = nullptr;
         results.count = results.room = 0;
     };
-    runOrdered(*q.pool, q, count, 2 * q.pool->threads, task, deliver);
+    auto task = [&](int worker, QueryRun& run, int k) {
+        const int to = std::min(count, (k + 1) * share);
+        for (int i = k * share; i < to; i++) {
+            const std::string& text = texts[(size_t)i];
+            // The lines of a pattern stay together, in the order one thread notes them.
+            noteSearchFinished(run, inexactFind(run, text.c_str(), (int)text.size(), hd, found[(size_t)i]));
+            if (worker >= pool.threads) print(i);
+        }
+        if (worker >= pool.threads) printed[(size_t)k] = 1;
+    };
+    auto deliver = [&](int k) {
+        if (printed[(size_t)k]) return;
+        const int to = std::min(count, (k + 1) * share);
+        for (int i = k * share; i < to; i++) print(i);
+    };
+    runOrdered(pool, q, shares, 2 * pool.threads, task, deliver);
     return first + count;
 }
 
