@@ -446,6 +446,12 @@ bool treeAdmitsPattern(uint32_t low, uint32_t high, uint32_t minbits, uint32_t m
 
 OccurrenceList::~OccurrenceList() { free(items); }
 
+void OccurrenceList::release() {
+    free(items);
+    items = nullptr;
+    count = room = 0;
+}
+
 void OccurrenceList::append(int input, int position) {
     if (count == room) {
         int grown = room == 0 ? 10 : (room > 0x3fffffff ? -1 : room * 2);

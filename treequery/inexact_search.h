@@ -46,6 +46,8 @@ struct OccurrenceList {
     OccurrenceList& operator=(const OccurrenceList&) = delete;
     ~OccurrenceList();
     void append(int input, int position);
+    // Frees the items: the list is empty again.
+    void release();
     // Input first, then position, both ascending.
     void sort();
     // Keeps one of each run of equal occurrences (after sort()).

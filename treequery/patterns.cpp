@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -213,9 +212,7 @@ int searchInexactShared(QueryRun& q, int first) {
         const std::string& text = texts[(size_t)i];
         OccurrenceList& results = found[(size_t)i];
         printInexactTable(q, text.c_str(), (int)text.size(), hd, results);
-        free(results.items);
-        results.items = nullptr;
-        results.count = results.room = 0;
+        results.release();
     };
     auto task = [&](int worker, QueryRun& run, int k) {
         const int to = std::min(count, (k + 1) * share);
