@@ -55,10 +55,24 @@ bool confirmMatch(const Node& leaf, const char* text, int budget, int marks, con
 
 // ---- The walk ----
 
-// One pending branch of the walk: a record, the bit depth of its parent, the budget
-// left and the branch's marks.
+// A tree the walk reaches: its records, count and checksums, whether it is the one
+// loaded in the store or one of several mapped trees walked side by side.
+struct WalkTree {
+    const Node* records;
+    uint32_t nodes;
+    VerifiedFile* sums;  // a mapped tree's checksums: each record's block is verified on first use
+    int index;           // divider index, for the messages on damage
+};
+
+WalkTree loadedTree(const TreeStore& store) {
+    return WalkTree{store.tree, (uint32_t)store.treeNodes, store.mappedSums, store.treeIndex};
+}
+
+// One pending branch of the walk: a tree and a record in it, the bit depth of the
+// record's parent, the budget left and the branch's marks.
 struct Branch {
     uint32_t node;
+    int tree;  // index into TreeWalk::trees
     long long depth;
     int budget;
     int marks;
@@ -66,11 +80,8 @@ struct Branch {
 
 struct TreeWalk {
     const TreeStore& store;
-    // The loaded tree, kept here: the walk reads them at every record.
-    const Node* const tree;
-    const uint32_t nodes;
+    const std::vector<WalkTree>& trees;
     const uint32_t inputs;
-    VerifiedFile* const sums;  // a mapped tree's checksums: each record's block is verified on first use
     InputTexts& texts;
     const InexactPattern& pattern;
     OccurrenceList& results;
@@ -78,73 +89,84 @@ struct TreeWalk {
     std::vector<Mark> marks;
     std::vector<Branch> branches;
     std::vector<std::pair<uint32_t, long long>> collectStack;
-    long long steps = 0;
-    long long stepLimit;
+    std::vector<long long> steps;  // per tree
 
-    TreeWalk(QueryRun& q, const InexactPattern& p, OccurrenceList& r)
+    TreeWalk(QueryRun& q, const std::vector<WalkTree>& walked, const InexactPattern& p, OccurrenceList& r)
         : store(q.store),
-          tree(q.store.tree),
-          nodes((uint32_t)q.store.treeNodes),
+          trees(walked),
           inputs((uint32_t)q.catalogue.inputs),
-          sums(q.store.mappedSums),
           texts(q.texts),
           pattern(p),
           results(r),
           marked((size_t)p.m, 0),
-          stepLimit(3LL * q.store.treeNodes + 8) {}
+          steps(walked.size(), 0) {}
 
-    // Record `index`; an index beyond the tree is a corrupt tree.
-    const Node& record(uint32_t index) const {
-        if (index >= nodes) corruptTree(store, "record index", index);
-        if (sums) sums->verifyInMemory(tree, (uint64_t)index * sizeof(Node), sizeof(Node));
-        return tree[index];
+    [[noreturn]] void corrupt(int tree, const char* what, long long value) const {
+        corruptTreeFile(store, trees[(size_t)tree].index, (int)trees[(size_t)tree].nodes, what, value);
+    }
+    // Record `index` of a tree; an index beyond the tree is a corrupt tree.
+    const Node& record(int tree, uint32_t index) const {
+        const WalkTree& t = trees[(size_t)tree];
+        if (index >= t.nodes) corrupt(tree, "record index", index);
+        if (t.sums) t.sums->verifyInMemory(t.records, (uint64_t)index * sizeof(Node), sizeof(Node));
+        return t.records[index];
     }
     // Input of a leaf; one beyond the catalogue is a corrupt tree.
-    int inputOf(const Node& leaf) const {
+    int inputOf(int tree, const Node& leaf) const {
         const uint32_t input = leafInput(leaf);
-        if (input >= inputs) corruptTree(store, "input number", input);
+        if (input >= inputs) corrupt(tree, "input number", input);
         return (int)input;
+    }
+    // Character position of a leaf at bit depth `depth`, which holds the whole pattern.
+    int positionOf(int tree, int input, long long depth) const {
+        if (depth < 2LL * pattern.m) corrupt(tree, "leaf bit depth below the pattern", depth);
+        const WalkTree& t = trees[(size_t)tree];
+        return leafPositionIn(store, t.index, (int)t.nodes, input, depth);
     }
 
     // In a sound tree the walk, the first-leaf descents and the collections each
-    // reach a record at most once; more steps mean the child fields form a cycle.
-    const Node& visit(uint32_t index) {
-        if (++steps > stepLimit) corruptTree(store, "walk steps (the child fields form a cycle)", steps);
-        return record(index);
+    // reach a record of a tree at most once; more steps mean the child fields form a cycle.
+    const Node& visit(int tree, uint32_t index) {
+        long long& taken = steps[(size_t)tree];
+        if (++taken > 3LL * trees[(size_t)tree].nodes + 8)
+            corrupt(tree, "walk steps (the child fields form a cycle)", taken);
+        return record(tree, index);
     }
 
-    void appendLeaf(const Node& leaf, long long depth) {
-        int input = inputOf(leaf);
-        if (depth < 2LL * pattern.m) corruptTree(store, "leaf bit depth below the pattern", depth);
-        results.append(input, leafPosition(store, input, depth));
+    void appendLeaf(int tree, const Node& leaf, long long depth) {
+        const int input = inputOf(tree, leaf);
+        results.append(input, positionOf(tree, input, depth));
     }
 
-    // Every leaf below record v, whose parent lies at bit depth b.
-    void collectMatchLeaves(uint32_t v, long long b) {
+    // Every leaf below record v of a tree, whose parent lies at bit depth b.
+    void collectMatchLeaves(int tree, uint32_t v, long long b) {
         collectStack.clear();
         collectStack.emplace_back(v, b);
         while (!collectStack.empty()) {
             auto [index, depth] = collectStack.back();
             collectStack.pop_back();
             for (;;) {
-                const Node& node = visit(index);
+                const Node& node = visit(tree, index);
                 if (moreFollows(node)) {
                     // Leaves that end at this record's depth follow it in its chain.
-                    const long long chainDepth = depth + edgeLength(record(index + 1));
+                    const long long chainDepth = depth + edgeLength(record(tree, index + 1));
                     for (uint32_t r = index + 1;; r++) {
-                        const Node& leaf = visit(r);
-                        if (!isLeaf(leaf)) corruptTree(store, "interior record inside a leaf chain", r);
-                        appendLeaf(leaf, chainDepth);
+                        const Node& leaf = visit(tree, r);
+                        if (!isLeaf(leaf)) corrupt(tree, "interior record inside a leaf chain", r);
+                        appendLeaf(tree, leaf, chainDepth);
                         if (!moreFollows(leaf)) break;
                     }
                 }
                 if (isLeaf(node)) {
-                    appendLeaf(node, depth + edgeLength(node));
+                    appendLeaf(tree, node, depth + edgeLength(node));
                     break;
                 }
                 const long long below = depth + edgeLength(node);
                 if (child0(node)) {
-                    if (child1(node)) collectStack.emplace_back(child1(node), below);
+                    if (child1(node)) {
+                        collectStack.emplace_back(child1(node), below);
+                        prefetchNode(tree, child1(node));
+                    }
                     index = child0(node);
                 } else if (child1(node)) {
                     index = child1(node);
@@ -156,98 +178,98 @@ struct TreeWalk {
         }
     }
 
-    // A place where the pattern ends, on the edge into `node` (parent at `depth`),
-    // waiting for its text: all leaves below it share their first 2m bits, so one
-    // comparison with the text of its first leaf stands for all of them.
-    struct Candidate {
-        Branch at;
-        uint32_t leaf;
-        const char* text;
-    };
-
-    Candidate findFirstLeaf(const Branch& at) {
-        uint32_t index = at.node;
-        long long depth = at.depth;
-        for (;;) {
-            const Node& node = visit(index);
-            depth += edgeLength(node);
-            if (isLeaf(node)) break;
-            uint32_t next = child0(node) ? child0(node) : child1(node);
-            if (!next) fatal("problem in confirmMatch\n");
-            index = next;
-        }
-        const int input = inputOf(record(index));
-        if (depth < 2LL * pattern.m) corruptTree(store, "leaf bit depth below the pattern", depth);
-        return Candidate{at, index, confirmText(texts, input, leafPosition(store, input, depth), pattern.m)};
+    void prefetchNode(int tree, uint32_t index) const {
+        const WalkTree& t = trees[(size_t)tree];
+        if (index < t.nodes) __builtin_prefetch(&t.records[index]);
     }
 
-    void confirmCandidate(const Candidate& c) {
-        if (confirmMatch(record(c.leaf), c.text, c.at.budget, c.at.marks, marks, pattern, marked))
-            collectMatchLeaves(c.at.node, c.at.depth);
-    }
-
-    void prefetchNode(uint32_t index) const {
-        if (index < nodes) __builtin_prefetch(&tree[index]);
-    }
-
-    // One lane of the walk: a branch on its way down, or a candidate whose text is on
-    // its way into the cache.
-    enum LaneState { kIdle, kWalking, kConfirming };
+    // One lane of the walk: a branch on its way down; a place where the pattern ends,
+    // on the edge into the branch's record, on its way down to the first leaf below
+    // (all leaves there share their first 2m bits, so one comparison with that leaf's
+    // text stands for all of them); or that leaf's text on its way into the cache.
+    enum LaneState { kIdle, kWalking, kDescending, kConfirming };
     struct Lane {
         LaneState state = kIdle;
         Branch at{};
-        Candidate candidate{};
+        uint32_t index = 0;      // kDescending: the record reached; kConfirming: the leaf
+        long long depth = 0;     // kDescending: the bit depth of its parent
+        const char* text = nullptr;  // kConfirming
     };
+
+    // One step of a descending lane: the record at its head, and the next one asked for.
+    LaneState descend(Lane& lane) {
+        const int tree = lane.at.tree;
+        const Node& node = visit(tree, lane.index);
+        lane.depth += edgeLength(node);
+        if (!isLeaf(node)) {
+            const uint32_t next = child0(node) ? child0(node) : child1(node);
+            if (!next) fatal("problem in confirmMatch\n");
+            lane.index = next;
+            prefetchNode(tree, next);
+            return kDescending;
+        }
+        const int input = inputOf(tree, record(tree, lane.index));
+        lane.text = confirmText(texts, input, positionOf(tree, input, lane.depth), pattern.m);
+        __builtin_prefetch(lane.text);
+        __builtin_prefetch(lane.text + pattern.m - 1);
+        return kConfirming;
+    }
+
+    void confirm(const Lane& lane) {
+        const int tree = lane.at.tree;
+        if (confirmMatch(record(tree, lane.index), lane.text, lane.at.budget, lane.at.marks, marks, pattern, marked))
+            collectMatchLeaves(tree, lane.at.node, lane.at.depth);
+    }
 
     // One step of a walking lane: the record at the branch's head. Returns the lane's
     // next state.
     LaneState step(Lane& lane) {
         Branch& at = lane.at;
-        const Node& node = visit(at.node);
+        const Node& node = visit(at.tree, at.node);
         const long long p = at.depth + edgeLength(node);
         if (p >= 2LL * pattern.m) {
-            lane.candidate = findFirstLeaf(at);
-            __builtin_prefetch(lane.candidate.text);
-            __builtin_prefetch(lane.candidate.text + pattern.m - 1);
-            return kConfirming;
+            lane.index = at.node;
+            lane.depth = at.depth;
+            return descend(lane);  // the record is at hand
         }
         if (isLeaf(node)) return kIdle;  // this suffix is shorter than the pattern
         const uint32_t zero = child0(node), one = child1(node);
         const uint8_t x = pattern.bits[(size_t)p];
         if (x == 2) {  // "*": both ways at no cost
-            if (zero) branches.push_back(Branch{zero, p, at.budget, at.marks});
+            if (zero) branches.push_back(Branch{zero, at.tree, p, at.budget, at.marks});
             if (!one) return kIdle;
-            at = Branch{one, p, at.budget, at.marks};
-            prefetchNode(one);
+            at = Branch{one, at.tree, p, at.budget, at.marks};
+            prefetchNode(at.tree, one);
             return kWalking;
         }
         const uint32_t match = x ? one : zero, other = x ? zero : one;
         if (other) {
             const int j = (int)(p / 2);
             if (at.marks >= 0 && marks[(size_t)at.marks].position == j) {
-                branches.push_back(Branch{other, p, at.budget, at.marks});
+                branches.push_back(Branch{other, at.tree, p, at.budget, at.marks});
             } else if (at.budget > 0) {
                 marks.push_back(Mark{j, at.marks});
-                branches.push_back(Branch{other, p, at.budget - 1, (int)marks.size() - 1});
+                branches.push_back(Branch{other, at.tree, p, at.budget - 1, (int)marks.size() - 1});
             }
         }
         if (!match) return kIdle;
-        at = Branch{match, p, at.budget, at.marks};
-        prefetchNode(match);
+        at = Branch{match, at.tree, p, at.budget, at.marks};
+        prefetchNode(at.tree, match);
         return kWalking;
     }
 
-    // Branch-and-bound over the branching bits: at each one the matching child goes
-    // on at no cost and the other child waits as a branch of its own, at the cost of
-    // one mismatch, charged once per character position. Several branches walk side
-    // by side, one record each in turn, so that the wait for one branch's next record
-    // overlaps the work on the others.
+    // Branch-and-bound over the branching bits, from the root of every tree: at each
+    // bit the matching child goes on at no cost and the other child waits as a branch
+    // of its own, at the cost of one mismatch, charged once per character position.
+    // Several branches walk side by side, one record each in turn, so that the wait
+    // for one branch's next record overlaps the work on the others; the trees walked
+    // together give the lanes work from the first record on.
     void suffixTraverse() {
-        constexpr int kLanes = 8;
+        constexpr int kLanes = 16;
         Lane lanes[kLanes];
         branches.clear();
         marks.clear();
-        branches.push_back(Branch{0, 0, pattern.hd, -1});
+        for (int t = (int)trees.size() - 1; t >= 0; t--) branches.push_back(Branch{0, t, 0, pattern.hd, -1});
         for (;;) {
             int busy = 0;
             for (Lane& lane : lanes) {
@@ -255,25 +277,52 @@ struct TreeWalk {
                     lane.at = branches.back();
                     branches.pop_back();
                     lane.state = kWalking;
-                    prefetchNode(lane.at.node);
+                    prefetchNode(lane.at.tree, lane.at.node);
+                    busy++;
                     continue;  // its record arrives while the other lanes work
                 }
                 if (lane.state == kWalking) {
                     lane.state = step(lane);
+                } else if (lane.state == kDescending) {
+                    lane.state = descend(lane);
                 } else if (lane.state == kConfirming) {
-                    confirmCandidate(lane.candidate);
+                    confirm(lane);
                     lane.state = kIdle;
                 }
                 if (lane.state != kIdle) busy++;
             }
-            if (busy == 0 && branches.empty()) {
-                bool waiting = false;
-                for (const Lane& lane : lanes) waiting |= lane.state != kIdle;
-                if (!waiting) break;
-            }
+            if (busy == 0 && branches.empty()) break;
         }
     }
 };
+
+// Walks `walked` (loaded or mapped trees) for `pattern`, appending what it confirms.
+void searchTrees(QueryRun& q, const std::vector<WalkTree>& walked, const InexactPattern& pattern,
+                 OccurrenceList& results) {
+    TreeWalk walk(q, walked, pattern, results);
+    walk.suffixTraverse();
+}
+
+// Walks every tree whose keys the pattern (within its distance) can reach: mapped
+// trees side by side in one walk, read trees one at a time as each is loaded.
+// Returns the number of trees walked.
+int searchAdmittedTrees(QueryRun& q, const InexactPattern& pattern, uint32_t minbits, uint32_t maxbits,
+                        OccurrenceList& results) {
+    std::vector<WalkTree> mapped;
+    int searched = 0;
+    for (int t = 0; t < q.store.trees; t++) {
+        const Divider& d = q.store.dividers[t];
+        if (!treeAdmitsPattern(d.from, d.to, minbits, maxbits, pattern.m)) continue;
+        loadTree(q.store, t, kLoadForHamming);
+        searched++;
+        if (q.store.mapped)
+            mapped.push_back(loadedTree(q.store));
+        else
+            searchTrees(q, {loadedTree(q.store)}, pattern, results);
+    }
+    if (!mapped.empty()) searchTrees(q, mapped, pattern, results);
+    return searched;
+}
 
 // ---- Searching by pieces (pigeonhole split) ----
 
@@ -359,12 +408,7 @@ void searchByPieces(QueryRun& q, const InexactPattern& pattern, const PieceSplit
         uint32_t minbits, maxbits;
         patternKeyRange(piece, length, budget, &minbits, &maxbits);
         places.count = 0;
-        for (int t = 0; t < q.store.trees; t++) {
-            const Divider& d = q.store.dividers[t];
-            if (!treeAdmitsPattern(d.from, d.to, minbits, maxbits, length)) continue;
-            loadTree(q.store, t, kLoadForHamming);
-            searchLoadedTree(q, search, places);
-        }
+        searchAdmittedTrees(q, search, minbits, maxbits, places);
         // The starts lie all over the text: a batch of them is asked for before the
         // first is compared, so that their cache misses overlap.
         constexpr int kBatch = 16;
@@ -478,8 +522,7 @@ void OccurrenceList::sort() {
 }
 
 void searchLoadedTree(QueryRun& q, const InexactPattern& pattern, OccurrenceList& results) {
-    TreeWalk walk(q, pattern, results);
-    walk.suffixTraverse();
+    searchTrees(q, {loadedTree(q.store)}, pattern, results);
 }
 
 int inexactFind(QueryRun& q, const char* pattern, int m, int hd, OccurrenceList& results) {
@@ -533,15 +576,19 @@ int inexactCollect(QueryRun& q, const char* pattern, int m, int hd, OccurrenceLi
     PieceSplit split;
     if (usePieces(s) && hd > 0 && !strchr(pattern, '*')) split = choosePieces(q.catalogue, m, hd);
 
-    int searched = 0;
-    for (int t = 0; t < q.store.trees; t++) {
-        const Divider& d = q.store.dividers[t];
-        if (!treeAdmitsPattern(d.from, d.to, minbits, maxbits, m)) continue;
-        loadTree(q.store, t, kLoadForHamming);
-        searched++;
-        if (split.pieces == 1) searchLoadedTree(q, search, results);
+    int searched;
+    if (split.pieces == 1) {
+        searched = searchAdmittedTrees(q, search, minbits, maxbits, results);
+    } else {
+        searched = 0;
+        for (int t = 0; t < q.store.trees; t++) {
+            const Divider& d = q.store.dividers[t];
+            if (!treeAdmitsPattern(d.from, d.to, minbits, maxbits, m)) continue;
+            loadTree(q.store, t, kLoadForHamming);
+            searched++;
+        }
+        searchByPieces(q, search, split, results);
     }
-    if (split.pieces > 1) searchByPieces(q, search, split, results);
     results.sort();
     if (split.pieces > 1) results.dropRepeats();  // a start that more than one piece names
     return searched;

@@ -180,14 +180,22 @@ void mapForHamming(TreeStore& store, int t) {
 std::string treePath(const TreeStore& store, int t) { return dataSetPath(store.treeBase, FileKind::trees, t); }
 
 void corruptTree(const TreeStore& store, const char* what, long long value) {
-    std::string path = treePath(store, store.treeIndex);
+    corruptTreeFile(store, store.treeIndex, store.treeNodes, what, value);
+}
+
+void corruptTreeFile(const TreeStore& store, int t, int nodes, const char* what, long long value) {
+    std::string path = treePath(store, t);
     fatal("corrupt suffix tree file \"%s\": %s %lld out of range (%d nodes, %d inputs)\n", path.c_str(), what, value,
-          store.treeNodes, store.catalogue->inputs);
+          nodes, store.catalogue->inputs);
 }
 
 int leafPosition(const TreeStore& store, int input, long long depth) {
+    return leafPositionIn(store, store.treeIndex, store.treeNodes, input, depth);
+}
+
+int leafPositionIn(const TreeStore& store, int t, int nodes, int input, long long depth) {
     long long bits = store.catalogue->bitLengths[input];
-    if (depth < 0 || depth > bits) corruptTree(store, "leaf bit depth", depth);
+    if (depth < 0 || depth > bits) corruptTreeFile(store, t, nodes, "leaf bit depth", depth);
     return (int)((bits - depth) / 2);
 }
 

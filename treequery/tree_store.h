@@ -96,6 +96,8 @@ std::string treePath(const TreeStore& store, int t);
 // Stops with a message naming the tree when a record index or an input number of
 // the loaded tree is out of range.
 [[noreturn]] void corruptTree(const TreeStore& store, const char* what, long long value);
+// The same for tree `t` of `nodes` records, loaded or not (a walk over several mapped trees).
+[[noreturn]] void corruptTreeFile(const TreeStore& store, int t, int nodes, const char* what, long long value);
 
 inline const Node& treeNode(const TreeStore& store, uint32_t index) {
     if (index >= (uint32_t)store.treeNodes) corruptTree(store, "record index", index);
@@ -111,6 +113,7 @@ inline int leafInputChecked(const TreeStore& store, const Node& n) {
 // Character position of a leaf of `input` at bit depth `depth`; a depth beyond the
 // input's bit length (or odd) is a corrupt tree.
 int leafPosition(const TreeStore& store, int input, long long depth);
+int leafPositionIn(const TreeStore& store, int t, int nodes, int input, long long depth);
 
 // Loads "<tree base>.streesum" when there is one; false when the trees are unverified.
 bool loadTreeSums(TreeStore& store);
