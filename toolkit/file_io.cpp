@@ -6,13 +6,14 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "toolkit/run.h"
 
 namespace {
-constexpr size_t kWritePiece = 262144;
+constexpr size_t kWritePiece = 2 << 20;
 }  // namespace
 
 std::string formatPath(size_t limit, const char* fmt, ...) {
@@ -107,3 +108,8 @@ void FileDescriptor::reset(int d) {
     fd = d;
 }
 
+void* mapFileReadOnly(int fd, size_t bytes) {
+    void* address = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
+    if (address != MAP_FAILED) madvise(address, bytes, MADV_HUGEPAGE);  // a hint: refused, the pages stay small
+    return address;
+}

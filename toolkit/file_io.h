@@ -35,9 +35,18 @@ int64_t fileSizeByStat(const char* path);
 // set when a read fails.
 ssize_t readAll(int fd, void* buffer, size_t size, int64_t offset = -1);
 
-// writeAll writes in pieces of 262144 bytes and returns the bytes written: fewer only
-// when a write fails (errno set), and -1 when it fails before the first byte.
+// writeAll writes in pieces of 2 MiB and returns the bytes written: fewer only when a
+// write fails (errno set), and -1 when it fails before the first byte. A piece of 2 MiB
+// lets the page cache keep the file in huge pages where the system can (see
+// mapFileReadOnly).
 int64_t writeAll(int fd, const void* buffer, size_t length, int64_t offset = -1);
+
+// Maps the first `bytes` bytes of a file read-only and shared; MAP_FAILED when the
+// mapping fails. The mapping asks for huge pages: a search that jumps between the
+// records of hundreds of megabytes of trees otherwise pays a TLB miss at nearly every
+// record. They are used when the page cache holds the file in 2 MiB pieces (written
+// so by writeAll, or read in through such a mapping: then 2 MiB per missing page).
+void* mapFileReadOnly(int fd, size_t bytes);
 
 // writeAll that stops with "## ERROR: can't write <n> bytes to <path> ..."
 // when fewer bytes than asked were written (a full disk must never pass as success).

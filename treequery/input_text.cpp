@@ -34,7 +34,7 @@ ssize_t readTextRange(InputTexts& texts, int input, int fd, int64_t offset, char
 
 // Every mapping of a text: the whole file, read-only; null when the mapping fails.
 const char* mapText(int fd, size_t size) {
-    void* address = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    void* address = mapFileReadOnly(fd, size);
     return address == MAP_FAILED ? nullptr : static_cast<const char*>(address);
 }
 

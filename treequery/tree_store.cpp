@@ -64,7 +64,7 @@ ssize_t readTreeRange(VerifiedFile& sums, int fd, int64_t offset, void* buffer, 
 // Every mapping of a tree file: its first `bytes` bytes, read-only; MAP_FAILED when
 // the mapping fails. Its blocks are verified as records are reached: treeNode() and
 // the Hamming walk per record (through store.mappedSums), the traversal whole.
-void* mapTreeFile(int fd, size_t bytes) { return mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0); }
+void* mapTreeFile(int fd, size_t bytes) { return mapFileReadOnly(fd, bytes); }
 
 // ---- Mappings ----
 
