@@ -266,6 +266,7 @@ struct TreeWalk {
     // together give the lanes work from the first record on.
     void suffixTraverse() {
         constexpr int kLanes = 16;
+        static_assert(kLanes <= kMappedTexts, "the text of every confirming lane stays mapped");
         Lane lanes[kLanes];
         branches.clear();
         marks.clear();
@@ -356,8 +357,14 @@ double ballSize(int d, int e) {
 // prefix that the text holds) and the occurrences it then collects and confirms.
 double searchCost(int length, int budget, double n) {
     double walk = 0;
-    for (int d = 1; d <= length; d++) walk += ballSize(d, budget) * std::min(1.0, n / std::pow(4.0, d));
-    return walk + ballSize(length, budget) * n / std::pow(4.0, length) + 20;
+    for (int d = 1; d <= length; d++) walk += ballSize(d, budget) * std::min(1.0, std::ldexp(n, -2 * d));
+    return walk + ballSize(length, budget) * std::ldexp(n, -2 * length) + 20;
+}
+
+double splitCost(const PieceSplit& split, double n) {
+    double cost = 0;
+    for (int i = 0; i < split.pieces; i++) cost += searchCost(split.length[i], split.budget[i], n);
+    return cost;
 }
 
 PieceSplit cutIntoPieces(int m, int hd, int k) {
@@ -374,6 +381,10 @@ PieceSplit cutIntoPieces(int m, int hd, int k) {
 }
 
 // The cut with the least expected work; one piece is the walk of the whole pattern.
+// From the even cut into k pieces, characters move from a piece to its neighbour
+// while that lowers the cost: a piece allowed a mismatch names fewer places when it
+// is longer, one that must match exactly can be shorter (20 characters within 2:
+// 11 within 1 and 9 exact name a third of the places that 10 and 10 name).
 PieceSplit choosePieces(const QueryCatalogue& catalogue, int m, int hd) {
     double n = 0;
     for (int i = 0; i < catalogue.inputs; i++) n += catalogue.bitLengths[i] / 2;
@@ -381,8 +392,25 @@ PieceSplit choosePieces(const QueryCatalogue& catalogue, int m, int hd) {
     double bestCost = searchCost(m, hd, n);
     for (int k = 2; k <= hd + 1 && k <= kMaxPieces && k <= m; k++) {
         PieceSplit split = cutIntoPieces(m, hd, k);
-        double cost = 0;
-        for (int i = 0; i < k; i++) cost += searchCost(split.length[i], split.budget[i], n);
+        double cost = splitCost(split, n);
+        for (bool moved = true; moved;) {
+            moved = false;
+            for (int i = 0; i + 1 < k; i++) {
+                for (int shift : {1, -1}) {  // a character from piece i + 1 to piece i, or back
+                    PieceSplit next = split;
+                    next.length[i] += shift;
+                    next.length[i + 1] -= shift;
+                    next.start[i + 1] += shift;
+                    if (next.length[i] < 1 || next.length[i + 1] < 1) continue;
+                    const double c = splitCost(next, n);
+                    if (c < cost - 1) {  // a record's work at least: long patterns stop at once
+                        split = next;
+                        cost = c;
+                        moved = true;
+                    }
+                }
+            }
+        }
         if (cost < bestCost) {
             bestCost = cost;
             best = split;
