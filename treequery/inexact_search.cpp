@@ -10,6 +10,7 @@
 #include "treequery/inexact_search.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -62,10 +63,12 @@ struct WalkTree {
     uint32_t nodes;
     VerifiedFile* sums;  // a mapped tree's checksums: each record's block is verified on first use
     int index;           // divider index, for the messages on damage
+    uint32_t from, to;   // its divider's keys
 };
 
 WalkTree loadedTree(const TreeStore& store) {
-    return WalkTree{store.tree, (uint32_t)store.treeNodes, store.mappedSums, store.treeIndex};
+    const Divider& d = store.dividers[store.treeIndex];
+    return WalkTree{store.tree, (uint32_t)store.treeNodes, store.mappedSums, store.treeIndex, d.from, d.to};
 }
 
 // One pending branch of the walk: a tree and a record in it, the bit depth of the
@@ -90,6 +93,7 @@ struct TreeWalk {
     std::vector<Branch> branches;
     std::vector<std::pair<uint32_t, long long>> collectStack;
     std::vector<long long> steps;  // per tree
+    std::vector<int> sharedBits;   // per tree: the leading bits its suffixes share (startTree)
 
     TreeWalk(QueryRun& q, const std::vector<WalkTree>& walked, const InexactPattern& p, OccurrenceList& r)
         : store(q.store),
@@ -99,7 +103,8 @@ struct TreeWalk {
           pattern(p),
           results(r),
           marked((size_t)p.m, 0),
-          steps(walked.size(), 0) {}
+          steps(walked.size(), 0),
+          sharedBits(walked.size(), 0) {}
 
     [[noreturn]] void corrupt(int tree, const char* what, long long value) const {
         corruptTreeFile(store, trees[(size_t)tree].index, (int)trees[(size_t)tree].nodes, what, value);
@@ -245,7 +250,9 @@ struct TreeWalk {
         const uint32_t match = x ? one : zero, other = x ? zero : one;
         if (other) {
             const int j = (int)(p / 2);
-            if (at.marks >= 0 && marks[(size_t)at.marks].position == j) {
+            // A bit the tree's suffixes share that the pattern does not have: charged
+            // by startTree. Else one mismatch per character, however many of its bits differ.
+            if (p < sharedBits[(size_t)at.tree] || (at.marks >= 0 && marks[(size_t)at.marks].position == j)) {
                 branches.push_back(Branch{other, at.tree, p, at.budget, at.marks});
             } else if (at.budget > 0) {
                 marks.push_back(Mark{j, at.marks});
@@ -256,6 +263,32 @@ struct TreeWalk {
         at = Branch{match, at.tree, p, at.budget, at.marks};
         prefetchNode(at.tree, match);
         return kWalking;
+    }
+
+    // The root branch of a tree. The tree's suffixes that can hold the pattern all
+    // begin with the bits on which its divider's keys agree (they lie between the two
+    // keys, whose bits past an input's end are zero, and past that end only shorter
+    // suffixes lie). No record of the tree branches there, so the walk would pass them
+    // unchecked: the pattern's characters there are charged here, and a tree they put
+    // beyond the budget is not walked at all.
+    void startTree(int t) {
+        const uint32_t from = trees[(size_t)t].from, to = trees[(size_t)t].to;
+        const int shared = std::min(from == to ? 32 : std::countl_zero(from ^ to), 2 * pattern.m);
+        sharedBits[(size_t)t] = shared;
+        int budget = pattern.hd, charged = -1;
+        for (int j = 0; 2 * j < shared; j++) {
+            const uint8_t x0 = pattern.bits[2 * (size_t)j], x1 = pattern.bits[2 * (size_t)j + 1];
+            if (x0 == 2) continue;  // "*"
+            const uint32_t code = (from >> (30 - 2 * j)) & 3u;
+            // The first bit of a character may be shared without its second.
+            const bool differs = 2 * j + 1 < shared ? code != (uint32_t)(x0 << 1 | x1) : (code >> 1) != x0;
+            if (!differs) continue;
+            if (budget == 0) return;
+            budget--;
+            marks.push_back(Mark{j, charged});
+            charged = (int)marks.size() - 1;
+        }
+        branches.push_back(Branch{0, t, 0, budget, charged});
     }
 
     // Branch-and-bound over the branching bits, from the root of every tree: at each
@@ -270,7 +303,7 @@ struct TreeWalk {
         Lane lanes[kLanes];
         branches.clear();
         marks.clear();
-        for (int t = (int)trees.size() - 1; t >= 0; t--) branches.push_back(Branch{0, t, 0, pattern.hd, -1});
+        for (int t = (int)trees.size() - 1; t >= 0; t--) startTree(t);
         for (;;) {
             int busy = 0;
             for (Lane& lane : lanes) {

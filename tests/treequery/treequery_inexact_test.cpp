@@ -78,6 +78,7 @@ class HandTree : public ::testing::Test {
     std::vector<int32_t> bitLengths;
     QuerySettings settings{};
     QueryRun q;
+    Divider divider{0xffffffffu, 0, 0, 0, 0, {}};  // keys from a... to t...: no leading bits shared
 
     void SetUp() override {
         ASSERT_EQ(mkdir((dir + "/h.ST").c_str(), 0755), 0);
@@ -101,6 +102,7 @@ class HandTree : public ::testing::Test {
         q.store.tree = nodes.data();
         q.store.treeNodes = (int)nodes.size();
         q.store.treeIndex = 0;
+        q.store.dividers = &divider;
         q.catalogue.inputs = (int)bitLengths.size();
         q.catalogue.bitLengths = bitLengths.data();
         q.texts.inputs = q.catalogue.inputs;
