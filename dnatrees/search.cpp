@@ -2,7 +2,7 @@
 // both strands, exact or within K mismatches (Hamming), IUPAC codes matching any base
 // of their set at no cost.
 //
-// Each batch of patterns is one treequery run (-f - -F tsv, -B unless --forward, -H K)
+// The batches of patterns go through one treequery run (-f - -F tsv, -B unless --forward, -H K)
 // with every degenerate code searched as N, treequery's no-cost wildcard: that finds
 // a superset of the hits. Each row is then checked against the genome's bases (which
 // the matched column prints anyway): the mismatches are counted again with the codes'
@@ -10,12 +10,16 @@
 // so every block they lie in is verified against the data set's checksums (a damaged
 // base would otherwise print as matched, or drop its row as a mismatch, with status 0).
 // Time: the searches' plus O(length) a row.
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <unordered_map>
 
 #include "dnatrees/dnatrees.h"
@@ -178,67 +182,61 @@ bool checkRow(SearchRun& r, const Pattern& p, const std::vector<std::string>& f,
     return mismatches <= r.s->mismatches;
 }
 
-void searchBatch(SearchRun& r, const std::vector<Pattern>& batch) {
-    const SearchSettings& s = *r.s;
-    std::vector<std::string> args = {"treequery", r.ds.stageDir, r.ds.prefix, "-q", "-f", "-", "-F", "tsv",
-                                     "-j", std::to_string(s.threads)};
-    if (!s.forward) args.push_back("-B");
-    if (s.mismatches) args.insert(args.end(), {"-H", std::to_string(s.mismatches)});
-    if (useMapped(s, batch.size())) args.push_back("-U");
-    int in[2], out[2];
-    makePipe(in);
-    makePipe(out);
-    Stage treequery = startStage(args, in[0], out[1]);
-    close(in[0]);
-    close(out[1]);
-    // treequery reads a whole batch of this size before it writes a row, so the
-    // patterns can be written before the rows are read.
-    std::string text;
-    for (size_t i = 0; i < batch.size(); ++i) {
-        text += '>';
-        text += std::to_string(i);
-        text += '\n';
-        text += searchedText(batch[i]);
-        text += '\n';
-    }
-    for (size_t done = 0; done < text.size();) {
-        ssize_t n = write(in[1], text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;  // treequery stopped: its status says why
-        done += static_cast<size_t>(n);
-    }
-    close(in[1]);
+// A batch of patterns handed to the search's treequery run whose rows may still come.
+struct SentBatch {
+    std::vector<Pattern> patterns;
+    size_t first = 0;               // the run's number of its first pattern
+    std::vector<long long> counts;  // rows kept, per pattern
+};
 
-    FILE* rows = fdopen(out[0], "r");
-    std::vector<long long> counts(batch.size(), 0);
-    char* line = nullptr;
-    size_t capacity = 0;
+// The --count lines of a batch once all its rows have come.
+void finishBatch(SearchRun& r, const SentBatch& b) {
+    if (!r.s->count) return;
+    for (size_t i = 0; i < b.patterns.size(); ++i)
+        fprintf(r.out.out, "%s\t%s\t%lld\n", tsvField(b.patterns[i].name).c_str(), b.patterns[i].given.c_str(),
+                b.counts[i]);
+}
+
+// One row line of treequery, checked and written.
+struct RowReader {
+    SearchRun& r;
+    std::deque<SentBatch>& sent;
     bool header = true, failed = false;
     size_t fields = 0;  // of the first row that is none
     std::string matched;
-    while (getline(&line, &capacity, rows) > 0) {
-        line[strcspn(line, "\n")] = 0;
+
+    RowReader(SearchRun& run, std::deque<SentBatch>& batches) : r(run), sent(batches) {}
+    void line(char* text) {
         if (header) {
             header = false;
-            continue;
+            return;
         }
-        std::vector<std::string> f = splitTabs(line);
+        std::vector<std::string> f = splitTabs(text);
         // A failing search may write its message among the rows (the Hamming search
         // does): read on to the end, so that its status and message are reported.
         if (failed || f.size() != 7) {
             if (!failed) fields = f.size();
             failed = true;
-            continue;
+            return;
         }
         const size_t index = strtoull(f[0].c_str(), nullptr, 10);
-        if (index >= batch.size()) fatal("treequery reported pattern %s, which it was not given\n", f[0].c_str());
-        const Pattern& p = batch[index];
+        // Rows come in pattern order: a batch before the row's pattern is done.
+        while (!sent.empty() && index >= sent.front().first + sent.front().patterns.size()) {
+            finishBatch(r, sent.front());
+            sent.pop_front();
+        }
+        if (sent.empty() || index < sent.front().first)
+            fatal("treequery reported pattern %s, which it was not given\n", f[0].c_str());
+        SentBatch& b = sent.front();
+        const Pattern& p = b.patterns[index - b.first];
+        long long& count = b.counts[index - b.first];
+        const SearchSettings& s = *r.s;
         int mismatches = 0;
-        if (!checkRow(r, p, f, matched, mismatches)) continue;
-        if (s.maxHits && counts[index] >= s.maxHits) continue;
-        ++counts[index];
+        if (!checkRow(r, p, f, matched, mismatches)) return;
+        if (s.maxHits && count >= s.maxHits) return;
+        ++count;
         ++r.rows;
-        if (s.count) continue;
+        if (s.count) return;
         const long long start = atoll(f[3].c_str());
         if (s.format == kBed)
             fprintf(r.out.out, "%s\t%lld\t%s\t%s\t%d\t%s\n", f[2].c_str(), start - 1, f[4].c_str(),
@@ -247,14 +245,96 @@ void searchBatch(SearchRun& r, const std::vector<Pattern>& batch) {
             fprintf(r.out.out, "%s\t%s\t%s\t%lld\t%s\t%s\t%d\t%s\n", tsvField(p.name).c_str(), p.given.c_str(),
                     f[2].c_str(), start, f[4].c_str(), f[5].c_str(), mismatches, matched.c_str());
     }
-    free(line);
-    fclose(rows);
+};
+
+// Every batch of the search through one treequery run: a run per batch would map the
+// trees and verify their blocks again for every batch. The patterns go in as the pipe
+// takes them while the rows are read as they come (poll), so that neither program
+// waits on a full pipe of the other; `next` gives the batches after `batch`.
+void searchBatches(SearchRun& r, std::vector<Pattern>& batch, const std::function<bool(std::vector<Pattern>&)>& next) {
+    const SearchSettings& s = *r.s;
+    std::vector<std::string> args = {"treequery", r.ds.stageDir, r.ds.prefix, "-q", "-f", "-", "-F", "tsv",
+                                     "-j", std::to_string(s.threads)};
+    if (!s.forward) args.push_back("-B");
+    if (s.mismatches) args.insert(args.end(), {"-H", std::to_string(s.mismatches)});
+    if (useMapped(s, batch.size())) args.push_back("-U");  // a first batch below its size is the only one
+    int in[2], out[2];
+    makePipe(in);
+    makePipe(out);
+    Stage treequery = startStage(args, in[0], out[1]);
+    close(in[0]);
+    close(out[1]);
+    fcntl(in[1], F_SETFL, fcntl(in[1], F_GETFL) | O_NONBLOCK);
+
+    std::deque<SentBatch> sent;
+    std::string text;  // the patterns not yet written, from `written` on
+    size_t written = 0, numbered = 0;
+    auto send = [&](std::vector<Pattern>& patterns) {
+        SentBatch b;
+        b.first = numbered;
+        for (const Pattern& p : patterns) {
+            text += '>';
+            text += std::to_string(numbered++);
+            text += '\n';
+            text += searchedText(p);
+            text += '\n';
+        }
+        b.counts.assign(patterns.size(), 0);
+        b.patterns = std::move(patterns);
+        sent.push_back(std::move(b));
+    };
+    send(batch);
+    RowReader rows(r, sent);
+    std::string pending;  // a row line not yet ended
+    bool writing = true, reading = true;
+    char buffer[1 << 16];
+    while (reading) {
+        if (writing && written == text.size()) {
+            text.clear();
+            written = 0;
+            if (next(batch)) {
+                send(batch);
+            } else {
+                close(in[1]);
+                writing = false;
+            }
+        }
+        pollfd fds[2] = {{out[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
+        if (poll(fds, writing ? 2 : 1, -1) < 0) {
+            if (errno == EINTR) continue;
+            fatal("can't wait for treequery: %s\n", strerror(errno));
+        }
+        if (writing && fds[1].revents) {
+            const ssize_t n = write(in[1], text.data() + written, text.size() - written);
+            if (n > 0) {
+                written += static_cast<size_t>(n);
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                close(in[1]);  // treequery stopped: its status says why
+                writing = false;
+            }
+        }
+        if (!fds[0].revents) continue;
+        const ssize_t n = read(out[0], buffer, sizeof buffer);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) {
+            reading = false;
+            break;
+        }
+        pending.append(buffer, static_cast<size_t>(n));
+        size_t from = 0;
+        for (size_t end; (end = pending.find('\n', from)) != std::string::npos; from = end + 1) {
+            pending[end] = '\0';
+            rows.line(&pending[from]);
+        }
+        pending.erase(0, from);
+    }
+    if (writing) close(in[1]);
+    if (!pending.empty()) rows.line(&pending[0]);
+    close(out[0]);
     int status = waitStage(treequery);
     if (status) fatal("the search failed (treequery exited with status %d)\n", status);
-    if (failed) fatal("treequery wrote a row of %zu fields, not 7\n", fields);
-    if (s.count)
-        for (size_t i = 0; i < batch.size(); ++i)
-            fprintf(r.out.out, "%s\t%s\t%lld\n", tsvField(batch[i].name).c_str(), batch[i].given.c_str(), counts[i]);
+    if (rows.failed) fatal("treequery wrote a row of %zu fields, not 7\n", rows.fields);
+    for (const SentBatch& b : sent) finishBatch(r, b);
 }
 
 }  // namespace
@@ -320,11 +400,18 @@ int runSearch(int argc, char** argv) {
         fprintf(r.out.out, "pattern_name\tpattern\tcount\n");
     else if (header && s.format == kTsv)
         fprintf(r.out.out, "pattern_name\tpattern\tsequence\tstart\tend\tstrand\tmismatches\tmatched\n");
-    while (more) {
-        const bool later = keepShard(shard, batch);
-        if (!batch.empty()) searchBatch(r, batch);
-        more = later && readPatterns(src, batch);
-    }
+    // The next batch with patterns in the shard.
+    auto next = [&](std::vector<Pattern>& out) {
+        while (more) {
+            const bool later = keepShard(shard, batch);
+            out.swap(batch);
+            more = later && readPatterns(src, batch);
+            if (!out.empty()) return true;
+        }
+        return false;
+    };
+    std::vector<Pattern> first;
+    if (next(first)) searchBatches(r, first, next);
     closeRows(r.out);
     if (!gQuiet)
         fprintf(stderr, "dnatrees search: %lld patterns, %lld occurrences reported\n",

@@ -121,6 +121,28 @@ TEST(DnatreesSearch, RowsEqualAScanOfTheFastaOnBothStrands) {
                 EXPECT_EQ(readFile(dir.path + "rows.tsv"), scan(genome, patterns, k, counts));
             }
         }
+        // More patterns than two batches of the search, in a FASTA file that names each
+        // by itself: the rows of each as it has them alone, one pattern after the other.
+        if (round.index == 0) {
+            std::string fastaPatterns, expected[2] = {scan(genome, {}, 1, false), scan(genome, {}, 1, true)};
+            const size_t headers[2] = {expected[0].size(), expected[1].size()};
+            std::vector<std::string> alone[2];
+            for (int counts = 0; counts < 2; ++counts)
+                for (const std::string& p : patterns) alone[counts].push_back(scan(genome, {p}, 1, counts).substr(headers[counts]));
+            for (size_t i = 0; i < 2 * 10240 + 7; ++i) {
+                const std::string& p = patterns[i % patterns.size()];
+                fastaPatterns += ">" + p + "\n" + p + "\n";
+                for (int counts = 0; counts < 2; ++counts) expected[counts] += alone[counts][i % patterns.size()];
+            }
+            writeFile(dir.path + "many.fa", fastaPatterns);
+            for (int counts = 0; counts < 2; ++counts) {
+                SCOPED_TRACE(std::string("many patterns") + (counts ? " --count" : ""));
+                ASSERT_EQ(runCommand(dnatrees + " search -q -m 1 -f " + dir.path + "many.fa" + (counts ? " --count " : " ") +
+                                     ds + " > " + dir.path + "rows.tsv"),
+                          0);
+                EXPECT_EQ(readFile(dir.path + "rows.tsv"), expected[counts]);
+            }
+        }
     });
 }
 
