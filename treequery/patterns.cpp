@@ -178,7 +178,16 @@ int searchGroup(QueryRun& q, int first) {
         texts.emplace_back(pattern);
     }
     std::vector<ExactResult> results;
-    searchExactShared(q, std::vector<std::string_view>(texts.begin(), texts.end()), results, GroupOptions());
+    GroupOptions options;
+    options.trees = q.settings->usemmap ? kGroupTreesMapped : kGroupTreesRead;
+    searchExactShared(q, std::vector<std::string_view>(texts.begin(), texts.end()), results, options);
+    if (options.trees == kGroupTreesMapped) {
+        // The lines of the search of one pattern after the other, which mapped trees
+        // leave out for the rows: a pattern that selects no tree says so.
+        GroupOptions lines = options;
+        lines.trees = kGroupTreesRead;
+        noteTreeLocations(results, lines);
+    }
     for (size_t k = 0; k < texts.size(); k++) {
         const ExactResult& r = results[k];
         for (const std::string& line : r.notes) note("%s", line.c_str());
@@ -240,8 +249,11 @@ void searchPatternList(QueryRun& q) {
     for (int p = 0; p < q.patternCount;) {
         const char* pattern = patternText(q, p);
         int m = (int)strlen(pattern);
-        // Read mode: patterns that select the same tree share one reading of it.
-        if (!s.usemmap && isExact(q, pattern)) {
+        // Read mode: patterns that select the same tree share one reading of it. Mapped
+        // trees on threads: the group's trees are shared out among them (but for -v,
+        // whose tree file lines only the search of one pattern prints).
+        const bool shareMapped = q.pool && q.pool->threads >= 2 && !gRun.verbose;
+        if (isExact(q, pattern) && (!s.usemmap || shareMapped)) {
             p = searchGroup(q, p);
             continue;
         }
