@@ -3,7 +3,9 @@
 // leaf collection and the "Inexact Pattern Search Results" table.
 //  - Branch-and-bound walk: time O(V + C·m + L) for V records reached within the
 //    budget, C candidates confirmed and L leaves collected; extra memory O(V) for the
-//    pending branches and their marks.
+//    pending branches and their marks. Mapped trees are walked side by side, 16
+//    branches in turn, and each tree's shared leading characters are charged at its
+//    root, so that V counts only records on paths a match can take.
 //  - Pieces (pigeonhole) split, -A pieces (the default with -U): the pattern cut into k <= HD + 1 pieces whose
 //    allowances add up to HD + 1 - k, each walked as above; then time O(P·m + P log P)
 //    to check and sort the P places the pieces name; extra memory O(P).
