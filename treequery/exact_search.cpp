@@ -481,8 +481,7 @@ void joinExactResult(ExactResult& into, ExactResult& later, int keep) {
 }
 
 void noteTreeLocations(std::vector<ExactResult>& results, const GroupOptions& options) {
-    // The mapped search of one pattern after the other says nothing when no tree is selected.
-    if (!gRun.quiet && options.trees != kGroupTreesMapped && options.notes)
+    if (!gRun.quiet && options.locations && options.notes)
         for (ExactResult& r : results)
             if (r.visited == 0) r.notes.push_back("Pattern not found (tree location)\n");
 }

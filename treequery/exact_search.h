@@ -29,13 +29,16 @@ struct GroupOptions {
     GroupTrees trees = kGroupTreesRead;
     bool inputs = true;  // the input bit vector
     bool notes = true;   // the diagnostic lines (else none is even formatted)
+    // Among them "Pattern not found (tree location)" for a pattern that selects no
+    // tree, as the search of one pattern says (the rows of mapped trees leave it out).
+    bool locations = true;
 };
 
 // Searches every pattern of `patterns` (a, c, g, t in either case; each viewed text
 // followed by a terminator) into `results` (one per pattern, cleared here). Every tree
 // is reached once for all the patterns that select it. With mapped trees the
-// diagnostic lines are those of the search of one pattern in -U (no tree file or tree
-// location lines).
+// diagnostic lines are those of the search of one pattern in -U (no tree file lines;
+// the tree location lines as `locations` says).
 void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
                       const GroupOptions& options);
 

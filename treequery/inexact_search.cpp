@@ -64,13 +64,11 @@ struct WalkTree {
     const Node* records;
     uint32_t nodes;
     VerifiedFile* sums;  // a mapped tree's checksums: each record's block is verified on first use
-    int index;           // divider index, for the messages on damage
-    uint32_t from, to;   // its divider's keys
+    int index;           // divider index: its keys, and the messages on damage
 };
 
 WalkTree loadedTree(const TreeStore& store) {
-    const Divider& d = store.dividers[store.treeIndex];
-    return WalkTree{store.tree, (uint32_t)store.treeNodes, store.mappedSums, store.treeIndex, d.from, d.to};
+    return WalkTree{store.tree, (uint32_t)store.treeNodes, store.mappedSums, store.treeIndex};
 }
 
 // One pending branch of the walk: a tree and a record in it, the bit depth of the
@@ -274,8 +272,9 @@ struct TreeWalk {
     // unchecked: the pattern's characters there are charged here, and a tree they put
     // beyond the budget is not walked at all.
     void startTree(int t) {
-        const uint32_t from = trees[(size_t)t].from, to = trees[(size_t)t].to;
-        const int shared = std::min(from == to ? 32 : std::countl_zero(from ^ to), 2 * pattern.m);
+        const Divider& d = store.dividers[trees[(size_t)t].index];
+        const uint32_t from = d.from;
+        const int shared = std::min(std::countl_zero(from ^ d.to), 2 * pattern.m);  // 32 when the keys agree
         sharedBits[(size_t)t] = shared;
         int budget = pattern.hd, charged = -1;
         for (int j = 0; 2 * j < shared; j++) {
@@ -339,25 +338,30 @@ void searchTrees(QueryRun& q, const std::vector<WalkTree>& walked, const Inexact
     walk.suffixTraverse();
 }
 
-// Walks every tree whose keys the pattern (within its distance) can reach: mapped
-// trees side by side in one walk, read trees one at a time as each is loaded.
-// Returns the number of trees walked.
+// The trees whose keys a pattern of m characters, within its distance, can reach
+// (patternKeyRange), in file order.
+std::vector<int> admittedTrees(const TreeStore& store, uint32_t minbits, uint32_t maxbits, int m) {
+    std::vector<int> admitted;
+    for (int t = 0; t < store.trees; t++)
+        if (treeAdmitsPattern(store.dividers[t].from, store.dividers[t].to, minbits, maxbits, m)) admitted.push_back(t);
+    return admitted;
+}
+
+// Walks every tree the pattern admits: mapped trees side by side in one walk, read
+// trees one at a time as each is loaded. Returns the number of trees walked.
 int searchAdmittedTrees(QueryRun& q, const InexactPattern& pattern, uint32_t minbits, uint32_t maxbits,
                         OccurrenceList& results) {
+    const std::vector<int> admitted = admittedTrees(q.store, minbits, maxbits, pattern.m);
     std::vector<WalkTree> mapped;
-    int searched = 0;
-    for (int t = 0; t < q.store.trees; t++) {
-        const Divider& d = q.store.dividers[t];
-        if (!treeAdmitsPattern(d.from, d.to, minbits, maxbits, pattern.m)) continue;
+    for (int t : admitted) {
         loadTree(q.store, t, kLoadForHamming);
-        searched++;
         if (q.store.mapped)
             mapped.push_back(loadedTree(q.store));
         else
             searchTrees(q, {loadedTree(q.store)}, pattern, results);
     }
     if (!mapped.empty()) searchTrees(q, mapped, pattern, results);
-    return searched;
+    return (int)admitted.size();
 }
 
 // ---- Searching by pieces (pigeonhole split) ----
@@ -643,13 +647,11 @@ int inexactCollect(QueryRun& q, const char* pattern, int m, int hd, OccurrenceLi
     if (split.pieces == 1) {
         searched = searchAdmittedTrees(q, search, minbits, maxbits, results);
     } else {
-        searched = 0;
-        for (int t = 0; t < q.store.trees; t++) {
-            const Divider& d = q.store.dividers[t];
-            if (!treeAdmitsPattern(d.from, d.to, minbits, maxbits, m)) continue;
-            loadTree(q.store, t, kLoadForHamming);
-            searched++;
-        }
+        // The whole pattern's trees are opened (and a missing one reported) before the
+        // pieces reach theirs.
+        const std::vector<int> admitted = admittedTrees(q.store, minbits, maxbits, m);
+        for (int t : admitted) loadTree(q.store, t, kLoadForHamming);
+        searched = (int)admitted.size();
         searchByPieces(q, search, split, results);
     }
     results.sort();

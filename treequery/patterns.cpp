@@ -181,13 +181,6 @@ int searchGroup(QueryRun& q, int first) {
     GroupOptions options;
     options.trees = q.settings->usemmap ? kGroupTreesMapped : kGroupTreesRead;
     searchExactShared(q, std::vector<std::string_view>(texts.begin(), texts.end()), results, options);
-    if (options.trees == kGroupTreesMapped) {
-        // The lines of the search of one pattern after the other, which mapped trees
-        // leave out for the rows: a pattern that selects no tree says so.
-        GroupOptions lines = options;
-        lines.trees = kGroupTreesRead;
-        noteTreeLocations(results, lines);
-    }
     for (size_t k = 0; k < texts.size(); k++) {
         const ExactResult& r = results[k];
         for (const std::string& line : r.notes) note("%s", line.c_str());

@@ -196,6 +196,7 @@ void searchBatch(RowWriter& w, const std::vector<UserPattern>& batch) {
     GroupOptions options;
     options.keep = INT_MAX;
     options.trees = s.usemmap ? kGroupTreesMapped : kGroupTreesRead;
+    options.locations = !s.usemmap;
     options.inputs = false;
     options.notes = gRun.verbose;  // the rows' only diagnostic lines
     searchExactShared(q, exactTexts, exact, options);
