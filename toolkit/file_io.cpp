@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "toolkit/run.h"
 
 namespace {
@@ -108,8 +110,48 @@ void FileDescriptor::reset(int d) {
     fd = d;
 }
 
+namespace {
+
+// Reads in, 2 MiB piece by 2 MiB piece, every piece of a fresh mapping of which the page
+// cache holds no page yet. Read so, in file order, the cache keeps such a piece as one
+// huge page; faulted in by a search, in the order the search jumps, most pieces come in
+// as small pages and stay so (measured on 528 MB of trees: a search's first pass over
+// them took 285 ms in small pages and 54 ms in huge ones, both warm). A piece already
+// partly in the cache is left to the faults. Every step is a hint: when one is refused
+// the pages come in as they are reached.
+void readColdPieces(void* address, size_t bytes) {
+#ifdef MADV_POPULATE_READ
+    const size_t page = (size_t)sysconf(_SC_PAGESIZE), pages = (bytes + page - 1) / page;
+    const size_t perPiece = kWritePiece / page;
+    if (perPiece == 0 || pages == 0) return;
+    std::vector<unsigned char> resident(pages);
+    if (mincore(address, bytes, resident.data()) != 0) return;
+    char* base = static_cast<char*>(address);
+    const size_t pieces = (pages + perPiece - 1) / perPiece;
+    size_t coldFrom = pages;  // the first page of the run of cold pieces being gathered
+    for (size_t k = 0; k <= pieces; k++) {  // piece `pieces` ends the last run
+        const size_t first = k * perPiece, end = std::min(pages, first + perPiece);
+        bool cold = k < pieces;
+        for (size_t p = first; cold && p < end; p++) cold = !(resident[p] & 1);
+        if (cold && coldFrom == pages) coldFrom = first;
+        if (!cold && coldFrom < pages) {
+            const size_t from = coldFrom * page, to = std::min(bytes, first * page);
+            madvise(base + from, to - from, MADV_POPULATE_READ);
+            coldFrom = pages;
+        }
+    }
+#else
+    (void)address;
+    (void)bytes;
+#endif
+}
+
+}  // namespace
+
 void* mapFileReadOnly(int fd, size_t bytes) {
     void* address = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
-    if (address != MAP_FAILED) madvise(address, bytes, MADV_HUGEPAGE);  // a hint: refused, the pages stay small
+    if (address == MAP_FAILED) return address;
+    madvise(address, bytes, MADV_HUGEPAGE);  // a hint: refused, the pages stay small
+    readColdPieces(address, bytes);
     return address;
 }

@@ -44,8 +44,9 @@ int64_t writeAll(int fd, const void* buffer, size_t length, int64_t offset = -1)
 // Maps the first `bytes` bytes of a file read-only and shared; MAP_FAILED when the
 // mapping fails. The mapping asks for huge pages: a search that jumps between the
 // records of hundreds of megabytes of trees otherwise pays a TLB miss at nearly every
-// record. They are used when the page cache holds the file in 2 MiB pieces (written
-// so by writeAll, or read in through such a mapping: then 2 MiB per missing page).
+// record. They are used when the page cache holds the file in 2 MiB pieces: written so
+// by writeAll, or read in whole by this mapping, which reads every 2 MiB piece of the
+// file that has no page in the cache yet before it returns.
 void* mapFileReadOnly(int fd, size_t bytes);
 
 // writeAll that stops with "## ERROR: can't write <n> bytes to <path> ..."

@@ -443,9 +443,11 @@ void exactSearchTreeRange(QueryRun& q, const std::vector<std::string_view>& patt
     // A batch that reaches a tree at many places reads most of its pages anyway: such
     // a tree is asked for whole kTreesAhead trees before its search, so that a cold
     // page cache fills with large sequential reads while the trees before it are
-    // searched, instead of waiting for one page after the other.
+    // searched, instead of waiting for one page after the other. A mapped tree is not:
+    // its mapping reads in its pieces missing from the cache itself, as huge pages,
+    // where pages asked for ahead would come in small and stay so.
     auto askAhead = [&](size_t k) {
-        if (k >= trees) return;
+        if (k >= trees || mapped) return;
         const int t = tasks[runs[k]].tree;
         const size_t pages = sizeof(Node) * (size_t)q.store.dividers[t].nodes / 4096 + 1;
         if ((runs[k + 1] - runs[k]) * kPagesPerTask >= pages) askForWholeTree(q.store, t);

@@ -1,10 +1,12 @@
 // File access: whole reads and writes (with their failures), missing files, short
-// writes and paths that must fit their buffer.
+// writes, paths that must fit their buffer, and read-only mappings.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
@@ -47,6 +49,30 @@ TEST(WriteAll, WritesEveryByteInOrder) {
     // Opening for writing empties an existing file.
     fd.reset(openFile(path.c_str(), 1));
     EXPECT_EQ(fileSizeByStat(path.c_str()), 0);
+}
+
+// A mapping reads in the pieces of the file the page cache lost, the last, shorter
+// one too, and shows the file's bytes.
+TEST(MapFileReadOnly, ReadsInTheMissingPieces) {
+    TempDir dir("file-io-test");
+    const std::string path = dir.path + "mapped";
+    std::vector<char> bytes((5 << 20) + 123);
+    for (size_t i = 0; i < bytes.size(); i++) bytes[i] = (char)(i * 13 + i / 4096);
+    FileDescriptor fd(openFile(path.c_str(), 1));
+    ASSERT_EQ(writeAll(fd.fd, bytes.data(), bytes.size()), (int64_t)bytes.size());
+    fdatasync(fd.fd);
+    fd.reset(openFile(path.c_str(), 0));
+    posix_fadvise(fd.fd, 2 << 20, 0, POSIX_FADV_DONTNEED);  // the second piece on
+    void* address = mapFileReadOnly(fd.fd, bytes.size());
+    ASSERT_NE(address, MAP_FAILED);
+#ifdef MADV_POPULATE_READ
+    const size_t page = (size_t)sysconf(_SC_PAGESIZE);
+    std::vector<unsigned char> resident((bytes.size() + page - 1) / page);
+    ASSERT_EQ(mincore(address, bytes.size(), resident.data()), 0);
+    EXPECT_EQ(std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return (r & 1) == 0; }), 0);
+#endif
+    EXPECT_EQ(memcmp(address, bytes.data(), bytes.size()), 0);
+    munmap(address, bytes.size());
 }
 
 TEST(FileIo, MissingFilesAndShortWrites) {
