@@ -110,16 +110,16 @@ void FileDescriptor::reset(int d) {
     fd = d;
 }
 
-namespace {
+void* mapFileReadOnly(int fd, size_t bytes) {
+    void* address = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
+    if (address == MAP_FAILED) return address;
+    madvise(address, bytes, MADV_HUGEPAGE);  // a hint: refused, the pages stay small
+    return address;
+}
 
-// Reads in, 2 MiB piece by 2 MiB piece, every piece of a fresh mapping of which the page
-// cache holds no page yet. Read so, in file order, the cache keeps such a piece as one
-// huge page; faulted in by a search, in the order the search jumps, most pieces come in
-// as small pages and stay so (measured on 528 MB of trees: a search's first pass over
-// them took 285 ms in small pages and 54 ms in huge ones, both warm). A piece already
-// partly in the cache is left to the faults. Every step is a hint: when one is refused
-// the pages come in as they are reached.
-void readColdPieces(void* address, size_t bytes) {
+// Pieces of 2 MiB with no page in the cache, each run of them read in with one
+// MADV_POPULATE_READ (a hint: when it is refused the pages come in as they are reached).
+void readInMissingPieces(void* address, size_t bytes) {
 #ifdef MADV_POPULATE_READ
     const size_t page = (size_t)sysconf(_SC_PAGESIZE), pages = (bytes + page - 1) / page;
     const size_t perPiece = kWritePiece / page;
@@ -146,12 +146,3 @@ void readColdPieces(void* address, size_t bytes) {
 #endif
 }
 
-}  // namespace
-
-void* mapFileReadOnly(int fd, size_t bytes) {
-    void* address = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
-    if (address == MAP_FAILED) return address;
-    madvise(address, bytes, MADV_HUGEPAGE);  // a hint: refused, the pages stay small
-    readColdPieces(address, bytes);
-    return address;
-}

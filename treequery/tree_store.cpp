@@ -61,10 +61,15 @@ ssize_t readTreeRange(VerifiedFile& sums, int fd, int64_t offset, void* buffer, 
     return sums.readVerified(fd, offset, static_cast<char*>(buffer), length);
 }
 
-// Every mapping of a tree file: its first `bytes` bytes, read-only; MAP_FAILED when
-// the mapping fails. Its blocks are verified as records are reached: treeNode() and
-// the Hamming walk per record (through store.mappedSums), the traversal whole.
-void* mapTreeFile(int fd, size_t bytes) { return mapFileReadOnly(fd, bytes); }
+// Every mapping of a tree file: its first `bytes` bytes, read-only, its pieces missing
+// from the page cache read in as huge pages; MAP_FAILED when the mapping fails. Its
+// blocks are verified as records are reached: treeNode() and the Hamming walk per
+// record (through store.mappedSums), the traversal whole.
+void* mapTreeFile(int fd, size_t bytes) {
+    void* address = mapFileReadOnly(fd, bytes);
+    if (address != MAP_FAILED) readInMissingPieces(address, bytes);
+    return address;
+}
 
 // ---- Mappings ----
 
