@@ -199,13 +199,30 @@ struct ExactSearch {
     // The search of tree t after its blind descent ended at `candidate` (0: no path),
     // below a node of bit depth `depth`.
     bool finishSearch(int t, const char* pattern, int m, uint32_t candidate, long long depth) {
+        if (!descentEnded(candidate, depth)) return false;
+        long long leafDepth = 0;
+        uint32_t leaf = firstLeaf(candidate, depth, &leafDepth);
+        const FirstLeaf first = firstLeafFound(leaf, leafDepth);
+        return checkAndCollect(t, pattern, m, first, candidate, depth);
+    }
+
+    // The three steps of finishSearch(), which the interleaved descents take one turn
+    // at a time. Whether the descent found a path (its lines noted):
+    bool descentEnded(uint32_t candidate, long long depth) {
         if (candidate == 0) {
             if (!gRun.quiet) searchNote("Pattern not found (blind search)\n");
             return false;
         }
         if (!gRun.quiet) searchNote("Blind search: pattern may exist - depth %lld\n", depth);
-        long long leafDepth = 0;
-        uint32_t leaf = firstLeaf(candidate, depth, &leafDepth);
+        return true;
+    }
+    // Where the first leaf below the candidate (record `leaf`, at bit depth `leafDepth`)
+    // starts in its input:
+    struct FirstLeaf {
+        int input;
+        int position;
+    };
+    FirstLeaf firstLeafFound(uint32_t leaf, long long leafDepth) {
         const Node& first = record(leaf);
         int input = leafInputChecked(store, first);
         int position = leafPosition(store, input, leafDepth);
@@ -213,7 +230,11 @@ struct ExactSearch {
         if (!gRun.quiet)
             searchNote("First leaf (real leaf): n=%u d=%lld(pos=%lld) f/s=(%d %lld)\n", leaf, leafDepth, bitPosition, input,
                  bitPosition);
-        if (!textMatches(q.texts, pattern, m, input, position, q.verifyBuffer)) {
+        return FirstLeaf{input, position};
+    }
+    // The check of the text there, and when it holds every leaf below the candidate.
+    bool checkAndCollect(int t, const char* pattern, int m, const FirstLeaf& first, uint32_t candidate, long long depth) {
+        if (!textMatches(q.texts, pattern, m, first.input, first.position, q.verifyBuffer)) {
             if (gRun.verbose) searchNote("Pattern not found after verification, tree %d\n", t);
             return false;
         }
@@ -300,19 +321,27 @@ inline int patternBit(const char* pattern, long long b) {
 // Blind descents in one tree, kLanes at a time: each lane takes one step in turn and
 // asks for the record of its next step ahead of time (in read mode after reading its
 // block in), so that the cache misses of several descents overlap instead of
-// following one another. A lane whose descent ends finishes its search as
-// ExactSearch::searchTree() would and takes the next task. Records stay where they
-// are while the tree is open, so a lane may hold on to its next one.
-constexpr int kLanes = 8;
+// following one another. A lane whose descent found a path goes on the same way down
+// to the first leaf below it, then asks for the text there and checks it on its next
+// turn: the steps of ExactSearch::finishSearch(), with the same lines per pattern. It
+// then takes the next task. Records stay where they are while the tree is open, so a
+// lane may hold on to its next one. 16 lanes: 100,000 20-mers on D. melanogaster 2R
+// with mapped trees took 7% less time than with 8, and no less with 32.
+constexpr int kLanes = 16;
 
 struct Lane {
+    enum Phase : char { descent, firstLeaf, check };
+    Phase phase;
     const GroupTask* task;
     const char* pattern;
     long long bits;    // pattern length in bits
     uint32_t node;     // the record of its next step (0: the descent found no path)
     const Node* next;  // that record
-    long long depth;
+    long long depth;   // the bit depth above `node`
     long long steps;
+    uint32_t candidate;        // where the descent ended, and the bit depth above it
+    long long candidateDepth;
+    ExactSearch::FirstLeaf first;
 };
 
 void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t count,
@@ -337,6 +366,7 @@ void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t c
             __builtin_prefetch(patterns[ahead].data());
             __builtin_prefetch(&results[ahead], 1);
         }
+        lane.phase = Lane::descent;
         lane.task = &tasks[next++];
         const std::string_view pattern = patterns[lane.task->pattern];
         lane.pattern = pattern.data();
@@ -346,36 +376,78 @@ void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t c
         aim(lane, patternBit(lane.pattern, 0) ? child1(root) : child0(root));
         return true;
     };
+    // One step of the descent; true when the lane's task is done.
+    auto descend = [&](Lane& lane) {
+        uint32_t found = 0;
+        bool done = lane.node == 0;
+        if (!done) {
+            const Node& x = *lane.next;
+            if (++lane.steps > e.store.treeNodes) corruptTree(e.store, "path length", lane.steps);
+            const long long edge = edgeLength(x);
+            if (edge >= lane.bits - lane.depth) {
+                found = lane.node;
+                done = true;
+            } else if (isLeaf(x)) {
+                done = true;
+            } else {
+                lane.depth += edge;
+                aim(lane, patternBit(lane.pattern, lane.depth) ? child1(x) : child0(x));
+            }
+        }
+        if (!done) return false;
+        e.target->visited++;
+        e.noteTreeFile(t);
+        if (!e.descentEnded(found, lane.depth)) return true;
+        // The record found is in hand: its first step down is taken at once.
+        lane.phase = Lane::firstLeaf;
+        lane.candidate = found;
+        lane.candidateDepth = lane.depth;
+        lane.steps = 0;
+        return false;
+    };
+    // One step towards the first leaf below the candidate (0-child first), as
+    // ExactSearch::firstLeaf() takes them; at the leaf, its text is asked for.
+    auto stepDown = [&](Lane& lane) {
+        const Node& x = *lane.next;
+        if (++lane.steps > e.store.treeNodes) corruptTree(e.store, "path length", lane.steps);
+        if (isLeaf(x)) {
+            lane.first = e.firstLeafFound(lane.node, lane.depth + edgeLength(x));
+            prefetchTextMatch(e.q.texts, lane.first.input, lane.first.position);
+            lane.phase = Lane::check;
+            return;
+        }
+        const long long depth = lane.depth + edgeLength(x);
+        if (child0(x)) {
+            lane.depth = depth;
+            aim(lane, child0(x));
+        } else if (child1(x)) {
+            lane.depth = depth;
+            aim(lane, child1(x));
+        } else if (moreFollows(x)) {
+            aim(lane, lane.node + 1);  // the chain's leaves end at the head's own depth
+        } else {
+            corruptTree(e.store, "interior record without children", lane.node);
+        }
+    };
     while (active < kLanes && begin(lanes[active])) active++;
     while (active > 0) {
         for (int k = 0; k < active;) {
             Lane& lane = lanes[k];
-            uint32_t found = 0;
-            bool done = lane.node == 0;
-            if (!done) {
-                const Node& x = *lane.next;
-                if (++lane.steps > e.store.treeNodes) corruptTree(e.store, "path length", lane.steps);
-                const long long edge = edgeLength(x);
-                if (edge >= lane.bits - lane.depth) {
-                    found = lane.node;
-                    done = true;
-                } else if (isLeaf(x)) {
-                    done = true;
-                } else {
-                    lane.depth += edge;
-                    aim(lane, patternBit(lane.pattern, lane.depth) ? child1(x) : child0(x));
-                }
-            }
-            if (!done) {
-                k++;
-                continue;
-            }
             e.target = &results[lane.task->pattern];
-            e.target->visited++;
-            e.noteTreeFile(t);
-            e.finishSearch(t, lane.pattern, (int)(lane.bits / 2), found, lane.depth);
+            bool done = false;
+            if (lane.phase == Lane::descent) {
+                done = descend(lane);
+                if (!done && lane.phase == Lane::firstLeaf) stepDown(lane);
+            } else if (lane.phase == Lane::firstLeaf) {
+                stepDown(lane);
+            } else {
+                e.checkAndCollect(t, lane.pattern, (int)(lane.bits / 2), lane.first, lane.candidate, lane.candidateDepth);
+                done = true;
+            }
             e.target = nullptr;
-            if (begin(lane))
+            if (!done)
+                k++;
+            else if (begin(lane))
                 k++;
             else
                 lane = lanes[--active];

@@ -158,6 +158,18 @@ void readPatternText(InputTexts& texts, int input, int offset, int length, char*
     buffer[length] = '\0';
 }
 
+void prefetchTextMatch(const InputTexts& texts, int input, int start) {
+    if (!texts.mapChecks || start < 0) return;
+    const TextPlace place = sameBase(texts) ? kUnderTreeBase : kUnderInputBase;
+    const MappedText* last = &texts.mapped[texts.mappedLast];
+    if (last->input != input || last->place != place) {
+        last = nullptr;
+        for (const MappedText& m : texts.mapped)
+            if (m.input == input && m.place == place) last = &m;
+    }
+    if (last && (size_t)start < last->size) __builtin_prefetch(last->text + start);
+}
+
 bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int start, char* scratch) {
     if (texts.resident && input >= 0 && (size_t)input < texts.resident->size()) {
         const std::string& text = (*texts.resident)[(size_t)input];

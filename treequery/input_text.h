@@ -93,6 +93,9 @@ void readPatternText(InputTexts& texts, int input, int offset, int length, char*
 // With mapChecks the text is mapped when it can be; any failure takes the read path,
 // whose messages are the same either way.
 bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int start, char* scratch);
+// Asks for the text that textMatches() will compare at `start` to come into the caches,
+// when it lies in a text mapped already; does nothing otherwise.
+void prefetchTextMatch(const InputTexts& texts, int input, int start);
 
 // The m characters of `input` (under the tree base) from `position` on, in a mapping
 // that stays valid until kMappedTexts other inputs have been asked for. Failures end
