@@ -128,19 +128,20 @@ struct ExactSearch {
                 *leafDepth = parentDepth + edgeLength(x);
                 return node;
             }
-            long long depth = parentDepth + edgeLength(x);
-            if (child0(x)) {
-                node = child0(x);
-                parentDepth = depth;
-            } else if (child1(x)) {
-                node = child1(x);
-                parentDepth = depth;
-            } else if (moreFollows(x)) {
-                node = node + 1;  // the chain's leaves end at the head's own depth
-            } else {
-                corruptTree(store, "interior record without children", node);
-            }
+            node = towardsFirstLeaf(node, x, &parentDepth);
         }
+    }
+
+    // The record after interior record `node` (`x`, below bit depth *parentDepth) on the
+    // way to the first leaf below it, *parentDepth moved along.
+    uint32_t towardsFirstLeaf(uint32_t node, const Node& x, long long* parentDepth) {
+        const long long depth = *parentDepth + edgeLength(x);
+        if (child0(x) || child1(x)) {
+            *parentDepth = depth;
+            return child0(x) ? child0(x) : child1(x);
+        }
+        if (!moreFollows(x)) corruptTree(store, "interior record without children", node);
+        return node + 1;  // the chain's leaves end at the head's own depth
     }
 
     void addOccurrence(const Node& leaf, long long parentDepth) {
@@ -416,18 +417,7 @@ void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t c
             lane.phase = Lane::check;
             return;
         }
-        const long long depth = lane.depth + edgeLength(x);
-        if (child0(x)) {
-            lane.depth = depth;
-            aim(lane, child0(x));
-        } else if (child1(x)) {
-            lane.depth = depth;
-            aim(lane, child1(x));
-        } else if (moreFollows(x)) {
-            aim(lane, lane.node + 1);  // the chain's leaves end at the head's own depth
-        } else {
-            corruptTree(e.store, "interior record without children", lane.node);
-        }
+        aim(lane, e.towardsFirstLeaf(lane.node, x, &lane.depth));
     };
     while (active < kLanes && begin(lanes[active])) active++;
     while (active > 0) {
