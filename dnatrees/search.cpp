@@ -286,9 +286,9 @@ void searchBatches(SearchRun& r, std::vector<Pattern>& batch, const std::functio
     send(batch);
     RowReader rows(r, sent);
     std::string pending;  // a row line not yet ended
-    bool writing = true, reading = true;
+    bool writing = true;
     char buffer[1 << 16];
-    while (reading) {
+    for (;;) {
         if (writing && written == text.size()) {
             text.clear();
             written = 0;
@@ -316,10 +316,7 @@ void searchBatches(SearchRun& r, std::vector<Pattern>& batch, const std::functio
         if (!fds[0].revents) continue;
         const ssize_t n = read(out[0], buffer, sizeof buffer);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (n <= 0) {
-            reading = false;
-            break;
-        }
+        if (n <= 0) break;
         pending.append(buffer, static_cast<size_t>(n));
         size_t from = 0;
         for (size_t end; (end = pending.find('\n', from)) != std::string::npos; from = end + 1) {

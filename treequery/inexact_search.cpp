@@ -372,13 +372,7 @@ int searchAdmittedTrees(QueryRun& q, const InexactPattern& pattern, uint32_t min
 // be searched on their own, each a short walk near the root, and every place a piece
 // occurs names a start that the text then accepts or rejects. For HD 2 or 3 this
 // touches some hundreds of records where the walk of the whole pattern touches tens of
-// thousands spread over every tree.
-struct PieceSplit {
-    int pieces = 1;
-    int start[kMaxPieces];
-    int length[kMaxPieces];
-    int budget[kMaxPieces];
-};
+// thousands spread over every tree. The cut is a PieceSplit (treequery.h).
 
 // Strings within e substitutions of a given string of d characters.
 double ballSize(int d, int e) {
@@ -641,7 +635,14 @@ int inexactCollect(QueryRun& q, const char* pattern, int m, int hd, OccurrenceLi
     // default there. Not for "*", whose pieces would each reach far more than their
     // length says.
     PieceSplit split;
-    if (usePieces(s) && hd > 0 && !strchr(pattern, '*')) split = choosePieces(q.catalogue, m, hd);
+    if (usePieces(s) && hd > 0 && !strchr(pattern, '*')) {
+        if (q.pieceLength != m || q.pieceDistance != hd) {
+            q.pieceCut = choosePieces(q.catalogue, m, hd);
+            q.pieceLength = m;
+            q.pieceDistance = hd;
+        }
+        split = q.pieceCut;
+    }
 
     int searched;
     if (split.pieces == 1) {

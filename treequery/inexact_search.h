@@ -54,9 +54,6 @@ struct OccurrenceList {
     void dropRepeats();
 };
 
-// A pattern searched by pieces is cut into at most this many.
-constexpr int kMaxPieces = 8;
-
 // What the walk of a tree needs to know about the pattern.
 struct InexactPattern {
     const char* text;           // m characters: a, c, g, t in either case, or "*"

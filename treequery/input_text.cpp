@@ -65,15 +65,22 @@ namespace {
 // sized or mapped. The slot asked for longest ago gives way, not the one mapped longest
 // ago: a text found again is in use by a pending confirmation, and the Hamming walk keeps
 // several of them waiting at once.
+// The slot that holds `input`'s text mapped under `place` already (one place when both
+// are one), the slot of the last request first; -1 when none does.
+int mappedSlot(const InputTexts& texts, TextPlace place, int input) {
+    if (sameBase(texts)) place = kUnderTreeBase;
+    const auto holds = [&](int k) { return texts.mapped[k].input == input && texts.mapped[k].place == place; };
+    if (holds(texts.mappedLast)) return texts.mappedLast;
+    for (int k = 0; k < kMappedTexts; k++)
+        if (holds(k)) return k;
+    return -1;
+}
+
 MappedText* textMapping(InputTexts& texts, TextPlace place, int input, bool* opened) {
     if (sameBase(texts)) place = kUnderTreeBase;
     *opened = true;
-    MappedText* mapped = &texts.mapped[texts.mappedLast];
-    if (mapped->input != input || mapped->place != place) {
-        mapped = nullptr;
-        for (MappedText& m : texts.mapped)
-            if (m.input == input && m.place == place) mapped = &m;
-    }
+    const int slot = mappedSlot(texts, place, input);
+    MappedText* mapped = slot < 0 ? nullptr : &texts.mapped[slot];
     if (!mapped) {
         std::string path = textPath(texts, place, input);
         FileDescriptor fd(openFile(path.c_str(), 0));
@@ -160,14 +167,8 @@ void readPatternText(InputTexts& texts, int input, int offset, int length, char*
 
 void prefetchTextMatch(const InputTexts& texts, int input, int start) {
     if (!texts.mapChecks || start < 0) return;
-    const TextPlace place = sameBase(texts) ? kUnderTreeBase : kUnderInputBase;
-    const MappedText* last = &texts.mapped[texts.mappedLast];
-    if (last->input != input || last->place != place) {
-        last = nullptr;
-        for (const MappedText& m : texts.mapped)
-            if (m.input == input && m.place == place) last = &m;
-    }
-    if (last && (size_t)start < last->size) __builtin_prefetch(last->text + start);
+    const int slot = mappedSlot(texts, kUnderInputBase, input);
+    if (slot >= 0 && (size_t)start < texts.mapped[slot].size) __builtin_prefetch(texts.mapped[slot].text + start);
 }
 
 bool textMatches(InputTexts& texts, const char* pattern, int m, int input, int start, char* scratch) {

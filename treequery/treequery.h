@@ -147,6 +147,17 @@ struct PatternTriple {
 
 struct WorkerPool;  // workers.h
 
+// A pattern searched by pieces (the Hamming search, inexact_search.cpp) is cut into at
+// most this many: piece i starts at character start[i], is length[i] characters long
+// and is allowed budget[i] mismatches.
+constexpr int kMaxPieces = 8;
+struct PieceSplit {
+    int pieces = 1;
+    int start[kMaxPieces];
+    int length[kMaxPieces];
+    int budget[kMaxPieces];
+};
+
 struct QueryRun {
     const QuerySettings* settings = nullptr;
     // -j above 1: the worker threads' runs (workers.h), else null.
@@ -173,6 +184,12 @@ struct QueryRun {
     int occurrenceCount{};      // all leaves collected, also beyond maxNum
     uint32_t* inputVector{};    // inputs that hold an occurrence (vectorWords words)
     int tableHeaderPrinted{};   // -C: the one header has been written
+
+    // The Hamming search's cut into pieces for patterns of pieceLength characters within
+    // pieceDistance (-1: none chosen yet): the patterns of a file mostly share both.
+    PieceSplit pieceCut;
+    int pieceLength = -1;
+    int pieceDistance = -1;
 
     // Traversal mode (set_table.cpp fills, traversal fills the heaps and prints).
     ResultSet sets[kMaxSets]{};
