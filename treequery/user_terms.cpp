@@ -2,15 +2,20 @@
 // time, each as given and (-B) as its reverse complement, every occurrence turned into
 // a row that names its sequence and gives FASTA coordinates (-F tsv or bed).
 // Per batch: the searches as the tables run them, then O(h log h) to order the h
-// occurrences of each pattern; extra memory O(batch patterns + their occurrences).
+// occurrences of each pattern; extra memory O(batch patterns + their occurrences),
+// two batches of patterns with -j 2 and more (the next one is read meanwhile).
 #include <algorithm>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "toolkit/data_set.h"
@@ -77,6 +82,7 @@ struct RowWriter {
     long long reported = 0;
     long long leftOut = 0;  // occurrences that span a removed stretch
     std::vector<char> scratch;  // the exact search's text check: the longest pattern of a batch
+    std::vector<ExactResult> exact;  // a batch's exact results, its room kept for the next batch
 };
 
 bool withinTexts(const QueryRun& q, const Hit& h) { return h.input >= 0 && h.input < q.catalogue.inputs; }
@@ -153,53 +159,71 @@ void writeRows(RowWriter& w, const UserPattern& p, std::vector<Hit>& hits) {
     w.patterns++;
 }
 
-// Searches and reports one batch in pattern order.
-void searchBatch(RowWriter& w, const std::vector<UserPattern>& batch) {
-    QueryRun& q = w.q;
-    const QuerySettings& s = *q.settings;
-    const int strands = s.bothStrands ? 2 : 1;
-    // The reverse complements of the batch, each ended by a terminator, side by side in
-    // one string: the searched texts are views of the patterns and of these.
+// A batch of patterns as it is searched: the patterns, their reverse complements
+// (-B), each ended by a terminator, side by side in one string, and the searched
+// texts, views of the two. The views stay valid while the batch stays where it is.
+struct PatternBatch {
+    std::vector<UserPattern> patterns;
     std::string complements;
+    std::vector<std::string_view> searched;  // pattern p's strand k at 2p + k (p with one strand)
+    std::vector<std::string_view> exactTexts;
+    std::vector<int> exactIndex;  // per searched text: its place in exactTexts, -1 when not searched exactly
+    size_t longest = 0;
+};
+
+void prepareBatch(const QuerySettings& s, PatternBatch& b) {
+    const std::vector<UserPattern>& batch = b.patterns;
+    const int strands = s.bothStrands ? 2 : 1;
+    b.complements.clear();
     if (strands == 2) {
         size_t bytes = 0;
         for (const UserPattern& p : batch) bytes += p.text.size() + 1;
-        complements.reserve(bytes);
+        b.complements.reserve(bytes);
         for (const UserPattern& p : batch) {
-            complements += reverseComplement(p.text);
-            complements += '\0';
+            b.complements += reverseComplement(p.text);
+            b.complements += '\0';
         }
     }
     // Exact searches of the batch (both strands) go together: in read mode every tree
     // is read once for all of them.
-    std::vector<std::string_view> searched(batch.size() * (size_t)strands);
-    std::vector<std::string_view> exactTexts;
-    std::vector<int> exactIndex(searched.size(), -1);
+    b.searched.resize(batch.size() * (size_t)strands);
+    b.exactTexts.clear();
+    b.exactIndex.assign(b.searched.size(), -1);
+    b.longest = 0;
     size_t at = 0;
     for (size_t p = 0; p < batch.size(); p++) {
+        const size_t m = batch[p].text.size();
+        b.longest = std::max(b.longest, m);
         for (int strand = 0; strand < strands; strand++) {
             const size_t k = p * (size_t)strands + (size_t)strand;
-            const size_t m = batch[p].text.size();
-            searched[k] = strand ? std::string_view(complements.data() + at, m) : std::string_view(batch[p].text);
+            b.searched[k] = strand ? std::string_view(b.complements.data() + at, m) : std::string_view(batch[p].text);
             if (strand) at += m + 1;
-            if (s.hamming < 0 && searched[k].find('*') == std::string_view::npos) {
-                exactIndex[k] = (int)exactTexts.size();
-                exactTexts.push_back(searched[k]);
+            if (s.hamming < 0 && b.searched[k].find('*') == std::string_view::npos) {
+                b.exactIndex[k] = (int)b.exactTexts.size();
+                b.exactTexts.push_back(b.searched[k]);
             }
         }
     }
-    size_t longest = 0;
-    for (const UserPattern& p : batch) longest = std::max(longest, p.text.size());
-    if (w.scratch.size() < longest + 1) w.scratch.resize(longest + 1);
+}
+
+// Searches and reports one batch in pattern order.
+void searchBatch(RowWriter& w, const PatternBatch& b) {
+    QueryRun& q = w.q;
+    const QuerySettings& s = *q.settings;
+    const int strands = s.bothStrands ? 2 : 1;
+    const std::vector<UserPattern>& batch = b.patterns;
+    const std::vector<std::string_view>& searched = b.searched;
+    const std::vector<int>& exactIndex = b.exactIndex;
+    if (w.scratch.size() < b.longest + 1) w.scratch.resize(b.longest + 1);
     q.verifyBuffer = w.scratch.data();
-    std::vector<ExactResult> exact;
+    std::vector<ExactResult>& exact = w.exact;
     GroupOptions options;
     options.keep = INT_MAX;
     options.trees = s.usemmap ? kGroupTreesMapped : kGroupTreesRead;
     options.locations = !s.usemmap;
     options.inputs = false;
     options.notes = gRun.verbose;  // the rows' only diagnostic lines
-    searchExactShared(q, exactTexts, exact, options);
+    searchExactShared(q, b.exactTexts, exact, options);
     if (gRun.verbose)
         for (const ExactResult& r : exact)
             for (const std::string& line : r.notes) note("%s", line.c_str());
@@ -262,7 +286,7 @@ void searchBatch(RowWriter& w, const std::vector<UserPattern>& batch) {
                 return;
             }
             auto text = std::make_unique<ShareText>();
-            RowWriter part{q, w.format, text->open(), 0, 0, 0, {}};
+            RowWriter part{q, w.format, text->open(), 0, 0, 0, {}, {}};
             for (size_t p = from; p < to; p++) {
                 collectHits(run, p, hits);
                 writeRows(part, batch[p], hits);
@@ -307,6 +331,50 @@ void commandLinePatterns(QueryRun& q, std::vector<UserPattern>& batch) {
     }
 }
 
+// The next batch read on a thread of its own while the current one is searched (-j 2
+// and more): reading and parsing patterns is otherwise work of the main thread that
+// the search's threads wait for. A failure in the file stops the reading thread; it
+// is put out after the rows of the batches before it, as one thread puts it out.
+struct ReadAhead {
+    // Shared with the reading thread, which is let go at once: the run may end in a
+    // failure of the search while the next batch is being read, and then the thread
+    // must neither be waited for nor outlive what it signals through.
+    struct Shared {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool finished = false, read = false;
+        WorkerStatus status;
+        void done(bool any) {
+            std::lock_guard<std::mutex> guard(lock);
+            read = any;
+            finished = true;
+            changed.notify_all();
+        }
+    };
+    std::shared_ptr<Shared> shared = std::make_shared<Shared>();
+
+    explicit ReadAhead(std::function<bool()> next) {
+        std::thread([shared = shared, next = std::move(next)] {
+            captureRunOutput(&shared->status, [&shared] { shared->done(false); });
+            const bool any = next();
+            captureRunOutput(nullptr);
+            shared->done(any);
+        }).detach();
+    }
+    // Whether a batch was read; a failure ends the run here (the thread that failed
+    // sleeps in fatal() until then).
+    bool finish() {
+        Shared& s = *shared;
+        {
+            std::unique_lock<std::mutex> guard(s.lock);
+            s.changed.wait(guard, [&] { return s.finished; });
+        }
+        fputs(s.status.lines.c_str(), stderr);
+        if (s.status.failed()) exitWithFailure(s.status);
+        return s.read;
+    }
+};
+
 long long longestInput(const QueryRun& q) {
     long long longest = 0;
     for (int i = 0; i < q.catalogue.inputs; i++) longest = std::max<long long>(longest, q.catalogue.lengths[i]);
@@ -350,27 +418,45 @@ void searchUserPatterns(QueryRun& q) {
     }
     q.maxPatternLength = std::max<int>(q.maxPatternLength, 1);
     if (q.triples) q.patternBuffer = static_cast<char*>(trackedMalloc((size_t)q.maxPatternLength + 1));
-    RowWriter w{q, format, q.out, 0, 0, 0, {}};
+    RowWriter w{q, format, q.out, 0, 0, 0, {}, {}};
     // The first batch (the patterns of -p and the file's first ones) is read before the
-    // header, so that a bad file or pattern found there leaves no output behind.
-    std::vector<UserPattern> batch;
-    commandLinePatterns(q, batch);
+    // header, so that a bad file or pattern found there leaves no output behind. Two
+    // batches take turns: the next one is read into the other while one is searched.
+    PatternBatch batches[2];
+    commandLinePatterns(q, batches[0].patterns);
     PatternShard shard = placeShard(s, longestInput(q));
     PatternFile file;
     bool more = s.patternFile != nullptr;
     if (more) {
         openPatternFile(file, s.patternFile, longestInput(q));
-        readPatternBatch(file, batch, kPatternBatch);
-        more = keepShard(shard, batch, 0);
+        readPatternBatch(file, batches[0].patterns, kPatternBatch);
+        more = keepShard(shard, batches[0].patterns, 0);
     }
+    prepareBatch(s, batches[0]);
     if (format == kFormatTsv && shard.index <= 1)
         fputs(s.countonly ? "pattern_name\tpattern\tcount\n"
                           : "pattern_name\tpattern\tsequence\tstart\tend\tstrand\tmismatches\n",
               q.out);
-    searchBatch(w, batch);
-    while (more && (batch.clear(), readPatternBatch(file, batch, kPatternBatch))) {
-        more = keepShard(shard, batch, 0);
-        searchBatch(w, batch);
+    // The batch after the one being searched; false once the shard has no more.
+    auto readNext = [&](PatternBatch& b) {
+        b.patterns.clear();
+        if (!more || !readPatternBatch(file, b.patterns, kPatternBatch)) return false;
+        more = keepShard(shard, b.patterns, 0);
+        prepareBatch(s, b);
+        return true;
+    };
+    for (int current = 0;; current ^= 1) {
+        PatternBatch& next = batches[current ^ 1];
+        bool again;
+        if (q.pool && more) {
+            ReadAhead ahead([&] { return readNext(next); });
+            searchBatch(w, batches[current]);
+            again = ahead.finish();
+        } else {
+            searchBatch(w, batches[current]);
+            again = readNext(next);
+        }
+        if (!again) break;
     }
     releaseTree(q.store);
     if (!gRun.quiet) {

@@ -4,7 +4,8 @@
 // strands and the tables, read and mapped (-U), with -m below the counts, -c and -v,
 // give the same standard output and the same report lines for every -j. A damaged tree
 // that stops a search within the Hamming distance midway through a thread's share of
-// patterns stops every -j after the same rows.
+// patterns stops every -j after the same rows, and so does a bad pattern in a later
+// batch of the file, read while the batch before it is searched.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -122,6 +123,31 @@ TEST(TreequeryThreads, DamageMidwayThroughAShareStopsEveryThreadCountAfterTheSam
             expectSameOnThreads(query, one);
         }
     });
+}
+
+TEST(TreequeryThreads, ABadPatternInALaterBatchStopsEveryThreadCountAfterTheSameRows) {
+    TempDir dir("treequery-threads");
+    const std::string d = dir.path;
+    std::mt19937 random(2411);
+    std::vector<std::string> texts;
+    writeFile(d + "g.fa", randomGenome(random, texts));
+    ASSERT_TRUE(buildWithStages(d, "ds", "g.fa", 40));
+    // Batches hold 10,240 patterns: the bad one is the second batch's first or the
+    // third batch's last, so the batch before it has rows to put out first.
+    std::vector<std::string> words;
+    for (int k = 0; k < 3 * 10240; k++) words.push_back(texts[0].substr(random() % (texts[0].size() - 8), 8));
+    for (size_t bad : {(size_t)10240, words.size() - 1}) {
+        SCOPED_TRACE(bad);
+        std::string patterns;
+        for (size_t k = 0; k < words.size(); k++) patterns += (k == bad ? std::string("acgx") : words[k]) + "\n";
+        writeFile(d + "p.txt", patterns);
+        const std::string query = d + " ds -q -U -f " + d + "p.txt -F tsv -B";
+        const Captured one = runProgram("treequery", query + " -j 1");
+        ASSERT_NE(one.status, 0);
+        ASSERT_NE(one.err.find("is not a base"), std::string::npos) << one.err;
+        ASSERT_GT(lines(one.out).size(), 10240u);
+        expectSameOnThreads(query, one);
+    }
 }
 
 }  // namespace
