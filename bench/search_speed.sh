@@ -12,16 +12,19 @@
 #  - the first search after the page cache is dropped (needs root; says so when refused).
 # Each program searches once untimed before the first figures (warm page cache).
 # Each line gives wall and CPU seconds (user + system) and the peak resident memory
-# from /usr/bin/time -v, and the ratio of wall times to the peer named. On a machine
-# shared with other work, CPU seconds are the steadier figure; -j 2 can gain only
-# when a second core is free.
+# of the fastest of RUNS runs, and the ratio of wall times to the peer named. On a
+# machine shared with other work, CPU seconds are the steadier figure; -j 2 can gain
+# only when a second core is free, and only as much as that core is fast: on a
+# virtual machine the cores may differ (time one search under `taskset -c 0` and
+# `taskset -c 1` to see).
 #
 #   bench/search_speed.sh [build-dir] [data-dir] [genome-file]
 #
 # Defaults: build/ and ../shared/data beside the repository, dmel_chr2R.fa.gz.
 # Environment: EXACT (100000), HAMMING (10000), SHORT_EXACT (1000), SHORT_HAMMING (100)
-# pattern counts; REPEAT (20) runs of each short search of the verification part. Needs vmatch, bowtie and /usr/bin/time (Debian packages vmatch,
-# bowtie, time).
+# pattern counts; RUNS (3) runs of each search, the fastest counted; REPEAT (20) runs
+# of each short search of the verification part. Needs vmatch, bowtie and
+# /usr/bin/time (Debian packages vmatch, bowtie, time).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 bench_folders "${1:-}" "${2:-}"
@@ -45,18 +48,27 @@ draw "${HAMMING:-10000}" 17 hamming
 draw "${SHORT_EXACT:-1000}" 18 short_exact
 draw "${SHORT_HAMMING:-100}" 19 short_hamming
 
-# run <label> <command...>: one run; prints "<label> wall cpu peak-MB" and keeps the
-# figures in $wall $cpu and the output in $work/out.
+# run <label> <command...>: the fastest of RUNS runs (3; the cold ones run once);
+# prints "<label> wall cpu peak-MB" of that run and keeps its figures in $wall $cpu
+# and the output in $work/out. The fastest run is the steadier figure on a machine
+# whose cores are shared with other work: a slow run says more about the neighbours.
 run() {
-  local label=$1
+  local label=$1 k best="" t0 t1 w c p
   shift
   echo "  \$ $*" >&2
-  /usr/bin/time -v -o "$work/time" "$@" >"$work/out" 2>"$work/err" ||
-    { echo "failed: $*"; tail -n 3 "$work/err"; exit 1; }
-  wall=$(awk -F': ' '/Elapsed/ { n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }' "$work/time")
-  cpu=$(awk -F': ' '/User time/ { u = $2 } /System time/ { s = $2 } END { printf "%.2f", u + s }' "$work/time")
-  peak=$(awk -F': ' '/Maximum resident/ { printf "%.1f", $2 / 1024 }' "$work/time")
-  printf '%-44s wall %7.2f s  cpu %7.2f s  peak %8s MB\n' "$label" "$wall" "$cpu" "$peak"
+  for ((k = 0; k < ${runs:-${RUNS:-3}}; k++)); do
+    t0=$(date +%s%N)
+    /usr/bin/time -v -o "$work/time" "$@" >"$work/out" 2>"$work/err" ||
+      { echo "failed: $*"; tail -n 3 "$work/err"; exit 1; }
+    t1=$(date +%s%N)
+    w=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
+    c=$(awk -F': ' '/User time/ { u = $2 } /System time/ { s = $2 } END { printf "%.2f", u + s }' "$work/time")
+    p=$(awk -F': ' '/Maximum resident/ { printf "%.1f", $2 / 1024 }' "$work/time")
+    if [[ -z $best ]] || awk -v a="$w" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+      best=$w wall=$w cpu=$c peak=$p
+    fi
+  done
+  printf '%-44s wall %7.3f s  cpu %7.2f s  peak %8s MB\n' "$label" "$wall" "$cpu" "$peak"
 }
 # warm <command...>: one run left out of the figures, so that every program meets its
 # files in the page cache as a user's second search does (the runs just after a build
@@ -131,6 +143,7 @@ echo "== cold page cache: 5,000 patterns, both strands"
 draw 5000 20 cold
 drop() { sync && echo 3 2>/dev/null >/proc/sys/vm/drop_caches; }
 if drop; then
+  runs=1
   run "treequery -U, cold" "${tq[@]}" -U -f "$work/cold.fa" -F tsv -B
   ours=$wall
   drop
