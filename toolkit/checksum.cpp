@@ -443,6 +443,7 @@ void VerifiedFile::attach(const ChecksumFile* sums, const std::string& filePath,
 }
 
 void VerifiedFile::verifyBlock(uint64_t block, uint64_t offset, uint64_t length, const void* data, int fd) {
+    if (sharedVerified(block)) return;
     uint64_t start = block * blockSize;
     size_t size = (size_t)std::min<uint64_t>(blockSize, bytes - start);
     uint64_t found;
@@ -457,10 +458,11 @@ void VerifiedFile::verifyBlock(uint64_t block, uint64_t offset, uint64_t length,
         raise(fault, "%s", damagedBlock(path, block, start, size, found, expected(block)).c_str());
         return;
     }
-    verified[block] = 1;
+    markVerified(block);
 }
 
 void VerifiedFile::verifyOnUse(uint64_t b, const char* data) {
+    if (sharedVerified(b)) return;
     const uint64_t start = b * blockSize;
     const size_t size = (size_t)std::min<uint64_t>(blockSize, bytes - start);
     // A search reaches blocks all over the file, so the table entry is seldom in the
@@ -468,7 +470,20 @@ void VerifiedFile::verifyOnUse(uint64_t b, const char* data) {
     __builtin_prefetch(table + b * sizeof(uint64_t));
     const uint64_t found = blockHash(data, size);
     if (found != expected(b)) stopOnDamage(damagedBlock(path, b, start, size, found, expected(b)));
-    verified[b] = 1;
+    markVerified(b);
+}
+
+std::atomic<uint8_t>* SharedMarks::forFile(size_t index, size_t blocks) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (index >= marks_.size()) {
+        marks_.resize(index + 1);
+        blocks_.resize(index + 1, 0);
+    }
+    if (!marks_[index]) {
+        marks_[index] = std::make_unique<std::atomic<uint8_t>[]>(blocks);  // value-initialised: 0
+        blocks_[index] = blocks;
+    }
+    return blocks_[index] == blocks ? marks_[index].get() : nullptr;
 }
 
 void VerifiedFile::verifyInMemorySlow(const void* fileBytes, uint64_t offset, uint64_t length) {

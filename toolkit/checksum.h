@@ -20,9 +20,11 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -140,6 +142,21 @@ bool loadChecksums(ChecksumFile& sums, const std::string& path, const char* what
 // checksum files `missing` (a list) are not there: damage then goes unnoticed.
 void noteUnverified(const std::string& missing);
 
+// Verified marks of files that several threads read, each through a VerifiedFile of
+// its own: a block that one thread hashed is not hashed again by the others. A mark
+// is set only once its block matched; every thread reads the same file, so a set
+// mark vouches for the block as the thread's own mark would.
+struct SharedMarks {
+    // The marks of file `index` of `blocks` blocks, made by the first call; null when
+    // an earlier call gave the file another number of blocks.
+    std::atomic<uint8_t>* forFile(size_t index, size_t blocks);
+
+private:
+    std::mutex lock_;
+    std::vector<std::unique_ptr<std::atomic<uint8_t>[]>> marks_;
+    std::vector<size_t> blocks_;
+};
+
 // One covered file being read: verifies each block the first time any part of it is
 // used. Without a checksum entry it verifies nothing.
 struct VerifiedFile {
@@ -151,6 +168,8 @@ struct VerifiedFile {
     const char* table = nullptr;
     std::shared_ptr<const ChecksumBytes> tableOwner;
     std::vector<uint8_t> verified;
+    // The marks this file shares with the other threads' VerifiedFiles of it, or null.
+    std::atomic<uint8_t>* shared = nullptr;
     uint64_t expected(uint64_t b) const {
         uint64_t hash;
         memcpy(&hash, table + b * sizeof(uint64_t), sizeof hash);
@@ -190,6 +209,10 @@ struct VerifiedFile {
     void attachOnce(const ChecksumFile& sums, const std::string& filePath, int64_t fileBytes) {
         if (path.empty() && !sums.path.empty()) attach(&sums, filePath, fileBytes);
     }
+    // Once attached: shares the marks of file `index` in `marks` from here on.
+    void shareMarks(SharedMarks& marks, size_t index) {
+        if (covered && !shared) shared = marks.forFile(index, verified.size());
+    }
     // Whether every block that overlaps [offset, offset + length) is verified: the
     // check on every record a search reaches, kept inline.
     bool blocksVerified(uint64_t offset, uint64_t length) const {
@@ -214,6 +237,16 @@ struct VerifiedFile {
 private:
     // Checks block b, whose bytes start at `bytes`, and marks it verified.
     void verifyOnUse(uint64_t b, const char* bytes);
+    // Whether another thread verified block b (it is then marked here too).
+    bool sharedVerified(uint64_t b) {
+        if (!shared || !shared[b].load(std::memory_order_acquire)) return false;
+        verified[b] = 1;
+        return true;
+    }
+    void markVerified(uint64_t b) {
+        verified[b] = 1;
+        if (shared) shared[b].store(1, std::memory_order_release);
+    }
 };
 
 // Checks a whole covered file against `item` of `sums`: "" when every block matches,

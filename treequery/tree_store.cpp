@@ -154,6 +154,7 @@ FileDescriptor openTreeFile(TreeStore& store, int t, const std::string& path, Lo
     TreeAccess access = store.mapped ? kMapTree : caller == kLoadForTraversal ? kReadForTraversal : kReadForSearch;
     checkTreeFileSize(store, t, fd.fd, path, access);
     store.treeFiles[(size_t)t].attachOnce(store.sums, path, (int64_t)sizeof(Node) * store.dividers[t].nodes);
+    if (store.sharedMarks) store.treeFiles[(size_t)t].shareMarks(*store.sharedMarks, (size_t)t);
     return fd;
 }
 

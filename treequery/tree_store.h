@@ -80,6 +80,7 @@ struct TreeStore {
     // Checksums of the trees and the dividers; empty (path "") when the data set has none.
     ChecksumFile sums;
     std::vector<VerifiedFile> treeFiles;  // by tree, attached when the tree is first opened
+    SharedMarks* sharedMarks = nullptr;   // a worker's: the marks its trees share with the other workers'
     // The loaded tree's checksums while it is mapped and reached record by record:
     // treeNode() verifies the block of each record it hands out. Null otherwise.
     VerifiedFile* mappedSums = nullptr;

@@ -44,9 +44,10 @@ void startWorkers(QueryRun& q, WorkerPool& pool, int threads) {
         store.maxDepth = q.store.maxDepth;
         store.treeLeaves.assign((size_t)store.trees, -1);
         // Each thread verifies the blocks it reads against its own copy of the
-        // checksums: the per-block "verified" marks are no shared state.
+        // checksums; a block verified by one is marked for all (treeMarks).
         store.sums = q.store.sums;
         store.treeFiles = std::vector<VerifiedFile>((size_t)store.trees);
+        store.sharedMarks = &pool.treeMarks;
         if (!store.mapped && store.trees > 0) {
             const size_t bytes = sizeof(Node) * (size_t)store.maxTreeNodes;
             w->treeBuffer = {static_cast<Node*>(trackedMalloc(bytes)), free};

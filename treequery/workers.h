@@ -30,6 +30,8 @@ struct WorkerPool {
     // A worker stopped in a failure (its thread asleep, its run as the failure left
     // it) and the main thread went on: every later task runs on the main thread.
     bool stopped = false;
+    // The workers' trees' verified marks: a block one worker hashed, the others take as verified.
+    SharedMarks treeMarks;
     WorkerPool();
     ~WorkerPool();
 };

@@ -128,6 +128,36 @@ TEST(Checksums, PartlyReadBlocksAreReadFromTheFile) {
     EXPECT_EQ(firstFault(sums, sums.items[0], path), "missing");
 }
 
+// Threads that share marks hash a block once between them, and a damaged block is
+// marked for none of them.
+TEST(Checksums, SharedMarksSpareTheOtherThreadsTheHashButNeverVouchForDamage) {
+    Folder folder;
+    std::string path = coveredSet(folder, {2 * kChecksumBlock})[0];
+    ChecksumFile sums;
+    ASSERT_TRUE(sums.load(folder.path + "f.streesum"));
+    const std::string bytes = testsupport::readFile(path);
+    std::string damaged = bytes;
+    damaged[3] ^= 1;
+    damaged[kChecksumBlock + 3] ^= 1;
+    FileDescriptor fd(openFile(path.c_str(), 0));
+    SharedMarks marks;
+    VerifiedFile one, two;
+    WorkerStatus oneFault, twoFault;
+    one.fault = &oneFault;
+    two.fault = &twoFault;
+    for (VerifiedFile* file : {&one, &two}) {
+        file->attach(&sums, path, (int64_t)bytes.size());
+        file->shareMarks(marks, 0);
+    }
+    one.check(0, kChecksumBlock, bytes.data(), fd.fd);
+    two.check(0, 2 * kChecksumBlock, damaged.data(), fd.fd);  // block 0 on one's word
+    EXPECT_EQ(two.verified, (std::vector<uint8_t>{1, 0}));
+    EXPECT_NE(twoFault.message.find("block 1 "), std::string::npos) << twoFault.message;
+    one.check(kChecksumBlock, kChecksumBlock, damaged.data() + kChecksumBlock, fd.fd);
+    EXPECT_NE(oneFault.message.find("block 1 "), std::string::npos) << oneFault.message;
+    EXPECT_EQ(marks.forFile(0, 3), nullptr);  // another number of blocks shares nothing
+}
+
 TEST(ChecksumsDeathTest, DamageIsCaughtInItsBlockOnly) {
     Folder folder;
     std::string path = coveredSet(folder, {3 * kChecksumBlock + 100})[0];
