@@ -53,7 +53,8 @@ draw "${SHORT_HAMMING:-100}" 19 short_hamming
 # and the output in $work/out. The fastest run is the steadier figure on a machine
 # whose cores are shared with other work: a slow run says more about the neighbours.
 run() {
-  local label=$1 k best="" t0 t1 w c p
+  local label=$1 k t0 t1 w c p
+  wall=""
   shift
   echo "  \$ $*" >&2
   for ((k = 0; k < ${runs:-${RUNS:-3}}; k++)); do
@@ -64,8 +65,8 @@ run() {
     w=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
     c=$(awk -F': ' '/User time/ { u = $2 } /System time/ { s = $2 } END { printf "%.2f", u + s }' "$work/time")
     p=$(awk -F': ' '/Maximum resident/ { printf "%.1f", $2 / 1024 }' "$work/time")
-    if [[ -z $best ]] || awk -v a="$w" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-      best=$w wall=$w cpu=$c peak=$p
+    if [[ -z $wall ]] || awk -v a="$w" -v b="$wall" 'BEGIN { exit !(a < b) }'; then
+      wall=$w cpu=$c peak=$p
     fi
   done
   printf '%-44s wall %7.3f s  cpu %7.2f s  peak %8s MB\n' "$label" "$wall" "$cpu" "$peak"

@@ -4,7 +4,8 @@
 // writing program beside the files it covers. Writers hash as they write (one pass
 // over the bytes, no read-back); a reader keeps one "verified" bit per block and
 // hashes each block at most once, so a search pays only for the blocks it touches.
-// Extra memory: 8 bytes per block of each covered file plus one bit-sized flag.
+// Extra memory: 8 bytes per block of each covered file plus one bit-sized flag, and
+// one byte more per block where threads share their marks (SharedMarks).
 //
 // Checksum file (little-endian):
 //   magic "DTSUM\1\0\0", uint32 block size, uint32 file count
