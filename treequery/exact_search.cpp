@@ -381,7 +381,7 @@ struct Lane {
 };
 
 void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t count,
-                         const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results) {
+                         const std::vector<std::string_view>& patterns, ExactResult* const* targets) {
     const Node& root = e.record(0);
     Lane lanes[kLanes];
     int active = 0;
@@ -400,7 +400,7 @@ void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t c
         if (next + kGroupPrefetch < count) {
             const uint32_t ahead = tasks[next + kGroupPrefetch].pattern;
             __builtin_prefetch(patterns[ahead].data());
-            __builtin_prefetch(&results[ahead], 1);
+            __builtin_prefetch(targets[ahead], 1);
         }
         lane.phase = Lane::descent;
         lane.task = &tasks[next++];
@@ -458,7 +458,7 @@ void interleavedDescents(ExactSearch& e, int t, const GroupTask* tasks, size_t c
     while (active > 0) {
         for (int k = 0; k < active;) {
             Lane& lane = lanes[k];
-            e.target = &results[lane.task->pattern];
+            e.target = targets[lane.task->pattern];
             bool done = false;
             if (lane.phase == Lane::descent) {
                 done = descend(lane);
@@ -505,8 +505,15 @@ std::vector<TreeSpan> selectTreeSpans(QueryRun& q, const std::vector<std::string
 
 void exactSearchTreeRange(QueryRun& q, const std::vector<std::string_view>& patterns, const std::vector<TreeSpan>& spans,
                           int from, int to, std::vector<ExactResult>& results, const GroupOptions& options) {
+    results.assign(patterns.size(), ExactResult());
+    std::vector<ExactResult*> targets(results.size());
+    for (size_t p = 0; p < results.size(); p++) targets[p] = &results[p];
+    exactSearchTreeRange(q, patterns, spans, from, to, targets, options);
+}
+
+void exactSearchTreeRange(QueryRun& q, const std::vector<std::string_view>& patterns, const std::vector<TreeSpan>& spans,
+                          int from, int to, const std::vector<ExactResult*>& targets, const GroupOptions& options) {
     const size_t count = patterns.size();
-    results.assign(count, ExactResult());
     ExactSearch e(q);
     if (options.keep >= 0) e.keep = options.keep;
     e.keepNotes = options.notes;
@@ -518,7 +525,7 @@ void exactSearchTreeRange(QueryRun& q, const std::vector<std::string_view>& patt
         const int first = std::max(spans[p].first, from), last = std::min(spans[p].last, to);
         const uint64_t lead = leadingBases(patterns[p]);
         for (int t = first; t < last; t++) tasks.push_back(GroupTask{t, (uint32_t)p, lead});
-        if (options.inputs) results[p].inputs.assign((size_t)q.catalogue.vectorWords, 0);
+        if (options.inputs) targets[p]->inputs.assign((size_t)q.catalogue.vectorWords, 0);
     }
     // Trees in file order, so that every pattern collects its occurrences in the order
     // of the search of one pattern; the order of the patterns within a tree does not
@@ -553,7 +560,7 @@ void exactSearchTreeRange(QueryRun& q, const std::vector<std::string_view>& patt
             loadTree(q.store, t, kLoadForSearch);
         else
             openTreeRecords(q.store, t);
-        interleavedDescents(e, t, tasks.data() + runs[k], runs[k + 1] - runs[k], patterns, results);
+        interleavedDescents(e, t, tasks.data() + runs[k], runs[k + 1] - runs[k], patterns, targets.data());
         if (!mapped) closeTreeRecords(q.store);
     }
 }

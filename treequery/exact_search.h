@@ -56,6 +56,9 @@ std::vector<TreeSpan> selectTreeSpans(QueryRun& q, const std::vector<std::string
 // waits until every tree is searched (noteTreeLocations).
 void exactSearchTreeRange(QueryRun& q, const std::vector<std::string_view>& patterns, const std::vector<TreeSpan>& spans,
                           int from, int to, std::vector<ExactResult>& results, const GroupOptions& options);
+// The same with pattern p's results in *targets[p], which the caller has cleared.
+void exactSearchTreeRange(QueryRun& q, const std::vector<std::string_view>& patterns, const std::vector<TreeSpan>& spans,
+                          int from, int to, const std::vector<ExactResult*>& targets, const GroupOptions& options);
 // Adds the results of one pattern in later trees to its results in earlier ones, as
 // one search over both would have them: counts and trees visited add up, occurrences
 // and lines follow (occurrences up to `keep`), the input vectors are joined. Takes

@@ -285,7 +285,12 @@ void searchExactShared(QueryRun& q, const std::vector<std::string_view>& pattern
     if (options.inputs)
         for (ExactResult& r : results) r.inputs.assign((size_t)q.catalogue.vectorWords, 0);
     const int keep = options.keep >= 0 ? options.keep : q.settings->maxNum;
-    // Per range, the results of its patterns alone, kept until the range is joined.
+    // A pattern whose trees all lie in one range is searched by that range's task
+    // alone, into its own results. Per range, the results of the patterns that select
+    // trees of other ranges too, kept until the range is joined.
+    auto within = [&](uint32_t p, const TreeRange& range) {
+        return spans[p].first >= range.from && spans[p].last <= range.to;
+    };
     std::vector<std::vector<ExactResult>> found(ranges.size());
     bool searchedWhole = false;
     auto task = [&](int worker, QueryRun& run, int k) {
@@ -298,18 +303,24 @@ void searchExactShared(QueryRun& q, const std::vector<std::string_view>& pattern
         const TreeRange& range = ranges[(size_t)k];
         std::vector<std::string_view> own;
         std::vector<TreeSpan> ownSpans;
+        std::vector<ExactResult*> targets;
         own.reserve(range.patterns.size());
         ownSpans.reserve(range.patterns.size());
-        size_t longest = 0;
+        targets.reserve(range.patterns.size());
+        std::vector<ExactResult>& part = found[(size_t)k];
+        part.resize(range.patterns.size() - (size_t)std::count_if(range.patterns.begin(), range.patterns.end(),
+                                                                  [&](uint32_t p) { return within(p, range); }));
+        size_t longest = 0, parts = 0;
         for (uint32_t p : range.patterns) {
             own.push_back(patterns[p]);
             ownSpans.push_back(spans[p]);
+            targets.push_back(within(p, range) ? &results[p] : &part[parts++]);
             longest = std::max(longest, patterns[p].size());
         }
         std::vector<char>& scratch = pool.workers[(size_t)worker]->scratch;
         if (scratch.size() < longest + 1) scratch.resize(longest + 1);
         run.verifyBuffer = scratch.data();
-        exactSearchTreeRange(run, own, ownSpans, range.from, range.to, found[(size_t)k], options);
+        exactSearchTreeRange(run, own, ownSpans, range.from, range.to, targets, options);
     };
     // Ranges are joined in tree order: a pattern's results of range k come before
     // those of range k + 1, as one thread collects them.
@@ -317,7 +328,9 @@ void searchExactShared(QueryRun& q, const std::vector<std::string_view>& pattern
         if (searchedWhole) return;
         TreeRange& range = ranges[(size_t)k];
         std::vector<ExactResult>& part = found[(size_t)k];
-        for (size_t i = 0; i < range.patterns.size(); i++) joinExactResult(results[range.patterns[i]], part[i], keep);
+        size_t parts = 0;
+        for (uint32_t p : range.patterns)
+            if (!within(p, range)) joinExactResult(results[p], part[parts++], keep);
         std::vector<ExactResult>().swap(part);
         std::vector<uint32_t>().swap(range.patterns);
     };
