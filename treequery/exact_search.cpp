@@ -590,8 +590,8 @@ void noteTreeLocations(std::vector<ExactResult>& results, const GroupOptions& op
 
 void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
                       const GroupOptions& options) {
-    const std::vector<TreeSpan> spans = selectTreeSpans(q, patterns);
-    exactSearchTreeRange(q, patterns, spans, 0, q.store.trees, results, options);
+    const std::vector<TreeSpan> chosen = options.spans ? std::vector<TreeSpan>() : selectTreeSpans(q, patterns);
+    exactSearchTreeRange(q, patterns, options.spans ? *options.spans : chosen, 0, q.store.trees, results, options);
     noteTreeLocations(results, options);
 }
 

@@ -23,6 +23,12 @@ struct ExactResult {
 // (read mode), or the trees mapped whole as -U keeps them.
 enum GroupTrees { kGroupTreesRead = 0, kGroupTreesMapped = 1 };
 
+// The trees a pattern's key selects: [first, last) in file order.
+struct TreeSpan {
+    int first;
+    int last;
+};
+
 // What a group search keeps of each pattern besides its occurrences and count.
 struct GroupOptions {
     int keep = -1;  // occurrences kept per pattern (-m when negative)
@@ -32,6 +38,9 @@ struct GroupOptions {
     // Among them "Pattern not found (tree location)" for a pattern that selects no
     // tree, as the search of one pattern says (the rows of mapped trees leave it out).
     bool locations = true;
+    // The trees of each pattern (selectTreeSpans) when the caller has chosen them
+    // already, ahead of the search; null: chosen here.
+    const std::vector<TreeSpan>* spans = nullptr;
 };
 
 // Searches every pattern of `patterns` (a, c, g, t in either case; each viewed text
@@ -43,11 +52,6 @@ void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns
                       const GroupOptions& options);
 
 // The pieces of exactSearchGroup, for callers that share its trees out among threads.
-// The trees a pattern's key selects: [first, last) in file order.
-struct TreeSpan {
-    int first;
-    int last;
-};
 // The trees of every pattern; a pattern of no base or with a character that is no base
 // ends the run, before any tree is reached.
 std::vector<TreeSpan> selectTreeSpans(QueryRun& q, const std::vector<std::string_view>& patterns);

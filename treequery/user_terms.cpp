@@ -168,10 +168,12 @@ struct PatternBatch {
     std::vector<std::string_view> searched;  // pattern p's strand k at 2p + k (p with one strand)
     std::vector<std::string_view> exactTexts;
     std::vector<int> exactIndex;  // per searched text: its place in exactTexts, -1 when not searched exactly
+    std::vector<TreeSpan> spans;  // the trees each of exactTexts selects
     size_t longest = 0;
 };
 
-void prepareBatch(const QuerySettings& s, PatternBatch& b) {
+void prepareBatch(QueryRun& q, PatternBatch& b) {
+    const QuerySettings& s = *q.settings;
     const std::vector<UserPattern>& batch = b.patterns;
     const int strands = s.bothStrands ? 2 : 1;
     b.complements.clear();
@@ -204,6 +206,9 @@ void prepareBatch(const QuerySettings& s, PatternBatch& b) {
             }
         }
     }
+    // Here rather than in the search: with -j 2 and more this runs while the batch
+    // before is searched.
+    b.spans = selectTreeSpans(q, b.exactTexts);
 }
 
 // Searches and reports one batch in pattern order.
@@ -223,6 +228,7 @@ void searchBatch(RowWriter& w, const PatternBatch& b) {
     options.locations = !s.usemmap;
     options.inputs = false;
     options.notes = gRun.verbose;  // the rows' only diagnostic lines
+    options.spans = &b.spans;
     searchExactShared(q, b.exactTexts, exact, options);
     if (gRun.verbose)
         for (const ExactResult& r : exact)
@@ -432,7 +438,7 @@ void searchUserPatterns(QueryRun& q) {
         readPatternBatch(file, batches[0].patterns, kPatternBatch);
         more = keepShard(shard, batches[0].patterns, 0);
     }
-    prepareBatch(s, batches[0]);
+    prepareBatch(q, batches[0]);
     if (format == kFormatTsv && shard.index <= 1)
         fputs(s.countonly ? "pattern_name\tpattern\tcount\n"
                           : "pattern_name\tpattern\tsequence\tstart\tend\tstrand\tmismatches\n",
@@ -442,7 +448,7 @@ void searchUserPatterns(QueryRun& q) {
         b.patterns.clear();
         if (!more || !readPatternBatch(file, b.patterns, kPatternBatch)) return false;
         more = keepShard(shard, b.patterns, 0);
-        prepareBatch(s, b);
+        prepareBatch(q, b);
         return true;
     };
     for (int current = 0;; current ^= 1) {
