@@ -64,9 +64,10 @@ void runOrdered(WorkerPool& pool, QueryRun& main, int count, int ahead,
 
 // Exact patterns searched as exactSearchGroup() does, their results in pattern order.
 // With a pool the trees are cut into ranges of about as many searches each (a few per
-// thread), each range searched for the whole list by one thread, and the results of
-// every pattern joined in tree order. A range that fails makes the main thread search
-// the whole list again, which stops with the error one thread meets first.
+// thread), each range searched for the whole list by one thread: a pattern whose trees
+// lie in one range straight into its results, the others' results of each range joined
+// in tree order. A range that fails makes the main thread search the whole list again,
+// which stops with the error one thread meets first.
 struct ExactResult;
 struct GroupOptions;
 void searchExactShared(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
