@@ -503,6 +503,13 @@ std::vector<TreeSpan> selectTreeSpans(QueryRun& q, const std::vector<std::string
     return spans;
 }
 
+const std::vector<TreeSpan>& groupSpans(QueryRun& q, const std::vector<std::string_view>& patterns,
+                                        const GroupOptions& options, std::vector<TreeSpan>& chosen) {
+    if (options.spans) return *options.spans;
+    chosen = selectTreeSpans(q, patterns);
+    return chosen;
+}
+
 void exactSearchTreeRange(QueryRun& q, const std::vector<std::string_view>& patterns, const std::vector<TreeSpan>& spans,
                           int from, int to, std::vector<ExactResult>& results, const GroupOptions& options) {
     results.assign(patterns.size(), ExactResult());
@@ -590,8 +597,8 @@ void noteTreeLocations(std::vector<ExactResult>& results, const GroupOptions& op
 
 void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns, std::vector<ExactResult>& results,
                       const GroupOptions& options) {
-    const std::vector<TreeSpan> chosen = options.spans ? std::vector<TreeSpan>() : selectTreeSpans(q, patterns);
-    exactSearchTreeRange(q, patterns, options.spans ? *options.spans : chosen, 0, q.store.trees, results, options);
+    std::vector<TreeSpan> chosen;
+    exactSearchTreeRange(q, patterns, groupSpans(q, patterns, options, chosen), 0, q.store.trees, results, options);
     noteTreeLocations(results, options);
 }
 

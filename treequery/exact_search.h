@@ -55,6 +55,10 @@ void exactSearchGroup(QueryRun& q, const std::vector<std::string_view>& patterns
 // The trees of every pattern; a pattern of no base or with a character that is no base
 // ends the run, before any tree is reached.
 std::vector<TreeSpan> selectTreeSpans(QueryRun& q, const std::vector<std::string_view>& patterns);
+// The spans of `options` when the caller chose them, else those of selectTreeSpans,
+// chosen now into `chosen`.
+const std::vector<TreeSpan>& groupSpans(QueryRun& q, const std::vector<std::string_view>& patterns,
+                                        const GroupOptions& options, std::vector<TreeSpan>& chosen);
 // exactSearchGroup() over the trees from `from` to `to` - 1 only: pattern p in the trees of
 // spans[p] within them. Adds no "Pattern not found (tree location)" line: that one
 // waits until every tree is searched (noteTreeLocations).

@@ -263,8 +263,8 @@ void searchExactShared(QueryRun& q, const std::vector<std::string_view>& pattern
         return;
     }
     WorkerPool& pool = *q.pool;
-    const std::vector<TreeSpan> chosen = options.spans ? std::vector<TreeSpan>() : selectTreeSpans(q, patterns);
-    const std::vector<TreeSpan>& spans = options.spans ? *options.spans : chosen;
+    std::vector<TreeSpan> chosen;
+    const std::vector<TreeSpan>& spans = groupSpans(q, patterns, options, chosen);
     // A few more ranges than threads, so that a thread done with a light range takes
     // another while a heavy one is still being searched.
     std::vector<TreeRange> ranges = cutTreeRanges(spans, q.store.trees, 4 * pool.threads);

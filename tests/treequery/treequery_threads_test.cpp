@@ -17,6 +17,7 @@
 #include "tests/support/run.h"
 #include "tests/support/seed.h"
 #include "tests/support/temp_dir.h"
+#include "treequery/user_terms.h"
 
 namespace {
 
@@ -132,11 +133,11 @@ TEST(TreequeryThreads, ABadPatternInALaterBatchStopsEveryThreadCountAfterTheSame
     std::vector<std::string> texts;
     writeFile(d + "g.fa", randomGenome(random, texts));
     ASSERT_TRUE(buildWithStages(d, "ds", "g.fa", 40));
-    // Batches hold 10,240 patterns: the bad one is the second batch's first or the
-    // third batch's last, so the batch before it has rows to put out first.
+    // The bad pattern is the second batch's first or the third batch's last, so the
+    // batch before it has rows to put out first.
     std::vector<std::string> words;
-    for (int k = 0; k < 3 * 10240; k++) words.push_back(texts[0].substr(random() % (texts[0].size() - 8), 8));
-    for (size_t bad : {(size_t)10240, words.size() - 1}) {
+    for (size_t k = 0; k < 3 * kPatternBatch; k++) words.push_back(texts[0].substr(random() % (texts[0].size() - 8), 8));
+    for (size_t bad : {kPatternBatch, words.size() - 1}) {
         SCOPED_TRACE(bad);
         std::string patterns;
         for (size_t k = 0; k < words.size(); k++) patterns += (k == bad ? std::string("acgx") : words[k]) + "\n";
